@@ -1,0 +1,97 @@
+// The engine's in-memory model of a workbook as the readers produce it: sheets in tab order
+// with kind and visibility, sparse rows of cells, merges, column widths, panes, autofilter,
+// and the workbook's resolved cell styles. Rows and columns are 1-based.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "spreadsheet/cell_ref.h"
+#include "spreadsheet/style.h"
+
+namespace spreadsheet {
+
+enum class CellType : std::uint8_t { Empty, Number, Text, Boolean, Error };
+
+// One cell. A formula cell holds its cached value (the engine has no calculator); a formula
+// without a cached value is Empty with hasFormula set.
+struct Cell {
+    int column = 1;
+    CellType type = CellType::Empty;
+    bool hasFormula = false;
+    std::uint32_t style = 0;  // index into WorkbookData::styles
+    double number = 0.0;      // Number; Boolean as 0 or 1
+    std::string text;         // Text (UTF-8, rich runs concatenated); Error as its text, e.g. "#DIV/0!"
+};
+
+// A row with at least one cell or a format of its own. Cells are ascending by column.
+struct Row {
+    int number = 1;
+    double height = 0.0;  // points; 0 = the sheet's default
+    bool customHeight = false;
+    bool hidden = false;
+    std::optional<std::uint32_t> style;  // a row-wide format
+    std::vector<Cell> cells;
+};
+
+// A run of columns sharing a width and format (never expanded to single columns).
+struct ColumnInfo {
+    int first = 1;
+    int last = 1;
+    double width = 0.0;  // in characters, as OOXML stores it; 0 = default
+    bool customWidth = false;
+    bool hidden = false;
+    std::optional<std::uint32_t> style;
+};
+
+// Frozen panes as counts: `rows` rows above and `columns` columns left stay in view.
+struct FrozenPane {
+    int rows = 0;
+    int columns = 0;
+    friend bool operator==(const FrozenPane&, const FrozenPane&) = default;
+};
+
+struct FormulaText {
+    int row = 1;
+    int column = 1;
+    std::string text;  // without the leading "="; "" for a shared-formula member
+};
+
+enum class SheetKind { Worksheet, Chart, Other };
+enum class Visibility { Visible, Hidden, VeryHidden };
+
+struct Sheet {
+    std::string name;
+    SheetKind kind = SheetKind::Worksheet;
+    Visibility visibility = Visibility::Visible;
+    std::vector<Row> rows;  // ascending by number
+    std::vector<RangeRef> merges;
+    std::vector<ColumnInfo> columns;  // ascending, not overlapping
+    double defaultColumnWidth = 0.0;  // 0 = not given
+    double defaultRowHeight = 0.0;    // points; 0 = not given
+    std::optional<FrozenPane> frozenPane;
+    std::optional<RangeRef> autoFilter;
+    std::vector<FormulaText> formulas;  // formula texts of the cells with hasFormula
+    int uncalculatedFormulas = 0;      // formula cells that carry no cached value
+
+    // The cell at (row, column), or nullptr. Binary search; O(log rows + log cells).
+    const Cell* cell(int row, int column) const;
+    Cell* cell(int row, int column);
+    // The row numbered `row`, or nullptr.
+    const Row* row(int row) const;
+};
+
+enum class FileFormat { Xlsx, Xlsm, Xls, Csv, Html, SpreadsheetMl };
+
+struct WorkbookData {
+    FileFormat format = FileFormat::Xlsx;
+    std::vector<Sheet> sheets;  // all sheets in tab order, charts and others included
+    int activeSheet = 0;        // 0-based index into `sheets`
+    bool date1904 = false;      // as read; date cells are already converted to the 1900 system
+    std::vector<CellStyle> styles{CellStyle{}};  // never empty; Cell::style indexes it
+    GridLimits grid = XlsxGrid;
+};
+
+}  // namespace spreadsheet

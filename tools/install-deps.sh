@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages sheetmerge needs to build, test and run.
+# Run as root, or it uses sudo.
+set -euo pipefail
+packages=(
+    cmake ninja-build g++ pkg-config
+    zlib1g-dev libexpat1-dev            # deflate/inflate; streaming XML
+    qt6-base-dev                        # desktop program (Widgets, Test)
+    libgtest-dev libgmock-dev           # engine and merge tests
+    python3 python3-openpyxl python3-xlrd  # independent readers used as test oracles
+    xvfb xauth fonts-noto-cjk           # widget screenshots and CJK glyphs
+)
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+# expat from the security updates (entity-expansion and allocation fixes).
+"${as_root[@]}" apt-get install -y -qq --only-upgrade libexpat1 libexpat1-dev >/dev/null || true

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds sheetmerge and runs every test, then runs the engine and
+# merge tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+#   tools/test.sh            (from the repository root, on Debian 12)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ "${SKIP_INSTALL:-0}" != 1 ]; then tools/install-deps.sh; fi
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 600)
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_DESKTOP=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+(cd build-asan && ctest --output-on-failure -j "$jobs" --timeout 900)
