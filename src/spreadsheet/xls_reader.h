@@ -1,8 +1,10 @@
-// Reads .xls workbooks (BIFF8 and BIFF5 in a compound file) into WorkbookData.
+// Reads .xls workbooks (BIFF8 and BIFF5 in a compound file, and single BIFF4 worksheets
+// as a raw record stream) into WorkbookData.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "spreadsheet/error.h"
 #include "spreadsheet/workbook_data.h"
@@ -10,5 +12,9 @@
 namespace spreadsheet {
 
 Result<WorkbookData> readXls(std::span<const std::uint8_t> bytes);
+
+// The same; a file that holds a single worksheet without a sheet name (BIFF4) names its sheet
+// `singleSheetName` (callers pass the file name without extension), "Sheet1" when empty.
+Result<WorkbookData> readXls(std::span<const std::uint8_t> bytes, const std::string& singleSheetName);
 
 }  // namespace spreadsheet

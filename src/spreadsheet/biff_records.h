@@ -1,0 +1,252 @@
+// BIFF record stream of .xls workbooks: record iteration, CONTINUE-aware string reading, code
+// page decoding, and one small size-checked struct per record the reader uses.
+//   BiffCursor cursor(stream);
+//   BiffRecord record;
+//   while (true) { Result<bool> more = cursor.next(record); ... }
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "spreadsheet/cell_ref.h"
+#include "spreadsheet/error.h"
+
+namespace spreadsheet {
+
+namespace biff {
+// Record ids (BIFF8 numbers; BIFF2-4 variants where they differ).
+constexpr std::uint16_t Formula = 0x0006;
+constexpr std::uint16_t Eof = 0x000A;
+constexpr std::uint16_t Format2 = 0x001E;
+constexpr std::uint16_t DateMode = 0x0022;
+constexpr std::uint16_t FilePass = 0x002F;
+constexpr std::uint16_t Font = 0x0031;
+constexpr std::uint16_t Continue = 0x003C;
+constexpr std::uint16_t Window1 = 0x003D;
+constexpr std::uint16_t Pane = 0x0041;
+constexpr std::uint16_t CodePage = 0x0042;
+constexpr std::uint16_t DefColWidth = 0x0055;
+constexpr std::uint16_t ColInfo = 0x007D;
+constexpr std::uint16_t WsBool = 0x0081;
+constexpr std::uint16_t BoundSheet = 0x0085;
+constexpr std::uint16_t Palette = 0x0092;
+constexpr std::uint16_t StandardWidth = 0x0099;
+constexpr std::uint16_t AutoFilterInfo = 0x009D;
+constexpr std::uint16_t MulRk = 0x00BD;
+constexpr std::uint16_t MulBlank = 0x00BE;
+constexpr std::uint16_t RString = 0x00D6;
+constexpr std::uint16_t Xf = 0x00E0;
+constexpr std::uint16_t MergedCells = 0x00E5;
+constexpr std::uint16_t Sst = 0x00FC;
+constexpr std::uint16_t LabelSst = 0x00FD;
+constexpr std::uint16_t Name = 0x0018;
+constexpr std::uint16_t Dimensions = 0x0200;
+constexpr std::uint16_t Blank = 0x0201;
+constexpr std::uint16_t Number = 0x0203;
+constexpr std::uint16_t Label = 0x0204;
+constexpr std::uint16_t BoolErr = 0x0205;
+constexpr std::uint16_t Formula3 = 0x0206;
+constexpr std::uint16_t String = 0x0207;
+constexpr std::uint16_t Row = 0x0208;
+constexpr std::uint16_t Bof2 = 0x0009;
+constexpr std::uint16_t Bof3 = 0x0209;
+constexpr std::uint16_t Bof4 = 0x0409;
+constexpr std::uint16_t Bof = 0x0809;
+constexpr std::uint16_t DefaultRowHeight = 0x0225;
+constexpr std::uint16_t Font34 = 0x0231;
+constexpr std::uint16_t Window2 = 0x023E;
+constexpr std::uint16_t Rk = 0x027E;
+constexpr std::uint16_t Formula4 = 0x0406;
+constexpr std::uint16_t Format = 0x041E;
+constexpr std::uint16_t Xf4 = 0x0443;
+}  // namespace biff
+
+enum class BiffVersion { Biff2, Biff3, Biff4, Biff5, Biff8 };
+
+struct BiffRecord {
+    std::uint16_t id = 0;
+    std::span<const std::uint8_t> data;
+    std::size_t offset = 0;  // of the record header in the stream, for evidence
+};
+
+// Walks the records of a stream. next() fails with RecordCorrupt when a record's length runs
+// past the end of the stream.
+class BiffCursor {
+public:
+    explicit BiffCursor(std::span<const std::uint8_t> stream, std::size_t offset = 0)
+        : m_stream(stream), m_offset(offset) {}
+    // Sets `record` and returns true, or returns false at the end of the stream.
+    Result<bool> next(BiffRecord& record);
+    // The id of the next record without consuming it; nullopt at the end.
+    std::optional<std::uint16_t> peekId() const;
+    std::size_t offset() const { return m_offset; }
+
+private:
+    std::span<const std::uint8_t> m_stream;
+    std::size_t m_offset = 0;
+};
+
+// Little-endian field access; callers check sizes first.
+inline std::uint16_t readU16(std::span<const std::uint8_t> data, std::size_t offset) {
+    return static_cast<std::uint16_t>(data[offset] | (data[offset + 1] << 8));
+}
+inline std::uint32_t readU32(std::span<const std::uint8_t> data, std::size_t offset) {
+    return static_cast<std::uint32_t>(data[offset]) | (static_cast<std::uint32_t>(data[offset + 1]) << 8) |
+           (static_cast<std::uint32_t>(data[offset + 2]) << 16) | (static_cast<std::uint32_t>(data[offset + 3]) << 24);
+}
+double readF64(std::span<const std::uint8_t> data, std::size_t offset);
+// An RK number: bit 0 divides by 100, bit 1 marks a 30-bit integer, else the top 30 bits of a double.
+double decodeRk(std::uint32_t rk);
+
+// Decodes byte strings of BIFF2-5 files in the workbook's code page (CODEPAGE record) to
+// UTF-8. Bytes that do not decode become U+FFFD. 1252 is assumed until a CODEPAGE is read.
+class CodePageDecoder {
+public:
+    CodePageDecoder();
+    ~CodePageDecoder();
+    CodePageDecoder(const CodePageDecoder&) = delete;
+    CodePageDecoder& operator=(const CodePageDecoder&) = delete;
+    // Fails with TextEncoding for a code page the engine cannot decode.
+    Result<void> setCodePage(std::uint16_t codePage);
+    std::uint16_t codePage() const { return m_codePage; }
+    void decode(std::span<const std::uint8_t> bytes, std::string& out) const;
+
+private:
+    std::uint16_t m_codePage = 1252;
+    void* m_converter = nullptr;  // iconv_t
+};
+
+// Reads BIFF8 unicode strings from a record and the CONTINUE records that follow it. When a
+// character array crosses into a CONTINUE, that record starts with a fresh flags byte (the
+// encoding may switch); rich-run and phonetic blocks continue raw.
+class ContinuedReader {
+public:
+    explicit ContinuedReader(std::vector<std::span<const std::uint8_t>> segments)
+        : m_segments(std::move(segments)) {}
+    bool atEnd();
+    // Raw bytes across segment edges; fails at the end of the data.
+    Result<void> readBytes(std::size_t count, std::uint8_t* out);
+    Result<void> skip(std::size_t count);
+    // XLUnicodeRichExtendedString (SST entries) or XLUnicodeString (cch 2, flags 1).
+    Result<void> readUnicodeString(std::string& out, bool richExtended);
+
+private:
+    std::vector<std::span<const std::uint8_t>> m_segments;
+    std::size_t m_segment = 0;
+    std::size_t m_position = 0;
+    std::u16string m_units;
+};
+
+// UTF-16 code units (possibly with surrogate pairs) to UTF-8; lone surrogates become U+FFFD.
+void appendUtf16(std::u16string_view units, std::string& out);
+
+// Strings inside one record. BIFF8: `lengthBytes` (1 or 2) count, then a flags byte; BIFF2-5:
+// a count and bytes in the code page. Advance `offset`. Fail with RecordCorrupt when short.
+Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& offset, int lengthBytes,
+                              BiffVersion version, const CodePageDecoder& decoder, std::string& out);
+
+struct BofRecord {
+    BiffVersion version = BiffVersion::Biff8;
+    std::uint16_t type = 0;  // 0x05 globals, 0x10 worksheet, 0x20 chart, 0x40 macro sheet, 0x100 BIFF4 workbook
+};
+// `id` is the record id that opened the substream (0x0009/0x0209/0x0409/0x0809).
+Result<BofRecord> parseBof(const BiffRecord& record);
+
+struct BoundSheetRecord {
+    std::uint32_t streamOffset = 0;
+    std::uint8_t state = 0;  // 0 visible, 1 hidden, 2 very hidden
+    std::uint8_t type = 0;   // 0 worksheet or dialog, 1 macro, 2 chart, 6 VB module
+    std::string name;
+};
+Result<BoundSheetRecord> parseBoundSheet(const BiffRecord& record, BiffVersion version, const CodePageDecoder& decoder);
+
+struct FontRecord {
+    double heightPoints = 10.0;
+    bool italic = false;
+    bool strike = false;
+    std::uint16_t colorIndex = 0x7FFF;
+    std::uint16_t weight = 400;
+    std::uint16_t script = 0;     // 0 none, 1 superscript, 2 subscript
+    std::uint8_t underline = 0;   // 0 none, 1 single, 2 double, 0x21 single accounting, 0x22 double accounting
+    std::uint8_t family = 0;
+    std::uint8_t charset = 0;
+    std::string name;
+};
+Result<FontRecord> parseFont(const BiffRecord& record, BiffVersion version, const CodePageDecoder& decoder);
+
+struct FormatRecord {
+    std::optional<std::uint16_t> index;  // absent in BIFF2-4, where formats are numbered in order
+    std::string code;
+};
+Result<FormatRecord> parseFormat(const BiffRecord& record, BiffVersion version, const CodePageDecoder& decoder);
+
+struct XfRecord {
+    std::uint16_t fontIndex = 0;
+    std::uint16_t formatIndex = 0;
+    bool locked = true;
+    bool hidden = false;
+    std::uint8_t horizontal = 0;  // 0 general .. 7 distributed
+    std::uint8_t vertical = 2;    // 0 top, 1 center, 2 bottom, 3 justify, 4 distributed
+    bool wrap = false;
+    std::uint8_t rotation = 0;    // 0-180 or 255, as OOXML
+    std::uint8_t indent = 0;
+    bool shrinkToFit = false;
+    std::uint8_t leftStyle = 0, rightStyle = 0, topStyle = 0, bottomStyle = 0, diagonalStyle = 0;
+    std::uint8_t leftColor = 0, rightColor = 0, topColor = 0, bottomColor = 0, diagonalColor = 0;
+    bool diagonalDown = false;
+    bool diagonalUp = false;
+    std::uint8_t pattern = 0;  // 0 none, 1 solid, 2.. 18 as OOXML's pattern list
+    std::uint8_t patternColor = 64;
+    std::uint8_t backgroundColor = 65;
+};
+Result<XfRecord> parseXf(const BiffRecord& record, BiffVersion version);
+
+// PALETTE: colours for indexes 8.. as 0xFFRRGGBB.
+Result<std::vector<std::uint32_t>> parsePalette(const BiffRecord& record);
+
+struct CellHeader {
+    int zeroBasedRow = 0;
+    int zeroBasedColumn = 0;
+    std::uint16_t xf = 0;
+};
+// Row, column and XF of a cell record; BIFF2 cell records are not read.
+Result<CellHeader> parseCellHeader(const BiffRecord& record);
+
+struct ColInfoRecord {
+    int zeroBasedFirst = 0;
+    int zeroBasedLast = 0;
+    std::uint16_t width = 0;  // 1/256 of a character
+    std::uint16_t xf = 0;
+    bool hidden = false;
+};
+Result<ColInfoRecord> parseColInfo(const BiffRecord& record);
+
+struct RowRecord {
+    int zeroBasedRow = 0;
+    std::uint16_t heightTwips = 0;
+    bool hidden = false;
+    bool customHeight = false;
+    std::optional<std::uint16_t> xf;
+};
+Result<RowRecord> parseRow(const BiffRecord& record, BiffVersion version);
+
+struct Window2Record {
+    bool frozen = false;
+    bool selected = false;
+};
+Result<Window2Record> parseWindow2(const BiffRecord& record);
+
+struct PaneRecord {
+    std::uint16_t columns = 0;  // frozen columns (split x)
+    std::uint16_t rows = 0;     // frozen rows (split y)
+};
+Result<PaneRecord> parsePane(const BiffRecord& record);
+
+// MERGEDCELLS: rectangles, 1-based; rectangles outside the .xls grid are dropped.
+Result<std::vector<RangeRef>> parseMergedCells(const BiffRecord& record);
+
+}  // namespace spreadsheet

@@ -1,0 +1,603 @@
+#include "spreadsheet/xls_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+
+#include "spreadsheet/biff_records.h"
+#include "spreadsheet/xlsx_reader.h"
+
+namespace spreadsheet {
+namespace {
+
+std::vector<std::uint8_t> fixture(const char* name) {
+    std::ifstream in(std::filesystem::path(SHEETMERGE_TEST_DATA) / "xls" / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Little byte writer for record payloads.
+struct Bytes {
+    std::vector<std::uint8_t> data;
+    Bytes& u8(unsigned value) {
+        data.push_back(static_cast<std::uint8_t>(value));
+        return *this;
+    }
+    Bytes& u16(unsigned value) { return u8(value & 0xFF).u8((value >> 8) & 0xFF); }
+    Bytes& u32(std::uint32_t value) { return u16(value & 0xFFFF).u16(value >> 16); }
+    Bytes& f64(double value) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, 8);
+        return u32(static_cast<std::uint32_t>(bits)).u32(static_cast<std::uint32_t>(bits >> 32));
+    }
+    Bytes& latin1(const std::string& text) {  // BIFF8 string: count, flags 0, bytes
+        u16(static_cast<unsigned>(text.size())).u8(0);
+        data.insert(data.end(), text.begin(), text.end());
+        return *this;
+    }
+    Bytes& shortLatin1(const std::string& text) {
+        u8(static_cast<unsigned>(text.size())).u8(0);
+        data.insert(data.end(), text.begin(), text.end());
+        return *this;
+    }
+};
+
+void addRecord(std::vector<std::uint8_t>& stream, std::uint16_t id, const Bytes& payload = {}) {
+    Bytes header;
+    header.u16(id).u16(static_cast<unsigned>(payload.data.size()));
+    stream.insert(stream.end(), header.data.begin(), header.data.end());
+    stream.insert(stream.end(), payload.data.begin(), payload.data.end());
+}
+
+Bytes bof(unsigned type) { return Bytes().u16(0x0600).u16(type).u16(0x0DBB).u16(0x07CC).u32(0).u32(0x0206); }
+
+struct SheetDefinition {
+    std::string name;
+    std::vector<std::uint8_t> records;  // between the sheet's BOF and EOF
+    unsigned type = 0;                  // BOUNDSHEET type: 0 worksheet, 2 chart
+    unsigned state = 0;
+};
+
+// A raw BIFF8 workbook stream (readXls accepts these as well as compound files).
+std::vector<std::uint8_t> book(const std::vector<std::uint8_t>& globals, const std::vector<SheetDefinition>& sheets) {
+    std::vector<std::uint8_t> stream;
+    addRecord(stream, biff::Bof, bof(0x05));
+    stream.insert(stream.end(), globals.begin(), globals.end());
+    std::vector<std::size_t> offsetFields;
+    for (const SheetDefinition& sheet : sheets) {
+        offsetFields.push_back(stream.size() + 4);
+        addRecord(stream, biff::BoundSheet, Bytes().u32(0).u8(sheet.state).u8(sheet.type).shortLatin1(sheet.name));
+    }
+    addRecord(stream, biff::Eof);
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        std::uint32_t offset = static_cast<std::uint32_t>(stream.size());
+        std::memcpy(stream.data() + offsetFields[i], &offset, 4);
+        addRecord(stream, biff::Bof, bof(sheets[i].type == 2 ? 0x20 : 0x10));
+        stream.insert(stream.end(), sheets[i].records.begin(), sheets[i].records.end());
+        addRecord(stream, biff::Eof);
+    }
+    return stream;
+}
+
+std::vector<std::uint8_t> records(std::initializer_list<std::pair<std::uint16_t, Bytes>> list) {
+    std::vector<std::uint8_t> stream;
+    for (const auto& [id, payload] : list) addRecord(stream, id, payload);
+    return stream;
+}
+
+Bytes cellHeader(unsigned row, unsigned column, unsigned xf = 0) { return Bytes().u16(row).u16(column).u16(xf); }
+Bytes number(unsigned row, unsigned column, double value, unsigned xf = 0) {
+    return cellHeader(row, column, xf).f64(value);
+}
+
+// Globals defining a FONT and XF 0 (General) and XF 1 with format id 14 (a built-in date).
+std::vector<std::uint8_t> formattingGlobals(std::vector<std::uint8_t> extra = {}) {
+    std::vector<std::uint8_t> globals;
+    Bytes font = Bytes().u16(200).u16(0).u16(0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(0).u8(0).shortLatin1("Arial");
+    for (int i = 0; i < 5; ++i) addRecord(globals, biff::Font, font);
+    addRecord(globals, biff::Xf, Bytes().u16(0).u16(0).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0));
+    addRecord(globals, biff::Xf, Bytes().u16(0).u16(14).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0));
+    globals.insert(globals.end(), extra.begin(), extra.end());
+    return globals;
+}
+
+const Cell* cellAt(const WorkbookData& data, std::size_t sheet, int row, int column) {
+    return data.sheets.at(sheet).cell(row, column);
+}
+
+TEST(XlsReader, ReadsLibreOfficeGridValues) {
+    Result<WorkbookData> data = readXls(fixture("grid.xls"));
+    ASSERT_TRUE(data) << data.error().detail;
+    EXPECT_EQ(data->format, FileFormat::Xls);
+    EXPECT_EQ(data->grid.rows, 65'536);
+    EXPECT_EQ(data->grid.columns, 256);
+    ASSERT_EQ(data->sheets.size(), 2u);
+    EXPECT_EQ(data->sheets[0].name, "数据");
+    EXPECT_EQ(data->sheets[1].name, "Hidden");
+    EXPECT_EQ(data->sheets[1].visibility, Visibility::Hidden);
+    EXPECT_EQ(data->activeSheet, 0);
+    EXPECT_FALSE(data->date1904);
+
+    struct Expected {
+        const char* cell;
+        int row, column;
+        CellType type;
+        double number;
+        const char* text;
+        bool formula;
+    };
+    const Expected table[] = {
+        {"A1", 1, 1, CellType::Text, 0, "名称", false},
+        {"A2", 2, 1, CellType::Text, 0, "苹果", false},
+        {"B2", 2, 2, CellType::Number, 12, "", false},
+        {"C2", 2, 3, CellType::Number, 42170, "", false},  // 2015-06-15
+        {"D2", 2, 4, CellType::Number, 0.25, "", false},
+        {"B3", 3, 2, CellType::Number, -3.5, "", false},
+        {"C3", 3, 3, CellType::Number, 36525, "", false},  // 1999-12-31
+        {"E3", 3, 5, CellType::Boolean, 1, "", true},      // LibreOffice stores TRUE as =TRUE()
+        {"B4", 4, 2, CellType::Number, 1234567.891, "", false},
+        {"C4", 4, 3, CellType::Number, 42170 + (9 * 3600 + 30 * 60 + 12) / 86400.0, "", false},
+        {"E4", 4, 5, CellType::Boolean, 0, "", true},
+        {"B5", 5, 2, CellType::Number, 24, "", true},
+        {"C5", 5, 3, CellType::Text, 0, "Banana-x", true},
+        {"D5", 5, 4, CellType::Error, 0, "#DIV/0!", true},
+        {"A6", 6, 1, CellType::Text, 0, "合并单元格", false},
+    };
+    for (const Expected& expected : table) {
+        SCOPED_TRACE(expected.cell);
+        const Cell* cell = cellAt(*data, 0, expected.row, expected.column);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->type, expected.type);
+        EXPECT_EQ(cell->hasFormula, expected.formula);
+        if (expected.type == CellType::Number || expected.type == CellType::Boolean) {
+            EXPECT_NEAR(cell->number, expected.number, 1e-9);
+        } else {
+            EXPECT_EQ(cell->text, expected.text);
+        }
+    }
+    ASSERT_NE(cellAt(*data, 1, 1, 1), nullptr);
+    EXPECT_EQ(cellAt(*data, 1, 1, 1)->text, "secret");
+}
+
+TEST(XlsReader, ReadsLibreOfficeGridFormats) {
+    Result<WorkbookData> data = readXls(fixture("grid.xls"));
+    ASSERT_TRUE(data) << data.error().detail;
+    auto style = [&](int row, int column) -> const CellStyle& {
+        const Cell* cell = cellAt(*data, 0, row, column);
+        EXPECT_NE(cell, nullptr);
+        return data->styles.at(cell ? cell->style : 0);
+    };
+    const CellStyle& header = style(1, 1);
+    EXPECT_TRUE(header.font.bold);
+    EXPECT_EQ(header.font.size, 12.0);
+    EXPECT_EQ(header.font.color, Color(0xFFFFFFFF));
+    EXPECT_EQ(header.fill.pattern, "solid");
+    EXPECT_EQ(header.fill.foreground, Color(0xFF000080));
+    EXPECT_EQ(header.border.bottom.style, "double");
+    EXPECT_EQ(header.border.bottom.color, Color(0xFFFF0000));
+    EXPECT_EQ(header.alignment.horizontal, "center");
+    EXPECT_EQ(header.alignment.vertical, "center");
+
+    const CellStyle& green = style(2, 1);
+    EXPECT_TRUE(green.font.italic);
+    EXPECT_EQ(green.font.underline, "single");
+    EXPECT_EQ(green.font.color, Color(0xFF008000));
+
+    const CellStyle& boxed = style(3, 1);
+    EXPECT_EQ(boxed.border.left.style, "thin");
+    EXPECT_EQ(boxed.border.left.color, Color(0xFF0000FF));
+    EXPECT_EQ(boxed.border.right.style, "medium");
+    EXPECT_EQ(boxed.border.top.style, "dashed");
+    EXPECT_EQ(boxed.border.bottom.style, "thick");
+
+    EXPECT_EQ(style(4, 1).alignment.horizontal, "right");
+    EXPECT_TRUE(style(2, 5).alignment.wrapText);
+    EXPECT_EQ(style(2, 5).alignment.vertical, "top");
+
+    EXPECT_EQ(style(2, 2).numberFormat, "#,##0.00");
+    EXPECT_EQ(style(2, 4).numberFormat, "0.00%");
+    EXPECT_EQ(style(3, 4).numberFormat, "0%");
+    EXPECT_NE(style(2, 3).numberFormat.find("年"), std::string::npos);
+    EXPECT_TRUE(isDateFormat(style(2, 3).numberFormat));
+    EXPECT_TRUE(isDateFormat(style(3, 3).numberFormat));
+    EXPECT_TRUE(isDateFormat(style(4, 3).numberFormat));
+    EXPECT_FALSE(isDateFormat(style(2, 2).numberFormat));
+
+    const Sheet& sheet = data->sheets[0];
+    ASSERT_EQ(sheet.merges.size(), 1u);
+    EXPECT_EQ(sheet.merges[0], (RangeRef{{6, 1}, {7, 3}}));
+    ASSERT_TRUE(sheet.autoFilter);
+    EXPECT_EQ(*sheet.autoFilter, (RangeRef{{1, 1}, {4, 5}}));
+    auto width = [&](int column) {
+        for (const ColumnInfo& info : sheet.columns) {
+            if (info.first <= column && column <= info.last) return info.width;
+        }
+        return 0.0;
+    };
+    EXPECT_NEAR(width(1), 20.0, 0.2);
+    EXPECT_NEAR(width(5), 30.0, 0.2);
+    ASSERT_NE(sheet.row(6), nullptr);
+    EXPECT_NEAR(sheet.row(6)->height, 30.0, 0.05);
+}
+
+// Border colours: LibreOffice writes black (palette index 8) to .xls where its .xlsx has none.
+Color borderColor(const BorderEdge& edge) { return edge.style.empty() ? Color() : edge.color.value_or(0xFF000000); }
+
+double effectiveWidth(const Sheet& sheet, int column) {
+    for (const ColumnInfo& info : sheet.columns) {
+        if (info.first <= column && column <= info.last) return info.width;
+    }
+    return sheet.defaultColumnWidth;
+}
+
+TEST(XlsReader, GridMatchesTheSameGridSavedAsXlsx) {
+    // tests/data/xls/grid.xls and grid.xlsx: one grid saved by LibreOffice in both formats.
+    Result<WorkbookData> xls = readXls(fixture("grid.xls"));
+    Result<WorkbookData> xlsx = readXlsx(fixture("grid.xlsx"));
+    ASSERT_TRUE(xls) << xls.error().detail;
+    ASSERT_TRUE(xlsx) << xlsx.error().detail;
+    ASSERT_EQ(xls->sheets.size(), xlsx->sheets.size());
+    EXPECT_EQ(xls->activeSheet, xlsx->activeSheet);
+    for (std::size_t index = 0; index < xls->sheets.size(); ++index) {
+        const Sheet& a = xls->sheets[index];
+        const Sheet& b = xlsx->sheets[index];
+        SCOPED_TRACE(a.name);
+        EXPECT_EQ(a.name, b.name);
+        EXPECT_EQ(a.kind, b.kind);
+        EXPECT_EQ(a.visibility, b.visibility);
+        EXPECT_EQ(a.merges, b.merges);
+        EXPECT_EQ(a.autoFilter, b.autoFilter);
+        EXPECT_EQ(a.frozenPane, b.frozenPane);
+        for (int column = 1; column <= 8; ++column) {
+            SCOPED_TRACE(columnLetters(column));
+            EXPECT_NEAR(effectiveWidth(a, column), effectiveWidth(b, column), 0.01);
+        }
+        for (int row = 1; row <= 8; ++row) {
+            for (int column = 1; column <= 8; ++column) {
+                SCOPED_TRACE(formatCell({row, column}));
+                const Cell* x = a.cell(row, column);
+                const Cell* y = b.cell(row, column);
+                ASSERT_EQ(x == nullptr, y == nullptr);
+                if (x == nullptr) continue;
+                EXPECT_EQ(x->type, y->type);
+                EXPECT_EQ(x->hasFormula, y->hasFormula);
+                EXPECT_DOUBLE_EQ(x->number, y->number);
+                EXPECT_EQ(x->text, y->text);
+                const CellStyle& p = xls->styles.at(x->style);
+                const CellStyle& q = xlsx->styles.at(y->style);
+                EXPECT_EQ(p.numberFormat, q.numberFormat);
+                EXPECT_EQ(p.font, q.font);
+                EXPECT_EQ(p.fill, q.fill);
+                EXPECT_EQ(p.alignment, q.alignment);
+                EXPECT_EQ(p.protection, q.protection);
+                for (auto edge : {&Border::left, &Border::right, &Border::top, &Border::bottom}) {
+                    EXPECT_EQ((p.border.*edge).style, (q.border.*edge).style);
+                    EXPECT_EQ(borderColor(p.border.*edge), borderColor(q.border.*edge));
+                }
+            }
+        }
+        for (int row = 1; row <= 8; ++row) {
+            SCOPED_TRACE(row);
+            const Row* x = a.row(row);
+            const Row* y = b.row(row);
+            ASSERT_EQ(x == nullptr, y == nullptr);
+            if (x != nullptr) {
+                EXPECT_EQ(x->height, y->height);
+            }
+        }
+    }
+}
+
+TEST(XlsReader, ReadsSharedStringsSplitAcrossContinueRecords) {
+    // tests/data/xls/sst_split_across_continue.xls: an encoding switch inside a string, rich
+    // runs and phonetic bytes straddling records, a string starting a CONTINUE record.
+    Result<WorkbookData> data = readXls(fixture("sst_split_across_continue.xls"));
+    ASSERT_TRUE(data) << data.error().detail;
+    const char* expected[] = {"Alpha", "ABCDE中文FG", "Rich", "Ext", "Start", "日本語text"};
+    for (int row = 1; row <= 6; ++row) {
+        SCOPED_TRACE(row);
+        const Cell* cell = cellAt(*data, 0, row, 1);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->text, expected[row - 1]);
+    }
+}
+
+TEST(XlsReader, DecodesBiff5TextInCodePage936) {
+    Result<WorkbookData> data = readXls(fixture("biff5_gbk.xls"));
+    ASSERT_TRUE(data) << data.error().detail;
+    ASSERT_EQ(data->sheets.size(), 1u);
+    EXPECT_EQ(data->sheets[0].name, "工资表");
+    struct Expected {
+        int row, column;
+        const char* text;
+    };
+    const Expected texts[] = {{1, 1, "姓名"}, {1, 2, "城市"}, {2, 1, "张三"}, {2, 2, "北京市"}, {3, 1, "€ 100"}};
+    for (const Expected& expected : texts) {
+        SCOPED_TRACE(expected.text);
+        const Cell* cell = cellAt(*data, 0, expected.row, expected.column);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->type, CellType::Text);
+        EXPECT_EQ(cell->text, expected.text);
+    }
+    EXPECT_EQ(cellAt(*data, 0, 3, 2)->number, 3.25);
+    EXPECT_EQ(cellAt(*data, 0, 4, 1)->number, 42.0);
+    const Cell* date = cellAt(*data, 0, 4, 2);
+    ASSERT_NE(date, nullptr);
+    const CellStyle& dateStyle = data->styles.at(date->style);
+    EXPECT_TRUE(isDateFormat(dateStyle.numberFormat)) << dateStyle.numberFormat;
+    EXPECT_EQ(dateStyle.font.name, "宋体");
+    EXPECT_TRUE(dateStyle.font.bold);
+    EXPECT_EQ(dateStyle.font.size, 11.0);
+    EXPECT_EQ(dateStyle.fill.pattern, "solid");
+    EXPECT_EQ(dateStyle.fill.foreground, Color(0xFFFF0000));
+}
+
+TEST(XlsReader, DecodesRkNumbers) {
+    struct Case {
+        std::uint32_t rk;
+        double value;
+    };
+    const Case cases[] = {
+        {(42u << 2) | 2, 42.0},
+        {(12345u << 2) | 3, 123.45},
+        {static_cast<std::uint32_t>(-7 * 4) | 2, -7.0},
+        {0x3FF00000u, 1.0},      // the high 30 bits of the double 1.0
+        {0x3FF00000u | 1, 0.01}, // 1.0 / 100
+        {0xC0040000u, -2.5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rk);
+        EXPECT_DOUBLE_EQ(decodeRk(c.rk), c.value);
+    }
+}
+
+TEST(XlsReader, ReadsCellRecordKinds) {
+    std::vector<std::uint8_t> sheet = records({
+        {biff::Number, number(0, 0, 1.5)},
+        {biff::Rk, cellHeader(0, 1).u32((5u << 2) | 2)},
+        {biff::MulRk, Bytes().u16(1).u16(2).u16(0).u32((1u << 2) | 2).u16(0).u32((2u << 2) | 2).u16(3)},
+        {biff::BoolErr, cellHeader(2, 0).u8(1).u8(0)},
+        {biff::BoolErr, cellHeader(2, 1).u8(0x2A).u8(1)},
+        {biff::Label, cellHeader(3, 0).latin1("caf\xe9")},
+        {biff::MulBlank, Bytes().u16(4).u16(0).u16(1).u16(1).u16(1)},
+        {biff::Formula, cellHeader(5, 0).u8(0).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u32(0).u16(0)},
+        {biff::String, Bytes().latin1("from formula")},
+        {biff::Formula, cellHeader(5, 1).u8(2).u8(0).u8(0x07).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u32(0).u16(0)},
+        {biff::Formula, cellHeader(5, 2).u8(3).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u32(0).u16(0)},
+        {biff::Formula, cellHeader(5, 3).f64(6.25).u16(0).u32(0).u16(0)},
+    });
+    Result<WorkbookData> data = readXls(book(formattingGlobals(), {{"S", sheet}}));
+    ASSERT_TRUE(data) << data.error().detail;
+    const WorkbookData& d = *data;
+    EXPECT_EQ(cellAt(d, 0, 1, 1)->number, 1.5);
+    EXPECT_EQ(cellAt(d, 0, 1, 2)->number, 5.0);
+    EXPECT_EQ(cellAt(d, 0, 2, 3)->number, 1.0);
+    EXPECT_EQ(cellAt(d, 0, 2, 4)->number, 2.0);
+    EXPECT_EQ(cellAt(d, 0, 3, 1)->type, CellType::Boolean);
+    EXPECT_EQ(cellAt(d, 0, 3, 1)->number, 1.0);
+    EXPECT_EQ(cellAt(d, 0, 3, 2)->type, CellType::Error);
+    EXPECT_EQ(cellAt(d, 0, 3, 2)->text, "#N/A");
+    EXPECT_EQ(cellAt(d, 0, 4, 1)->text, "café");  // compressed BIFF8 text is Latin-1
+    ASSERT_NE(cellAt(d, 0, 5, 2), nullptr);
+    EXPECT_EQ(cellAt(d, 0, 5, 2)->type, CellType::Empty);
+    EXPECT_EQ(cellAt(d, 0, 5, 2)->style, 1u);
+    EXPECT_EQ(cellAt(d, 0, 6, 1)->text, "from formula");
+    EXPECT_TRUE(cellAt(d, 0, 6, 1)->hasFormula);
+    EXPECT_EQ(cellAt(d, 0, 6, 2)->text, "#DIV/0!");
+    EXPECT_EQ(cellAt(d, 0, 6, 3)->type, CellType::Empty);
+    EXPECT_TRUE(cellAt(d, 0, 6, 3)->hasFormula);
+    EXPECT_EQ(cellAt(d, 0, 6, 4)->number, 6.25);
+}
+
+TEST(XlsReader, SortsOutOfOrderCellsAndKeepsTheLastDuplicate) {
+    std::vector<std::uint8_t> sheet = records({
+        {biff::Number, number(3, 1, 3)},
+        {biff::Number, number(0, 2, 2)},
+        {biff::Number, number(0, 0, 1)},
+        {biff::Number, number(0, 2, 20)},
+    });
+    Result<WorkbookData> data = readXls(book(formattingGlobals(), {{"S", sheet}}));
+    ASSERT_TRUE(data) << data.error().detail;
+    const Sheet& s = data->sheets[0];
+    ASSERT_EQ(s.rows.size(), 2u);
+    EXPECT_EQ(s.rows[0].number, 1);
+    ASSERT_EQ(s.rows[0].cells.size(), 2u);
+    EXPECT_EQ(s.rows[0].cells[0].column, 1);
+    EXPECT_EQ(s.rows[0].cells[1].number, 20.0);
+    EXPECT_EQ(s.rows[1].number, 4);
+}
+
+TEST(XlsReader, ShiftsDatesOf1904Books) {
+    std::vector<std::uint8_t> globals = formattingGlobals(records({{biff::DateMode, Bytes().u16(1)}}));
+    std::vector<std::uint8_t> sheet = records({{biff::Number, number(0, 0, 0, 1)}, {biff::Number, number(0, 1, 5, 0)}});
+    Result<WorkbookData> data = readXls(book(globals, {{"S", sheet}}));
+    ASSERT_TRUE(data) << data.error().detail;
+    EXPECT_TRUE(data->date1904);
+    EXPECT_EQ(cellAt(*data, 0, 1, 1)->number, 1462.0);  // 1904-01-01 in the 1900 system
+    EXPECT_EQ(cellAt(*data, 0, 1, 2)->number, 5.0);     // not a date: unchanged
+}
+
+TEST(XlsReader, ReadsSheetKindsStatesAndActiveTab) {
+    std::vector<std::uint8_t> globals =
+        formattingGlobals(records({{biff::Window1, Bytes().u16(0).u16(0).u16(0).u16(0).u16(0x38).u16(2).u16(0).u16(1).u16(600)}}));
+    std::vector<SheetDefinition> sheets = {
+        {"Visible", {}, 0, 0},
+        {"Chart", records({{biff::Number, number(0, 0, 9)}}), 2, 0},
+        {"VeryHidden", records({{biff::WsBool, Bytes().u8(0x10).u8(0)}}), 0, 2},
+    };
+    Result<WorkbookData> data = readXls(book(globals, sheets));
+    ASSERT_TRUE(data) << data.error().detail;
+    ASSERT_EQ(data->sheets.size(), 3u);
+    EXPECT_EQ(data->activeSheet, 2);
+    EXPECT_EQ(data->sheets[0].kind, SheetKind::Worksheet);
+    EXPECT_EQ(data->sheets[1].kind, SheetKind::Chart);
+    EXPECT_TRUE(data->sheets[1].rows.empty());
+    EXPECT_EQ(data->sheets[2].kind, SheetKind::Other);  // a dialog sheet
+    EXPECT_EQ(data->sheets[2].visibility, Visibility::VeryHidden);
+
+    std::vector<std::uint8_t> badTab =
+        formattingGlobals(records({{biff::Window1, Bytes().u16(0).u16(0).u16(0).u16(0).u16(0x38).u16(9).u16(0).u16(1).u16(600)}}));
+    Result<WorkbookData> clamped = readXls(book(badTab, sheets));
+    ASSERT_TRUE(clamped);
+    EXPECT_EQ(clamped->activeSheet, 0);
+}
+
+TEST(XlsReader, ReadsLayoutRecords) {
+    std::vector<std::uint8_t> sheet = records({
+        {biff::DefColWidth, Bytes().u16(8)},
+        {biff::ColInfo, Bytes().u16(1).u16(3).u16(15 * 256).u16(15).u16(0).u16(0)},
+        {biff::ColInfo, Bytes().u16(5).u16(300).u16(4 * 256).u16(15).u16(1).u16(0)},
+        {biff::Row, Bytes().u16(2).u16(0).u16(1).u16(600).u16(0).u16(0).u16(0x40).u16(0)},
+        {biff::Row, Bytes().u16(9).u16(0).u16(0).u16(255).u16(0).u16(0).u16(0x20).u16(0)},
+        {biff::Number, number(2, 0, 1)},
+        {biff::MergedCells, Bytes().u16(2).u16(0).u16(1).u16(0).u16(2).u16(4).u16(4).u16(250).u16(300)},
+        {biff::Window2, Bytes().u16(0x06BE).u16(0).u16(0)},
+        {biff::Pane, Bytes().u16(1).u16(2).u16(2).u16(1).u8(0)},
+    });
+    Result<WorkbookData> data = readXls(book(formattingGlobals(), {{"S", sheet}}));
+    ASSERT_TRUE(data) << data.error().detail;
+    const Sheet& s = data->sheets[0];
+    ASSERT_EQ(s.columns.size(), 2u);
+    EXPECT_EQ(s.columns[0].first, 2);
+    EXPECT_EQ(s.columns[0].last, 4);
+    EXPECT_EQ(s.columns[0].width, 15.0);
+    EXPECT_EQ(s.columns[1].last, 256);  // clipped to the grid
+    EXPECT_TRUE(s.columns[1].hidden);
+    ASSERT_NE(s.row(3), nullptr);
+    EXPECT_EQ(s.row(3)->height, 30.0);
+    EXPECT_TRUE(s.row(3)->customHeight);
+    ASSERT_NE(s.row(10), nullptr);  // hidden, no cells
+    EXPECT_TRUE(s.row(10)->hidden);
+    ASSERT_EQ(s.merges.size(), 1u);  // the merge past column 256 is dropped
+    EXPECT_EQ(s.merges[0], (RangeRef{{1, 1}, {2, 3}}));
+    ASSERT_TRUE(s.frozenPane);
+    EXPECT_EQ(*s.frozenPane, (FrozenPane{2, 1}));
+}
+
+TEST(XlsReader, SkipsEmbeddedChartSubstreams) {
+    std::vector<std::uint8_t> sheet;
+    addRecord(sheet, biff::Number, number(0, 0, 1));
+    addRecord(sheet, biff::Bof, bof(0x20));
+    addRecord(sheet, biff::Number, number(5, 5, 99));
+    addRecord(sheet, biff::Eof);
+    addRecord(sheet, biff::Number, number(1, 0, 2));
+    Result<WorkbookData> data = readXls(book(formattingGlobals(), {{"S", sheet}}));
+    ASSERT_TRUE(data) << data.error().detail;
+    EXPECT_EQ(cellAt(*data, 0, 2, 1)->number, 2.0);
+    EXPECT_EQ(cellAt(*data, 0, 6, 6), nullptr);
+}
+
+TEST(XlsReader, SkipsFontIndexFourAndAppliesThePalette) {
+    std::vector<std::uint8_t> globals;
+    for (int i = 0; i < 6; ++i) {
+        addRecord(globals, biff::Font,
+                  Bytes().u16(200 + 20 * i).u16(0).u16(i == 4 ? 8 : 0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(0).u8(0)
+                      .shortLatin1("F" + std::to_string(i)));
+    }
+    // XF 0 uses font index 5, which is the sixth FONT record (index 4 does not exist).
+    addRecord(globals, biff::Xf, Bytes().u16(5).u16(0).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0));
+    addRecord(globals, biff::Palette, Bytes().u16(1).u8(0x12).u8(0x34).u8(0x56).u8(0));
+    Result<WorkbookData> data = readXls(book(globals, {{"S", records({{biff::Number, number(0, 0, 1)}})}}));
+    ASSERT_TRUE(data) << data.error().detail;
+    const Font& font = data->styles.at(cellAt(*data, 0, 1, 1)->style).font;
+    EXPECT_EQ(font.name, "F4");
+    EXPECT_EQ(font.size, 14.0);
+    EXPECT_EQ(font.color, Color(0xFF123456));
+}
+
+TEST(XlsReader, RejectsMalformedStreams) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> stream;
+        ErrorCode code;
+    };
+    std::vector<std::uint8_t> cut = book(formattingGlobals(), {{"S", records({{biff::Number, number(0, 0, 1)}})}});
+    cut.resize(cut.size() - 7);
+    std::vector<std::uint8_t> noEof = book(formattingGlobals(), {{"S", {}}});
+    noEof.resize(noEof.size() - 4);
+    std::vector<std::uint8_t> overlapping = book(formattingGlobals(), {{"A", {}}, {"B", {}}});
+    {
+        // Point the second sheet at the first sheet's BOF.
+        std::size_t first = 0, second = 0;
+        for (std::size_t i = 0; i + 1 < overlapping.size(); ++i) {
+            if (overlapping[i] == 0x85 && overlapping[i + 1] == 0x00) (first ? second : first) = i + 4;
+        }
+        std::memcpy(overlapping.data() + second, overlapping.data() + first, 4);
+    }
+    const Case cases[] = {
+        {"encrypted", book(formattingGlobals(records({{biff::FilePass, Bytes().u16(0).u16(0).u16(0)}})), {{"S", {}}}),
+         ErrorCode::EncryptedWorkbook},
+        {"shared string index out of range",
+         book(formattingGlobals(), {{"S", records({{biff::LabelSst, cellHeader(0, 0).u32(3)}})}}),
+         ErrorCode::RecordCorrupt},
+        {"record runs past the stream", cut, ErrorCode::RecordCorrupt},
+        {"sheet without EOF", noEof, ErrorCode::RecordCorrupt},
+        {"value outside the grid", book(formattingGlobals(), {{"S", records({{biff::Number, number(0, 256, 1)}})}}),
+         ErrorCode::RecordCorrupt},
+        {"short NUMBER", book(formattingGlobals(), {{"S", records({{biff::Number, cellHeader(0, 0).u16(1)}})}}),
+         ErrorCode::RecordCorrupt},
+        {"short MERGEDCELLS",
+         book(formattingGlobals(), {{"S", records({{biff::MergedCells, Bytes().u16(40).u16(0)}})}}),
+         ErrorCode::RecordCorrupt},
+        {"sheets overlap", overlapping, ErrorCode::RecordCorrupt},
+        {"not BIFF at all", {'h', 'e', 'l', 'l', 'o'}, ErrorCode::UnknownFormat},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Result<WorkbookData> data = readXls(c.stream);
+        ASSERT_FALSE(data);
+        EXPECT_EQ(data.error().code, c.code) << data.error().detail;
+        EXPECT_FALSE(data.error().detail.empty());
+    }
+}
+
+TEST(XlsReader, DropsFormattingOnlyCellsPastTheGrid) {
+    std::vector<std::uint8_t> sheet = records({{biff::MulBlank, Bytes().u16(0).u16(254).u16(0).u16(0).u16(0).u16(256)}});
+    Result<WorkbookData> data = readXls(book(formattingGlobals(), {{"S", sheet}}));
+    ASSERT_TRUE(data) << data.error().detail;
+    ASSERT_EQ(data->sheets[0].rows.size(), 1u);
+    ASSERT_EQ(data->sheets[0].rows[0].cells.size(), 2u);
+    EXPECT_EQ(data->sheets[0].rows[0].cells.back().column, 256);
+}
+
+TEST(XlsReader, CutsAndFlippedBytesNeverCrash) {
+    // Every prefix and a sweep of corrupted bytes of a real file: either a book or an error
+    // with a code and evidence (sanitizer builds catch memory faults here).
+    const std::vector<std::uint8_t> good = fixture("grid.xls");
+    for (std::size_t length = 0; length < good.size(); length += 37) {
+        SCOPED_TRACE(length);
+        Result<WorkbookData> data =
+            readXls(std::span<const std::uint8_t>(good.data(), length));
+        if (!data) {
+            EXPECT_FALSE(data.error().detail.empty());
+        }
+    }
+    Result<WorkbookData> half = readXls(std::span<const std::uint8_t>(good.data(), good.size() / 2));
+    EXPECT_FALSE(half);
+    for (std::size_t at = 512; at < good.size(); at += 29) {
+        SCOPED_TRACE(at);
+        std::vector<std::uint8_t> bytes = good;
+        bytes[at] ^= 0xA5;
+        Result<WorkbookData> data = readXls(bytes);
+        if (!data) {
+            EXPECT_FALSE(data.error().detail.empty());
+        }
+    }
+}
+
+TEST(XlsReader, RejectsEncryptedPackagesAndForeignCompoundFiles) {
+    std::filesystem::path corpus(SHEETMERGE_CORPUS);
+    std::ifstream in(corpus / "calamine__pass_protected.xlsx", std::ios::binary);
+    if (!in) GTEST_SKIP() << "corpus not available";
+    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    Result<WorkbookData> data = readXls(bytes);
+    ASSERT_FALSE(data);
+    EXPECT_EQ(data.error().code, ErrorCode::EncryptedWorkbook);
+}
+
+}  // namespace
+}  // namespace spreadsheet
