@@ -1,0 +1,195 @@
+#include "cli/cat_command.h"
+
+#include <charconv>
+#include <cstdio>
+#include <string_view>
+
+#include "cli/detail/messages.h"
+#include "cli/texts.h"
+#include "spreadsheet/sheet_extent.h"
+#include "spreadsheet/value_text.h"
+#include "spreadsheet/workbook_reader.h"
+
+namespace cli {
+namespace {
+
+using spreadsheet::Error;
+using spreadsheet::ErrorCode;
+using spreadsheet::SheetKind;
+
+template <typename... Arguments>
+std::string formatText(const char* format, Arguments... arguments) {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, format, arguments...);
+    return buffer;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view left, std::string_view right) {
+    if (left.size() != right.size()) return false;
+    for (std::size_t index = 0; index < left.size(); ++index) {
+        char first = left[index];
+        char second = right[index];
+        if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 32);
+        if (second >= 'a' && second <= 'z') second = static_cast<char>(second - 32);
+        if (first != second) return false;
+    }
+    return true;
+}
+
+// Writes the cells of rows 1..lastRow and columns 1..lastColumn; `out` is flushed to stdout
+// in pieces so a large sheet does not double its size in memory.
+bool writeSheetCsv(const spreadsheet::WorkbookData& book, const spreadsheet::Sheet& sheet) {
+    const int lastRow = spreadsheet::lastUsedRow(sheet);
+    const int lastColumn = spreadsheet::lastUsedColumn(sheet);
+    std::string out;
+    out.reserve(1 << 20);
+    auto flush = [&out]() {
+        const bool written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+        out.clear();
+        return written;
+    };
+    auto nextRow = sheet.rows.begin();
+    for (int rowNumber = 1; rowNumber <= lastRow; ++rowNumber) {
+        while (nextRow != sheet.rows.end() && nextRow->number < rowNumber) ++nextRow;
+        int column = 1;
+        if (nextRow != sheet.rows.end() && nextRow->number == rowNumber) {
+            for (const spreadsheet::Cell& cell : nextRow->cells) {
+                if (cell.column > lastColumn) break;
+                if (cell.column < column) continue;  // a duplicate column: the first one counts
+                for (; column < cell.column; ++column) out += ',';
+                appendCsvField(out, spreadsheet::valueText(cell, book));
+            }
+        }
+        for (; column < lastColumn; ++column) out += ',';
+        out += '\n';
+        if (out.size() >= (1 << 20) && !flush()) return false;
+    }
+    return flush() && std::fflush(stdout) == 0;
+}
+
+}  // namespace
+
+void appendCsvField(std::string& out, const std::string& field) {
+    if (field.find_first_of(",\"\r\n") == std::string::npos) {
+        out += field;
+        return;
+    }
+    out += '"';
+    for (const char character : field) {
+        if (character == '"') out += '"';
+        out += character;
+    }
+    out += '"';
+}
+
+spreadsheet::Result<int> chooseWorksheet(const spreadsheet::WorkbookData& book, SheetChoice choice,
+                                         int position, const std::string& name) {
+    const int sheetCount = static_cast<int>(book.sheets.size());
+    switch (choice) {
+        case SheetChoice::Active: {
+            if (book.activeSheet < 0 || book.activeSheet >= sheetCount)
+                return Error(ErrorCode::NoSuchSheet, texts::NoWorksheet);
+            const spreadsheet::Sheet& sheet = book.sheets[book.activeSheet];
+            if (sheet.kind != SheetKind::Worksheet)
+                return Error(ErrorCode::NoSuchSheet,
+                             formatText(texts::ActiveSheetIsNotWorksheet, sheet.name.c_str()));
+            return book.activeSheet;
+        }
+        case SheetChoice::ByPosition: {
+            int worksheets = 0;
+            int found = -1;
+            for (int index = 0; index < sheetCount; ++index) {
+                if (book.sheets[index].kind != SheetKind::Worksheet) continue;
+                ++worksheets;
+                if (worksheets == position) found = index;
+            }
+            if (found < 0)
+                return Error(ErrorCode::NoSuchSheet,
+                             formatText(texts::NoSuchSheetIndex, position, worksheets));
+            return found;
+        }
+        case SheetChoice::ByName: {
+            int found = -1;
+            for (int index = 0; index < sheetCount && found < 0; ++index)
+                if (book.sheets[index].name == name) found = index;
+            for (int index = 0; index < sheetCount && found < 0; ++index)
+                if (equalsIgnoringAsciiCase(book.sheets[index].name, name)) found = index;
+            if (found < 0)
+                return Error(ErrorCode::NoSuchSheet,
+                             formatText(texts::NoSuchSheetName, name.c_str()));
+            if (book.sheets[found].kind != SheetKind::Worksheet)
+                return Error(ErrorCode::NoSuchSheet,
+                             formatText(texts::SheetIsNotWorksheet, name.c_str()));
+            return found;
+        }
+    }
+    return Error(ErrorCode::NoSuchSheet);
+}
+
+int runCatCommand(int argc, char** argv) {
+    std::string file;
+    SheetChoice choice = SheetChoice::Active;
+    int position = 0;
+    std::string name;
+    for (int index = 2; index < argc; ++index) {
+        const std::string_view argument = argv[index];
+        std::string_view option = argument;
+        std::string_view value;
+        bool hasValue = false;
+        if (argument.starts_with("--")) {
+            if (const std::size_t equals = argument.find('='); equals != std::string_view::npos) {
+                option = argument.substr(0, equals);
+                value = argument.substr(equals + 1);
+                hasValue = true;
+            }
+        }
+        if (option == "--sheet-index" || option == "--sheet-name") {
+            if (choice != SheetChoice::Active)
+                return detail::printUsageError(texts::BothSheetOptions);
+            if (!hasValue) {
+                if (index + 1 >= argc)
+                    return detail::printUsageError(std::string(texts::MissingOptionValue) +
+                                                   std::string(option));
+                value = argv[++index];
+            }
+            if (option == "--sheet-name") {
+                choice = SheetChoice::ByName;
+                name = value;
+                continue;
+            }
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), position);
+            if (error != std::errc() || end != value.data() + value.size() || position < 1)
+                return detail::printUsageError(std::string(texts::BadSheetIndex) +
+                                               std::string(value));
+            choice = SheetChoice::ByPosition;
+            continue;
+        }
+        if (argument.starts_with("-") && argument != "-")
+            return detail::printUsageError(std::string(texts::UnknownOption) +
+                                           std::string(argument));
+        if (!file.empty())
+            return detail::printUsageError(std::string(texts::UnknownOption) +
+                                           std::string(argument));
+        file = argument;
+    }
+    if (file.empty()) return detail::printUsageError(texts::MissingFile);
+
+    spreadsheet::Result<spreadsheet::WorkbookData> book = spreadsheet::openWorkbookFile(file);
+    if (!book) {
+        detail::printFileMessage(file, spreadsheet::errorText(book.error()));
+        return 1;
+    }
+    spreadsheet::Result<int> chosen = chooseWorksheet(*book, choice, position, name);
+    if (!chosen) {
+        detail::printFileMessage(file, chosen.error().detail);
+        return 1;
+    }
+    if (!writeSheetCsv(*book, book->sheets[*chosen])) {
+        detail::printFileMessage(file, texts::WriteFailed);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace cli

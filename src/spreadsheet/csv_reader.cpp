@@ -1,0 +1,299 @@
+#include "spreadsheet/csv_reader.h"
+
+#include <charconv>
+#include <cmath>
+#include <iterator>
+#include <string_view>
+
+#include "spreadsheet/text_encoding.h"
+#include "spreadsheet/texts.h"
+
+namespace spreadsheet {
+namespace {
+
+// A cell holds at most this many UTF-16 units in a spreadsheet; a longer field is refused
+// rather than cut, so that no data goes missing without a word.
+constexpr std::size_t MaxFieldUnits = 32'767;
+// Beyond this a book would need gigabytes in memory (about 64 bytes per cell plus its text).
+constexpr std::size_t MaxCsvCells = 20'000'000;
+
+std::string rowText(int row) {
+    return texts::RowPrefix + std::to_string(row) + texts::RowSuffix;
+}
+
+// UTF-16 units of UTF-8 text: a four-byte sequence is a surrogate pair.
+std::size_t utf16Units(std::string_view text) {
+    std::size_t units = 0;
+    for (const char character : text) {
+        const auto byte = static_cast<unsigned char>(character);
+        if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
+bool equalsIgnoringCase(std::string_view text, std::string_view upperWord) {
+    if (text.size() != upperWord.size()) return false;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        char character = text[index];
+        if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 32);
+        if (character != upperWord[index]) return false;
+    }
+    return true;
+}
+
+bool isDigit(char character) {
+    return character >= '0' && character <= '9';
+}
+
+// A plain number: optional sign, digits with an optional decimal point, optional exponent.
+// Returns false for everything else and for numbers a spreadsheet would damage: leading
+// zeros ("007", "-00.5") and more than 15 significant digits, as IDs and account numbers are.
+bool parsePlainNumber(std::string_view text, double& value) {
+    std::size_t position = 0;
+    if (position < text.size() && (text[position] == '+' || text[position] == '-')) ++position;
+    const std::size_t integerStart = position;
+    while (position < text.size() && isDigit(text[position])) ++position;
+    const std::size_t integerDigits = position - integerStart;
+    std::size_t fractionDigits = 0;
+    if (position < text.size() && text[position] == '.') {
+        ++position;
+        const std::size_t fractionStart = position;
+        while (position < text.size() && isDigit(text[position])) ++position;
+        fractionDigits = position - fractionStart;
+    }
+    if (integerDigits + fractionDigits == 0) return false;
+    if (position < text.size() && (text[position] == 'e' || text[position] == 'E')) {
+        ++position;
+        if (position < text.size() && (text[position] == '+' || text[position] == '-')) ++position;
+        const std::size_t exponentStart = position;
+        while (position < text.size() && isDigit(text[position])) ++position;
+        if (position == exponentStart) return false;
+    }
+    if (position != text.size()) return false;
+    if (integerDigits >= 2 && text[integerStart] == '0') return false;
+    std::size_t significantDigits = 0;
+    bool seenNonZero = false;
+    for (std::size_t index = integerStart;
+         index < integerStart + integerDigits + 1 + fractionDigits && index < text.size();
+         ++index) {
+        const char character = text[index];
+        if (!isDigit(character)) continue;
+        if (character != '0') seenNonZero = true;
+        if (seenNonZero) ++significantDigits;
+    }
+    if (significantDigits > 15) return false;
+    // from_chars does not take a leading '+'.
+    std::string_view digits = text;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value))
+        return false;
+    return true;
+}
+
+// Picks the separator: a first line "sep=X" names it; otherwise a comma, unless the first
+// line holds no comma outside quotes but semicolons or tabs (exports made with a European
+// list separator). Returns the offset where the data starts.
+std::size_t chooseSeparator(std::string_view text, char& separator) {
+    if (text.size() >= 5 && equalsIgnoringCase(text.substr(0, 4), "SEP=")) {
+        const char candidate = text[4];
+        const std::size_t after = 5;
+        const bool lineEnds = after == text.size() || text[after] == '\n' || text[after] == '\r';
+        if (candidate != '"' && candidate != '\n' && candidate != '\r' && lineEnds) {
+            separator = candidate;
+            std::size_t position = after;
+            if (position < text.size() && text[position] == '\r') ++position;
+            if (position < text.size() && text[position] == '\n') ++position;
+            return position;
+        }
+    }
+    std::size_t commas = 0;
+    std::size_t semicolons = 0;
+    std::size_t tabs = 0;
+    bool quoted = false;
+    for (const char character : text) {
+        if (character == '"') quoted = !quoted;
+        if (quoted) continue;
+        if (character == '\n' || character == '\r') break;
+        if (character == ',')
+            ++commas;
+        else if (character == ';')
+            ++semicolons;
+        else if (character == '\t')
+            ++tabs;
+    }
+    separator = ',';
+    if (commas == 0 && (semicolons > 0 || tabs > 0)) separator = semicolons >= tabs ? ';' : '\t';
+    return 0;
+}
+
+class CsvParser {
+public:
+    CsvParser(std::string_view text, char separator, Sheet& sheet)
+        : m_text(text), m_separator(separator), m_sheet(sheet) {}
+
+    Result<void> parse(std::size_t start) {
+        std::size_t position = start;
+        const std::size_t size = m_text.size();
+        while (position < size) {
+            // One field per turn; the field ends at a separator, a line end or the end of text.
+            std::string_view field;
+            if (m_text[position] == '"') {
+                Result<std::size_t> end = readQuoted(position);
+                if (!end) return end.error();
+                position = *end;
+                field = m_buffer;
+            } else {
+                const std::size_t fieldStart = position;
+                while (position < size && m_text[position] != m_separator &&
+                       m_text[position] != '\n' && m_text[position] != '\r')
+                    ++position;
+                field = m_text.substr(fieldStart, position - fieldStart);
+            }
+            Result<void> stored = storeField(field);
+            if (!stored) return stored;
+            if (position >= size) break;
+            const char ender = m_text[position];
+            if (ender == m_separator) {
+                ++position;
+                ++m_column;
+                if (m_column > XlsxMaxColumns)
+                    return Error(ErrorCode::CsvLimit, rowText(m_row) + texts::OverColumnLimit);
+                // A separator at the very end still opens an (empty) last field.
+                continue;
+            }
+            // A line end: CRLF, LF or a lone CR.
+            if (ender == '\r' && position + 1 < size && m_text[position + 1] == '\n') ++position;
+            ++position;
+            Result<void> ended = endRow();
+            if (!ended) return ended;
+        }
+        return endRow();
+    }
+
+private:
+    // Reads a quoted field starting at the opening quote into m_buffer; returns the offset
+    // just past it. Doubled quotes are one quote; text after the closing quote up to the next
+    // separator or line end is kept, as spreadsheet programs do. Line breaks inside become LF.
+    Result<std::size_t> readQuoted(std::size_t position) {
+        m_buffer.clear();
+        const std::size_t size = m_text.size();
+        const int startRow = m_row;
+        ++position;
+        while (true) {
+            const std::size_t chunkStart = position;
+            while (position < size && m_text[position] != '"' && m_text[position] != '\r')
+                ++position;
+            m_buffer.append(m_text.substr(chunkStart, position - chunkStart));
+            if (m_buffer.size() > 4 * MaxFieldUnits) return fieldTooLong();
+            if (position >= size)
+                return Error(ErrorCode::RecordCorrupt,
+                             "CSV " + rowText(startRow) + texts::UnclosedQuote);
+            if (m_text[position] == '\r') {
+                m_buffer += '\n';
+                ++position;
+                if (position < size && m_text[position] == '\n') ++position;
+                continue;
+            }
+            ++position;  // The quote.
+            if (position < size && m_text[position] == '"') {
+                m_buffer += '"';
+                ++position;
+                continue;
+            }
+            break;
+        }
+        const std::size_t tailStart = position;
+        while (position < size && m_text[position] != m_separator && m_text[position] != '\n' &&
+               m_text[position] != '\r')
+            ++position;
+        m_buffer.append(m_text.substr(tailStart, position - tailStart));
+        return position;
+    }
+
+    Error fieldTooLong() const {
+        return Error(ErrorCode::CsvLimit, rowText(m_row) + texts::ColumnPrefix +
+                                              std::to_string(m_column) + texts::FieldOverCellLimit);
+    }
+
+    // Quoting only protects separators and line breaks: "12" is a number as 12 is.
+    Result<void> storeField(std::string_view field) {
+        if (field.empty()) return {};
+        if (field.size() > MaxFieldUnits && utf16Units(field) > MaxFieldUnits)
+            return fieldTooLong();
+        if (m_cellCount >= MaxCsvCells)
+            return Error(ErrorCode::CsvLimit, texts::CellsOverLimitPrefix +
+                                                  std::to_string(MaxCsvCells) +
+                                                  texts::CellsOverLimitSuffix);
+        if (m_row > XlsxMaxRows) return Error(ErrorCode::CsvLimit, texts::OverRowLimit);
+        Cell& cell = m_cells.emplace_back();
+        cell.column = m_column;
+        ++m_cellCount;
+        double number = 0.0;
+        if (parsePlainNumber(field, number)) {
+            cell.type = CellType::Number;
+            cell.number = number;
+        } else if (equalsIgnoringCase(field, "TRUE") || equalsIgnoringCase(field, "FALSE")) {
+            cell.type = CellType::Boolean;
+            cell.number = field.size() == 4 ? 1.0 : 0.0;
+        } else {
+            // Everything else, "=..." included, is text: the engine does not evaluate formulas.
+            cell.type = CellType::Text;
+            cell.text.assign(field);
+        }
+        return {};
+    }
+
+    Result<void> endRow() {
+        if (!m_cells.empty()) {
+            // The row gets a vector of its exact size; m_cells keeps its capacity for the next row.
+            Row& row = m_sheet.rows.emplace_back();
+            row.number = m_row;
+            row.cells.assign(std::make_move_iterator(m_cells.begin()),
+                             std::make_move_iterator(m_cells.end()));
+            m_cells.clear();
+        }
+        ++m_row;
+        m_column = 1;
+        return {};
+    }
+
+    std::string_view m_text;
+    char m_separator;
+    Sheet& m_sheet;
+    std::vector<Cell> m_cells;  // the cells of the current row
+    std::string m_buffer;       // the current quoted field
+    int m_row = 1;
+    int m_column = 1;
+    std::size_t m_cellCount = 0;
+};
+
+}  // namespace
+
+Result<WorkbookData> readCsv(std::span<const std::uint8_t> bytes, const std::string& sheetName) {
+    // UTF-8 text, the usual case, is parsed where it lies; other encodings are converted first.
+    const ByteOrderMark mark = detectByteOrderMark(bytes);
+    const std::span<const std::uint8_t> body = bytes.subspan(mark.length);
+    std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
+    std::string converted;
+    if ((mark.length > 0 && mark.encoding != TextEncoding::Utf8) || !isValidUtf8(text)) {
+        Result<std::string> decoded = decodeText(bytes);
+        if (!decoded) return decoded.error();
+        converted = std::move(decoded).value();
+        text = converted;
+    }
+    WorkbookData book;
+    book.format = FileFormat::Csv;
+    book.grid = XlsxGrid;
+    book.activeSheet = 0;
+    Sheet& sheet = book.sheets.emplace_back();
+    sheet.name = sheetName;
+    char separator = ',';
+    const std::size_t start = chooseSeparator(text, separator);
+    CsvParser parser(text, separator, sheet);
+    Result<void> parsed = parser.parse(start);
+    if (!parsed) return parsed.error();
+    return book;
+}
+
+}  // namespace spreadsheet

@@ -1,0 +1,103 @@
+#include "spreadsheet/value_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+namespace spreadsheet {
+namespace {
+
+// 9999-12-31, the last day a spreadsheet can show.
+constexpr double LastSerial = 2'958'465.0;
+
+struct CivilDate {
+    std::int64_t year;
+    int month;
+    int day;
+};
+
+// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's civil_from_days).
+CivilDate civilFromDays(std::int64_t days) {
+    days += 719'468;
+    const std::int64_t era = (days >= 0 ? days : days - 146'096) / 146'097;
+    const std::int64_t dayOfEra = days - era * 146'097;
+    const std::int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+    const int month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+    return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+// Serial 61 is 1900-03-01 and counts on without gaps; the serials 1 to 59 run one day late
+// because the 1900 system counts 1900 as a leap year (serial 60 is its 1900-02-29).
+CivilDate dateOfSerialDay(std::int64_t serialDay) {
+    constexpr std::int64_t Serial61DaysSince1970 = -25'508;  // 1900-03-01
+    if (serialDay == 60) return {1900, 2, 29};
+    if (serialDay == 0) return {1900, 1, 0};  // what spreadsheets show for serial 0
+    const std::int64_t days = serialDay > 60 ? Serial61DaysSince1970 + (serialDay - 61)
+                                             : Serial61DaysSince1970 - 1 - (59 - serialDay);
+    return civilFromDays(days);
+}
+
+}  // namespace
+
+std::string numberText(double number) {
+    if (!std::isfinite(number)) return "#NUM!";
+    if (number == 0.0) return "0";  // -0 as well
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
+    return std::string(buffer, result.ptr);
+}
+
+std::string dateTimeText(double serial) {
+    if (!std::isfinite(serial) || serial < 0.0 || serial >= LastSerial + 1.0)
+        return numberText(serial);
+    const auto totalSeconds = static_cast<std::int64_t>(std::llround(serial * 86'400.0));
+    const std::int64_t serialDay = totalSeconds / 86'400;
+    const auto secondOfDay = static_cast<int>(totalSeconds % 86'400);
+    char buffer[48];
+    const int hours = secondOfDay / 3600;
+    const int minutes = secondOfDay / 60 % 60;
+    const int seconds = secondOfDay % 60;
+    if (serial < 1.0 && serialDay == 0) {
+        std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", hours, minutes, seconds);
+        return buffer;
+    }
+    if (serialDay > static_cast<std::int64_t>(LastSerial)) return numberText(serial);
+    const CivilDate date = dateOfSerialDay(serialDay);
+    if (secondOfDay == 0) {
+        std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02d", static_cast<long long>(date.year),
+                      date.month, date.day);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02dT%02d:%02d:%02d",
+                      static_cast<long long>(date.year), date.month, date.day, hours, minutes,
+                      seconds);
+    }
+    return buffer;
+}
+
+std::string valueText(const Cell& cell, const WorkbookData& book) {
+    switch (cell.type) {
+        case CellType::Empty:
+            return {};
+        case CellType::Text:
+        case CellType::Error:
+            return cell.text;
+        case CellType::Boolean:
+            return cell.number != 0.0 ? "TRUE" : "FALSE";
+        case CellType::Number: {
+            // A style index past the table is a reader's fault; read it as General rather than
+            // crash.
+            if (cell.style < book.styles.size() &&
+                isDateFormat(book.styles[cell.style].numberFormat))
+                return dateTimeText(cell.number);
+            return numberText(cell.number);
+        }
+    }
+    return {};
+}
+
+}  // namespace spreadsheet

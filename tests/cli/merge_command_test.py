@@ -1,0 +1,277 @@
+#!/usr/bin/env python3
+"""Runs the built `sheetmerge merge` on generated folders and checks exit statuses, stdout,
+stderr, the result read back with openpyxl, and that no source was touched.
+
+Usage: merge_command_test.py PATH/TO/sheetmerge
+"""
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import openpyxl
+
+SHEETMERGE = sys.argv[1]
+FAILURES = []
+SUMMARY = re.compile(r"^共选取【(\d+)】个文件，成功合并【(\d+)】个，【(\d+)】个合并失败。$")
+RESULT_NAME = re.compile(r"合并 \d{6} \d{6}( \(\d+\))?\.xlsx$")
+
+
+def check(condition, what):
+    if not condition:
+        FAILURES.append(what)
+        print("FAIL:", what, file=sys.stderr)
+
+
+def run(*args, env_extra=None):
+    env = dict(os.environ)
+    env.update(env_extra or {})
+    done = subprocess.run([SHEETMERGE, "merge", *args], capture_output=True, timeout=120, env=env)
+    return done.returncode, done.stdout.decode("utf-8"), done.stderr.decode("utf-8")
+
+
+def workbook(path, rows, sheet_title="数据", extra_sheets=()):
+    book = openpyxl.Workbook()
+    sheet = book.active
+    sheet.title = sheet_title
+    for row in rows:
+        sheet.append(row)
+    for title in extra_sheets:
+        book.create_sheet(title).append([title])
+    book.save(path)
+
+
+def snapshot(folder):
+    """Content hash and modification time of every file under folder."""
+    state = {}
+    for root, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(root, name)
+            with open(path, "rb") as handle:
+                digest = hashlib.sha256(handle.read()).hexdigest()
+            state[path] = (digest, os.stat(path).st_mtime_ns)
+    return state
+
+
+def result_files(folder):
+    return sorted(name for name in os.listdir(folder) if RESULT_NAME.search(name))
+
+
+def expect_refused(args, message, what):
+    code, out, err = run(*args)
+    check(code == 2, f"{what}: exit {code}, expected 2 (stderr: {err.strip()})")
+    check(message in err, f"{what}: stderr lacks {message!r}: {err.strip()!r}")
+    check(out == "", f"{what}: stdout not empty: {out!r}")
+
+
+def main():
+    scratch = tempfile.mkdtemp(prefix="merge_command_test.")
+    runtime = os.path.join(scratch, "runtime")
+    os.mkdir(runtime, 0o700)
+    os.environ["XDG_RUNTIME_DIR"] = runtime
+
+    # Help.
+    code, out, err = run("--help")
+    check(code == 0, f"--help exit {code}")
+    for word in ["用法：sheetmerge merge", "-r, --recursive", "--sheet-index", "--sheet-name", "--start-row",
+                 "--cells", "--header", "--mark-path", "--mark-cells", "--output-dir", "--open", "--quiet",
+                 "退出状态"]:
+        check(word in out, f"--help lacks {word!r}")
+
+    # Folders and sources.
+    good = os.path.join(scratch, "good")
+    os.mkdir(good)
+    workbook(os.path.join(good, "b.xlsx"), [["名称", "数量"], ["苹果", 3], ["梨", 4]])
+    workbook(os.path.join(good, "a.xlsx"), [["名称", "数量"], ["桃", 1]])
+    with open(os.path.join(good, "c.csv"), "w", encoding="utf-8") as handle:
+        handle.write("名称,数量\n橙,7\n")
+    with open(os.path.join(good, "notes.txt"), "w") as handle:
+        handle.write("not a source")
+    workbook(os.path.join(good, ".hidden.xlsx"), [["hidden"]])
+
+    broken = os.path.join(scratch, "broken")
+    os.mkdir(broken)
+    workbook(os.path.join(broken, "a.xlsx"), [["x", 1]])
+    workbook(os.path.join(broken, "b.xlsx"), [["y", 2]])
+    with open(os.path.join(broken, "c.xlsx"), "wb") as handle:
+        handle.write(b"PK\x03\x04 this is no workbook")
+
+    nested = os.path.join(scratch, "nested")
+    os.makedirs(os.path.join(nested, "sub", "deeper"))
+    workbook(os.path.join(nested, "top.xlsx"), [["top"]])
+    workbook(os.path.join(nested, "sub", "s.xlsx"), [["s"]])
+    workbook(os.path.join(nested, "sub", "deeper", "d.xlsx"), [["d"]])
+
+    empty = os.path.join(scratch, "empty")
+    os.mkdir(empty)
+    single = os.path.join(scratch, "single")
+    os.mkdir(single)
+    workbook(os.path.join(single, "only.xlsx"), [["only"]])
+    out_dir = os.path.join(scratch, "out")
+    os.mkdir(out_dir)
+
+    sources = {folder: snapshot(folder) for folder in [good, broken, nested, empty, single]}
+
+    # Bad arguments.
+    a, b = os.path.join(good, "a.xlsx"), os.path.join(good, "b.xlsx")
+    expect_refused([], "请给出两个或更多源文件，或一个文件夹。", "no paths")
+    expect_refused(["--frobnicate", good], "未知选项：--frobnicate", "unknown option")
+    expect_refused(["--sheet-index", "0", good], "--sheet-index", "sheet index 0")
+    expect_refused(["--sheet-index", "x", good], "--sheet-index", "sheet index x")
+    expect_refused([good, "--sheet-name"], "--sheet-name", "missing value")
+    expect_refused(["--start-row", "2", "--cells", "B2", good], "--start-row 与 --cells", "two ranges")
+    expect_refused(["--sheet-index", "1", "--sheet-name", "x", good], "--sheet-index 与 --sheet-name",
+                   "two sheets")
+    expect_refused(["--mark-path", "--mark-cells", "B2", good], "--mark-path 与 --mark-cells", "two labels")
+    expect_refused(["--header", good], "--header", "header without start row")
+    expect_refused([a], "请选择至少两个文件。", "one file")
+    expect_refused([a, os.path.join(good, "missing.xlsx")], "找不到路径", "missing file")
+    expect_refused([a, good], "每个都必须是文件", "folder among files")
+    expect_refused(["-o", os.path.join(scratch, "nowhere"), a, b], "输出目录不存在", "missing output dir")
+
+    # Refused folders.
+    expect_refused([empty], "指定路径不存在扩展名为“.xls”、“.xlsx”、“.xlsm”或“.csv”的任何文件，请重新选择目标文件夹。",
+                   "empty folder")
+    expect_refused([single], "指定路径下仅存在一个符合条件的Excel/csv文件，无需执行数据合并操作，请重新选择目标文件夹。",
+                   "one-file folder")
+    expect_refused([nested], "指定路径下仅存在一个符合条件的Excel/csv文件", "sub-folders skipped without -r")
+    expect_refused(["/"], "选取整个磁盘文件多如牛毛，请选择其下一级文件夹或改用“文件选取”模式。", "root folder")
+
+    # Refused options, with the dialog's own messages; nothing is written.
+    expect_refused(["--cells", "B3:B2", good], "当前左上角单元格位于右下角单元格的右方/下方，不合逻辑，请修正。",
+                   "corners the wrong way round")
+    expect_refused(["--cells", "XYZ0", good], "左上角单元格地址有误，请修正。", "invalid top-left")
+    expect_refused(["--cells", "B2:??", good], "右下角单元格地址有误，请修正。", "invalid bottom-right")
+    expect_refused(["--mark-cells", "B2,", good], "指定的单元格地址输入有误，请修正。", "trailing comma")
+    expect_refused(["--mark-cells", "", good], "请输入单元格地址。", "empty cell list")
+    expect_refused(["--start-row", "0", good], "“起始行”必须是大于0的整数。", "start row 0")
+    expect_refused(["--start-row", "abc", good], "“起始行”必须是大于0的整数。", "start row abc")
+    expect_refused(["--start-row", "", good], "起始行数不能为空，请输入大于0的整数。", "empty start row")
+    check(result_files(good) == [], f"a refused run left a result: {result_files(good)}")
+
+    # A folder of good files: the sample (first .xlsx) first, then the walk's order.
+    code, out, err = run(good)
+    check(code == 0, f"good folder: exit {code}, stderr {err.strip()!r}")
+    lines = out.splitlines()
+    check(len(lines) == 2, f"good folder: stdout {out!r}")
+    if len(lines) == 2:
+        path, summary = lines
+        check(os.path.dirname(path) == good and RESULT_NAME.search(path) and os.path.isfile(path),
+              f"good folder: result path {path!r}")
+        check(summary == "共选取【3】个文件，成功合并【3】个，【0】个合并失败。", f"good folder: summary {summary!r}")
+        check("合并进度" in err, f"good folder: no progress lines on stderr: {err!r}")
+        if os.path.isfile(path):
+            book = openpyxl.load_workbook(path)
+            check(book.sheetnames == ["成功合并(3)"], f"good folder: sheets {book.sheetnames}")
+            values = [[cell for cell in row] for row in book.active.iter_rows(values_only=True)]
+            firsts = [row[0] for row in values]
+            check(firsts[:2] == ["名称", "桃"] and "苹果" in firsts and "橙" in firsts,
+                  f"good folder: merged values {values}")
+            check(firsts.index("桃") < firsts.index("苹果") < firsts.index("橙"),
+                  f"good folder: order a.xlsx, b.xlsx, c.csv expected, got {firsts}")
+            os.remove(path)
+
+    # Two files from different folders, quiet, into an output folder, sheet chosen by name.
+    c = os.path.join(broken, "a.xlsx")
+    code, out, err = run("-q", "-o", out_dir, "--sheet-name", "数据", a, c)
+    check(code == 0, f"two folders: exit {code}, stderr {err.strip()!r}")
+    check("合并进度" not in err, f"-q still shows progress: {err!r}")
+    lines = out.splitlines()
+    check(len(lines) == 2 and os.path.dirname(lines[0]) == out_dir
+          and os.path.basename(lines[0]).startswith("数据合并 "), f"two folders: stdout {out!r}")
+    for name in os.listdir(out_dir):
+        os.remove(os.path.join(out_dir, name))
+
+    # A broken source among good ones: written, exit 1, listed as failed.
+    code, out, err = run(broken)
+    check(code == 1, f"broken folder: exit {code}, stderr {err.strip()!r}")
+    lines = out.splitlines()
+    check(len(lines) == 2 and lines[1] == "共选取【3】个文件，成功合并【2】个，【1】个合并失败。",
+          f"broken folder: stdout {out!r}")
+    if lines and os.path.isfile(lines[0]):
+        book = openpyxl.load_workbook(lines[0])
+        check(book.sheetnames[0] == "失败列表(1)", f"broken folder: sheets {book.sheetnames}")
+        failed = [cell for row in book.worksheets[0].iter_rows(values_only=True) for cell in row]
+        check("c.xlsx" in failed, f"broken folder: failure list {failed}")
+        os.remove(lines[0])
+
+    # -r takes the sub-folders, level by level.
+    code, out, err = run("-r", nested)
+    check(code == 0, f"nested -r: exit {code}, stderr {err.strip()!r}")
+    lines = out.splitlines()
+    check(len(lines) == 2 and lines[1] == "共选取【3】个文件，成功合并【3】个，【0】个合并失败。",
+          f"nested -r: stdout {out!r}")
+    if lines and os.path.isfile(lines[0]):
+        values = [row[0] for row in openpyxl.load_workbook(lines[0]).active.iter_rows(values_only=True)]
+        check(values == ["top", "s", "d"], f"nested -r: values {values}")
+        os.remove(lines[0])
+
+    # --open hands the result to the desktop's opener; a stand-in records what it was given.
+    opener_dir = os.path.join(scratch, "bin")
+    os.mkdir(opener_dir)
+    opened = os.path.join(scratch, "opened.txt")
+    with open(os.path.join(opener_dir, "xdg-open"), "w") as handle:
+        handle.write(f"#!/bin/sh\nprintf '%s\\n' \"$1\" > '{opened}'\n")
+    os.chmod(os.path.join(opener_dir, "xdg-open"), 0o755)
+    code, out, err = run("--open", "-o", out_dir, a, b,
+                         env_extra={"PATH": opener_dir + os.pathsep + os.environ.get("PATH", "")})
+    check(code == 0, f"--open: exit {code}, stderr {err.strip()!r}")
+    for _ in range(50):
+        if os.path.exists(opened):
+            break
+        time.sleep(0.1)
+    lines = out.splitlines()
+    if lines and os.path.exists(opened):
+        with open(opened, encoding="utf-8") as handle:
+            check(handle.read().strip() == lines[0], "--open: the opener got another path")
+    else:
+        check(False, f"--open: the opener was not called ({out!r})")
+    os.remove(opened)
+    code, out, err = run("-o", out_dir, a, b,
+                         env_extra={"PATH": opener_dir + os.pathsep + os.environ.get("PATH", "")})
+    check(code == 0, f"without --open: exit {code}")
+    time.sleep(0.3)
+    check(not os.path.exists(opened), "without --open the result was opened")
+    for name in os.listdir(out_dir):
+        os.remove(os.path.join(out_dir, name))
+
+    # The result cannot be created (even root cannot create files in /proc): exit 3.
+    code, out, err = run("-o", "/proc", a, b)
+    check(code == 3, f"uncreatable result: exit {code}, stderr {err.strip()!r}")
+    check(out == "" and "/proc" in err, f"uncreatable result: stdout {out!r}, stderr {err!r}")
+
+    # The sample (the first .xlsx) cannot be opened: the run cannot start, exit 3.
+    code, out, err = run(os.path.join(broken, "c.xlsx"), a)
+    check(code == 3, f"broken sample: exit {code}, stderr {err.strip()!r}")
+    check(out == "" and err.strip() != "", f"broken sample: stdout {out!r}, stderr {err!r}")
+
+    # A sample with no worksheet, only a chart sheet: the run cannot start, exit 3.
+    charts = os.path.join(scratch, "charts")
+    os.mkdir(charts)
+    book = openpyxl.Workbook()
+    first = book.active
+    book.create_chartsheet("图")
+    book.remove(first)
+    book.save(os.path.join(charts, "chart.xlsx"))
+    code, out, err = run(os.path.join(charts, "chart.xlsx"), a)
+    check(code == 3, f"chart-only sample: exit {code}")
+    check("“chart.xlsx”文件不存在普通工作表（Worksheet），请不要选取该文件。" in err,
+          f"chart-only sample: stderr {err!r}")
+
+    for folder, before in sources.items():
+        check(snapshot(folder) == before, f"sources changed in {folder}")
+
+    shutil.rmtree(scratch, ignore_errors=True)
+    if FAILURES:
+        print(f"{len(FAILURES)} check(s) failed", file=sys.stderr)
+        return 1
+    print("all merge command checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
