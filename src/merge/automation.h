@@ -1,0 +1,208 @@
+// The spreadsheet application as the merge run drives it: application, workbook, worksheet and
+// range objects, each call able to fail. A failing call records its cause in the application's
+// ErrorState, returns an empty handle (nullptr) or does nothing, and the run goes on; the run
+// tests and clears the state at the points where a failure becomes a reason of a source.
+//   std::shared_ptr<Workbook> book = app.openWorkbook(path);   // nullptr + errors() set on failure
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "spreadsheet/cell_ref.h"
+#include "spreadsheet/error.h"
+#include "spreadsheet/workbook_data.h"
+
+namespace merge {
+
+// The run's error indicator. It keeps the first failure recorded since the last clear(), since
+// that is the cause; later failures of the same stretch are usually its consequences.
+class ErrorState {
+public:
+    void set(spreadsheet::Error error);
+    bool isSet() const { return m_set; }
+    void clear();
+    // The cause in words, "" when clear.
+    std::string message() const;
+    const spreadsheet::Error& error() const { return m_error; }
+
+private:
+    bool m_set = false;
+    spreadsheet::Error m_error;
+};
+
+// One cell's value. Formula cells of sources are only ever seen through their values.
+struct CellValue {
+    spreadsheet::CellType type = spreadsheet::CellType::Empty;
+    double number = 0.0;  // Number; Boolean as 0 or 1
+    std::string text;     // Text; Error as its text, e.g. "#N/A"
+
+    static CellValue ofText(std::string text);
+    static CellValue ofNumber(double number);
+    bool isEmpty() const { return type == spreadsheet::CellType::Empty; }
+    friend bool operator==(const CellValue&, const CellValue&) = default;
+};
+
+// A block of values, rows of columns, as Range::values() reads it and Range::setValues() writes it.
+using ValueBlock = std::vector<std::vector<CellValue>>;
+
+enum class PasteKind { All, ColumnWidths };
+enum class SearchOrder { ByRows, ByColumns };
+enum class SaveFormat { Xlsx, Xls };
+enum class Placement { Before, After };
+
+class Worksheet;
+class Workbook;
+
+// A rectangle of cells on one sheet. Handles stay valid while their workbook is open.
+class Range {
+public:
+    virtual ~Range() = default;
+
+    // Top-left cell, 1-based, and the size.
+    virtual int row() const = 0;
+    virtual int column() const = 0;
+    virtual int rowCount() const = 0;
+    virtual int columnCount() const = 0;
+
+    // The value of the top-left cell.
+    virtual CellValue value() = 0;
+    // All values, rowCount() rows of columnCount() values.
+    virtual ValueBlock values() = 0;
+    // Writes `value` into every cell of the range (keeping the cells' formats).
+    virtual void setValue(const CellValue& value) = 0;
+    // Writes a block from the top-left cell; the block may be smaller than the range.
+    virtual void setValues(const ValueBlock& values) = 0;
+
+    // The range moved by rows/columns, or resized from its top-left cell; nullptr and the error
+    // state set when the result leaves the grid or a size is below 1.
+    virtual std::shared_ptr<Range> offset(int rows, int columns) = 0;
+    virtual std::shared_ptr<Range> resize(int rows, int columns) = 0;
+
+    // Puts the range (values, formats, merges inside it, column widths) on the application's own
+    // clipboard; the system clipboard is never touched.
+    virtual void copy() = 0;
+    // Copies values, formats and the merges inside the range to `destination`'s top-left cell.
+    virtual void copyTo(Range& destination) = 0;
+    // Pastes the clipboard at this range's top-left cell; sets the error state when it is empty.
+    virtual void pasteSpecial(PasteKind kind) = 0;
+
+    // Merges the range into one cell keeping the top-left value; a single cell stays as it is.
+    virtual void merge() = 0;
+    virtual void setFontName(const std::string& name) = 0;
+    virtual void setFontSize(double points) = 0;
+    virtual void setFontBold(bool bold) = 0;
+    // Colour from the 56-colour palette (3 = red).
+    virtual void setFontColorIndex(int index) = 0;
+    virtual void centreHorizontally() = 0;
+    // Width in characters of every column of the range.
+    virtual void setColumnWidth(double characters) = 0;
+    // Fits every column the range touches to the longest text in that whole column (an estimate:
+    // CJK and other wide characters count double).
+    virtual void autoFitColumns() = 0;
+    // Selects the range on its sheet; its top-left cell becomes the active cell.
+    virtual void select() = 0;
+};
+
+// A sheet of a workbook. Chart and other sheets come only through Workbook::activeSheet(); they
+// hold no cells.
+class Worksheet {
+public:
+    virtual ~Worksheet() = default;
+
+    virtual std::string name() const = 0;
+    // Refused (error state set, name unchanged) when empty, longer than 31 characters, holding
+    // one of []:*?/\ or taken by another sheet of the workbook, ignoring case.
+    virtual void setName(const std::string& name) = 0;
+    // Makes this the workbook's active sheet.
+    virtual void select() = 0;
+    // Removes filter arrows and shows again the rows the filter hid.
+    virtual void removeAutoFilter() = 0;
+    // The number of rows of the grid (1,048,576 for .xlsx, 65,536 for .xls).
+    virtual int rowCount() const = 0;
+    // UsedRange.Columns.Count: the columns from the leftmost to the rightmost used one.
+    virtual int usedColumnCount() = 0;
+
+    // A1 text ("B2", "B2:G5"); nullptr and the error state set when invalid or outside the grid.
+    virtual std::shared_ptr<Range> range(const std::string& reference) = 0;
+    // The rectangle spanned by two cells, in any order.
+    virtual std::shared_ptr<Range> range(spreadsheet::CellRef first, spreadsheet::CellRef last) = 0;
+    virtual std::shared_ptr<Range> cell(int row, int column) = 0;
+
+    // The number of formula cells; 0 and the error state set when there are none.
+    virtual int formulaCellCount() = 0;
+    // Replaces every formula by its current value.
+    virtual void replaceFormulasByValues() = 0;
+    // The cell of the largest row (ByRows) or column (ByColumns) holding anything, as a backward
+    // search from A1 finds it; nullptr without an error when the sheet holds nothing.
+    virtual std::shared_ptr<Range> findLast(SearchOrder order) = 0;
+
+    // Removes every cell, format and merge from `row` downwards; with row 1 the sheet is as
+    // new (column widths reset too). Used to roll back a block that failed.
+    virtual void clearFromRow(int row) = 0;
+    // Deletes the sheet from its workbook; refused for the last sheet.
+    virtual void remove() = 0;
+    // Asks the sheet to keep its top `rows` rows readable (for copying) after rows further down
+    // were placed. An application that keeps every row readable ignores it.
+    virtual void holdTopRows(int rows) = 0;
+};
+
+class Workbook {
+public:
+    virtual ~Workbook() = default;
+
+    // The file name without folder ("a.xlsx"); the full path once saved or opened.
+    virtual std::string name() const = 0;
+    virtual std::string fullName() const = 0;
+
+    // The active sheet, of any kind.
+    virtual std::shared_ptr<Worksheet> activeSheet() = 0;
+    // Worksheets only (chart sheets are not counted), 1-based positions in tab order.
+    virtual int worksheetCount() = 0;
+    // nullptr and the error state set when there is no such worksheet (names compare
+    // ignoring case).
+    virtual std::shared_ptr<Worksheet> worksheet(int position) = 0;
+    virtual std::shared_ptr<Worksheet> worksheet(const std::string& name) = 0;
+    // A new empty worksheet before or after `anchor`, under a free default name; it becomes the
+    // active sheet.
+    virtual std::shared_ptr<Worksheet> addWorksheet(Worksheet& anchor, Placement placement) = 0;
+
+    // Freezes the panes of the active sheet above and left of its active cell, or unfreezes them.
+    virtual void setFreezePanes(bool frozen) = 0;
+
+    // Saves under a new name. Never replaces an existing file (TargetExists); FormatNotAvailable
+    // when the application cannot write `format`.
+    virtual void saveAs(const std::string& path, SaveFormat format) = 0;
+    // Saves again to the name of the last saveAs (replacing the file the run wrote).
+    virtual void save() = 0;
+    // Closes without saving. The handle must not be used afterwards.
+    virtual void close() = 0;
+};
+
+class Application {
+public:
+    virtual ~Application() = default;
+
+    // The run's error indicator; every failing call below and on the objects sets it.
+    virtual ErrorState& errors() = 0;
+
+    // Opens a workbook read-only, links not updated; nullptr and the error state set on failure.
+    // The file is never written; changes stay in memory.
+    virtual std::shared_ptr<Workbook> openWorkbook(const std::string& path) = 0;
+    // The number of sheets a new workbook gets.
+    virtual int sheetsInNewWorkbook() const = 0;
+    virtual void setSheetsInNewWorkbook(int count) = 0;
+    virtual std::shared_ptr<Workbook> addWorkbook() = 0;
+
+    // Empties the application's clipboard.
+    virtual void clearClipboard() = 0;
+
+    virtual void setDisplayAlerts(bool shown) = 0;
+    // Window state of an application that has windows; no-ops for a headless one.
+    virtual void setVisible(bool visible) = 0;
+    virtual void maximise() = 0;
+    // Ends the application; open workbooks are closed without saving.
+    virtual void quit() = 0;
+};
+
+}  // namespace merge

@@ -1,0 +1,41 @@
+// Per-source extraction: open a source, make its target sheet active, prepare it (panes off,
+// filter off, formulas to values, in memory only), find the extent of its data and resolve the
+// target range, or close it and book the first reason it fails for.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "merge/automation.h"
+#include "merge/detail/run_state.h"
+
+namespace merge {
+
+// The position a "2第 3 个" sheet choice names (3), or nullopt when the text does not convert
+// to a 16-bit number.
+std::optional<int> sheetPosition(const std::string& sheetSpec);
+
+// The range a RangeSpec names, given the extent of the data.
+struct TargetRange {
+    std::string topLeft;                          // A1 text
+    std::optional<std::string> bottomRight;       // A1 text; nullopt = (lastRow, lastColumn)
+    bool checkOrder = false;                      // start-row and cell modes
+};
+TargetRange targetRange(const std::string& rangeSpec);
+
+// A source ready to be copied.
+struct ResolvedSource {
+    std::shared_ptr<Workbook> book;
+    std::shared_ptr<Worksheet> sheet;
+    spreadsheet::CellRef topLeft;
+    spreadsheet::CellRef bottomRight;
+    int lastRow = 0;
+    int lastColumn = 0;
+};
+
+// Resolves the current source of `run`; on failure the source is closed, the reason booked and
+// nullopt returned.
+std::optional<ResolvedSource> resolveSource(detail::RunState& run);
+
+}  // namespace merge

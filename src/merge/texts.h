@@ -1,0 +1,42 @@
+// The Chinese texts of the merge run, exactly as users see them.
+#pragma once
+
+namespace merge::texts {
+
+// Failure-list headings and reasons, columns A to E of its first two rows.
+inline constexpr const char* FailureReasonHeading = "失败原因";
+inline constexpr const char* SheetMissing = "不存在目标工作表";
+inline constexpr const char* SheetEmpty = "目标工作表内容为空";
+inline constexpr const char* RangeIllogical = "指定行以下无数据或起止单元格不合逻辑";
+inline constexpr const char* OtherReason = "其它";
+inline constexpr const char* FileCountHeading = "文件个数";
+
+// Result names.
+inline constexpr const char* MergedSuffix = "合并 ";        // before the time stamp
+inline constexpr const char* MergedSheetBase = "成功合并";  // data sheets unless chosen by name
+inline constexpr const char* FailureSheetBase = "失败列表";
+inline constexpr const char* FeatureInformation = "特征信息";
+inline constexpr const char* FailureSheetFont = "微软雅黑";
+
+// Messages.
+inline constexpr const char* NoticeTitle = "提示";
+inline constexpr const char* ErrorTitle = "sheetmerge";
+// "“" + name + NoWorksheetTail
+inline constexpr const char* NoWorksheetTail = "”文件不存在普通工作表（Worksheet），请不要选取该文件。";
+// "无法打开文件“" + path + "”：" + reason
+inline constexpr const char* CannotOpenHead = "无法打开文件“";
+// "无法创建合并结果文件“" + path + "”：" + reason + "。未合并任何文件。"
+inline constexpr const char* CannotCreateHead = "无法创建合并结果文件“";
+inline constexpr const char* NothingMergedTail = "。未合并任何文件。";
+inline constexpr const char* QuoteColon = "”：";
+// Summary: "共选取【" n "】个文件，成功合并【" m "】个，【" f "】个合并失败。"
+inline constexpr const char* SummaryChosen = "共选取【";
+inline constexpr const char* SummaryMerged = "】个文件，成功合并【";
+inline constexpr const char* SummaryFailed = "】个，【";
+inline constexpr const char* SummaryTail = "】个合并失败。";
+// After the summary's counts when the final save failed:
+// "…个合并失败，但合并结果无法保存到“" + path + "”：" + reason + "。"
+inline constexpr const char* SaveFailedCounts = "】个合并失败，但合并结果无法保存到“";
+inline constexpr const char* FullStop = "。";
+
+}  // namespace merge::texts

@@ -1,0 +1,144 @@
+// The engine's automation objects where the run relies on them beyond a whole merge: rows
+// spooled below a placed block, held header rows, the grid, names and merges.
+#include "merge/engine_application.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "spreadsheet/workbook_reader.h"
+
+namespace merge {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ResultBook {
+    std::unique_ptr<Application> application = makeEngineApplication();
+    std::shared_ptr<Workbook> book = application->addWorkbook();
+    std::shared_ptr<Worksheet> sheet = book->activeSheet();
+    ErrorState& errors() { return application->errors(); }
+};
+
+ValueBlock column(std::initializer_list<const char*> texts)
+{
+    ValueBlock block;
+    for (const char* text : texts)
+        block.push_back({CellValue::ofText(text)});
+    return block;
+}
+
+TEST(EngineApplication, HeldRowsStayReadableAfterLaterBlocks)
+{
+    ResultBook result;
+    // Rows 1-3 placed as a block, then a second block below: rows above it are final.
+    result.sheet->range("A1:A3")->setValues(column({"h1", "h2", "d1"}));
+    result.sheet->holdTopRows(2);
+    result.sheet->range("A1")->copy();
+    result.sheet->cell(4, 1)->pasteSpecial(PasteKind::All);
+    ASSERT_FALSE(result.errors().isSet()) << result.errors().message();
+
+    std::shared_ptr<Range> header = result.sheet->range("A1:A2");
+    header->copy();
+    std::shared_ptr<Worksheet> next = result.book->addWorksheet(*result.sheet, Placement::After);
+    next->range("A1")->pasteSpecial(PasteKind::All);
+    EXPECT_FALSE(result.errors().isSet()) << result.errors().message();
+    EXPECT_EQ(next->range("A2")->value().text, "h2");
+    // Row 3 went to the spool without being held: reading or rewriting it fails.
+    EXPECT_TRUE(result.sheet->range("A3")->value().isEmpty());
+    EXPECT_TRUE(result.errors().isSet());
+    result.errors().clear();
+    result.sheet->range("A3")->setValue(CellValue::ofText("late"));
+    EXPECT_TRUE(result.errors().isSet());
+    result.errors().clear();
+    result.sheet->clearFromRow(2);
+    EXPECT_TRUE(result.errors().isSet());
+    result.errors().clear();
+    // The block still in memory can be rolled back.
+    result.sheet->clearFromRow(4);
+    EXPECT_FALSE(result.errors().isSet());
+    EXPECT_TRUE(result.sheet->range("A4")->value().isEmpty());
+}
+
+TEST(EngineApplication, RefusesBadNamesAndReferences)
+{
+    ResultBook result;
+    std::shared_ptr<Worksheet> second = result.book->addWorksheet(*result.sheet, Placement::After);
+    struct Case {
+        std::string name;
+        bool refused;
+    } cases[] = {
+        {"销售(300)-1", false}, {"", true}, {"a/b", true}, {"[x]", true},
+        {std::string(32, 'x'), true}, {"SHEET1", true}, {std::string(31, 'x'), false},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        result.errors().clear();
+        second->setName(row.name);
+        EXPECT_EQ(result.errors().isSet(), row.refused);
+    }
+    result.errors().clear();
+    EXPECT_EQ(result.sheet->range("XFD1048576")->row(), 1'048'576);
+    EXPECT_EQ(result.sheet->range("XFE1"), nullptr);
+    EXPECT_TRUE(result.errors().isSet());
+    result.errors().clear();
+    EXPECT_EQ(result.sheet->range("A1")->offset(-1, 0), nullptr);
+    result.errors().clear();
+    EXPECT_EQ(result.sheet->range("A1048576")->resize(2, 1), nullptr);
+    EXPECT_TRUE(result.errors().isSet());
+}
+
+TEST(EngineApplication, SingleCellMergeIsNoMergeAndOverlapsAreReplaced)
+{
+    ResultBook result;
+    result.sheet->range("A1")->merge();
+    result.sheet->range("A1:B2")->merge();
+    result.sheet->range("B2:C3")->merge();
+    EXPECT_FALSE(result.errors().isSet());
+    const fs::path folder = fs::temp_directory_path() / "sheetmerge-engine-merges";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    result.book->saveAs((folder / "r.xlsx").string(), SaveFormat::Xlsx);
+    ASSERT_FALSE(result.errors().isSet()) << result.errors().message();
+    spreadsheet::Result<spreadsheet::WorkbookData> read = spreadsheet::openWorkbookFile(folder / "r.xlsx");
+    ASSERT_TRUE(read);
+    const std::vector<spreadsheet::RangeRef> merges{{{2, 2}, {3, 3}}};
+    EXPECT_EQ(read->sheets[0].merges, merges);
+    // saveAs never replaces; .xls is not available.
+    result.book->saveAs((folder / "r.xlsx").string(), SaveFormat::Xlsx);
+    EXPECT_EQ(result.errors().error().code, spreadsheet::ErrorCode::TargetExists);
+    result.errors().clear();
+    result.book->saveAs((folder / "r.xls").string(), SaveFormat::Xls);
+    EXPECT_EQ(result.errors().error().code, spreadsheet::ErrorCode::FormatNotAvailable);
+    EXPECT_FALSE(fs::exists(folder / "r.xls"));
+    fs::remove_all(folder);
+}
+
+TEST(EngineApplication, AutoFitCountsWideCharactersDouble)
+{
+    ResultBook result;
+    result.sheet->range("A1:B1")->setValues({{CellValue::ofText("abcdefghij"), CellValue::ofText("一二三四五六七八九十")}});
+    result.sheet->range("A1:B1")->autoFitColumns();
+    ASSERT_FALSE(result.errors().isSet());
+    const fs::path folder = fs::temp_directory_path() / "sheetmerge-engine-autofit";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    result.book->saveAs((folder / "r.xlsx").string(), SaveFormat::Xlsx);
+    spreadsheet::Result<spreadsheet::WorkbookData> read = spreadsheet::openWorkbookFile(folder / "r.xlsx");
+    ASSERT_TRUE(read);
+    double narrow = 0;
+    double wide = 0;
+    for (const auto& info : read->sheets[0].columns) {
+        if (info.first <= 1 && 1 <= info.last)
+            narrow = info.width;
+        if (info.first <= 2 && 2 <= info.last)
+            wide = info.width;
+    }
+    EXPECT_GE(narrow, 10);
+    EXPECT_GE(wide, 20);
+    EXPECT_GT(wide, narrow + 8);
+    fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace merge

@@ -1,0 +1,354 @@
+// End-to-end merges with the engine: generated sources in a temporary folder, the result read
+// back with the engine's reader, the broken files of the shared corpus mixed in, and the
+// sources checked unchanged afterwards.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+#include "fake_application.h"
+#include "merge/engine_application.h"
+#include "merge/merge_run.h"
+#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/xlsx_writer.h"
+
+namespace merge {
+namespace {
+
+namespace fs = std::filesystem;
+using spreadsheet::Cell;
+using spreadsheet::CellType;
+using spreadsheet::Row;
+
+Cell textCell(int column, const std::string& text, std::uint32_t style = 0)
+{
+    Cell cell;
+    cell.column = column;
+    cell.type = CellType::Text;
+    cell.text = text;
+    cell.style = style;
+    return cell;
+}
+
+Cell numberCell(int column, double number, std::uint32_t style = 0)
+{
+    Cell cell;
+    cell.column = column;
+    cell.type = CellType::Number;
+    cell.number = number;
+    cell.style = style;
+    return cell;
+}
+
+// A source: a bold title merged over A1:B1, headings in row 3, `rows` data rows from row 4
+// (text "<tag>-<n>" in A, n * 1.5 in B with a two-decimal format), column A 18 wide.
+void writeSource(const fs::path& path, const std::string& tag, int rows)
+{
+    spreadsheet::StyleRegistry styles;
+    spreadsheet::CellStyle bold = spreadsheet::defaultResultStyle();
+    bold.font.bold = true;
+    spreadsheet::CellStyle money = spreadsheet::defaultResultStyle();
+    money.numberFormat = "0.00";
+    money.fill.pattern = "solid";
+    money.fill.foreground = 0xFFFFFF00;
+    const std::uint32_t boldId = styles.intern(bold);
+    const std::uint32_t moneyId = styles.intern(money);
+    std::vector<Row> data;
+    Row title;
+    title.number = 1;
+    title.cells = {textCell(1, "标题 " + tag, boldId)};
+    data.push_back(title);
+    Row headings;
+    headings.number = 3;
+    headings.cells = {textCell(1, "名称"), textCell(2, "金额")};
+    data.push_back(headings);
+    for (int n = 1; n <= rows; ++n) {
+        Row row;
+        row.number = 3 + n;
+        row.cells = {textCell(1, tag + "-" + std::to_string(n)), numberCell(2, n * 1.5, moneyId)};
+        data.push_back(row);
+    }
+    spreadsheet::SheetToWrite sheet;
+    sheet.name = "数据";
+    sheet.rows = &data;
+    sheet.merges = {{{1, 1}, {1, 2}}};
+    spreadsheet::ColumnInfo width;
+    width.first = width.last = 1;
+    width.width = 18;
+    width.customWidth = true;
+    sheet.columns = {width};
+    spreadsheet::Result<void> written =
+        spreadsheet::writeXlsx(path, std::span(&sheet, 1), 0, styles, spreadsheet::ExistingFile::Replace);
+    ASSERT_TRUE(written) << spreadsheet::errorText(written.error());
+}
+
+struct Snapshot {
+    std::string bytes;
+    fs::file_time_type modified;
+    friend bool operator==(const Snapshot&, const Snapshot&) = default;
+};
+
+std::map<std::string, Snapshot> snapshot(const std::vector<std::string>& paths)
+{
+    std::map<std::string, Snapshot> result;
+    for (const std::string& path : paths) {
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::error_code ignored;
+        result[path] = Snapshot{bytes, fs::last_write_time(path, ignored)};
+    }
+    return result;
+}
+
+// Removes a temporary folder at the end of a test; folders under SHEETMERGE_RESULT_OUT stay
+// for the independent check.
+struct Cleanup {
+    fs::path folder;
+    ~Cleanup()
+    {
+        std::error_code ignored;
+        if (!std::getenv("SHEETMERGE_RESULT_OUT"))
+            fs::remove_all(folder, ignored);
+    }
+};
+
+fs::path freshFolder(const std::string& name)
+{
+    const char* out = std::getenv("SHEETMERGE_RESULT_OUT");
+    fs::path folder = out ? fs::path(out) / name
+                          : fs::temp_directory_path() / ("sheetmerge-" + name + "-" +
+                                                         std::to_string(std::chrono::steady_clock::now()
+                                                                            .time_since_epoch()
+                                                                            .count()));
+    fs::remove_all(folder);
+    fs::create_directories(folder / "sub");
+    return folder;
+}
+
+std::string text(const spreadsheet::Sheet& sheet, int row, int column)
+{
+    const Cell* cell = sheet.cell(row, column);
+    return cell ? cell->text : std::string("<none>");
+}
+
+const std::vector<std::string> BrokenCorpusFiles{
+    "calamine__pass_protected.xlsx",      "sheetjs__password_2002_40_xor.xls",
+    "calamine__date.xlsb-renamed.xlsx",   "openpyxl__null_file.xlsx",
+    "poi__poc-xmlbomb.xlsx",              "calamine__temperature-table.truncated.xlsx",
+    "poi__clusterfuzz-POIHSSFFuzzer-6537773940867072.xls",
+};
+// An .xls under an .xlsx name: read by its content, its data ends above row 4.
+const std::string MisnamedXls = "calamine__date.xls-named.xlsx";
+
+// The run behind the independent check (tests/merge/check_result.py reads its result).
+TEST(EngineMerge, HeaderLabelsFormatsAndBrokenFiles)
+{
+    const fs::path folder = freshFolder("e2e");
+    const Cleanup cleanup{folder};
+    const std::string base = folder.string() + "/";
+    writeSource(folder / "a.xlsx", "a", 3);
+    writeSource(folder / "sub" / "b.xlsx", "b", 2);
+    {
+        std::ofstream csv(folder / "c.csv", std::ios::binary);
+        csv << "标题 c\n\n名称,金额\nc-1,7\n";
+    }
+    std::vector<std::string> sources{base + "c.csv", base + "a.xlsx", base + "sub/b.xlsx"};
+    for (const std::string& name : BrokenCorpusFiles) {
+        const fs::path original = fs::path(SHEETMERGE_CORPUS) / name;
+        ASSERT_TRUE(fs::exists(original)) << original;
+        fs::copy_file(original, folder / name);
+        sources.push_back(base + name);
+    }
+    fs::copy_file(fs::path(SHEETMERGE_CORPUS) / MisnamedXls, folder / MisnamedXls);
+    sources.push_back(base + MisnamedXls);
+    const auto before = snapshot(sources);
+
+    std::unique_ptr<Application> application = makeEngineApplication();
+    testing::RecordingHost host;
+    host.answer.Confirmed = true;
+    host.answer.RangeSpec = "24";
+    host.answer.CopyHeaderOnce = true;
+    host.answer.MarkSource = true;
+    RunInput input;
+    input.SourceList = sources;
+    input.FolderPath = base;
+    input.now = [] { return LocalTime{2015, 6, 15, 9, 30, 12}; };
+    const RunOutcome outcome = Zelk(input, *application, host);
+    application.reset();
+
+    EXPECT_EQ(snapshot(sources), before);
+    ASSERT_EQ(outcome.status, RunStatus::Saved) << outcome.message;
+    EXPECT_EQ(outcome.resultPath, base + "合并 150615 093012.xlsx");
+    EXPECT_EQ(outcome.merged, 3);
+    EXPECT_EQ(outcome.failed, 8);
+    EXPECT_EQ(host.messages.back().text, "共选取【11】个文件，成功合并【3】个，【8】个合并失败。");
+
+    spreadsheet::Result<spreadsheet::WorkbookData> result = spreadsheet::openWorkbookFile(outcome.resultPath);
+    ASSERT_TRUE(result) << spreadsheet::errorText(result.error());
+    ASSERT_EQ(result->sheets.size(), 2u);
+    const spreadsheet::Sheet& failures = result->sheets[0];
+    const spreadsheet::Sheet& data = result->sheets[1];
+    EXPECT_EQ(failures.name, "失败列表(8)");
+    EXPECT_EQ(data.name, "成功合并(3)");
+    EXPECT_EQ(result->activeSheet, 1);
+
+    // a.xlsx is the sample and comes first; its header once, the merged label cell beside it.
+    EXPECT_EQ(text(data, 1, 1), "特征信息");
+    EXPECT_EQ(text(data, 1, 2), "标题 a");
+    EXPECT_EQ(text(data, 3, 3), "金额");
+    std::vector<spreadsheet::RangeRef> merges = data.merges;
+    std::sort(merges.begin(), merges.end(), [](const auto& x, const auto& y) { return x.first.column < y.first.column; });
+    const std::vector<spreadsheet::RangeRef> expectedMerges{{{1, 1}, {3, 1}}, {{1, 2}, {1, 3}}};
+    EXPECT_EQ(merges, expectedMerges);
+    EXPECT_EQ(data.frozenPane, (spreadsheet::FrozenPane{3, 0}));
+    const std::string labels[] = {"a.xlsx", "a.xlsx", "a.xlsx", "c.csv", "sub/b.xlsx", "sub/b.xlsx"};
+    const std::string names[] = {"a-1", "a-2", "a-3", "c-1", "b-1", "b-2"};
+    const double amounts[] = {1.5, 3, 4.5, 7, 1.5, 3};
+    for (int index = 0; index < 6; ++index) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(text(data, 4 + index, 1), labels[index]);
+        EXPECT_EQ(text(data, 4 + index, 2), names[index]);
+        const Cell* amount = data.cell(4 + index, 3);
+        ASSERT_NE(amount, nullptr);
+        EXPECT_EQ(amount->number, amounts[index]);
+    }
+    EXPECT_EQ(data.cell(10, 2), nullptr);
+    // Formats travel with the cells: the bold title, the filled two-decimal amounts of .xlsx
+    // sources (the CSV's amount has none).
+    EXPECT_TRUE(result->styles[data.cell(1, 2)->style].font.bold);
+    EXPECT_EQ(result->styles[data.cell(4, 3)->style].numberFormat, "0.00");
+    EXPECT_EQ(result->styles[data.cell(4, 3)->style].fill.foreground, 0xFFFFFF00u);
+    EXPECT_NE(result->styles[data.cell(7, 3)->style].numberFormat, "0.00");
+
+    // Failure list: every broken file under "其它", counts red and centred.
+    EXPECT_EQ(text(failures, 1, 1), "失败原因");
+    EXPECT_EQ(text(failures, 1, 5), "其它");
+    EXPECT_EQ(text(failures, 2, 1), "文件个数");
+    ASSERT_NE(failures.cell(2, 5), nullptr);
+    EXPECT_EQ(failures.cell(2, 5)->number, 7);
+    EXPECT_EQ(failures.cell(2, 4)->number, 1);
+    EXPECT_EQ(text(failures, 3, 4), MisnamedXls);
+    for (std::size_t k = 0; k < BrokenCorpusFiles.size(); ++k) {
+        SCOPED_TRACE(BrokenCorpusFiles[k]);
+        EXPECT_EQ(failures.cell(3 + static_cast<int>(k), 1)->number, static_cast<double>(k + 1));
+        EXPECT_EQ(text(failures, 3 + static_cast<int>(k), 5), BrokenCorpusFiles[k]);
+    }
+    const spreadsheet::CellStyle& count = result->styles[failures.cell(2, 2)->style];
+    EXPECT_EQ(count.font.color, 0xFFFF0000u);
+    EXPECT_EQ(count.alignment.horizontal, "center");
+    EXPECT_TRUE(count.font.bold);
+    EXPECT_EQ(count.font.name, "微软雅黑");
+    EXPECT_EQ(count.font.size, 10);
+    EXPECT_EQ(failures.frozenPane, (spreadsheet::FrozenPane{2, 0}));
+}
+
+TEST(EngineMerge, SourcesNeverWrittenAndResultNeverReplaced)
+{
+    const fs::path folder = freshFolder("names");
+    const Cleanup cleanup{folder};
+    const std::string base = folder.string() + "/";
+    writeSource(folder / "a.xlsx", "a", 1);
+    writeSource(folder / "b.xlsx", "b", 1);
+    // Somebody else's file already bears the time-stamped name.
+    { std::ofstream(folder / "合并 150615 093012.xlsx") << "not ours"; }
+    const std::vector<std::string> sources{base + "a.xlsx", base + "b.xlsx", base + "合并 150615 093012.xlsx"};
+    const auto before = snapshot(sources);
+    std::unique_ptr<Application> application = makeEngineApplication();
+    testing::RecordingHost host;
+    host.answer.Confirmed = true;
+    RunInput input;
+    input.SourceList = {sources[0], sources[1]};
+    input.FolderPath = base;
+    input.now = [] { return LocalTime{2015, 6, 15, 9, 30, 12}; };
+    const RunOutcome outcome = Zelk(input, *application, host);
+    EXPECT_EQ(snapshot(sources), before);
+    EXPECT_EQ(outcome.resultPath, base + "合并 150615 093012 (2).xlsx");
+    spreadsheet::Result<spreadsheet::WorkbookData> result = spreadsheet::openWorkbookFile(outcome.resultPath);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->sheets.size(), 1u);
+    EXPECT_EQ(result->sheets[0].name, "成功合并(2)");
+    EXPECT_EQ(text(result->sheets[0], 1, 1), "标题 a");
+    EXPECT_EQ(text(result->sheets[0], 5, 1), "标题 b");
+    EXPECT_FALSE(result->sheets[0].frozenPane.has_value());
+}
+
+TEST(EngineMerge, UnwritableFolderMergesNothing)
+{
+    const fs::path folder = freshFolder("unwritable");
+    const Cleanup cleanup{folder};
+    const std::string base = folder.string() + "/";
+    writeSource(folder / "a.xlsx", "a", 1);
+    writeSource(folder / "b.xlsx", "b", 1);
+    std::unique_ptr<Application> application = makeEngineApplication();
+    testing::RecordingHost host;
+    host.answer.Confirmed = true;
+    RunInput input;
+    input.SourceList = {base + "a.xlsx", base + "b.xlsx"};
+    input.FolderPath = base;
+    input.resultFolder = base + "no/such/folder/";
+    const RunOutcome outcome = Zelk(input, *application, host);
+    EXPECT_EQ(outcome.status, RunStatus::ResultNotCreated);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].text.find(base + "no/such/folder/合并 "), std::string::npos) << host.messages[0].text;
+    EXPECT_TRUE(host.progress.empty());
+}
+
+// The same formatted grid as .xls and .xlsx (formulas with cached values, an autofilter, a
+// merge): both blocks of the result hold the grid's values as constants.
+TEST(EngineMerge, XlsAndXlsxSourcesGiveTheSameBlock)
+{
+    const fs::path folder = freshFolder("grid");
+    const Cleanup cleanup{folder};
+    const std::string data = std::string(SHEETMERGE_TEST_DATA) + "/";
+    const std::vector<std::string> sources{data + "xls/grid.xls", data + "xls/grid.xlsx"};
+    const auto before = snapshot(sources);
+    spreadsheet::Result<spreadsheet::WorkbookData> grid = spreadsheet::openWorkbookFile(sources[1]);
+    ASSERT_TRUE(grid);
+    const spreadsheet::Sheet& source = grid->sheets[static_cast<std::size_t>(grid->activeSheet)];
+
+    std::unique_ptr<Application> application = makeEngineApplication();
+    testing::RecordingHost host;
+    host.answer.Confirmed = true;
+    RunInput input;
+    input.SourceList = sources;
+    input.FolderPath = data;
+    input.resultFolder = folder.string() + "/";
+    const RunOutcome outcome = Zelk(input, *application, host);
+    application.reset();
+    EXPECT_EQ(snapshot(sources), before);
+    ASSERT_EQ(outcome.status, RunStatus::Saved) << outcome.message;
+    EXPECT_EQ(outcome.merged, 2);
+    spreadsheet::Result<spreadsheet::WorkbookData> result = spreadsheet::openWorkbookFile(outcome.resultPath);
+    ASSERT_TRUE(result);
+    const spreadsheet::Sheet& merged = result->sheets[0];
+    EXPECT_FALSE(merged.autoFilter.has_value());
+    int height = 0;
+    int values = 0;
+    for (const Row& row : source.rows)
+        for (const Cell& cell : row.cells)
+            if (cell.type != CellType::Empty)
+                height = std::max(height, row.number);
+    ASSERT_GT(height, 0);
+    for (int block = 0; block < 2; ++block)
+        for (const Row& row : source.rows)
+            for (const Cell& cell : row.cells) {
+                if (cell.type == CellType::Empty)
+                    continue;
+                const std::string where = spreadsheet::formatCell({row.number + block * height, cell.column});
+                SCOPED_TRACE(where);
+                const Cell* copy = merged.cell(row.number + block * height, cell.column);
+                ASSERT_NE(copy, nullptr);
+                EXPECT_EQ(copy->type, cell.type);
+                EXPECT_EQ(copy->text, cell.text);
+                EXPECT_DOUBLE_EQ(copy->number, cell.number);
+                EXPECT_FALSE(copy->hasFormula);
+                ++values;
+            }
+    EXPECT_GT(values, 10);
+}
+
+}  // namespace
+}  // namespace merge
