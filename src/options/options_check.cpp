@@ -1,0 +1,198 @@
+// The OK action of the options dialog: checks in their fixed order, then the encoding of the
+// accepted values into the merge options.
+#include "options/options_check.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "options/texts.h"
+
+namespace options {
+
+namespace {
+
+// A resolver that is missing or throws is treated like one that rejects the text: the
+// spreadsheet's failure while judging an address counts as an invalid address.
+std::optional<spreadsheet::CellRef> resolveSafely(const merge::ReferenceResolver& resolve,
+                                                  const std::string& text) {
+    if (!resolve) return std::nullopt;
+    try {
+        return resolve(text);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+OkOutcome refuse(const char* message, FocusTarget focus) {
+    OkOutcome outcome;
+    outcome.message = message;
+    outcome.focus = focus;
+    return outcome;
+}
+
+// Every full-width comma "，" (U+FF0C, EF BC 8C in UTF-8) becomes ",".
+std::string replaceFullWidthCommas(const std::string& text) {
+    static constexpr std::string_view FullWidthComma = "\xEF\xBC\x8C";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        if (text.compare(i, FullWidthComma.size(), FullWidthComma) == 0) {
+            out += ',';
+            i += FullWidthComma.size();
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+// Splits at every ","; an empty text gives one empty piece, "a," gives "a" and "".
+std::vector<std::string> splitAtCommas(const std::string& text) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        if (comma == std::string::npos) {
+            pieces.push_back(text.substr(start));
+            return pieces;
+        }
+        pieces.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver& resolve) {
+    // 1. The start row: the box itself clears text that does not read as 1 or more.
+    if (values.range == RangeOption::StartRow && values.txtRow.empty())
+        return refuse(texts::StartRowEmpty, FocusTarget::TxtRow);
+    // The dialog's box never holds anything else; a snapshot built elsewhere (the command
+    // line) gets the box's own message.
+    std::optional<int> startRow;
+    if (values.range == RangeOption::StartRow) {
+        startRow = readStartRow(values.txtRow);
+        if (!startRow || *startRow <= 0) return refuse(texts::StartRowNotPositive, FocusTarget::TxtRow);
+    }
+
+    // 2. Start and end cells.
+    if (values.range == RangeOption::Cells) {
+        if (values.txtLT.empty()) return refuse(texts::TopLeftEmpty, FocusTarget::TxtLT);
+        const auto topLeft = resolveSafely(resolve, values.txtLT);
+        if (!topLeft) return refuse(texts::TopLeftInvalid, FocusTarget::TxtLT);
+        if (values.check1) {
+            if (values.txtRB.empty()) return refuse(texts::BottomRightEmpty, FocusTarget::TxtRB);
+            const auto bottomRight = resolveSafely(resolve, values.txtRB);
+            if (!bottomRight) return refuse(texts::BottomRightInvalid, FocusTarget::TxtRB);
+            // Equal columns or rows are a one-column or one-row block; only a corner that lies
+            // left of or above the top-left one is refused, with the focus on the top-left box.
+            if (bottomRight->column < topLeft->column || bottomRight->row < topLeft->row)
+                return refuse(texts::CornersIllogical, FocusTarget::TxtLT);
+        }
+    }
+
+    // 3. The source-cell list, whose messages depend on the part of the button clicked.
+    std::string markCells;
+    if (values.txtHeadEnabled) {
+        const bool caption = values.clicked == OkPart::Caption;
+        if (values.txtHead.empty())
+            return refuse(caption ? texts::CellListEmptyCaption : texts::CellListEmptyFace,
+                          FocusTarget::TxtHead);
+        const std::string replaced = replaceFullWidthCommas(values.txtHead);
+        // Pieces are judged as typed: an empty piece (leading, trailing or doubled comma) and
+        // a piece with blanks around an address both fail.
+        for (const std::string& piece : splitAtCommas(replaced)) {
+            if (!resolveSafely(resolve, piece))
+                return refuse(caption ? texts::CellListInvalidCaption : texts::CellListInvalidFace,
+                              FocusTarget::TxtHead);
+        }
+        markCells = replaced;
+    }
+
+    // 4. to 7. Nothing can fail from here on.
+    OkOutcome outcome;
+    outcome.accepted = true;
+    merge::MergeOptions& options = outcome.options;
+    options.Confirmed = true;
+    if (values.sheet == SheetOption::ByPosition) options.SheetSpec = "2" + values.combo1;
+    if (values.sheet == SheetOption::ByName) options.SheetSpec = "3" + values.combo2;
+    // The start row goes on as the number the box read ("1.5" as 2, " 12" as 12): the merge
+    // addresses the row as "A" + this text, which a fraction or a blank would break.
+    if (values.range == RangeOption::StartRow) options.RangeSpec = "2" + std::to_string(*startRow);
+    if (values.range == RangeOption::Cells)
+        options.RangeSpec = "3|" + values.txtLT + "|" + (values.check1 ? values.txtRB : "");
+    if (values.check2) options.CopyHeaderOnce = true;
+    if (values.check3) options.MarkSource = true;
+    if (values.txtHeadEnabled) options.MarkCells = markCells;
+    return outcome;
+}
+
+std::optional<int> readStartRow(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && isBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // The whole part is accumulated with a saturating bound so that long digit runs cannot
+    // overflow; anything beyond 2^31 is out of range whatever the fraction says.
+    constexpr std::int64_t Bound = std::int64_t{1} << 32;
+    std::int64_t whole = 0;
+    int digitCount = 0;
+    while (i < text.size() && isDigit(text[i])) {
+        whole = std::min(Bound, whole * 10 + (text[i] - '0'));
+        ++digitCount;
+        ++i;
+    }
+    // The first fraction digit decides the rounding; the rest only tell an exact half (5
+    // followed by zeros) from more than a half.
+    int firstFractionDigit = 0;
+    bool restNonZero = false;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        bool first = true;
+        while (i < text.size() && isDigit(text[i])) {
+            if (first) {
+                firstFractionDigit = text[i] - '0';
+                first = false;
+            } else if (text[i] != '0') {
+                restNonZero = true;
+            }
+            ++digitCount;
+            ++i;
+        }
+    }
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (digitCount == 0 || i != text.size()) return std::nullopt;
+
+    const bool aboveHalf = firstFractionDigit > 5 || (firstFractionDigit == 5 && restNonZero);
+    const bool exactHalf = firstFractionDigit == 5 && !restNonZero;
+    if (aboveHalf || (exactHalf && whole % 2 == 1)) whole = std::min(Bound, whole + 1);
+
+    const std::int64_t value = negative ? -whole : whole;
+    if (value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+bool looksLikeAddress(std::string_view text) {
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        const char c = text[i];
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (letter && isDigit(text[i + 1])) return true;
+    }
+    return false;
+}
+
+std::string positionItem(int position) {
+    return std::string(texts::PositionPrefix) + std::to_string(position) + texts::PositionSuffix;
+}
+
+}  // namespace options

@@ -1,0 +1,78 @@
+// The checks behind the options dialog's OK button, as plain functions over a snapshot of the
+// dialog's values, plus the start-row reading and the address look of the dialog's boxes.
+//   OkOutcome outcome = runOkAction(values, resolve);
+//   if (!outcome.accepted) { showMessage(outcome.message); focus(outcome.focus); }
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "merge/merge_options.h"
+#include "merge/run_host.h"
+
+namespace options {
+
+// Which button of each option group is selected.
+enum class SheetOption { Active /* Option1 */, ByPosition /* Option2 */, ByName /* Option3 */ };
+enum class RangeOption { LargestRectangle /* Option4 */, StartRow /* Option5 */, Cells /* Option6 */ };
+enum class LabelOption { FilePath /* Option7 */, CellContents /* Option8 */ };
+
+// Which part of the OK button was clicked: the caption OK1 ("确定") or the face OK2 under it.
+// The two differ only in the wording of the source-cell messages.
+enum class OkPart { Caption, Face };
+
+// The text box that gets the focus after a refused OK.
+enum class FocusTarget { None, TxtRow, TxtLT, TxtRB, TxtHead };
+
+// The dialog's values at the moment OK is clicked. Texts are exactly what the boxes show.
+struct DialogValues {
+    SheetOption sheet = SheetOption::Active;
+    RangeOption range = RangeOption::StartRow;
+    LabelOption label = LabelOption::FilePath;
+    std::string txtRow;     // Txt_Row
+    std::string txtLT;      // Txt_LT
+    std::string txtRB;      // Txt_RB
+    std::string txtHead;    // Txt_Head
+    bool check1 = false;    // "右下角": a bottom-right cell is given
+    bool check2 = false;    // "复制一次起始行上方的内容"
+    bool check3 = false;    // "在结果数据左侧标记数据来源工作簿的相关信息"
+    bool txtHeadEnabled = false;
+    std::string combo1;     // the chosen position item, e.g. "第 3 个"
+    std::string combo2;     // the chosen worksheet name
+    OkPart clicked = OkPart::Caption;
+};
+
+// What the OK action decided. Accepted: `options` is the record to hand on (Confirmed set;
+// fields that OK does not write keep their start values). Refused: `message` is the text for
+// the information box titled "提示" and `focus` the box at fault; nothing else changes.
+struct OkOutcome {
+    bool accepted = false;
+    merge::MergeOptions options;
+    std::string message;
+    FocusTarget focus = FocusTarget::None;
+};
+
+// Runs the OK action's checks in their fixed order and encodes the accepted values.
+// `resolve` judges addresses on the sample's active sheet; an empty function, a nullopt
+// answer or an exception thrown by it all count as an invalid address. A start row that does
+// not read as a whole number of 1 or more (see readStartRow) is refused with the start-row
+// box's own message; an accepted one is stored as the number read ("1.5" gives RangeSpec "22"),
+// all other texts exactly as typed.
+OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver& resolve);
+
+// Reads the start-row box: optional blanks, an optional sign, decimal digits with an optional
+// "." and fraction (at least one digit in all). The number is rounded to the nearest whole
+// number, halves to the even neighbour. nullopt when the text is no such number or the
+// rounded value lies outside the 32-bit signed range. Zero and negative values are returned;
+// the caller refuses them.
+std::optional<int> readStartRow(std::string_view text);
+
+// True when the text holds an ASCII letter immediately followed by an ASCII digit somewhere
+// (the pattern "*[A-Za-z][0-9]*"): the box looks like an address, so "右下角" may be ticked.
+bool looksLikeAddress(std::string_view text);
+
+// The position item of the dialog's first sheet list: 3 -> "第 3 个".
+std::string positionItem(int position);
+
+}  // namespace options

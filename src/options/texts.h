@@ -1,0 +1,30 @@
+// User-visible texts of the options checks, exactly as the dialog shows them.
+#pragma once
+
+namespace options::texts {
+
+inline constexpr const char* MessageTitle = "提示";
+
+// Start-row box: text that does not read as a whole number of 1 or more.
+inline constexpr const char* StartRowNotPositive = "“起始行”必须是大于0的整数。";
+
+inline constexpr const char* StartRowEmpty = "起始行数不能为空，请输入大于0的整数。";
+inline constexpr const char* TopLeftEmpty = "左上角单元格地址不能为空，请补填。";
+inline constexpr const char* TopLeftInvalid = "左上角单元格地址有误，请修正。";
+inline constexpr const char* BottomRightEmpty =
+    "右下角单元格地址不能为空，否则请勿勾选“右下角”，由程序自动判断即可。";
+inline constexpr const char* BottomRightInvalid = "右下角单元格地址有误，请修正。";
+inline constexpr const char* CornersIllogical =
+    "当前左上角单元格位于右下角单元格的右方/下方，不合逻辑，请修正。";
+
+// Source-cell list, clicked on the caption "确定" (OK1) or on the button face (OK2).
+inline constexpr const char* CellListEmptyCaption = "请输入单元格地址。";
+inline constexpr const char* CellListEmptyFace = "请输入指定单元格的地址。";
+inline constexpr const char* CellListInvalidCaption = "指定的单元格地址输入有误，请修正。";
+inline constexpr const char* CellListInvalidFace = "指定单元格的地址输入有误，请修正。";
+
+// The position items of the sheet list: PositionPrefix + N + PositionSuffix.
+inline constexpr const char* PositionPrefix = "第 ";
+inline constexpr const char* PositionSuffix = " 个";
+
+}  // namespace options::texts

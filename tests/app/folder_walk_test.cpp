@@ -1,0 +1,418 @@
+// The folder scan: chosen-folder tests, the walk's order, question, limits and messages, and
+// the real directory listing.
+#include "app/folder_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using app::DirectoryEntry;
+using app::EntryKind;
+using app::WalkOutcome;
+
+// Folders by path; a folder that is missing from the map cannot be listed.
+class FakeLister : public app::DirectoryLister {
+public:
+    std::map<std::string, std::vector<DirectoryEntry>> folders;
+    std::vector<std::string> listed;
+
+    std::optional<std::vector<DirectoryEntry>> list(const std::string& folder) override {
+        listed.push_back(folder);
+        const auto it = folders.find(folder);
+        if (it == folders.end()) return std::nullopt;
+        return it->second;
+    }
+    void addFiles(const std::string& folder, const std::vector<std::string>& names) {
+        auto& entries = folders[folder];
+        for (const std::string& name : names) entries.push_back({name, EntryKind::File});
+    }
+    void addFolder(const std::string& parent, const std::string& name) {
+        folders[parent].push_back({name, EntryKind::Directory});
+        folders[parent + name + "/"];
+    }
+};
+
+// Counts the questions and gives a fixed answer.
+struct Question {
+    bool answer = false;
+    int asked = 0;
+    std::function<bool()> callback() {
+        return [this] {
+            ++asked;
+            return answer;
+        };
+    }
+};
+
+TEST(FolderWalk, TakesOnlyLowerCaseSpreadsheetExtensions) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"a.xls", "b.XLS", "c.xlsx", "d.txt", "e.csv", "f.xlsm", "g.xlsx.bak",
+                            "h.Csv", "xls", "i.xlsb", "j.CSV"});
+    Question question;
+    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
+    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/a.xls", "/d/c.xlsx", "/d/e.csv", "/d/f.xlsm"}));
+    EXPECT_EQ(question.asked, 0);
+}
+
+TEST(FolderWalk, SortsNamesIgnoringCaseThenByBytes) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"b.xls", "B.xls", "a.xls", "_x.xls", "A.xls", "2.xls", "10.xls", "ab.xls"});
+    Question question;
+    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
+    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/10.xls", "/d/2.xls", "/d/_x.xls", "/d/A.xls",
+                                                         "/d/a.xls", "/d/ab.xls", "/d/B.xls", "/d/b.xls"}));
+}
+
+TEST(FolderWalk, HiddenNamesAreNotListed) {
+    FakeLister lister;
+    lister.addFiles("/d/", {".hidden.xlsx", "a.csv", "b.csv"});
+    lister.addFolder("/d/", ".git");
+    lister.addFiles("/d/.git/", {"c.csv"});
+    Question question;
+    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
+    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/a.csv", "/d/b.csv"}));
+    EXPECT_EQ(question.asked, 0);
+}
+
+TEST(FolderWalk, NoAnswerSkipsEverySubfolder) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"top.xlsx", "z.csv"});
+    lister.addFolder("/d/", "sub1");
+    lister.addFolder("/d/", "sub2");
+    lister.addFiles("/d/sub1/", {"s.xls"});
+    Question question;
+    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
+    EXPECT_EQ(question.asked, 1);
+    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/top.xlsx", "/d/z.csv"}));
+    EXPECT_EQ(lister.listed, std::vector<std::string>{"/d/"});
+}
+
+TEST(FolderWalk, YesAnswerWalksBreadthFirstAskingOnce) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"top.xlsx"});
+    lister.addFolder("/d/", "A");
+    lister.addFolder("/d/", "b");
+    lister.addFolder("/d/A/", "deep");
+    lister.addFiles("/d/A/", {"a1.csv"});
+    lister.addFiles("/d/b/", {"b1.csv"});
+    lister.addFiles("/d/A/deep/", {"x.xls"});
+    lister.addFolder("/d/A/deep/", "deeper");
+    lister.addFiles("/d/A/deep/deeper/", {"y.xls"});
+    Question question;
+    question.answer = true;
+    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
+    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    EXPECT_EQ(question.asked, 1);
+    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/top.xlsx", "/d/A/a1.csv", "/d/b/b1.csv",
+                                                         "/d/A/deep/x.xls", "/d/A/deep/deeper/y.xls"}));
+    EXPECT_EQ(lister.listed, (std::vector<std::string>{"/d/", "/d/A/", "/d/b/", "/d/A/deep/",
+                                                       "/d/A/deep/deeper/"}));
+}
+
+TEST(FolderWalk, OneFileAboveTwoBelowDependsOnTheAnswer) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"z.xlsx"});
+    lister.addFolder("/d/", "a");
+    lister.addFiles("/d/a/", {"1.xls", "2.xls"});
+    Question yes;
+    yes.answer = true;
+    const app::WalkResult merged = app::walkFolder("/d/", lister, yes.callback());
+    ASSERT_EQ(merged.outcome, WalkOutcome::Ok);
+    EXPECT_EQ(merged.sourceList, (std::vector<std::string>{"/d/z.xlsx", "/d/a/1.xls", "/d/a/2.xls"}));
+
+    Question no;
+    const app::WalkResult refused = app::walkFolder("/d/", lister, no.callback());
+    EXPECT_EQ(refused.outcome, WalkOutcome::OneFile);
+    EXPECT_TRUE(refused.sourceList.empty());
+    EXPECT_EQ(refused.message,
+              "指定路径下仅存在一个符合条件的Excel/csv文件，无需执行数据合并操作，请重新选择目标文件夹。");
+    EXPECT_FALSE(app::endsProgram(refused.outcome));
+}
+
+TEST(FolderWalk, NoFilesGivesItsMessage) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"readme.txt", "A.XLSX"});
+    Question question;
+    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
+    EXPECT_EQ(walk.outcome, WalkOutcome::NoFiles);
+    EXPECT_EQ(walk.message,
+              "指定路径不存在扩展名为“.xls”、“.xlsx”、“.xlsm”或“.csv”的任何文件，请重新选择目标文件夹。");
+    EXPECT_FALSE(app::endsProgram(walk.outcome));
+}
+
+TEST(FolderWalk, SecondScanStartsFromAnEmptyList) {
+    FakeLister single;
+    single.addFiles("/one/", {"only.xls"});
+    FakeLister pair;
+    pair.addFiles("/two/", {"b.csv", "a.csv"});
+    Question question;
+    ASSERT_EQ(app::walkFolder("/one/", single, question.callback()).outcome, WalkOutcome::OneFile);
+    const app::WalkResult second = app::walkFolder("/two/", pair, question.callback());
+    EXPECT_EQ(second.sourceList, (std::vector<std::string>{"/two/a.csv", "/two/b.csv"}));
+}
+
+TEST(FolderWalk, DirectoryNamedLikeAWorkbookIsAFolder) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"a.csv", "b.csv"});
+    lister.addFolder("/d/", "old.xls");
+    lister.addFiles("/d/old.xls/", {"c.csv"});
+    Question no;
+    EXPECT_EQ(app::walkFolder("/d/", lister, no.callback()).sourceList,
+              (std::vector<std::string>{"/d/a.csv", "/d/b.csv"}));
+    EXPECT_EQ(no.asked, 1);
+    Question yes;
+    yes.answer = true;
+    EXPECT_EQ(app::walkFolder("/d/", lister, yes.callback()).sourceList,
+              (std::vector<std::string>{"/d/a.csv", "/d/b.csv", "/d/old.xls/c.csv"}));
+}
+
+TEST(FolderWalk, OtherEntriesAreNeitherWalkedNorTaken) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"a.csv", "b.csv"});
+    lister.folders["/d/"].push_back({"link.xls", EntryKind::Other});
+    lister.folders["/d/"].push_back({"pipe.csv", EntryKind::Other});
+    Question question;
+    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
+    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/a.csv", "/d/b.csv"}));
+    EXPECT_EQ(question.asked, 0);
+}
+
+TEST(FolderWalk, UnlistableFolderContributesNothing) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"a.csv"});
+    lister.folders["/d/"].push_back({"locked", EntryKind::Directory});  // not in the map
+    lister.addFolder("/d/", "open");
+    lister.addFiles("/d/open/", {"b.csv"});
+    Question yes;
+    yes.answer = true;
+    const app::WalkResult walk = app::walkFolder("/d/", lister, yes.callback());
+    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/a.csv", "/d/open/b.csv"}));
+
+    FakeLister nothing;
+    EXPECT_EQ(app::walkFolder("/gone/", nothing, yes.callback()).outcome, WalkOutcome::NoFiles);
+}
+
+// A top folder with `subfolders` sub-folders spread over two levels and two files at the top.
+FakeLister treeWithSubfolders(int subfolders) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"a.csv", "b.csv"});
+    const int top = std::min(subfolders, 10);
+    for (int i = 0; i < top; ++i) lister.addFolder("/d/", "t" + std::to_string(i));
+    for (int i = top; i < subfolders; ++i)
+        lister.addFolder("/d/t" + std::to_string(i % 10) + "/", "s" + std::to_string(i));
+    return lister;
+}
+
+TEST(FolderWalk, AcceptsExactlyOneThousandSubfolders) {
+    Question yes;
+    yes.answer = true;
+    FakeLister thousand = treeWithSubfolders(1000);
+    const app::WalkResult accepted = app::walkFolder("/d/", thousand, yes.callback());
+    EXPECT_EQ(accepted.outcome, WalkOutcome::Ok);
+    EXPECT_EQ(thousand.listed.size(), 1001u);
+
+    FakeLister tooMany = treeWithSubfolders(1001);
+    const app::WalkResult refused = app::walkFolder("/d/", tooMany, yes.callback());
+    EXPECT_EQ(refused.outcome, WalkOutcome::FolderLimit);
+    EXPECT_TRUE(refused.sourceList.empty());
+    EXPECT_EQ(refused.message, "指定路径的文件夹个数超过1000了，请先做相应处理再运行本软件。");
+    EXPECT_TRUE(app::endsProgram(refused.outcome));
+
+    // Without sub-folders the same tree is no problem.
+    Question no;
+    EXPECT_EQ(app::walkFolder("/d/", tooMany, no.callback()).outcome, WalkOutcome::Ok);
+}
+
+std::vector<std::string> numberedNames(int count, const std::string& extension) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) names.push_back("f" + std::to_string(i) + extension);
+    return names;
+}
+
+TEST(FolderWalk, AcceptsExactlyTenThousandFiles) {
+    Question yes;
+    yes.answer = true;
+    FakeLister tenThousand;
+    tenThousand.addFiles("/d/", numberedNames(6000, ".csv"));
+    tenThousand.addFolder("/d/", "more");
+    tenThousand.addFiles("/d/more/", numberedNames(4000, ".xlsx"));
+    const app::WalkResult accepted = app::walkFolder("/d/", tenThousand, yes.callback());
+    ASSERT_EQ(accepted.outcome, WalkOutcome::Ok);
+    EXPECT_EQ(accepted.sourceList.size(), 10000u);
+    EXPECT_EQ(accepted.sourceList.back().rfind("/d/more/", 0), 0u);
+
+    tenThousand.addFiles("/d/more/", {"last.xls"});
+    const app::WalkResult refused = app::walkFolder("/d/", tenThousand, yes.callback());
+    EXPECT_EQ(refused.outcome, WalkOutcome::FileLimit);
+    EXPECT_TRUE(refused.sourceList.empty());
+    EXPECT_EQ(refused.message, "指定路径的Excel/csv文件个数超过10000了，请先做相应处理再运行本软件。");
+    EXPECT_TRUE(app::endsProgram(refused.outcome));
+}
+
+const std::vector<app::MountPoint> SampleMounts = {
+    {"/", "ext4", "/dev/sda1"},
+    {"/home", "ext4", "/dev/sda2"},
+    {"/mnt/nas", "nfs4", "server:/export"},
+    {"/media/cd", "iso9660", "/dev/sr0"},
+    {"/media/bd", "udf", "/dev/sr1"},
+    {"/run/user/1000/gvfs", "fuse.gvfsd-fuse", "gvfsd-fuse"},
+    {"/mnt/ssh", "fuse.sshfs", "me@host:/srv"},
+    {"/mnt/smb", "cifs", "//server/share"},
+    {"/mnt/drive", "fuse.rclone", "gdrive:"},
+    {"/mnt/usb", "vfat", "/dev/sdb1"},
+};
+
+TEST(ChosenFolder, RefusesInvalidPathsAndWholeDrives) {
+    struct Row {
+        std::string displayName;
+        std::string path;
+        std::string resolved;
+        app::FolderCheck check;
+        std::string folderPath;
+    };
+    using app::FolderCheck;
+    const std::vector<Row> rows = {
+        {"data", "/home/me/data", "", FolderCheck::Ok, "/home/me/data/"},
+        {"data", "/home/me/data///", "", FolderCheck::Ok, "/home/me/data/"},
+        {"nas2", "/mnt/nas2/x", "", FolderCheck::Ok, "/mnt/nas2/x/"},
+        {"dvd 驱动器", "/home/me/dvd", "", FolderCheck::Ok, "/home/me/dvd/"},
+        {"驱动器 DVD", "/home/me/d", "", FolderCheck::Ok, "/home/me/d/"},
+        {"", "/", "", FolderCheck::WholeDrive, ""},
+        {"home", "/home", "", FolderCheck::WholeDrive, ""},
+        {"home", "/home/", "", FolderCheck::WholeDrive, ""},
+        {"usb", "/mnt/usb", "", FolderCheck::WholeDrive, ""},
+        {"stick", "/home/me/stick", "/mnt/usb", FolderCheck::WholeDrive, ""},
+        {"DVD RW 驱动器 (E:)", "/home/me/x", "", FolderCheck::InvalidPath, ""},
+        {"x", "relative/dir", "", FolderCheck::InvalidPath, ""},
+        {"x", "", "", FolderCheck::InvalidPath, ""},
+        {"x", "//server/share", "", FolderCheck::InvalidPath, ""},
+        {"x", "smb://server/share", "", FolderCheck::InvalidPath, ""},
+        {"nas", "/mnt/nas", "", FolderCheck::InvalidPath, ""},
+        {"share", "/mnt/nas/share/2024", "", FolderCheck::InvalidPath, ""},
+        {"cd", "/media/cd/data", "", FolderCheck::InvalidPath, ""},
+        {"bd", "/media/bd/x", "", FolderCheck::InvalidPath, ""},
+        {"gvfs", "/run/user/1000/gvfs/smb-share:server=a,share=b/x", "", FolderCheck::InvalidPath, ""},
+        {"ssh", "/mnt/ssh/x", "", FolderCheck::InvalidPath, ""},
+        {"smb", "/mnt/smb/x", "", FolderCheck::InvalidPath, ""},
+        {"drive", "/mnt/drive/x", "", FolderCheck::InvalidPath, ""},
+        {"link", "/home/me/link", "/mnt/nas/x", FolderCheck::InvalidPath, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path + " (" + row.displayName + ")");
+        const app::ChosenFolder chosen =
+            app::checkChosenFolder(row.displayName, row.path, row.resolved, SampleMounts);
+        EXPECT_EQ(chosen.check, row.check);
+        EXPECT_EQ(chosen.folderPath, row.folderPath);
+        const std::map<FolderCheck, std::string> messages = {
+            {FolderCheck::Ok, ""},
+            {FolderCheck::InvalidPath, "所选路径无效，请重新选取。"},
+            {FolderCheck::WholeDrive, "选取整个磁盘文件多如牛毛，请选择其下一级文件夹或改用“文件选取”模式。"},
+        };
+        EXPECT_EQ(chosen.message, messages.at(row.check));
+    }
+}
+
+TEST(MountInfo, ParsesOptionalFieldsAndEscapes) {
+    const std::string text =
+        "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+        "30 22 0:40 / /mnt/my\\040disk rw shared:5 master:2 - ext4 /dev/sdb1 rw\n"
+        "31 22 0:41 / /mnt/nas rw - nfs4 server:/export rw,vers=4.2\n"
+        "garbage line\n"
+        "32 22 0:42 / /x rw\n"
+        "33 22 0:43 / /media/cd ro - iso9660 /dev/sr0 ro";
+    const std::vector<app::MountPoint> mounts = app::parseMountInfo(text);
+    ASSERT_EQ(mounts.size(), 4u);
+    EXPECT_EQ(mounts[0].path, "/");
+    EXPECT_EQ(mounts[0].type, "ext4");
+    EXPECT_EQ(mounts[1].path, "/mnt/my disk");
+    EXPECT_EQ(mounts[1].source, "/dev/sdb1");
+    EXPECT_EQ(mounts[2].type, "nfs4");
+    EXPECT_EQ(mounts[2].source, "server:/export");
+    EXPECT_EQ(mounts[3].path, "/media/cd");
+}
+
+TEST(MountInfo, TellsRemoteAndOpticalFromLocal) {
+    struct Row {
+        app::MountPoint mount;
+        bool remote;
+    };
+    const std::vector<Row> rows = {
+        {{"/a", "ext4", "/dev/sda1"}, false},        {{"/a", "tmpfs", "tmpfs"}, false},
+        {{"/a", "fuse.ntfs-3g", "/dev/sdb1"}, false}, {{"/a", "nfs", "h:/e"}, true},
+        {{"/a", "cifs", "//h/s"}, true},             {{"/a", "smb3", "//h/s"}, true},
+        {{"/a", "fuse.sshfs", "u@h:/"}, true},       {{"/a", "fuse.gvfsd-fuse", "gvfsd-fuse"}, true},
+        {{"/a", "fuse.somefs", "host:/x"}, true},    {{"/a", "iso9660", "/dev/sr0"}, true},
+        {{"/a", "udf", "/dev/sr0"}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.mount.type);
+        EXPECT_EQ(app::isRemoteOrOptical(row.mount), row.remote);
+    }
+}
+
+TEST(FolderPath, EndsInExactlyOneSlash) {
+    EXPECT_EQ(app::withOneTrailingSlash("/a"), "/a/");
+    EXPECT_EQ(app::withOneTrailingSlash("/a///"), "/a/");
+    EXPECT_EQ(app::withOneTrailingSlash("/"), "/");
+}
+
+// The real listing, on a scratch folder with a link loop, a pipe and a link to a file.
+class RealFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/folder_walk_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_root = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_root, ignored);
+    }
+    void touch(const std::string& relative) { std::ofstream(m_root / relative) << "x"; }
+    std::filesystem::path m_root;
+};
+
+TEST_F(RealFolder, ListsKindsWithoutFollowingFolderLinks) {
+    namespace fs = std::filesystem;
+    touch("a.csv");
+    touch(".h.csv");
+    fs::create_directory(m_root / "sub");
+    touch("sub/b.csv");
+    fs::create_directory(m_root / "dir.xls");
+    fs::create_directory_symlink(m_root, m_root / "sub" / "loop.xls");
+    fs::create_symlink(m_root / "a.csv", m_root / "alias.csv");
+    fs::create_symlink(m_root / "missing.csv", m_root / "broken.csv");
+    ASSERT_EQ(mkfifo((m_root / "pipe.csv").c_str(), 0600), 0);
+
+    app::FileSystemLister lister;
+    const auto entries = lister.list(m_root.string() + "/");
+    ASSERT_TRUE(entries.has_value());
+    std::map<std::string, EntryKind> kinds;
+    for (const DirectoryEntry& entry : *entries) kinds[entry.name] = entry.kind;
+    EXPECT_EQ(kinds["a.csv"], EntryKind::File);
+    EXPECT_EQ(kinds["alias.csv"], EntryKind::File);
+    EXPECT_EQ(kinds["broken.csv"], EntryKind::Other);
+    EXPECT_EQ(kinds["pipe.csv"], EntryKind::Other);
+    EXPECT_EQ(kinds["sub"], EntryKind::Directory);
+    EXPECT_EQ(kinds["dir.xls"], EntryKind::Directory);
+    EXPECT_EQ(kinds.count(".h.csv"), 1u);  // hiding is the walk's business
+
+    const std::string top = m_root.string() + "/";
+    const app::WalkResult walk = app::walkFolder(top, lister, [] { return true; });
+    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{top + "a.csv", top + "alias.csv", top + "sub/b.csv"}));
+    EXPECT_FALSE(lister.list(top + "nothing-here/").has_value());
+}
+
+}  // namespace
