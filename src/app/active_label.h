@@ -1,0 +1,32 @@
+// A label or picture that reports clicks, double-clicks and pointer moves as signals, standing
+// in for the pictures and the button labels of the program's frameless windows.
+#pragma once
+
+#include <QLabel>
+
+namespace app {
+
+class ActiveLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit ActiveLabel(QWidget* parent = nullptr);
+
+signals:
+    // A left press and release on the label.
+    void clicked();
+    void doubleClicked();
+    // Every pointer move over the label, with the buttons held; the move never reaches the
+    // window under the label.
+    void pointerMoved(Qt::MouseButtons buttons);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    bool m_pressed = false;
+};
+
+}  // namespace app

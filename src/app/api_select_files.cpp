@@ -1,0 +1,59 @@
+#include "app/api_select_files.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QRegularExpression>
+
+#include "app/texts.h"
+
+namespace app::ApiSelectFiles {
+
+QStringList fileDialogFilters() {
+    return {QString::fromUtf8(texts::ExcelFilesFilter), QString::fromUtf8(texts::CsvFilesFilter)};
+}
+
+QStringList filterPatterns(const QString& filter) {
+    const qsizetype open = filter.lastIndexOf(QLatin1Char('('));
+    const qsizetype close = filter.lastIndexOf(QLatin1Char(')'));
+    if (open < 0 || close < open) return {};
+    static const QRegularExpression separators(QStringLiteral("[; ]"));
+    return filter.mid(open + 1, close - open - 1).split(separators, Qt::SkipEmptyParts);
+}
+
+std::optional<SelectedFiles> SelectFiles() {
+    QFileDialog dialog(nullptr, QString::fromUtf8(texts::SelectFilesTitle));
+    // Qt's own dialog on every desktop: the filter texts separate their patterns with ";",
+    // which Qt reads as one pattern, so the dialog's file model gets the patterns split here.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(fileDialogFilters());
+    auto applyPatterns = [&dialog](const QString& filter) {
+        if (auto* model = dialog.findChild<QFileSystemModel*>()) {
+            model->setNameFilterDisables(false);
+            model->setNameFilters(filterPatterns(filter));
+        }
+    };
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, applyPatterns);
+    dialog.selectNameFilter(fileDialogFilters().constFirst());
+    applyPatterns(fileDialogFilters().constFirst());
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) return std::nullopt;
+    SelectedFiles chosen;
+    chosen.directory = QFileInfo(files.constFirst()).absolutePath();
+    for (const QString& file : files) chosen.names.append(QFileInfo(file).fileName());
+    return chosen;
+}
+
+std::optional<BrowsedFolder> BrowseForFolder(const QString& prompt) {
+    const QString path = QFileDialog::getExistingDirectory(nullptr, prompt, QDir::homePath(),
+                                                           QFileDialog::ShowDirsOnly);
+    if (path.isEmpty()) return std::nullopt;
+    return BrowsedFolder{path, QFileInfo(path).fileName()};
+}
+
+}  // namespace app::ApiSelectFiles

@@ -1,0 +1,42 @@
+// The choosers behind the main window's two buttons: the multi-select file dialog and the folder
+// dialog. The main window calls them through replaceable functions, so tests answer for the user.
+//   std::optional<SelectedFiles> chosen = ApiSelectFiles::SelectFiles();
+#pragma once
+
+#include <optional>
+
+#include <QString>
+#include <QStringList>
+
+namespace app {
+
+// What the file dialog yields: the directory and the chosen names in the dialog's order.
+struct SelectedFiles {
+    QString directory;
+    QStringList names;
+};
+
+// What the folder dialog yields: the folder's path and its display name (the folder's own name).
+struct BrowsedFolder {
+    QString path;
+    QString displayName;
+};
+
+namespace ApiSelectFiles {
+
+// The open-file dialog titled "请选择要处理的Excel或CSV文件", several files at once, with the filters
+// "Excel文件(*.xls;*.xlsx;*.xlsm)" (in effect at the start) and "文本文件(*.csv)". nullopt when the user
+// cancels or chooses nothing.
+std::optional<SelectedFiles> SelectFiles();
+
+// The folder dialog with `prompt` as its caption. nullopt when the user cancels.
+std::optional<BrowsedFolder> BrowseForFolder(const QString& prompt);
+
+// The name filters of the file dialog, in their order, as Qt's file dialog takes them.
+QStringList fileDialogFilters();
+
+// The patterns of one filter text: "Excel文件(*.xls;*.xlsx;*.xlsm)" -> *.xls, *.xlsx, *.xlsm.
+QStringList filterPatterns(const QString& filter);
+
+}  // namespace ApiSelectFiles
+}  // namespace app

@@ -1,0 +1,32 @@
+// User-visible texts of the options dialog's controls, exactly as the dialog shows them. The
+// messages of its checks are in texts.h.
+#pragma once
+
+namespace options::form2_texts {
+
+inline constexpr const char* Caption = "参数设置";
+inline constexpr const char* Label2 = "所选文件夹路径：";
+inline constexpr const char* Label1 = "所选工作簿个数：";
+inline constexpr const char* Label3 = "工作表信息来源：";
+inline constexpr const char* Frame1 = "目标工作表";
+inline constexpr const char* Option1 = "活动工作表";
+inline constexpr const char* Option2 = "按位置";
+inline constexpr const char* Option3 = "按名称";
+inline constexpr const char* Frame2 = "目标区域";
+inline constexpr const char* Option4 = "含有数据的最大矩形区域";
+inline constexpr const char* Option5 = "指定起始行";
+inline constexpr const char* Option6 = "指定起止单元格";
+inline constexpr const char* Label7 = "左上角";
+inline constexpr const char* Check1 = "右下角";
+// Shown in Txt_RB while no bottom-right cell is given; never handed on.
+inline constexpr const char* FindCornerHint = "智能识别";
+inline constexpr const char* Check2 = "复制一次起始行上方的内容";
+inline constexpr const char* Check3 = "在结果数据左侧标记数据来源工作簿的相关信息";
+inline constexpr const char* Option7 = "文件路径";
+inline constexpr const char* Option8 = "指定单元格的内容";
+// Shown in Txt_Head while it is disabled; never handed on.
+inline constexpr const char* CellListHint = "如：B2 或 B2,G5";
+inline constexpr const char* OK1 = "确定";
+inline constexpr const char* NO1 = "放弃";
+
+}  // namespace options::form2_texts

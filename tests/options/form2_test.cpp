@@ -1,0 +1,562 @@
+// The options dialog's event rules, driven through simulated keys, clicks and pointer moves.
+// Mouse events go through the window system layer, so they reach the control under the
+// pointer as a user's would.
+#define QTEST_QPA_MOUSE_HANDLING
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QtTest>
+
+#include <map>
+#include <memory>
+
+#include "app/active_label.h"
+#include "app/message_service.h"
+#include "options/form2.h"
+
+namespace {
+
+struct Shown {
+    QString text;
+    merge::MessageStyle style;
+    QString title;
+};
+
+// Records every message box instead of showing it.
+class MessageRecorder {
+public:
+    MessageRecorder() {
+        app::MessageService::setHandler([this](const QString& text, merge::MessageStyle style, const QString& title) {
+            messages.push_back({text, style, title});
+            return merge::MessageAnswer::Ok;
+        });
+    }
+    ~MessageRecorder() { app::MessageService::setHandler({}); }
+    std::vector<Shown> messages;
+};
+
+// The sample's active sheet knows these addresses, and no others.
+std::optional<spreadsheet::CellRef> resolveOnSample(const std::string& reference) {
+    static const std::map<std::string, spreadsheet::CellRef> known = {
+        {"A1", {1, 1}}, {"B2", {2, 2}}, {"G5", {5, 7}}, {"B1", {1, 2}}, {"C3", {3, 3}}};
+    const auto found = known.find(reference);
+    if (found == known.end()) return std::nullopt;
+    return found->second;
+}
+
+}  // namespace
+
+class Form2Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void opensWithItsStartState();
+    void fillsInformationAndPreselectsActiveSheet();
+    void startRowRule_data();
+    void startRowRule();
+    void typingAndDeletingKeepsHeaderUntilEmpty();
+    void movingBetweenRangeBoxesSwitchesHeader();
+    void bottomRightFollowsTopLeftText();
+    void tickingBottomRightEmptiesAndFocusesIt();
+    void labelOptionsFollowCheck3();
+    void focusOnSheetNameListSelectsByName();
+    void tabKeySelectsOptionsOnTheWay();
+    void programmaticChangesRunTheRules();
+    void hoverPaintsButtonFaces();
+    void okWordingsDependOnPartClicked_data();
+    void okWordingsDependOnPartClicked();
+    void refusedOkKeepsDialogOpenWithFocus_data();
+    void refusedOkKeepsDialogOpenWithFocus();
+    void acceptedOkEncodesOptions();
+    void byPositionStoresTheChosenItem();
+    void cancelLeavesOptionsUnconfirmed_data();
+    void cancelLeavesOptionsUnconfirmed();
+
+private:
+    void clickCentre(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center()); }
+    // A point of OK2's rim that OK1 does not cover.
+    void clickFaceRim(app::ActiveLabel* face) { QTest::mouseClick(face, Qt::LeftButton, {}, QPoint(1, 1)); }
+
+    std::unique_ptr<options::Form2> m_dialog;
+    std::unique_ptr<MessageRecorder> m_messages;
+};
+
+void Form2Test::init() {
+    m_messages = std::make_unique<MessageRecorder>();
+    m_dialog = std::make_unique<options::Form2>();
+    merge::SampleInfo sample;
+    sample.folderPath = "/data/月报/";
+    sample.sourceCount = 12;
+    sample.samplePath = "/data/月报/一月.xlsx";
+    sample.worksheetNames = {"汇总", "销售", "库存"};
+    sample.activeWorksheet = 1;
+    m_dialog->fill(sample);
+    m_dialog->setResolver(resolveOnSample);
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
+}
+
+void Form2Test::cleanup() {
+    m_dialog.reset();
+    m_messages.reset();
+    for (QWidget* window : QApplication::topLevelWidgets())
+        QVERIFY2(!window->isVisible(), qPrintable(window->objectName() + QStringLiteral(" left open")));
+}
+
+void Form2Test::opensWithItsStartState() {
+    options::Form2& d = *m_dialog;
+    QCOMPARE(d.windowTitle(), QStringLiteral("参数设置"));
+    QCOMPARE(d.size(), QSize(449, 412));
+    QVERIFY(d.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+
+    QVERIFY(d.Option1->isChecked());
+    QVERIFY(d.Option5->isChecked());
+    QVERIFY(d.Option7->isChecked());
+    QCOMPARE(QApplication::focusWidget(), d.Txt_Row);
+
+    QVERIFY(!d.Check1->isEnabled());
+    QVERIFY(!d.Check1->isChecked());
+    QVERIFY(!d.Check2->isEnabled());
+    QVERIFY(!d.Check2->isChecked());
+    QVERIFY(!d.Check3->isChecked());
+    QVERIFY(d.Check3->isEnabled());
+    QVERIFY(!d.Option7->isEnabled());
+    QVERIFY(!d.Option8->isEnabled());
+    QVERIFY(!d.Txt_RB->isEnabled());
+    QCOMPARE(d.Txt_RB->text(), QStringLiteral("智能识别"));
+    QVERIFY(!d.Txt_Head->isEnabled());
+    QCOMPARE(d.Txt_Head->text(), QStringLiteral("如：B2 或 B2,G5"));
+    QVERIFY(d.Txt_Row->text().isEmpty());
+    QVERIFY(d.Txt_LT->text().isEmpty());
+
+    QCOMPARE(d.Option4->text(), QStringLiteral("含有数据的最大矩形区域"));
+    QCOMPARE(d.Check2->text(), QStringLiteral("复制一次起始行上方的内容"));
+    QCOMPARE(d.Check3->text(), QStringLiteral("在结果数据左侧标记数据来源工作簿的相关信息"));
+    QCOMPARE(d.OK1->text(), QStringLiteral("确定"));
+    QCOMPARE(d.NO1->text(), QStringLiteral("放弃"));
+
+    QCOMPARE(d.palette().color(QPalette::Window), QColor(240, 240, 240));
+    QCOMPARE(d.OK2->palette().color(QPalette::Window), QColor(192, 255, 192));
+    QCOMPARE(d.NO2->palette().color(QPalette::Window), QColor(192, 255, 192));
+    QVERIFY(m_messages->messages.empty());
+}
+
+void Form2Test::fillsInformationAndPreselectsActiveSheet() {
+    options::Form2& d = *m_dialog;
+    QCOMPARE(d.Txt_Path->text(), QStringLiteral("/data/月报/"));
+    QCOMPARE(d.Lbl_Cnt->text(), QStringLiteral("12"));
+    QCOMPARE(d.Txt_Xls1->text(), QStringLiteral("/data/月报/一月.xlsx"));
+    QCOMPARE(d.Combo1->count(), 3);
+    QCOMPARE(d.Combo1->itemText(0), QStringLiteral("第 1 个"));
+    QCOMPARE(d.Combo1->itemText(2), QStringLiteral("第 3 个"));
+    QCOMPARE(d.Combo2->itemText(2), QStringLiteral("库存"));
+    QCOMPARE(d.Combo1->currentText(), QStringLiteral("第 2 个"));
+    QCOMPARE(d.Combo2->currentText(), QStringLiteral("销售"));
+
+    // An active sheet that is no worksheet preselects the first entries.
+    options::Form2 other;
+    merge::SampleInfo sample;
+    sample.worksheetNames = {"甲", "乙"};
+    sample.activeWorksheet = 5;
+    other.fill(sample);
+    QCOMPARE(other.Combo1->currentIndex(), 0);
+    QCOMPARE(other.Combo2->currentText(), QStringLiteral("甲"));
+}
+
+void Form2Test::startRowRule_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<bool>("headerTicked");
+
+    QTest::newRow("one changes nothing") << "1" << false << false;
+    QTest::newRow("twelve ticks the header") << "12" << false << true;
+    QTest::newRow("zero is refused") << "0" << true << false;
+    QTest::newRow("minus sign is refused") << "-" << true << false;
+    QTest::newRow("letter is refused") << "x" << true << false;
+    QTest::newRow("1.5 reads as 2") << "1.5" << false << true;
+    QTest::newRow("2.5 reads as 2") << "2.5" << false << true;
+    QTest::newRow("1.4 reads as 1") << "1.4" << false << false;
+    QTest::newRow("0.5 reads as 0, halves to even") << "0.5" << true << false;
+    QTest::newRow("beyond 32 bits is refused") << "99999999999" << true << false;
+}
+
+void Form2Test::startRowRule() {
+    QFETCH(QString, typed);
+    QFETCH(bool, refused);
+    QFETCH(bool, headerTicked);
+    options::Form2& d = *m_dialog;
+
+    // The whole text at once, as pasted; typing key by key is tested below.
+    d.Txt_Row->insert(typed);
+
+    if (refused) {
+        QVERIFY(!m_messages->messages.empty());
+        const Shown& shown = m_messages->messages.front();
+        QCOMPARE(shown.text, QStringLiteral("“起始行”必须是大于0的整数。"));
+        QCOMPARE(shown.style, merge::MessageStyle::Information);
+        QCOMPARE(shown.title, QStringLiteral("提示"));
+        QVERIFY(d.Txt_Row->text().isEmpty() || d.Txt_Row->text() != typed);
+        QCOMPARE(QApplication::focusWidget(), d.Txt_Row);
+    } else {
+        QVERIFY(m_messages->messages.empty());
+        QCOMPARE(d.Txt_Row->text(), typed);
+    }
+    QCOMPARE(d.Check2->isChecked(), headerTicked);
+    QCOMPARE(d.Check2->isEnabled(), headerTicked);
+    QVERIFY(d.Option5->isChecked());
+}
+
+void Form2Test::typingAndDeletingKeepsHeaderUntilEmpty() {
+    options::Form2& d = *m_dialog;
+    QTest::keyClick(d.Txt_Row, Qt::Key_1);
+    QVERIFY(!d.Check2->isChecked());
+    QTest::keyClick(d.Txt_Row, Qt::Key_2);
+    QVERIFY(d.Check2->isChecked());
+    QVERIFY(d.Check2->isEnabled());
+    QTest::keyClick(d.Txt_Row, Qt::Key_Backspace);
+    QCOMPARE(d.Txt_Row->text(), QStringLiteral("1"));
+    QVERIFY(d.Check2->isChecked());
+    QVERIFY(d.Check2->isEnabled());
+    QTest::keyClick(d.Txt_Row, Qt::Key_Backspace);
+    QVERIFY(!d.Check2->isChecked());
+    QVERIFY(!d.Check2->isEnabled());
+    QVERIFY(m_messages->messages.empty());
+}
+
+void Form2Test::movingBetweenRangeBoxesSwitchesHeader() {
+    options::Form2& d = *m_dialog;
+    QTest::keyClicks(d.Txt_Row, QStringLiteral("5"));
+    QVERIFY(d.Check2->isChecked());
+
+    clickCentre(d.Txt_LT);
+    QVERIFY(d.Option6->isChecked());
+    QVERIFY(!d.Option5->isChecked());
+    QVERIFY(!d.Check2->isChecked());
+    QVERIFY(!d.Check2->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), d.Txt_LT);
+
+    clickCentre(d.Txt_Row);
+    QVERIFY(d.Option5->isChecked());
+    QVERIFY(d.Check2->isChecked());
+    QVERIFY(d.Check2->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), d.Txt_Row);
+
+    // The largest rectangle needs no header.
+    clickCentre(d.Option4);
+    QVERIFY(d.Option4->isChecked());
+    QVERIFY(!d.Check2->isChecked());
+    QVERIFY(!d.Check2->isEnabled());
+}
+
+void Form2Test::bottomRightFollowsTopLeftText() {
+    options::Form2& d = *m_dialog;
+    clickCentre(d.Txt_LT);
+    QTest::keyClicks(d.Txt_LT, QStringLiteral("B"));
+    QVERIFY(!d.Check1->isEnabled());
+    QTest::keyClicks(d.Txt_LT, QStringLiteral("2"));
+    QVERIFY(d.Check1->isEnabled());
+    QVERIFY(!d.Check1->isChecked());
+
+    clickCentre(d.Check1);
+    QVERIFY(d.Check1->isChecked());
+    QTest::keyClicks(d.Txt_RB, QStringLiteral("G5"));
+
+    clickCentre(d.Txt_LT);
+    d.Txt_LT->end(false);
+    QTest::keyClick(d.Txt_LT, Qt::Key_Backspace);
+    QCOMPARE(d.Txt_LT->text(), QStringLiteral("B"));
+    QVERIFY(!d.Check1->isChecked());
+    QVERIFY(!d.Check1->isEnabled());
+    QCOMPARE(d.Txt_RB->text(), QStringLiteral("智能识别"));
+    QVERIFY(!d.Txt_RB->isEnabled());
+
+    // A typed address enables "右下角" whichever option is selected; the largest rectangle
+    // resets it, and choosing the cells option with an address in the box enables it again.
+    clickCentre(d.Option4);
+    QVERIFY(!d.Check1->isEnabled());
+    d.Txt_LT->setText(QStringLiteral("xC3y"));
+    QVERIFY(d.Check1->isEnabled());
+    QVERIFY(d.Option4->isChecked());
+    clickCentre(d.Option5);
+    QVERIFY(!d.Check1->isEnabled());
+    clickCentre(d.Option6);
+    QVERIFY(d.Check1->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), d.Txt_LT);
+}
+
+void Form2Test::tickingBottomRightEmptiesAndFocusesIt() {
+    options::Form2& d = *m_dialog;
+    clickCentre(d.Txt_LT);
+    QTest::keyClicks(d.Txt_LT, QStringLiteral("B2"));
+    clickCentre(d.Check1);
+    QVERIFY(d.Txt_RB->isEnabled());
+    QVERIFY(d.Txt_RB->text().isEmpty());
+    QCOMPARE(QApplication::focusWidget(), d.Txt_RB);
+    QTest::keyClicks(d.Txt_RB, QStringLiteral("G5"));
+    clickCentre(d.Check1);
+    QVERIFY(!d.Check1->isChecked());
+    QCOMPARE(d.Txt_RB->text(), QStringLiteral("智能识别"));
+    QVERIFY(!d.Txt_RB->isEnabled());
+}
+
+void Form2Test::labelOptionsFollowCheck3() {
+    options::Form2& d = *m_dialog;
+    clickCentre(d.Check3);
+    QVERIFY(d.Option7->isEnabled());
+    QVERIFY(d.Option8->isEnabled());
+    QVERIFY(!d.Txt_Head->isEnabled());
+    QCOMPARE(d.Txt_Head->text(), QStringLiteral("如：B2 或 B2,G5"));
+
+    clickCentre(d.Option8);
+    QVERIFY(d.Txt_Head->isEnabled());
+    QVERIFY(d.Txt_Head->text().isEmpty());
+    QCOMPARE(QApplication::focusWidget(), d.Txt_Head);
+    QTest::keyClicks(d.Txt_Head, QStringLiteral("B2"));
+    // Each group keeps its own selection.
+    QVERIFY(!d.Option7->isChecked());
+    QVERIFY(d.Option1->isChecked());
+    QVERIFY(d.Option5->isChecked());
+
+    clickCentre(d.Check3);
+    QVERIFY(!d.Option7->isEnabled());
+    QVERIFY(!d.Option8->isEnabled());
+    QVERIFY(d.Option8->isChecked());
+    QVERIFY(!d.Txt_Head->isEnabled());
+    QCOMPARE(d.Txt_Head->text(), QStringLiteral("如：B2 或 B2,G5"));
+
+    // Ticked again with "指定单元格的内容" still selected: the box opens empty with the focus.
+    clickCentre(d.Check3);
+    QVERIFY(d.Txt_Head->isEnabled());
+    QVERIFY(d.Txt_Head->text().isEmpty());
+    QCOMPARE(QApplication::focusWidget(), d.Txt_Head);
+
+    clickCentre(d.Option7);
+    QVERIFY(d.Option7->isChecked());
+    QVERIFY(!d.Option8->isChecked());
+    QVERIFY(!d.Txt_Head->isEnabled());
+    QCOMPARE(d.Txt_Head->text(), QStringLiteral("如：B2 或 B2,G5"));
+}
+
+void Form2Test::focusOnSheetNameListSelectsByName() {
+    options::Form2& d = *m_dialog;
+    d.Combo2->setFocus(Qt::OtherFocusReason);
+    QVERIFY(d.Option3->isChecked());
+    QCOMPARE(d.Combo2->currentText(), QStringLiteral("销售"));
+    d.Combo1->setFocus(Qt::OtherFocusReason);
+    QVERIFY(d.Option2->isChecked());
+    QCOMPARE(d.Combo1->currentText(), QStringLiteral("第 2 个"));
+    clickCentre(d.Option1);
+    QVERIFY(d.Option1->isChecked());
+    QCOMPARE(QApplication::focusWidget(), d.Option1);
+    clickCentre(d.Option3);
+    QCOMPARE(QApplication::focusWidget(), d.Combo2);
+}
+
+void Form2Test::tabKeySelectsOptionsOnTheWay() {
+    options::Form2& d = *m_dialog;
+    QTest::keyClicks(d.Txt_Row, QStringLiteral("5"));
+    QVERIFY(d.Check2->isChecked());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), d.Option5);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), d.Txt_LT);
+    QVERIFY(d.Option6->isChecked());
+    QVERIFY(!d.Check2->isChecked());
+
+    auto tabUntil = [](QWidget* target) {
+        for (int press = 0; press < 25 && QApplication::focusWidget() != target; ++press)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        return QApplication::focusWidget() == target;
+    };
+    QVERIFY(d.Option1->isChecked());
+    QVERIFY(tabUntil(d.Combo1));
+    QVERIFY(d.Option2->isChecked());
+    QVERIFY(tabUntil(d.Combo2));
+    QVERIFY(d.Option3->isChecked());
+    QVERIFY(d.Option6->isChecked());
+    QVERIFY(tabUntil(d.Check3));
+    // Back round to the start row: "指定起始行" again, and the header box follows its text.
+    QVERIFY(tabUntil(d.Txt_Row));
+    QVERIFY(d.Option5->isChecked());
+    QVERIFY(d.Check2->isChecked());
+}
+
+void Form2Test::programmaticChangesRunTheRules() {
+    options::Form2& d = *m_dialog;
+    d.Txt_Row->setText(QStringLiteral("7"));
+    QVERIFY(d.Check2->isChecked());
+    d.Option4->setChecked(true);
+    QVERIFY(!d.Check2->isChecked());
+    QVERIFY(!d.Check2->isEnabled());
+    d.Option5->setChecked(true);
+    QVERIFY(d.Check2->isChecked());  // read again from the box's 7
+    d.Check3->setChecked(true);
+    QVERIFY(d.Option8->isEnabled());
+    d.Option8->setChecked(true);
+    QVERIFY(d.Txt_Head->isEnabled());
+    d.Txt_Row->setText(QStringLiteral("abc"));
+    QCOMPARE(m_messages->messages.size(), std::size_t(1));
+    QVERIFY(d.Txt_Row->text().isEmpty());
+    QVERIFY(!d.Check2->isChecked());
+}
+
+void Form2Test::hoverPaintsButtonFaces() {
+    options::Form2& d = *m_dialog;
+    const QColor face(192, 255, 192);
+    const QColor hover(128, 255, 128);
+    QTest::mouseMove(d.OK1, d.OK1->rect().center());
+    QCOMPARE(d.OK2->palette().color(QPalette::Window), hover);
+    QCOMPARE(d.NO2->palette().color(QPalette::Window), face);
+    // Over a check box or an option button the face keeps its colour.
+    QTest::mouseMove(d.Check3, d.Check3->rect().center());
+    QCOMPARE(d.OK2->palette().color(QPalette::Window), hover);
+    QTest::mouseMove(d.Option8, QPoint(5, 5));
+    QCOMPARE(d.OK2->palette().color(QPalette::Window), hover);
+    QTest::mouseMove(d.NO2, QPoint(1, 1));
+    QCOMPARE(d.NO2->palette().color(QPalette::Window), hover);
+    // Over the bare dialog both faces return.
+    QTest::mouseMove(&d, QPoint(d.width() - 8, d.height() - 8));
+    QCOMPARE(d.OK2->palette().color(QPalette::Window), face);
+    QCOMPARE(d.NO2->palette().color(QPalette::Window), face);
+}
+
+void Form2Test::okWordingsDependOnPartClicked_data() {
+    QTest::addColumn<QString>("cells");
+    QTest::addColumn<bool>("onCaption");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("empty list, caption") << "" << true << "请输入单元格地址。";
+    QTest::newRow("empty list, face") << "" << false << "请输入指定单元格的地址。";
+    QTest::newRow("trailing comma, caption") << "B2," << true << "指定的单元格地址输入有误，请修正。";
+    QTest::newRow("trailing comma, face") << "B2," << false << "指定单元格的地址输入有误，请修正。";
+    QTest::newRow("unknown address, face") << "B2，ZZ" << false << "指定单元格的地址输入有误，请修正。";
+}
+
+void Form2Test::okWordingsDependOnPartClicked() {
+    QFETCH(QString, cells);
+    QFETCH(bool, onCaption);
+    QFETCH(QString, message);
+    options::Form2& d = *m_dialog;
+    clickCentre(d.Option4);
+    clickCentre(d.Check3);
+    clickCentre(d.Option8);
+    // Full-width characters arrive as input-method text, not as key presses.
+    d.Txt_Head->insert(cells);
+    if (onCaption) clickCentre(d.OK1);
+    else clickFaceRim(d.OK2);
+    QCOMPARE(m_messages->messages.size(), std::size_t(1));
+    QCOMPARE(m_messages->messages.front().text, message);
+    QCOMPARE(m_messages->messages.front().title, QStringLiteral("提示"));
+    QCOMPARE(m_messages->messages.front().style, merge::MessageStyle::Information);
+    QCOMPARE(QApplication::focusWidget(), d.Txt_Head);
+    QVERIFY(d.isVisible());
+    QVERIFY(!d.mergeOptions().Confirmed);
+}
+
+void Form2Test::refusedOkKeepsDialogOpenWithFocus_data() {
+    QTest::addColumn<QString>("topLeft");
+    QTest::addColumn<QString>("bottomRight");  // empty: "右下角" stays unticked
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("empty start row") << "" << "" << "起始行数不能为空，请输入大于0的整数。" << "Txt_Row";
+    QTest::newRow("unknown top-left") << "Q0" << "" << "左上角单元格地址有误，请修正。" << "Txt_LT";
+    QTest::newRow("corner above the top-left") << "B2" << "B1"
+                                               << "当前左上角单元格位于右下角单元格的右方/下方，不合逻辑，请修正。"
+                                               << "Txt_LT";
+    QTest::newRow("unknown bottom-right") << "B2" << "H9" << "右下角单元格地址有误，请修正。" << "Txt_RB";
+}
+
+void Form2Test::refusedOkKeepsDialogOpenWithFocus() {
+    QFETCH(QString, topLeft);
+    QFETCH(QString, bottomRight);
+    QFETCH(QString, message);
+    QFETCH(QString, focus);
+    options::Form2& d = *m_dialog;
+    if (!topLeft.isEmpty()) {
+        clickCentre(d.Txt_LT);
+        QTest::keyClicks(d.Txt_LT, topLeft);
+        if (!bottomRight.isEmpty()) {
+            clickCentre(d.Check1);
+            QTest::keyClicks(d.Txt_RB, bottomRight);
+        }
+    }
+    clickCentre(d.Check2);  // a click on a disabled box changes nothing
+    clickCentre(d.OK1);
+    QCOMPARE(m_messages->messages.size(), std::size_t(1));
+    QCOMPARE(m_messages->messages.front().text, message);
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    QVERIFY(d.isVisible());
+    QCOMPARE(d.Txt_LT->text(), topLeft);
+}
+
+void Form2Test::acceptedOkEncodesOptions() {
+    options::Form2& d = *m_dialog;
+    clickCentre(d.Txt_LT);
+    QTest::keyClicks(d.Txt_LT, QStringLiteral("B2"));
+    clickCentre(d.Check1);
+    QTest::keyClicks(d.Txt_RB, QStringLiteral("G5"));
+    clickCentre(d.Check3);
+    clickCentre(d.Option8);
+    QTest::keyClicks(d.Txt_Head, QStringLiteral("B2"));
+    d.Txt_Head->insert(QStringLiteral("，G5"));
+    d.Combo2->setFocus(Qt::OtherFocusReason);
+    d.Combo2->setCurrentIndex(2);
+    QSignalSpy accepted(&d, &QDialog::accepted);
+    clickFaceRim(d.OK2);
+    QVERIFY(m_messages->messages.empty());
+    QCOMPARE(accepted.count(), 1);
+    QVERIFY(!d.isVisible());
+    const merge::MergeOptions& chosen = d.mergeOptions();
+    QVERIFY(chosen.Confirmed);
+    QCOMPARE(chosen.SheetSpec, std::string("3库存"));
+    QCOMPARE(chosen.RangeSpec, std::string("3|B2|G5"));
+    QVERIFY(!chosen.CopyHeaderOnce);
+    QVERIFY(chosen.MarkSource);
+    QCOMPARE(chosen.MarkCells, std::string("B2,G5"));
+}
+
+void Form2Test::byPositionStoresTheChosenItem() {
+    options::Form2& d = *m_dialog;
+    QTest::keyClicks(d.Txt_Row, QStringLiteral("3"));
+    clickCentre(d.Option2);
+    QCOMPARE(QApplication::focusWidget(), d.Combo1);
+    d.Combo1->setCurrentIndex(2);
+    clickCentre(d.OK1);
+    const merge::MergeOptions& chosen = d.mergeOptions();
+    QVERIFY(chosen.Confirmed);
+    QCOMPARE(chosen.SheetSpec, std::string("2第 3 个"));
+    QCOMPARE(chosen.RangeSpec, std::string("23"));
+    QVERIFY(chosen.CopyHeaderOnce);
+    QVERIFY(!chosen.MarkSource);
+    QVERIFY(chosen.MarkCells.empty());
+}
+
+void Form2Test::cancelLeavesOptionsUnconfirmed_data() {
+    QTest::addColumn<QString>("clicked");
+    QTest::newRow("caption 放弃") << "NO1";
+    QTest::newRow("face under it") << "NO2";
+}
+
+void Form2Test::cancelLeavesOptionsUnconfirmed() {
+    QFETCH(QString, clicked);
+    options::Form2& d = *m_dialog;
+    QTest::keyClicks(d.Txt_Row, QStringLiteral("4"));
+    QSignalSpy rejected(&d, &QDialog::rejected);
+    auto* target = d.findChild<app::ActiveLabel*>(clicked);
+    QVERIFY(target);
+    if (clicked == QStringLiteral("NO2")) clickFaceRim(target);
+    else clickCentre(target);
+    QCOMPARE(rejected.count(), 1);
+    QVERIFY(!d.isVisible());
+    QVERIFY(!d.mergeOptions().Confirmed);
+    QVERIFY(d.mergeOptions().RangeSpec.empty());
+    QVERIFY(m_messages->messages.empty());
+}
+
+QTEST_MAIN(Form2Test)
+#include "form2_test.moc"

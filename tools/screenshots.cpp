@@ -1,0 +1,88 @@
+// Saves pictures of the desktop program's windows as a user sees them: the main window, the
+// options dialog filled from a sample workbook, and the progress window part-way through a run.
+//   screenshots SAMPLE.xlsx OUTPUT_FOLDER     (run by tools/screenshots.sh under Xvfb)
+#include <cstdio>
+#include <filesystem>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+
+#include "app/artwork.h"
+#include "app/fonts.h"
+#include "app/form1.h"
+#include "app/form3.h"
+#include "options/form2.h"
+#include "spreadsheet/workbook_reader.h"
+
+namespace {
+
+bool save(QWidget& window, const QString& path) {
+    window.show();
+    window.raise();
+    window.activateWindow();
+    QTest::qWaitForWindowExposed(&window);
+    QTest::qWait(300);
+    const bool saved = window.grab().save(path);
+    std::fprintf(stderr, "%s %s\n", saved ? "saved" : "could not save", qPrintable(path));
+    return saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc != 3) {
+        std::fputs("usage: screenshots SAMPLE.xlsx OUTPUT_FOLDER\n", stderr);
+        return 2;
+    }
+    QApplication::setFont(app::dialogFont(12));
+    QApplication::setWindowIcon(app::artwork::windowIcon());
+    const std::filesystem::path samplePath = argv[1];
+    const QString output = QString::fromLocal8Bit(argv[2]);
+    bool allSaved = true;
+
+    app::Form1 mainWindow;
+    mainWindow.setMergeRunningProbe([] { return false; });
+    mainWindow.Form_Load();
+    allSaved &= save(mainWindow, output + QStringLiteral("/main_window.png"));
+    // The pick-folder button as it looks under the pointer.
+    QTest::mouseMove(&mainWindow, mainWindow.findChild<QWidget*>(QStringLiteral("ImgFolder2"))->geometry().center());
+    allSaved &= save(mainWindow, output + QStringLiteral("/main_window_folder_lit.png"));
+    mainWindow.hide();
+
+    merge::SampleInfo sample;
+    sample.folderPath = samplePath.parent_path().string() + "/";
+    sample.sourceCount = 4;
+    sample.samplePath = samplePath.string();
+    spreadsheet::Result<spreadsheet::WorkbookData> book = spreadsheet::openWorkbookFile(samplePath);
+    if (book) {
+        int position = 0;
+        for (const spreadsheet::Sheet& sheet : book->sheets) {
+            if (sheet.kind != spreadsheet::SheetKind::Worksheet) continue;
+            if (position == book->activeSheet) sample.activeWorksheet = position;
+            sample.worksheetNames.push_back(sheet.name);
+            ++position;
+        }
+    } else {
+        std::fprintf(stderr, "cannot read %s\n", argv[1]);
+        return 1;
+    }
+    options::Form2 dialog;
+    dialog.fill(sample);
+    allSaved &= save(dialog, output + QStringLiteral("/options_dialog.png"));
+    QTest::keyClicks(dialog.Txt_Row, QStringLiteral("2"));
+    dialog.Check3->setChecked(true);
+    dialog.Option8->setChecked(true);
+    QTest::keyClicks(dialog.Txt_Head, QStringLiteral("B1"));
+    allSaved &= save(dialog, output + QStringLiteral("/options_dialog_filled.png"));
+    dialog.hide();
+
+    app::Form3 progress;
+    progress.showProgress(3, 8);
+    allSaved &= save(progress, output + QStringLiteral("/progress_window.png"));
+    progress.hide();
+    return allSaved ? 0 : 1;
+}
