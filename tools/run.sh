@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${SKIP_INSTALL:-0}" != 1 ]; then tools/install-deps.sh; fi
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTS=OFF >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target sheetmerge
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     exec build/src/app/sheetmerge

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "spreadsheet/csv_reader.h"
+#include "spreadsheet/html_table_reader.h"
+#include "spreadsheet/spreadsheetml_reader.h"
 #include "spreadsheet/texts.h"
 #include "spreadsheet/xls_reader.h"
 #include "spreadsheet/xlsx_reader.h"
@@ -145,6 +147,9 @@ Result<WorkbookData> readWorkbook(std::span<const std::uint8_t> bytes,
             return book;
         }
         case ContentKind::Text:
+            // Business systems export HTML tables and Excel 2003 XML under an .xls name.
+            if (looksLikeSpreadsheetMl(bytes)) return readSpreadsheetMl(bytes);
+            if (looksLikeHtmlTable(bytes)) return readHtmlTable(bytes, sheetNameFromFile(fileName));
             if (looksLikeMarkup(bytes)) return Error(ErrorCode::UnknownFormat, texts::MarkupNotCsv);
             return readCsv(bytes, sheetNameFromFile(fileName));
         case ContentKind::Unknown:

@@ -98,14 +98,26 @@ TEST(WorkbookReader, UnknownContentNamesItsFirstBytes) {
     EXPECT_NE(book.error().detail.find("4D 5A 90 00"), std::string::npos) << book.error().detail;
 }
 
-TEST(WorkbookReader, MarkupUnderASpreadsheetNameIsNotReadAsCsv) {
+TEST(WorkbookReader, MarkupWithoutATableIsNotReadAsCsv) {
     for (const char* text :
-         {"<html><table><tr><td>1</td></tr></table></html>",
+         {"<html><body><p>1</p></body></html>",
           "\xEF\xBB\xBF  <?xml version=\"1.0\"?><Workbook/>", "<!DOCTYPE html>"}) {
         SCOPED_TRACE(text);
         Result<WorkbookData> book = readWorkbook(bytesOf(text), "export.xls");
         ASSERT_FALSE(book);
         EXPECT_EQ(book.error().code, ErrorCode::UnknownFormat);
+    }
+}
+
+TEST(WorkbookReader, HtmlAndXml2003ExportsNamedXlsOpenAsOneWorksheet) {
+    for (const char* name : {"html_table_gb2312.xls", "spreadsheetml_2003.xls"}) {
+        SCOPED_TRACE(name);
+        Result<WorkbookData> book =
+            openWorkbookFile(std::filesystem::path(SHEETMERGE_TEST_DATA) / "xls" / name);
+        ASSERT_TRUE(book) << errorText(book.error());
+        ASSERT_FALSE(book->sheets.empty());
+        EXPECT_EQ(book->sheets[0].kind, SheetKind::Worksheet);
+        EXPECT_FALSE(book->sheets[0].rows.empty());
     }
 }
 
