@@ -145,6 +145,10 @@ public:
     // Asks the sheet to keep its top `rows` rows readable (for copying) after rows further down
     // were placed. An application that keeps every row readable ignores it.
     virtual void holdTopRows(int rows) = 0;
+    // Tells the sheet that its rows are final: none will be written or cleared again and only
+    // the rows held by holdTopRows() will be read, so the application may move them out of
+    // memory; writing or clearing them afterwards fails. An application may ignore it.
+    virtual void finishRows() {}
 };
 
 class Workbook {
@@ -189,6 +193,10 @@ public:
     // Opens a workbook read-only, links not updated; nullptr and the error state set on failure.
     // The file is never written; changes stay in memory.
     virtual std::shared_ptr<Workbook> openWorkbook(const std::string& path) = 0;
+    // Announces a workbook the run will open later, after the ones announced before it, so the
+    // application may read files ahead in the background. Announcements never change what
+    // openWorkbook() returns or which failure it records; an application may ignore them.
+    virtual void expectOpen(const std::string& path) { (void)path; }
     // The number of sheets a new workbook gets.
     virtual int sheetsInNewWorkbook() const = 0;
     virtual void setSheetsInNewWorkbook(int count) = 0;

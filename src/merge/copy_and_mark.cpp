@@ -142,6 +142,7 @@ std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run)
     const std::shared_ptr<Worksheet> sheet = last ? book.addWorksheet(*last, Placement::After) : nullptr;
     if (!sheet)
         return nullptr;
+    const std::shared_ptr<Worksheet> full = run.resultSheet;
     run.resultSheet = sheet;
     const int headerRows = headerRowCount(run.options);
     const std::shared_ptr<Worksheet> first = book.worksheet(1);
@@ -159,6 +160,10 @@ std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run)
         corner->pasteSpecial(PasteKind::ColumnWidths);
     }
     run.application.clearClipboard();
+    // Nothing goes to the full sheet any more (a failed block removes only the new sheet), so
+    // its last block need not stay in memory until the save.
+    if (full)
+        full->finishRows();
     return sheet;
 }
 

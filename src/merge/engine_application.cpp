@@ -1,15 +1,21 @@
 // The automation interface over the engine. Sources are WorkbookData read whole and changed in
 // memory only. A result sheet keeps its rows in memory until a block is placed below them; the
 // rows above a new block are final (a failed block rolls back only its own rows) and go to a
-// RowSpool, so memory stays about one source plus the rows a sheet was asked to hold on to.
+// RowSpool (as are a full sheet's rows once it is finished), so memory stays about one source,
+// the two announced sources being read ahead, and the rows a sheet was asked to hold on to.
 #include "merge/engine_application.h"
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <optional>
+#include <system_error>
 #include <unordered_map>
+
+#include <sys/stat.h>
 
 #include "spreadsheet/sheet_extent.h"
 #include "spreadsheet/value_text.h"
@@ -138,14 +144,40 @@ public:
     void setDisplayAlerts(bool) override {}
     void setVisible(bool) override {}
     void maximise() override {}
-    void quit() override { clipboard.reset(); }
+    void quit() override
+    {
+        clipboard.reset();
+        m_expected.clear();
+        m_ahead.clear();
+    }
+    void expectOpen(const std::string& path) override
+    {
+        m_expected.push_back(path);
+        readAhead();
+    }
 
     void fail(ErrorCode code, std::string detail) { m_errors.set(Error(code, std::move(detail))); }
     std::optional<Clip> clipboard;
 
 private:
+    struct AheadRead {
+        std::string path;
+        struct stat before {};  // the file as it was when reading began
+        std::future<spreadsheet::Result<spreadsheet::WorkbookData>> data;
+    };
+    // The workbook at `path`, read ahead when it was announced, otherwise read now.
+    spreadsheet::Result<spreadsheet::WorkbookData> readWorkbook(const std::string& path);
+    // Starts reading announced files until AheadLimit are being read or waiting.
+    void readAhead();
+
     ErrorState m_errors;
     int m_sheetsInNewWorkbook = 1;
+    // Reading ahead: announced files are read on other threads while the run places the
+    // workbooks opened before them. Two at a time keep two cores busy, since reading takes
+    // about twice as long as placing; memory stays a few sources. The readers share no state.
+    static constexpr std::size_t AheadLimit = 2;
+    std::deque<std::string> m_expected;  // announced, not yet started
+    std::deque<AheadRead> m_ahead;       // started, in announcement order
 };
 
 // Copies cells, merges inside the area and nothing else from one sheet to another.
@@ -501,6 +533,7 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
             continue;
         Row out;
         out.number = r + rowShift;
+        out.cells.reserve(row->cells.size());
         for (const Cell& cell : row->cells) {
             if (cell.column < area.first.column || cell.column > area.last.column)
                 continue;
@@ -756,6 +789,12 @@ public:
         if (rows > m_sheet->spooledThrough)
             m_sheet->heldRows = std::max(m_sheet->heldRows, rows);
     }
+    void finishRows() override
+    {
+        if (!usable() || !m_book->result || m_sheet->rows.empty())
+            return;
+        flushAbove(m_application, *m_book, *m_sheet, m_sheet->rows.back().number + 1);
+    }
 
     const std::shared_ptr<EngineSheet>& sheet() const { return m_sheet; }
 
@@ -918,9 +957,62 @@ private:
     std::shared_ptr<EngineBook> m_book;
 };
 
+spreadsheet::Result<spreadsheet::WorkbookData> EngineApplication::readWorkbook(const std::string& path)
+{
+    // Files announced before `path` that the run passed over are dropped (after their threads
+    // end); a path never announced is read now and leaves the announcements as they are.
+    auto started = std::find_if(m_ahead.begin(), m_ahead.end(), [&](const AheadRead& read) { return read.path == path; });
+    if (started == m_ahead.end()) {
+        auto waiting = std::find(m_expected.begin(), m_expected.end(), path);
+        if (waiting != m_expected.end()) {
+            m_ahead.clear();
+            m_expected.erase(m_expected.begin(), waiting + 1);
+        }
+        spreadsheet::Result<spreadsheet::WorkbookData> data = spreadsheet::openWorkbookFile(std::filesystem::path(path));
+        readAhead();
+        return data;
+    }
+    spreadsheet::Result<spreadsheet::WorkbookData> data = started->data.get();
+    // A file changed, replaced, removed or made unreadable since it was read ahead is read
+    // again now, so each source is taken as it is at its turn.
+    struct stat now {};
+    const struct stat& before = started->before;
+    if (::stat(path.c_str(), &now) != 0 || now.st_dev != before.st_dev || now.st_ino != before.st_ino ||
+        now.st_size != before.st_size || now.st_mode != before.st_mode ||
+        now.st_mtim.tv_sec != before.st_mtim.tv_sec || now.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
+        now.st_ctim.tv_sec != before.st_ctim.tv_sec || now.st_ctim.tv_nsec != before.st_ctim.tv_nsec)
+        data = spreadsheet::openWorkbookFile(std::filesystem::path(path));
+    m_ahead.erase(m_ahead.begin(), started + 1);
+    readAhead();
+    return data;
+}
+
+void EngineApplication::readAhead()
+{
+    while (m_ahead.size() < AheadLimit && !m_expected.empty()) {
+        AheadRead read;
+        read.path = m_expected.front();
+        if (::stat(read.path.c_str(), &read.before) != 0) {
+            // Read at its turn, when the failure is reported.
+            m_expected.pop_front();
+            continue;
+        }
+        try {
+            read.data = std::async(std::launch::async, [next = std::filesystem::path(read.path)] {
+                return spreadsheet::openWorkbookFile(next);
+            });
+        } catch (const std::system_error&) {
+            // No thread to spare: the file is read when it is opened.
+            return;
+        }
+        m_expected.pop_front();
+        m_ahead.push_back(std::move(read));
+    }
+}
+
 std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& path)
 {
-    spreadsheet::Result<spreadsheet::WorkbookData> data = spreadsheet::openWorkbookFile(std::filesystem::path(path));
+    spreadsheet::Result<spreadsheet::WorkbookData> data = readWorkbook(path);
     if (!data) {
         m_errors.set(data.error());
         return nullptr;

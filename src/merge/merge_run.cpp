@@ -244,6 +244,9 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host)
     application.setDisplayAlerts(false);
     errors.clear();
 
+    // The sources after the first are read ahead while earlier ones are placed.
+    for (int position = 1; position < sourceCount; ++position)
+        application.expectOpen(sources[static_cast<std::size_t>(position)]);
     for (int position = 0; position < sourceCount; ++position) {
         run.current = position;
         if (std::optional<ResolvedSource> source = resolveSource(run))

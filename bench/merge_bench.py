@@ -1,0 +1,172 @@
+#!/usr/bin/python3
+"""The merge benchmark, one command: generates the data sets, merges each with
+`sheetmerge merge --header --start-row 2`, verifies the result, times the floor (read and inflate
+the sources; write the same number of cells with our writer alone) and the pandas peer, and prints
+wall time, CPU time (user + sys), cells per second, peak memory and the ratios.
+
+    cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCH=ON -DBUILD_DESKTOP=OFF
+    ninja -C build-bench sheetmerge floor_bench
+    /usr/bin/python3 bench/merge_bench.py --build build-bench --work /tmp/smbench
+
+Sets: small (50 x 2,000 x 10), large (200 x 5,000 x 10), mem20 and mem2000 (20 and 2,000
+sources of --mem-rows rows, copies of generated sources as hard links; mem2000 with 5,000 rows
+is ten million rows and overflows into ten sheets). --peer small,large picks the sets the pandas
+script runs on (large takes minutes).
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PYTHON = "/usr/bin/python3"
+COLUMNS = 10
+
+
+def log(text):
+    print(text, flush=True)
+
+
+def timed(command, stdout_path=None):
+    """Runs `command` under /usr/bin/time; returns (wall, cpu, peak MiB, exit code, stdout)."""
+    measured = ["/usr/bin/time", "-f", "TIME %e %U %S %M"] + command
+    process = subprocess.run(measured, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    line = [text for text in process.stderr.splitlines() if text.startswith("TIME ")][-1].split()
+    wall, user, system, peak_kib = float(line[1]), float(line[2]), float(line[3]), int(line[4])
+    if process.returncode != 0:
+        log("  command failed (%d): %s\n%s" % (process.returncode, " ".join(command), process.stderr[-2000:]))
+    return wall, user + system, peak_kib / 1024.0, process.returncode, process.stdout
+
+
+def generate(folder, sources, rows):
+    started = time.time()
+    subprocess.run([PYTHON, os.path.join(HERE, "make_dataset.py"), folder, str(sources), str(rows)], check=True)
+    return time.time() - started
+
+
+def linked_set(folder, base, sources, distinct):
+    """A folder of `sources` hard links to the first `distinct` files of `base`."""
+    os.makedirs(folder, exist_ok=True)
+    for index in range(sources):
+        target = os.path.join(folder, "src_%05d.xlsx" % index)
+        if not os.path.exists(target):
+            os.link(os.path.join(base, "src_%05d.xlsx" % (index % distinct)), target)
+
+
+def merge(sheetmerge, folder, output):
+    shutil.rmtree(output, ignore_errors=True)
+    os.makedirs(output)
+    wall, cpu, peak, code, _ = timed([sheetmerge, "merge", "--header", "--start-row", "2", "-q", "-o", output, folder])
+    results = [name for name in os.listdir(output) if name.endswith(".xlsx")]
+    path = os.path.join(output, results[0]) if len(results) == 1 else None
+    return wall, cpu, peak, code, path
+
+
+def verify(path, sources, rows, distinct=None):
+    command = [PYTHON, os.path.join(HERE, "verify_result.py"), path, str(sources), str(rows)]
+    if distinct:
+        command += ["--distinct", str(distinct)]
+    process = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    return process.returncode == 0, process.stdout.strip().splitlines()[-1] if process.stdout.strip() else "no output"
+
+
+def floor(floor_bench, folder, output):
+    shutil.rmtree(output, ignore_errors=True)
+    os.makedirs(output)
+    wall, cpu, peak, code, stdout = timed([floor_bench, folder, output])
+    values = dict(line.split("=", 1) for line in stdout.splitlines() if "=" in line)
+    return {key: float(value) for key, value in values.items()}, peak
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default=os.path.join(HERE, "..", "build-bench"))
+    parser.add_argument("--work", default="/tmp/smbench")
+    parser.add_argument("--sets", default="small,large,mem20,mem2000")
+    parser.add_argument("--peer", default="small", help="sets the pandas peer runs on ('' for none)")
+    parser.add_argument("--mem-rows", type=int, default=5000, help="rows per source of the memory sets")
+    parser.add_argument("--keep", action="store_true", help="keep the merged results")
+    arguments = parser.parse_args()
+    sheetmerge = os.path.join(arguments.build, "src", "app", "sheetmerge")
+    floor_bench = os.path.join(arguments.build, "bench", "floor_bench")
+    for program in (sheetmerge, floor_bench):
+        if not os.access(program, os.X_OK):
+            sys.exit("missing %s: build it first (see the top of this file)" % program)
+    work = arguments.work
+    os.makedirs(work, exist_ok=True)
+    sets = [name for name in arguments.sets.split(",") if name]
+    peers = [name for name in arguments.peer.split(",") if name]
+
+    log("machine: %s, %d cores; %s" % (os.uname().machine, os.cpu_count(), time.strftime("%Y-%m-%d %H:%M")))
+    log("load average at start: %.2f %.2f %.2f" % os.getloadavg())
+    shapes = {"small": (50, 2000), "large": (200, 5000)}
+    # Memory sets are links to generated sources: large's when they have its row count.
+    mem_base_sources = 200
+    if any(name.startswith("mem") for name in sets):
+        if arguments.mem_rows == 5000:
+            shapes.setdefault("large", (200, 5000))
+            mem_base = "large"
+        else:
+            mem_base = "base%d" % arguments.mem_rows
+            shapes[mem_base] = (mem_base_sources, arguments.mem_rows)
+    for name, (sources, rows) in shapes.items():
+        if name in sets or (name.startswith("base") or (name == "large" and any(s.startswith("mem") for s in sets)
+                                                         and arguments.mem_rows == 5000)):
+            seconds = generate(os.path.join(work, name), sources, rows)
+            log("data set %-8s %d x %d x %d ready (%.1f s)" % (name, sources, rows, COLUMNS, seconds))
+    for name in sets:
+        if name.startswith("mem"):
+            count = int(name[3:])
+            shapes[name] = (count, arguments.mem_rows)
+            linked_set(os.path.join(work, name), os.path.join(work, mem_base), count, min(count, mem_base_sources))
+
+    summary = []
+    for name in sets:
+        sources, rows = shapes[name]
+        cells = sources * rows * COLUMNS
+        folder = os.path.join(work, name)
+        output = os.path.join(work, "out-" + name)
+        log("\n== %s: %d sources x %d rows x %d columns = %d cells" % (name, sources, rows, COLUMNS, cells))
+        wall, cpu, peak, code, path = merge(sheetmerge, folder, output)
+        ok, verdict = (False, "no result") if path is None else verify(
+            path, sources, rows, min(sources, mem_base_sources) if name.startswith("mem") else None)
+        log("sheetmerge merge   wall %7.2f s  cpu %7.2f s  %10.0f cells/s (wall)  peak %6.1f MiB  exit %d" %
+            (wall, cpu, cells / wall, peak, code))
+        log("verify             %s %s" % ("OK" if ok else "FAILED", verdict))
+        row = {"set": name, "cells": cells, "wall": wall, "cpu": cpu, "peak": peak, "ok": ok}
+        if name in ("small", "large"):
+            values, floor_peak = floor(floor_bench, folder, os.path.join(work, "out-floor"))
+            floor_wall = values["read_wall"] + values["write_wall"]
+            floor_cpu = values["read_cpu"] + values["write_cpu"]
+            log("floor read+inflate wall %7.2f s  cpu %7.2f s  (%.0f MiB of XML)" %
+                (values["read_wall"], values["read_cpu"], values["inflated_bytes"] / 1048576))
+            log("floor write alone  wall %7.2f s  cpu %7.2f s  (%d cells)" %
+                (values["write_wall"], values["write_cpu"], values["write_cells"]))
+            log("merge / floor      wall %.2fx  cpu %.2fx" % (wall / floor_wall, cpu / floor_cpu))
+            row.update(floor_wall=floor_wall, floor_cpu=floor_cpu)
+        if name in peers:
+            shutil.rmtree(output + "-peer", ignore_errors=True)
+            os.makedirs(output + "-peer")
+            peer_wall, peer_cpu, peer_peak, peer_code, _ = timed(
+                [PYTHON, os.path.join(HERE, "peer_pandas.py"), folder, os.path.join(output + "-peer", "merged.xlsx")])
+            log("pandas peer        wall %7.2f s  cpu %7.2f s  %10.0f cells/s (wall)  peak %6.1f MiB  exit %d" %
+                (peer_wall, peer_cpu, cells / peer_wall, peer_peak, peer_code))
+            log("pandas / merge     wall %.1fx  cpu %.1fx" % (peer_wall / wall, peer_cpu / cpu))
+            shutil.rmtree(output + "-peer", ignore_errors=True)
+        if not arguments.keep:
+            shutil.rmtree(output, ignore_errors=True)
+        summary.append(row)
+
+    log("\nset       cells        wall s   cpu s   cells/s(cpu)  peak MiB  verified")
+    for row in summary:
+        log("%-8s %11d %8.2f %7.2f %13.0f %9.1f  %s" % (row["set"], row["cells"], row["wall"], row["cpu"],
+                                                        row["cells"] / row["cpu"], row["peak"],
+                                                        "yes" if row["ok"] else "NO"))
+    log("load average at end: %.2f %.2f %.2f" % os.getloadavg())
+    return 0 if all(row["ok"] for row in summary) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
