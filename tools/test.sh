@@ -11,6 +11,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 600)
 
+# A short run of every fuzz target (clang, sanitizers); any crash, hang or memory blow-up fails.
+SHEETMERGE_FUZZ_SECONDS=${SHEETMERGE_FUZZ_SECONDS:-10} tools/fuzz_smoke.sh
+
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_DESKTOP=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ctest --output-on-failure -j "$jobs" --timeout 900)

@@ -50,6 +50,9 @@ struct EngineSheet {
     // Result sheets only.
     std::optional<spreadsheet::RowSpool> spool;
     int spooledThrough = 0;  // rows up to this number are in the spool
+    // The first failure to spool (a full disk): the sheet can hold no more rows, and every later
+    // placement and the save report this cause instead of a follow-on symptom.
+    std::optional<spreadsheet::Error> spoolError;
     int heldRows = 0;
     std::vector<Row> held;   // copies of spooled rows 1..heldRows
     int firstColumn = 0;     // used columns, spooled rows included
@@ -604,6 +607,10 @@ void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& s
                                 [](const Row& existing, int value) { return existing.number < value; });
     if (end == sheet.rows.begin())
         return;
+    if (sheet.spoolError) {
+        application.errors().set(*sheet.spoolError);
+        return;
+    }
     if (!sheet.spool) {
         std::filesystem::path folder = std::filesystem::path(book.path).parent_path();
         std::error_code ignored;
@@ -621,7 +628,9 @@ void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& s
             sheet.held.push_back(*it);
         spreadsheet::Result<void> appended = sheet.spool->append(*it);
         if (!appended) {
+            sheet.spoolError = appended.error();
             application.errors().set(appended.error());
+            sheet.rows.erase(sheet.rows.begin(), it);
             return;
         }
         sheet.spooledThrough = it->number;
@@ -922,6 +931,12 @@ private:
             return false;
         }
         std::vector<spreadsheet::SheetToWrite> sheets;
+        for (const auto& sheet : m_book->sheets) {
+            if (sheet->spoolError) {
+                m_application.errors().set(*sheet->spoolError);
+                return false;
+            }
+        }
         for (const auto& sheet : m_book->sheets) {
             spreadsheet::SheetToWrite out;
             out.name = sheet->name;

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "spreadsheet/model_budget.h"
 #include "spreadsheet/text_encoding.h"
 #include "spreadsheet/texts.h"
 
@@ -241,6 +242,7 @@ private:
             cell.type = CellType::Text;
             cell.text.assign(field);
         }
+        if (!m_budget.addCell(cell)) return m_budget.error();
         return {};
     }
 
@@ -266,6 +268,7 @@ private:
     int m_row = 1;
     int m_column = 1;
     std::size_t m_cellCount = 0;
+    ModelBudget m_budget;
 };
 
 }  // namespace

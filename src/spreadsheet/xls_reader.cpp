@@ -7,6 +7,7 @@
 
 #include "spreadsheet/biff_records.h"
 #include "spreadsheet/cfb.h"
+#include "spreadsheet/model_budget.h"
 
 namespace spreadsheet {
 namespace {
@@ -73,6 +74,7 @@ struct Globals {
     std::vector<XfRecord> xfs;
     std::array<std::uint32_t, 56> palette = DefaultPalette;
     std::vector<AutoFilterName> autoFilters;
+    ModelBudget budget;  // the cells of all sheets
 };
 
 // The record and the CONTINUE records right after it.
@@ -335,6 +337,9 @@ Result<void> SheetReader::addCell(const BiffRecord& record, int zeroBasedRow, in
     cell.number = number;
     cell.text = std::move(text);
     cell.hasFormula = formula;
+    // A cell record of a few bytes may point at a shared string of 32767 characters: count
+    // the memory the model really takes.
+    if (!m_globals.budget.addCell(cell)) return m_globals.budget.error();
     const int rowNumber = zeroBasedRow + 1;
     std::vector<Row>& rows = m_sheet.rows;
     if (rows.empty() || rowNumber > rows.back().number) {

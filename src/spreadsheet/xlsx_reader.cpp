@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "spreadsheet/detail/xml_reader.h"
+#include "spreadsheet/model_budget.h"
 #include "spreadsheet/xlsx_styles.h"
 #include "spreadsheet/zip_reader.h"
 
@@ -461,8 +462,10 @@ struct StyleTable {
 
 class SheetHandler : public detail::XmlHandler {
 public:
-    SheetHandler(Sheet& sheet, std::string partName, const SharedStrings& strings, StyleTable& styles, bool date1904)
-        : m_sheet(sheet), m_partName(std::move(partName)), m_strings(strings), m_styles(styles), m_date1904(date1904) {}
+    SheetHandler(Sheet& sheet, std::string partName, const SharedStrings& strings, StyleTable& styles, bool date1904,
+                 ModelBudget& budget)
+        : m_sheet(sheet), m_partName(std::move(partName)), m_strings(strings), m_styles(styles), m_date1904(date1904),
+          m_budget(budget) {}
 
     bool rowsOutOfOrder = false;
     bool cellsOutOfOrder = false;
@@ -515,6 +518,7 @@ private:
     const SharedStrings& m_strings;
     StyleTable& m_styles;
     bool m_date1904;
+    ModelBudget& m_budget;  // shared by all sheets of the book
 
     int m_depth = 0;
     bool m_inSheetData = false;
@@ -745,11 +749,23 @@ private:
         } else if (m_hasFormula) {
             ++m_sheet.uncalculatedFormulas;
         }
-        if (m_hasFormula) m_sheet.formulas.push_back({static_cast<int>(m_rowNumber), m_cellColumn, m_formula});
+        if (m_hasFormula) {
+            // One shared string repeated in every cell, or one long formula, costs its full
+            // length per cell: count what the model really holds, not what the file stores.
+            if (!m_budget.addText(m_formula)) {
+                fail(m_budget.error());
+                return;
+            }
+            m_sheet.formulas.push_back({static_cast<int>(m_rowNumber), m_cellColumn, m_formula});
+        }
         if (cell.type == CellType::Empty && cell.style == 0 && !cell.hasFormula) return;
         if (++m_cellCount > MaxCellsPerSheet) {
             fail(Error(ErrorCode::SheetLimit, m_partName + ": more than " + std::to_string(MaxCellsPerSheet) +
                                                   " cells (cells per sheet limit)"));
+            return;
+        }
+        if (!m_budget.addCell(cell)) {
+            fail(m_budget.error());
             return;
         }
         m_sheet.rows.back().cells.push_back(std::move(cell));
@@ -969,11 +985,13 @@ Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
         book.styles = std::move(*styles);
     }
 
+    ModelBudget budget;
     SharedStrings strings;
     if (const Relationship* stringsRelationship = findByType(*relationships, "/sharedStrings")) {
         if (const ZipEntry* entry = zip.find(stringsRelationship->target)) {
             SharedStringsHandler handler(strings);
             if (Result<void> parsed = package.parseStreamed(handler, *entry, zip.limits().maxPartBytes); !parsed) return parsed.error();
+            if (!budget.addBytes(strings.arena.capacity() + strings.ends.capacity() * sizeof(std::uint32_t))) return budget.error();
         }
     }
 
@@ -1005,7 +1023,7 @@ Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
         }
         const ZipEntry* entry = zip.find(relationship->target);
         if (!entry) return Error(ErrorCode::PartMissing, "part " + relationship->target + " of sheet \"" + declaration.name + "\" is missing");
-        SheetHandler handler(sheet, relationship->target, strings, styleTable, book.date1904);
+        SheetHandler handler(sheet, relationship->target, strings, styleTable, book.date1904, budget);
         if (Result<void> parsed = package.parseStreamed(handler, *entry, zip.limits().maxSheetPartBytes); !parsed) return parsed.error();
         putInOrder(sheet, handler.rowsOutOfOrder, handler.cellsOutOfOrder);
         sheet.merges = withoutOverlaps(std::move(handler.merges));
