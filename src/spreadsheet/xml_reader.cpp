@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace spreadsheet::detail {
 
@@ -21,6 +22,7 @@ struct ParseContext {
     XmlLimits limits;
     int depth = 0;
     std::size_t textBytes = 0;
+    std::vector<XmlAttribute> attributes;  // of the start tag being reported
     std::optional<Error> error;
 
     void stop(Error failure) {
@@ -45,16 +47,28 @@ void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attribut
                                                     " levels (XML depth limit)"));
         return;
     }
+    context.attributes.clear();
     for (const XML_Char** pair = attributes; *pair; pair += 2) {
-        if (std::strlen(pair[1]) > context.limits.maxTextBytes) {
+        const std::string_view value(pair[1]);
+        if (value.size() > context.limits.maxTextBytes) {
             context.stop(Error(ErrorCode::XmlLimit, context.where() + ": attribute longer than " +
                                                         std::to_string(context.limits.maxTextBytes) +
                                                         " bytes (XML text length limit)"));
             return;
         }
+        const char* separator = std::strchr(pair[0], XmlNamespaceSeparator);
+        XmlAttribute attribute;
+        attribute.value = value;
+        if (separator) {
+            attribute.namespaceUri = std::string_view(pair[0], static_cast<std::size_t>(separator - pair[0]));
+            attribute.localName = std::string_view(separator + 1);
+        } else {
+            attribute.localName = std::string_view(pair[0]);
+        }
+        context.attributes.push_back(attribute);
     }
     context.textBytes = 0;
-    context.handler->startElement(localPart(name), XmlAttributes(attributes));
+    context.handler->startElement(localPart(name), XmlAttributes(context.attributes.data(), context.attributes.size()));
     context.checkHandler();
 }
 
@@ -99,26 +113,20 @@ struct ParserDeleter {
 
 }  // namespace
 
-std::optional<std::string_view> XmlAttributes::get(std::string_view localName) const {
-    for (const char** pair = m_pairs; *pair; pair += 2) {
-        if (localPart(pair[0]) == localName) return std::string_view(pair[1]);
-    }
-    return std::nullopt;
-}
-
 std::optional<std::string_view> XmlAttributes::getNamespaced(std::string_view namespaceSuffix,
                                                              std::string_view localName) const {
-    for (const char** pair = m_pairs; *pair; pair += 2) {
-        const char* separator = std::strchr(pair[0], XmlNamespaceSeparator);
-        if (!separator || std::string_view(separator + 1) != localName) continue;
-        const std::string_view uri(pair[0], static_cast<std::size_t>(separator - pair[0]));
-        if (uri.size() >= namespaceSuffix.size() && uri.substr(uri.size() - namespaceSuffix.size()) == namespaceSuffix)
-            return std::string_view(pair[1]);
+    for (std::size_t index = 0; index < m_count; ++index) {
+        const XmlAttribute& attribute = m_items[index];
+        if (attribute.namespaceUri.empty() || attribute.localName != localName) continue;
+        if (attribute.namespaceUri.size() >= namespaceSuffix.size() &&
+            attribute.namespaceUri.substr(attribute.namespaceUri.size() - namespaceSuffix.size()) == namespaceSuffix)
+            return attribute.value;
     }
     return std::nullopt;
 }
 
-Result<void> parseXml(XmlHandler& handler, std::string_view partName, const XmlSource& source, XmlLimits limits) {
+Result<void> parseXmlWithExpat(XmlHandler& handler, std::string_view partName, const XmlSource& source,
+                               XmlLimits limits, std::string_view alreadyRead) {
     std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreateNS(nullptr, XmlNamespaceSeparator));
     if (!parser) return Error(ErrorCode::OperationFailed, "cannot create an XML parser");
     ParseContext context;
@@ -132,6 +140,15 @@ Result<void> parseXml(XmlHandler& handler, std::string_view partName, const XmlS
     XML_SetStartDoctypeDeclHandler(parser.get(), onDoctype);
     XML_SetEntityDeclHandler(parser.get(), onEntityDeclaration);
 
+    if (!alreadyRead.empty()) {
+        const XML_Status status = XML_Parse(parser.get(), alreadyRead.data(), static_cast<int>(alreadyRead.size()), XML_FALSE);
+        if (context.error) return *context.error;
+        if (status != XML_STATUS_OK) {
+            const XML_Error code = XML_GetErrorCode(parser.get());
+            const ErrorCode ours = code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH ? ErrorCode::XmlLimit : ErrorCode::XmlMalformed;
+            return Error(ours, context.where() + ": " + XML_ErrorString(code));
+        }
+    }
     constexpr std::size_t ChunkSize = 64 * 1024;
     for (;;) {
         void* buffer = XML_GetBuffer(parser.get(), static_cast<int>(ChunkSize));
@@ -149,6 +166,12 @@ Result<void> parseXml(XmlHandler& handler, std::string_view partName, const XmlS
         }
         if (last) return {};
     }
+}
+
+Result<void> parseXml(XmlHandler& handler, std::string_view partName, const XmlSource& source, XmlLimits limits) {
+    std::string alreadyRead;
+    if (std::optional<Result<void>> scanned = scanXml(handler, partName, source, limits, alreadyRead)) return *scanned;
+    return parseXmlWithExpat(handler, partName, source, limits, alreadyRead);
 }
 
 Result<void> parseXml(XmlHandler& handler, std::string_view partName, std::string_view text, XmlLimits limits) {
