@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """The merge benchmark, one command: generates the data sets, merges each with
 `sheetmerge merge --header --start-row 2`, verifies the result, times the floor (read and inflate
-the sources; write the same number of cells with our writer alone) and the pandas peer, and prints
-wall time, CPU time (user + sys), cells per second, peak memory and the ratios.
+the sources; write the same number of cells with our writer alone), libxlsxwriter writing the same
+cells (when bench/lxw_write was built) and the pandas peer, and prints wall time, CPU time
+(user + sys), cells per second, peak memory and the ratios.
 
     cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCH=ON -DBUILD_DESKTOP=OFF
-    ninja -C build-bench sheetmerge floor_bench
+    ninja -C build-bench sheetmerge floor_bench lxw_write   # lxw_write needs libxlsxwriter-dev
     /usr/bin/python3 bench/merge_bench.py --build build-bench --work /tmp/smbench
 
 Sets: small (50 x 2,000 x 10), large (200 x 5,000 x 10), mem20 and mem2000 (20 and 2,000
@@ -80,6 +81,18 @@ def floor(floor_bench, folder, output):
     return {key: float(value) for key, value in values.items()}, peak
 
 
+def libxlsxwriter(lxw_write, rows, output):
+    """Times bench/lxw_write writing a header and `rows` data rows; returns (wall, cpu, peak, values)."""
+    shutil.rmtree(output, ignore_errors=True)
+    os.makedirs(output)
+    wall, cpu, peak, code, stdout = timed([lxw_write, os.path.join(output, "lxw_write.xlsx"), str(rows)])
+    shutil.rmtree(output, ignore_errors=True)
+    if code != 0:
+        return None
+    values = dict(line.split("=", 1) for line in stdout.splitlines() if "=" in line)
+    return wall, cpu, peak, {key: float(value) for key, value in values.items()}
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build-bench"))
@@ -91,6 +104,8 @@ def main():
     arguments = parser.parse_args()
     sheetmerge = os.path.join(arguments.build, "src", "app", "sheetmerge")
     floor_bench = os.path.join(arguments.build, "bench", "floor_bench")
+    lxw_write = os.path.join(arguments.build, "bench", "lxw_write")
+    lxw_missing_told = False
     for program in (sheetmerge, floor_bench):
         if not os.access(program, os.X_OK):
             sys.exit("missing %s: build it first (see the top of this file)" % program)
@@ -146,6 +161,22 @@ def main():
                 (values["write_wall"], values["write_cpu"], values["write_cells"]))
             log("merge / floor      wall %.2fx  cpu %.2fx" % (wall / floor_wall, cpu / floor_cpu))
             row.update(floor_wall=floor_wall, floor_cpu=floor_cpu)
+            # libxlsxwriter writes what the merge writes: the header and the floor's data rows.
+            if os.access(lxw_write, os.X_OK):
+                measured = libxlsxwriter(lxw_write, int(values["write_rows"]), os.path.join(work, "out-lxw"))
+                if measured is None:
+                    log("libxlsxwriter write failed (see above)")
+                else:
+                    lxw_wall, lxw_cpu, lxw_peak, lxw_values = measured
+                    log("libxlsxwriter write wall %7.2f s  cpu %7.2f s  (%d cells, %.1f MiB file)  peak %6.1f MiB" %
+                        (lxw_wall, lxw_cpu, lxw_values["write_cells"], lxw_values["write_bytes"] / 1048576,
+                         lxw_peak))
+                    log("merge / libxlsxwriter  wall %.2fx  cpu %.2fx" % (wall / lxw_wall, cpu / lxw_cpu))
+                    row.update(lxw_wall=lxw_wall, lxw_cpu=lxw_cpu, lxw_peak=lxw_peak)
+            elif not lxw_missing_told:
+                log("libxlsxwriter      skipped: no %s (apt-get install libxlsxwriter-dev, then rerun cmake and "
+                    "ninja lxw_write)" % lxw_write)
+                lxw_missing_told = True
         if name in peers:
             shutil.rmtree(output + "-peer", ignore_errors=True)
             os.makedirs(output + "-peer")
@@ -164,6 +195,13 @@ def main():
         log("%-8s %11d %8.2f %7.2f %13.0f %9.1f  %s" % (row["set"], row["cells"], row["wall"], row["cpu"],
                                                         row["cells"] / row["cpu"], row["peak"],
                                                         "yes" if row["ok"] else "NO"))
+    compared = [row for row in summary if "lxw_wall" in row]
+    if compared:
+        log("\nset       libxlsxwriter wall s   cpu s  peak MiB   merge/libxlsxwriter wall  cpu")
+        for row in compared:
+            log("%-8s %20.2f %7.2f %9.1f %24.2fx %5.2fx" % (row["set"], row["lxw_wall"], row["lxw_cpu"],
+                                                           row["lxw_peak"], row["wall"] / row["lxw_wall"],
+                                                           row["cpu"] / row["lxw_cpu"]))
     log("load average at end: %.2f %.2f %.2f" % os.getloadavg())
     return 0 if all(row["ok"] for row in summary) else 1
 
