@@ -15,7 +15,7 @@ if [ "${1:-}" = --keep-going ]; then keep_going=1; shift; fi
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(zip xlsx csv cell_ref xls)
+[ ${#targets[@]} -gt 0 ] || targets=(zip xlsx csv cell_ref xls xml)
 build=${SHEETMERGE_FUZZ_BUILD:-build-fuzz}
 
 if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
@@ -47,6 +47,20 @@ for target in "${targets[@]}"; do
         for word in A1 '$B$2' b2:G5 XFD1048576 IV65536 A0 ZZZZ1 'A1:' ':B2' 'A:A' '1:1' 'Sheet1!A1'; do
             printf '%s' "$word" > "$work/seed_$(printf '%s' "$word" | md5sum | cut -c1-8)"
         done
+    elif [ "$target" = xml ]; then
+        # The XML parts of the packages, each after one byte that picks the scanner's chunk size.
+        seeds xlsx | python3 -c '
+import hashlib, sys, zipfile
+for path in sys.stdin.read().split("\n"):
+    try:
+        package = zipfile.ZipFile(path)
+        for info in package.infolist():
+            if info.filename.endswith((".xml", ".rels")) and info.file_size < 65536:
+                data = bytes([len(info.filename) % 64]) + package.read(info)
+                open(sys.argv[1] + "/" + hashlib.md5(data).hexdigest()[:12], "wb").write(data)
+    except Exception:
+        pass
+' "$work"
     else
         seeds "$target" | while read -r file; do
             cp -f "$file" "$work/$(printf '%s' "$file" | md5sum | cut -c1-8)_$(basename "$file")" 2>/dev/null || true

@@ -6,6 +6,7 @@
 // and character references, UTF-8 and the characters XML allows, bound prefixes.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -94,6 +95,54 @@ int utf8Length(const unsigned char* p, const unsigned char* end) {
     static constexpr std::uint32_t Smallest[] = {0, 0, 0x80, 0x800, 0x10000};
     if (code < Smallest[length] || !isXmlCharacter(code)) return 0;
     return length;
+}
+
+// Reads the pseudo-attributes of an XML declaration: `body` is what stands between "<?xml" and
+// "?>". False when it is not well-formed: version first, then encoding and standalone, each
+// after white space, in matching quotes.
+bool readDeclaration(std::string_view body, std::string& encoding) {
+    static constexpr std::string_view Names[] = {"version", "encoding", "standalone"};
+    std::size_t p = 0;
+    int next = 0;  // the first of Names still allowed
+    bool sawVersion = false;
+    for (;;) {
+        const std::size_t spaceStart = p;
+        while (p < body.size() && isSpace(body[p])) ++p;
+        if (p >= body.size()) return sawVersion;
+        if (p == spaceStart) return false;
+        std::size_t nameEnd = p;
+        while (nameEnd < body.size() && body[nameEnd] >= 'a' && body[nameEnd] <= 'z') ++nameEnd;
+        const std::string_view name = body.substr(p, nameEnd - p);
+        int which = next;
+        while (which < 3 && Names[which] != name) ++which;
+        if (which >= 3 || (which > 0 && !sawVersion)) return false;
+        next = which + 1;
+        p = nameEnd;
+        while (p < body.size() && isSpace(body[p])) ++p;
+        if (p >= body.size() || body[p] != '=') return false;
+        ++p;
+        while (p < body.size() && isSpace(body[p])) ++p;
+        if (p >= body.size() || (body[p] != '"' && body[p] != '\'')) return false;
+        const std::size_t close = body.find(body[p], p + 1);
+        if (close == std::string_view::npos) return false;
+        const std::string_view value = body.substr(p + 1, close - p - 1);
+        p = close + 1;
+        if (value.empty()) return false;
+        if (which == 0) {
+            sawVersion = true;
+            for (char c : value) {
+                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.' && c != ':' && c != '-') return false;
+            }
+        } else if (which == 1) {
+            if (!std::isalpha(static_cast<unsigned char>(value[0]))) return false;
+            for (char c : value) {
+                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.' && c != '-') return false;
+            }
+            encoding = std::string(value);
+        } else if (value != "yes" && value != "no") {
+            return false;
+        }
+    }
 }
 
 enum class Step { Done, NeedMore, Failed };
@@ -212,15 +261,9 @@ private:
         }
         if (start.substr(0, 5) != "<?xml" || start.size() < 6 || !isSpace(start[5])) return true;
         const std::size_t close = start.find("?>");
-        const std::string_view declaration = start.substr(0, close);
-        const std::size_t at = declaration.find("encoding");
-        if (at == std::string_view::npos) return true;
-        std::size_t p = at + 8;
-        while (p < declaration.size() && (isSpace(declaration[p]) || declaration[p] == '=')) ++p;
-        if (p >= declaration.size() || (declaration[p] != '"' && declaration[p] != '\'')) return true;
-        const std::size_t valueEnd = declaration.find(declaration[p], p + 1);
-        if (valueEnd == std::string_view::npos) return true;
-        std::string name(declaration.substr(p + 1, valueEnd - p - 1));
+        if (close == std::string_view::npos) return true;  // found malformed later
+        std::string name;
+        if (!readDeclaration(start.substr(5, close - 5), name) || name.empty()) return true;
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         return name == "utf-8" || name == "utf8";
     }
@@ -538,17 +581,18 @@ private:
         const std::size_t at = m_position;
         const std::size_t close = m_buffer.find("?>", at + 2);
         if (close == std::string::npos) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
-        std::size_t nameEnd = at + 2;
-        while (nameEnd < close && !isSpace(m_buffer[nameEnd])) ++nameEnd;
-        std::string target = m_buffer.substr(at + 2, nameEnd - at - 2);
-        if (target.empty() || !isNameStart(static_cast<unsigned char>(target[0])))
+        bool more = false;
+        const std::size_t nameEnd = scanName(at + 2, more);
+        if (nameEnd == at + 2 || (nameEnd != close && !isSpace(m_buffer[nameEnd])))
             return malformedStep(at, "not well-formed (invalid token)");
+        std::string target = m_buffer.substr(at + 2, nameEnd - at - 2);
         std::transform(target.begin(), target.end(), target.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         if (target == "xml") {
             // The declaration, only as the very first thing of the part.
             if (!m_atStart) return malformedStep(at, "XML or text declaration not at start of entity");
-            const std::string_view body(m_buffer.data() + nameEnd, close - nameEnd);
-            if (body.find("version") == std::string_view::npos) return malformedStep(at, "XML declaration not well-formed");
+            std::string encoding;
+            if (!readDeclaration(std::string_view(m_buffer.data() + nameEnd, close - nameEnd), encoding))
+                return malformedStep(at, "XML declaration not well-formed");
         }
         if (Step checked = checkCharacters(nameEnd, close); checked != Step::Done) return checked;
         m_atStart = false;
@@ -567,8 +611,21 @@ private:
             return p;
         }
         if (!isNameStart(begin[p])) return p;
-        std::size_t end = p + 1;
-        while (end < size && isNameChar(begin[end])) ++end;
+        std::size_t end = p;
+        while (end < size && isNameChar(begin[end])) {
+            if (begin[end] < 0x80) {
+                ++end;
+                continue;
+            }
+            // Letters beyond ASCII: whole characters of the basic plane only.
+            const int length = utf8Length(begin + end, begin + size);
+            if (length < 0) {
+                more = true;
+                return end;
+            }
+            if (length == 0 || length == 4) return end;
+            end += static_cast<std::size_t>(length);
+        }
         if (end >= size) more = true;
         return end;
     }
