@@ -18,6 +18,7 @@ namespace spreadsheet {
 namespace {
 
 using detail::XmlAttributes;
+using detail::sameName;
 
 constexpr std::size_t MaxCellsPerSheet = 50'000'000;
 constexpr std::size_t MaxMergesPerSheet = 1'000'000;
@@ -399,21 +400,21 @@ public:
     explicit SharedStringsHandler(SharedStrings& strings) : m_strings(strings) {}
 
     void startElement(std::string_view name, const XmlAttributes&) override {
-        if (name == "si") {
+        if (sameName(name, "si")) {
             m_inItem = true;
             m_itemStart = m_strings.arena.size();
-        } else if (name == "rPh") {
+        } else if (sameName(name, "rPh")) {
             ++m_phonetic;  // furigana runs are not part of the text
-        } else if (name == "t" && m_inItem && m_phonetic == 0) {
+        } else if (sameName(name, "t") && m_inItem && m_phonetic == 0) {
             setCollectingText(true);
         }
     }
     void endElement(std::string_view name) override {
-        if (name == "t") {
+        if (sameName(name, "t")) {
             setCollectingText(false);
-        } else if (name == "rPh") {
+        } else if (sameName(name, "rPh")) {
             --m_phonetic;
-        } else if (name == "si" && m_inItem) {
+        } else if (sameName(name, "si") && m_inItem) {
             m_inItem = false;
             std::string_view raw = std::string_view(m_strings.arena).substr(m_itemStart);
             if (raw.find("_x") != std::string_view::npos) {
@@ -473,24 +474,24 @@ public:
 
     void startElement(std::string_view name, const XmlAttributes& attributes) override {
         ++m_depth;
-        if (m_depth == 4 && m_inSheetData && name == "c") {
+        if (m_depth == 4 && m_inSheetData && sameName(name, "c")) {
             startCell(attributes);
         } else if (m_depth >= 5 && m_inCell) {
             startCellChild(name, attributes);
-        } else if (m_depth == 3 && m_inSheetData && name == "row") {
+        } else if (m_depth == 3 && m_inSheetData && sameName(name, "row")) {
             startRow(attributes);
         } else if (m_depth == 2) {
-            if (name == "sheetData") m_inSheetData = true;
-            else if (name == "sheetViews") m_inSheetViews = true;
-            else if (name == "sheetFormatPr") readSheetFormat(attributes);
-            else if (name == "autoFilter") m_sheet.autoFilter = parseRangeText(attributes.get("ref").value_or(""));
-        } else if (m_depth == 3 && name == "sheetView" && m_inSheetViews) {
+            if (sameName(name, "sheetData")) m_inSheetData = true;
+            else if (sameName(name, "sheetViews")) m_inSheetViews = true;
+            else if (sameName(name, "sheetFormatPr")) readSheetFormat(attributes);
+            else if (sameName(name, "autoFilter")) m_sheet.autoFilter = parseRangeText(attributes.get("ref").value_or(""));
+        } else if (m_depth == 3 && sameName(name, "sheetView") && m_inSheetViews) {
             ++m_sheetViews;
-        } else if (m_depth == 4 && name == "pane" && m_inSheetViews && m_sheetViews == 1) {
+        } else if (m_depth == 4 && sameName(name, "pane") && m_inSheetViews && m_sheetViews == 1) {
             readPane(attributes);
-        } else if (m_depth == 3 && name == "col") {
+        } else if (m_depth == 3 && sameName(name, "col")) {
             readColumn(attributes);
-        } else if (m_depth == 3 && name == "mergeCell") {
+        } else if (m_depth == 3 && sameName(name, "mergeCell")) {
             readMerge(attributes);
         }
     }
@@ -499,7 +500,7 @@ public:
         if (m_inCell) {
             if (m_depth == 4) endCell();
             else endCellChild(name);
-        } else if (m_depth == 3 && m_inSheetData && name == "row") {
+        } else if (m_depth == 3 && m_inSheetData && sameName(name, "row")) {
             endRow();
         } else if (m_depth == 2) {
             m_inSheetData = false;
@@ -644,8 +645,8 @@ private:
         m_inCell = true;
         m_cellColumn = static_cast<int>(column);
         const std::string_view type = attributes.get("t").value_or("n");
-        m_cellType = type == "s" ? 's' : type == "str" ? 'f' : type == "inlineStr" ? 'i' : type == "b" ? 'b'
-                   : type == "e" ? 'e' : type == "d" ? 'd' : 'n';
+        m_cellType = sameName(type, "s") ? 's' : sameName(type, "str") ? 'f' : sameName(type, "inlineStr") ? 'i' : sameName(type, "b") ? 'b'
+                   : sameName(type, "e") ? 'e' : sameName(type, "d") ? 'd' : 'n';
         m_cellStyle = styleIndex(attributes.get("s"));
         m_hasValue = m_hasFormula = m_hasInline = false;
         m_phonetic = 0;
@@ -656,26 +657,26 @@ private:
 
     void startCellChild(std::string_view name, const XmlAttributes&) {
         if (m_depth == 5) {
-            if (name == "v") {
+            if (sameName(name, "v")) {
                 m_hasValue = true;
                 m_value.clear();
                 m_textTarget = &m_value;
-            } else if (name == "f") {
+            } else if (sameName(name, "f")) {
                 m_hasFormula = true;
                 m_textTarget = &m_formula;
-            } else if (name == "is") {
+            } else if (sameName(name, "is")) {
                 m_hasInline = true;
             }
         } else if (m_hasInline) {
-            if (name == "rPh") ++m_phonetic;
-            else if (name == "t" && m_phonetic == 0) m_textTarget = &m_inline;
+            if (sameName(name, "rPh")) ++m_phonetic;
+            else if (sameName(name, "t") && m_phonetic == 0) m_textTarget = &m_inline;
         }
         setCollectingText(m_textTarget != nullptr);
     }
 
     void endCellChild(std::string_view name) {
-        if (name == "rPh" && m_phonetic > 0) --m_phonetic;
-        if (name == "v" || name == "f" || name == "t") {
+        if (sameName(name, "rPh") && m_phonetic > 0) --m_phonetic;
+        if (sameName(name, "v") || sameName(name, "f") || sameName(name, "t")) {
             m_textTarget = nullptr;
             setCollectingText(false);
         }
@@ -710,8 +711,8 @@ private:
                 break;
             case 'b': {
                 const std::string_view value = trimmed(m_value);
-                if (value == "1" || value == "true") cell.type = CellType::Boolean, cell.number = 1;
-                else if (value == "0" || value == "false") cell.type = CellType::Boolean, cell.number = 0;
+                if (sameName(value, "1") || sameName(value, "true")) cell.type = CellType::Boolean, cell.number = 1;
+                else if (sameName(value, "0") || sameName(value, "false")) cell.type = CellType::Boolean, cell.number = 0;
                 else setText(cell, m_value);
                 break;
             }

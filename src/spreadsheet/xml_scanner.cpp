@@ -45,6 +45,14 @@ bool isDeclaration(std::string_view name) {
     return name.size() >= 5 && name[0] == 'x' && name.substr(0, 5) == "xmlns" && (name.size() == 5 || name[5] == ':');
 }
 
+// Where the prefix of a qualified name ends; names are too short for memchr to pay.
+std::size_t colonIn(std::string_view name) {
+    for (std::size_t k = 0; k < name.size(); ++k) {
+        if (name[k] == ':') return k;
+    }
+    return std::string_view::npos;
+}
+
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 bool isNameStart(unsigned char c) {
@@ -654,7 +662,7 @@ private:
         while (!m_bindings.empty() && m_bindings.back().depth > m_depth) m_bindings.pop_back();
         if (m_depth == 0) m_rootClosed = true;
         m_textBytes = 0;
-        const std::size_t colon = name.find(':');
+        const std::size_t colon = colonIn(name);
         // The name's view stays valid: the buffer does not move during the call.
         m_handler.endElement(colon == std::string_view::npos ? name : name.substr(colon + 1));
         return handlerFailed() ? Step::Failed : Step::Done;
@@ -804,7 +812,7 @@ private:
                                                              " bytes (XML text length limit)");
             XmlAttribute item;
             item.value = value;
-            const std::size_t colon = attribute.find(':');
+            const std::size_t colon = colonIn(attribute);
             if (colon == std::string_view::npos) {
                 item.localName = attribute;
             } else {
@@ -821,7 +829,7 @@ private:
             m_attributes.push_back(item);
         }
         std::string_view localName = name;
-        if (const std::size_t colon = name.find(':'); colon != std::string_view::npos) {
+        if (const std::size_t colon = colonIn(name); colon != std::string_view::npos) {
             const std::string_view prefix = name.substr(0, colon);
             if (prefix != "xml" && !namespaceFor(prefix)) return malformedStep(at, "unbound prefix");
             localName = name.substr(colon + 1);
