@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     zlib1g-dev libexpat1-dev            # deflate/inflate; streaming XML
+    libisal-dev                         # fast deflate and CRC-32 of the result rows
     qt6-base-dev                        # desktop program (Widgets, Test)
     libgtest-dev libgmock-dev           # engine and merge tests
     python3 python3-openpyxl python3-xlrd  # independent readers used as test oracles

@@ -66,13 +66,19 @@ struct EngineSheet {
     }
     Row& rowAt(int number)
     {
+        // Blocks are placed top to bottom: a new row usually goes at the end.
+        if (rows.empty() || rows.back().number < number) {
+            Row& row = rows.emplace_back();
+            row.number = number;
+            return row;
+        }
         auto found = std::lower_bound(rows.begin(), rows.end(), number,
                                       [](const Row& row, int value) { return row.number < value; });
         if (found != rows.end() && found->number == number)
             return *found;
         Row row;
         row.number = number;
-        return *rows.insert(found, row);
+        return *rows.insert(found, std::move(row));
     }
     // A readable row: in memory, or held after spooling; nullptr when absent. `lost` is set when
     // the row was spooled and not held.
@@ -523,43 +529,85 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
     }
     const int rowShift = at.row - area.first.row;
     const int columnShift = at.column - area.first.column;
-    // Collect first: source and target may be the same sheet's rows.
-    std::vector<Row> copied;
-    for (int r = area.first.row; r <= area.last.row; ++r) {
-        bool lost = false;
-        const Row* row = from.sheet->readRow(r, lost);
-        if (lost) {
-            application.fail(ErrorCode::OperationFailed, "row already written out");
-            return false;
-        }
-        if (!row)
-            continue;
-        Row out;
-        out.number = r + rowShift;
-        out.cells.reserve(row->cells.size());
-        for (const Cell& cell : row->cells) {
-            if (cell.column < area.first.column || cell.column > area.last.column)
-                continue;
+    // A row spooled and not held cannot be read: refuse before anything is placed.
+    const EngineSheet& source = *from.sheet;
+    if (std::max(area.first.row, source.heldRows + 1) <= std::min(area.last.row, source.spooledThrough)) {
+        application.fail(ErrorCode::OperationFailed, "row already written out");
+        return false;
+    }
+    // Each distinct source style is looked up once per block, not once per cell.
+    std::optional<std::uint32_t> lastStyle;
+    std::uint32_t lastResultStyle = 0;
+    const auto copiedCells = [&](const Row& row) {
+        std::vector<Cell> cells;
+        auto first = std::lower_bound(row.cells.begin(), row.cells.end(), area.first.column,
+                                      [](const Cell& cell, int column) { return cell.column < column; });
+        for (auto it = first; it != row.cells.end() && it->column <= area.last.column; ++it) {
+            const Cell& cell = *it;
             if (cell.type == CellType::Empty && cell.style == 0)
                 continue;
-            Cell copy = cell;
+            if (cells.empty())
+                cells.reserve(static_cast<std::size_t>(row.cells.end() - it));
+            if (cell.style != lastStyle) {
+                lastStyle = cell.style;
+                lastResultStyle = resultStyle(*from.book, toBook, cell.style);
+            }
+            Cell& copy = cells.emplace_back(cell);
             copy.column = cell.column + columnShift;
             copy.hasFormula = false;
-            copy.style = resultStyle(*from.book, toBook, cell.style);
-            out.cells.push_back(std::move(copy));
+            copy.style = lastResultStyle;
         }
-        if (!out.cells.empty())
-            copied.push_back(std::move(out));
-    }
-    for (Row& row : copied) {
-        Row& target = to.rowAt(row.number);
-        for (Cell& cell : row.cells) {
+        return cells;
+    };
+    const auto place = [&](int number, std::vector<Cell> cells) {
+        Row& target = to.rowAt(number);
+        if (target.cells.empty()) {
+            target.cells = std::move(cells);
+            return;
+        }
+        for (Cell& cell : cells) {
             auto found = std::lower_bound(target.cells.begin(), target.cells.end(), cell.column,
                                           [](const Cell& existing, int column) { return existing.column < column; });
             if (found != target.cells.end() && found->column == cell.column)
                 *found = std::move(cell);
             else
                 target.cells.insert(found, std::move(cell));
+        }
+    };
+    if (from.sheet.get() == &to) {
+        // Collect first: the rows read are the rows written.
+        std::vector<Row> copied;
+        for (int r = area.first.row; r <= area.last.row; ++r) {
+            bool lost = false;
+            const Row* row = to.readRow(r, lost);
+            if (!row)
+                continue;
+            Row out;
+            out.number = r + rowShift;
+            out.cells = copiedCells(*row);
+            if (!out.cells.empty())
+                copied.push_back(std::move(out));
+        }
+        for (Row& row : copied)
+            place(row.number, std::move(row.cells));
+    } else if (area.first.row > source.spooledThrough) {
+        // The rows in memory: walk them in order instead of searching each number.
+        auto row = std::lower_bound(source.rows.begin(), source.rows.end(), area.first.row,
+                                    [](const Row& existing, int value) { return existing.number < value; });
+        for (; row != source.rows.end() && row->number <= area.last.row; ++row) {
+            std::vector<Cell> cells = copiedCells(*row);
+            if (!cells.empty())
+                place(row->number + rowShift, std::move(cells));
+        }
+    } else {
+        for (int r = area.first.row; r <= area.last.row; ++r) {
+            bool lost = false;
+            const Row* row = from.sheet->readRow(r, lost);
+            if (!row)
+                continue;
+            std::vector<Cell> cells = copiedCells(*row);
+            if (!cells.empty())
+                place(r + rowShift, std::move(cells));
         }
     }
     to.noteColumns(at.column, lastColumn);
@@ -754,17 +802,26 @@ public:
     {
         if (!usable() || m_sheet->kind != spreadsheet::SheetKind::Worksheet)
             return nullptr;
-        int lastRow = 0;
-        int lastColumn = 0;
-        for (const Row& row : m_sheet->rows)
-            for (const Cell& cell : row.cells)
-                if (spreadsheet::holdsValue(cell)) {
-                    lastRow = std::max(lastRow, row.number);
-                    lastColumn = std::max(lastColumn, cell.column);
-                }
-        if (lastRow == 0)
+        const auto& rows = m_sheet->rows;  // ascending by number, cells by column
+        if (order == SearchOrder::ByRows) {
+            // The last row holding a value, searched from the bottom.
+            for (auto row = rows.rbegin(); row != rows.rend(); ++row)
+                for (const Cell& value : row->cells)
+                    if (spreadsheet::holdsValue(value))
+                        return cell(row->number, 1);
             return nullptr;
-        return order == SearchOrder::ByRows ? cell(lastRow, 1) : cell(1, lastColumn);
+        }
+        // The rightmost value: in each row, only the cells right of the best so far can count.
+        int lastColumn = 0;
+        for (const Row& row : rows)
+            for (auto value = row.cells.rbegin(); value != row.cells.rend() && value->column > lastColumn; ++value)
+                if (spreadsheet::holdsValue(*value)) {
+                    lastColumn = value->column;
+                    break;
+                }
+        if (lastColumn == 0)
+            return nullptr;
+        return cell(1, lastColumn);
     }
     void clearFromRow(int row) override
     {

@@ -1,5 +1,6 @@
 #include "spreadsheet/zip_writer.h"
 
+#include <isa-l/crc.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -298,7 +299,8 @@ Result<void> ZipWriter::write(std::span<const std::uint8_t> bytes) {
     assert(d.inEntry);
     if (!d.inEntry) return Error(ErrorCode::WriteFailed, "zip data outside an entry");
     if (bytes.empty()) return {};
-    d.current.crc = static_cast<std::uint32_t>(crc32_z(d.current.crc, bytes.data(), bytes.size()));
+    // ISA-L's CRC-32 (the zip polynomial, reflected) runs several times faster than zlib's.
+    d.current.crc = crc32_gzip_refl(d.current.crc, bytes.data(), bytes.size());
     d.current.size += bytes.size();
     if (d.current.method == 0) {
         if (Result<void> written = d.sink.write(bytes); !written) {
