@@ -40,7 +40,36 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
+// Plain decimals of up to 15 digits, the bulk of what cells hold: the digits make an integer
+// below 2^53 and the power of ten is exact, so one division rounds correctly, as from_chars does.
+std::optional<double> parseShortDecimal(std::string_view text) {
+    static constexpr double PowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    std::size_t position = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative) ++position;
+    std::uint64_t digits = 0;
+    int count = 0;
+    int fraction = -1;  // digits after the point, once there is one
+    for (; position < text.size(); ++position) {
+        const char character = text[position];
+        if (character >= '0' && character <= '9') {
+            if (++count > 15) return std::nullopt;
+            digits = digits * 10 + static_cast<std::uint64_t>(character - '0');
+            if (fraction >= 0) ++fraction;
+        } else if (character == '.' && fraction < 0) {
+            fraction = 0;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (count == 0 || fraction == 0) return std::nullopt;
+    double value = static_cast<double>(digits);
+    if (fraction > 0) value /= PowersOfTen[fraction];
+    return negative ? -value : value;
+}
+
 std::optional<double> parseDouble(std::string_view text) {
+    if (std::optional<double> quick = parseShortDecimal(text)) return quick;
     text = trimmed(text);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     if (text.empty()) return std::nullopt;
@@ -52,6 +81,13 @@ std::optional<double> parseDouble(std::string_view text) {
 
 // A whole number, also written as "12.0" (seen in row numbers).
 std::optional<long long> parseWhole(std::string_view text) {
+    if (!text.empty() && text.size() <= 9) {
+        long long value = 0;
+        std::size_t position = 0;
+        while (position < text.size() && text[position] >= '0' && text[position] <= '9')
+            value = value * 10 + (text[position++] - '0');
+        if (position == text.size()) return value;
+    }
     text = trimmed(text);
     long long value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "spreadsheet/detail/xml_reader.h"
+#include "spreadsheet/zip_writer.h"
 
 namespace spreadsheet {
 namespace {
@@ -464,6 +468,66 @@ TEST(XlsxIsoDates, ConvertsToSerialsOfThe1900System) {
         if (serial) {
             EXPECT_NEAR(*serial, *row.serial, 1e-9);
         }
+    }
+}
+
+}  // namespace
+}  // namespace spreadsheet
+
+namespace spreadsheet {
+namespace {
+
+// A package of one sheet whose cells hold `values` as written, one row each.
+std::vector<std::uint8_t> packageOfValues(const std::vector<std::string>& values) {
+    MemorySink sink;
+    ZipWriter zip(sink);
+    auto add = [&zip](const std::string& name, const std::string& content) {
+        EXPECT_TRUE(zip.beginEntry(name, 6));
+        EXPECT_TRUE(zip.write(content));
+        EXPECT_TRUE(zip.endEntry());
+    };
+    const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const std::string relationships = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    add("_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                       "<Relationship Id=\"rId1\" Type=\"" + relationships + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
+    add("xl/workbook.xml", "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + relationships +
+                               "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
+    add("xl/_rels/workbook.xml.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                      "<Relationship Id=\"rId1\" Type=\"" + relationships + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>");
+    std::string sheet = "<worksheet xmlns=\"" + main + "\"><sheetData>";
+    for (std::size_t k = 0; k < values.size(); ++k)
+        sheet += "<row r=\"" + std::to_string(k + 1) + "\"><c r=\"A" + std::to_string(k + 1) + "\"><v>" + values[k] + "</v></c></row>";
+    add("xl/worksheets/sheet1.xml", sheet + "</sheetData></worksheet>");
+    EXPECT_TRUE(zip.finish());
+    return sink.takeBytes();
+}
+
+TEST(XlsxReader, ReadsNumbersToTheNearestDoubleAsTheStandardLibraryDoes) {
+    std::vector<std::string> values = {"0", "-0", "7", "-12", "0.1", "0.3", "-2.675", "1.005", "123456789012345",
+                                       "999999999999999", "0.000000000000001", "12345678.9012345", "9007199254740993",
+                                       "1234567890123456", "1e3", "-1.5E-7", "3.", ".5", "-.25", "000123.4500", "1.7976931348623157e308"};
+    std::mt19937_64 generator(20261208);
+    for (int k = 0; k < 3000; ++k) {
+        // Up to 17 digits with the point anywhere: both sides of the 15-digit short path.
+        std::string digits = std::to_string(generator() % 100000000000000000ULL);
+        const std::size_t point = generator() % (digits.size() + 1);
+        if (point < digits.size()) digits.insert(point, ".");
+        values.push_back((generator() % 3 == 0 ? "-" : "") + digits);
+    }
+    Result<WorkbookData> book = readXlsx(packageOfValues(values));
+    ASSERT_TRUE(book) << book.error().detail;
+    const Sheet& sheet = book->sheets.at(0);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        SCOPED_TRACE(values[k]);
+        double expected = 0;
+        std::string_view text = values[k];
+        const auto parsed = std::from_chars(text.data(), text.data() + text.size(), expected);
+        ASSERT_EQ(parsed.ptr, text.data() + text.size());
+        const Cell* cell = sheet.cell(static_cast<int>(k + 1), 1);
+        ASSERT_NE(cell, nullptr);
+        ASSERT_EQ(cell->type, CellType::Number);
+        EXPECT_EQ(cell->number, expected);
+        EXPECT_EQ(std::signbit(cell->number), std::signbit(expected));
     }
 }
 
