@@ -264,6 +264,10 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host)
         outcome.status = RunStatus::Saved;
         outcome.message = summaryText(sourceCount, outcome.merged, outcome.failed);
     } else {
+        // What stands at the result's name is the empty workbook this run created at the
+        // start (a failed save never replaces it); left there it would pass for the result.
+        std::error_code ignored;
+        std::filesystem::remove(std::filesystem::path(resultPath), ignored);
         outcome.status = RunStatus::SaveFailed;
         outcome.reason = saveError;
         outcome.message = saveFailedText(sourceCount, outcome.merged, outcome.failed, resultPath, saveError);
