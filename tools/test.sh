@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds sheetmerge and runs every test, then runs the engine and
-# merge tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# merge tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and the merge tests
+# (sources read ahead on other threads) under ThreadSanitizer.
 #   tools/test.sh            (from the repository root, on Debian 12)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,3 +18,8 @@ SHEETMERGE_FUZZ_SECONDS=${SHEETMERGE_FUZZ_SECONDS:-10} tools/fuzz_smoke.sh
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_DESKTOP=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ctest --output-on-failure -j "$jobs" --timeout 900)
+
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_DESKTOP=OFF \
+    -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null
+cmake --build build-tsan -j "$jobs" --target merge_tests
+TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/merge_tests
