@@ -228,17 +228,27 @@ private:
 
     // Reading.
 
+    // Reads the next bytes of the part. A construct that is still incomplete is scanned again
+    // from its start, so the read grows with it: scanning stays linear in the construct's size.
     bool fill() {
-        const std::size_t used = m_buffer.size();
-        m_buffer.resize(used + ChunkSize);
-        Result<std::size_t> got = m_source(m_buffer.data() + used, ChunkSize);
-        if (!got) {
-            m_buffer.resize(used);
-            m_error = got.error();
-            return false;
+        const std::size_t start = m_buffer.size();
+        const std::size_t wanted = std::max(ChunkSize, start);
+        std::size_t used = start;
+        m_buffer.resize(start + wanted);
+        while (used < start + wanted) {
+            Result<std::size_t> got = m_source(m_buffer.data() + used, start + wanted - used);
+            if (!got) {
+                m_buffer.resize(used);
+                m_error = got.error();
+                return false;
+            }
+            if (*got == 0) {
+                m_last = true;
+                break;
+            }
+            used += *got;
         }
-        m_buffer.resize(used + *got);
-        if (*got == 0) m_last = true;
+        m_buffer.resize(used);
         return true;
     }
 
@@ -682,6 +692,9 @@ private:
             if (k >= size) return m_last ? malformedStep(p, "unclosed token") : Step::NeedMore;
             const unsigned char c = begin[k];
             if (c == quote) break;
+            if (k - start > m_limits.maxTextBytes)
+                return failStep(ErrorCode::XmlLimit, p, "attribute longer than " + std::to_string(m_limits.maxTextBytes) +
+                                                            " bytes (XML text length limit)");
             const unsigned char kind = Classes[c];
             if (kind == Plain || kind == Quote || kind == Apostrophe) {
                 ++k;

@@ -254,3 +254,53 @@ TEST(XmlScanner, ReadsEveryXmlPartOfTheCorpusAsExpatDoes) {
 
 }  // namespace
 }  // namespace spreadsheet::detail
+
+namespace spreadsheet::detail {
+namespace {
+
+// A tag far longer than a read is scanned again from its start after each read, so the reads
+// must grow with it: with 64 KiB reads an 8 MiB tag would be scanned 128 times.
+TEST(XmlScanner, AsksForMoreAtOnceWhileATagGrows) {
+    std::string text = "<a";
+    for (int k = 0; text.size() < (8u << 20); ++k) text += " v" + std::to_string(k) + "='" + std::string(1000, 'x') + "'";
+    text += "/>";
+    std::size_t largestRequest = 0;
+    std::size_t position = 0;
+    XmlSource source = [&](char* out, std::size_t capacity) -> Result<std::size_t> {
+        largestRequest = std::max(largestRequest, capacity);
+        const std::size_t length = std::min({capacity, std::size_t(1) << 16, text.size() - position});
+        std::copy_n(text.data() + position, length, out);
+        position += length;
+        return length;
+    };
+    Recorder recorder;
+    std::string alreadyRead;
+    std::optional<Result<void>> parsed = scanXml(recorder, "part", source, {}, alreadyRead);
+    ASSERT_TRUE(parsed && *parsed);
+    ASSERT_EQ(recorder.events.size(), 2u);
+    EXPECT_GE(largestRequest, std::size_t(2) << 20);
+    EXPECT_EQ(position, text.size());
+}
+
+TEST(XmlScanner, RefusesAnOverlongAttributeBeforeReadingTheRestOfItsTag) {
+    XmlLimits limits;
+    limits.maxTextBytes = 1000;
+    const std::string text = "<a v='" + std::string(1u << 20, 'x') + "'/>";
+    std::size_t position = 0;
+    XmlSource source = [&](char* out, std::size_t capacity) -> Result<std::size_t> {
+        const std::size_t length = std::min({capacity, std::size_t(4096), text.size() - position});
+        std::copy_n(text.data() + position, length, out);
+        position += length;
+        return length;
+    };
+    Recorder recorder;
+    std::string alreadyRead;
+    std::optional<Result<void>> parsed = scanXml(recorder, "part", source, limits, alreadyRead);
+    ASSERT_TRUE(parsed);
+    ASSERT_FALSE(*parsed);
+    EXPECT_EQ(parsed->error().code, ErrorCode::XmlLimit);
+    EXPECT_LT(position, std::size_t(1) << 18);
+}
+
+}  // namespace
+}  // namespace spreadsheet::detail
