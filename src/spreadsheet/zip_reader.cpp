@@ -1,6 +1,7 @@
 #include "spreadsheet/zip_reader.h"
 
-#include <zlib.h>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 
 #include <algorithm>
 #include <climits>
@@ -31,6 +32,16 @@ std::uint64_t read64(const std::uint8_t* p) {
 }
 
 Error corrupt(std::string detail) { return Error(ErrorCode::ZipCorrupt, std::move(detail)); }
+
+// What a failing isal_inflate status means for a raw deflate stream.
+std::string inflateFailure(int status) {
+    switch (status) {
+    case ISAL_INVALID_BLOCK: return "invalid block type, stored length or code lengths";
+    case ISAL_INVALID_SYMBOL: return "invalid literal, length or distance code";
+    case ISAL_INVALID_LOOKBACK: return "distance too far back";
+    default: return "inflater status " + std::to_string(status);
+    }
+}
 
 // Replaces the 0xFFFFFFFF placeholders of a central header by the ZIP64 extra field's values,
 // which come in the fixed order: uncompressed size, compressed size, local header offset.
@@ -87,19 +98,16 @@ struct ZipEntryStream::State {
     std::uint64_t compressedSize = 0;
     std::uint64_t claimedSize = 0;
     std::uint32_t claimedCrc = 0;
-    std::uint64_t consumed = 0;  // compressed bytes handed to zlib or copied
+    std::uint64_t consumed = 0;  // compressed bytes handed to the inflater or copied
     std::uint64_t produced = 0;
     std::uint64_t maxBytes = 0;
     std::uint32_t crc = 0;
     ZipLimits limits;
     std::shared_ptr<std::uint64_t> totalInflated;
-    z_stream zlib{};
-    bool zlibReady = false;
+    // Deflated entries only: the inflater's state holds about 85 KiB of window and tables, so it
+    // lives on the heap and stored entries go without it.
+    std::unique_ptr<inflate_state> inflater;
     bool finished = false;
-
-    ~State() {
-        if (zlibReady) inflateEnd(&zlib);
-    }
 
     Result<void> count(std::size_t bytes) {
         produced += bytes;
@@ -136,7 +144,7 @@ ZipEntryStream::~ZipEntryStream() = default;
 Result<std::size_t> ZipEntryStream::read(char* out, std::size_t capacity) {
     State& state = *m_state;
     if (state.finished || capacity == 0) return std::size_t{0};
-    capacity = std::min<std::size_t>(capacity, UINT_MAX);
+    capacity = std::min<std::size_t>(capacity, UINT32_MAX);
 
     if (state.method == 0) {
         const std::uint64_t remaining = state.compressedSize - state.consumed;
@@ -148,41 +156,44 @@ Result<std::size_t> ZipEntryStream::read(char* out, std::size_t capacity) {
         }
         std::memcpy(out, state.data + state.consumed, length);
         state.consumed += length;
-        state.crc = static_cast<std::uint32_t>(crc32(state.crc, reinterpret_cast<const Bytef*>(out), static_cast<uInt>(length)));
+        state.crc = crc32_gzip_refl(state.crc, reinterpret_cast<const unsigned char*>(out), length);
         Result<void> counted = state.count(length);
         if (!counted) return counted.error();
         return length;
     }
 
-    z_stream& zlib = state.zlib;
-    zlib.next_out = reinterpret_cast<Bytef*>(out);
-    zlib.avail_out = static_cast<uInt>(capacity);
-    bool ended = false;
-    while (zlib.avail_out == capacity) {
-        if (zlib.avail_in == 0 && state.consumed < state.compressedSize) {
-            const std::uint64_t chunk = std::min<std::uint64_t>(state.compressedSize - state.consumed, 1u << 30);
-            zlib.next_in = const_cast<Bytef*>(state.data + state.consumed);
-            zlib.avail_in = static_cast<uInt>(chunk);
+    // isal_inflate reports running out of input or of output space as success; whether the
+    // stream is complete shows only in its block state, and a stream that stops short shows as
+    // a call that neither takes input nor gives output.
+    inflate_state& inflater = *state.inflater;
+    inflater.next_out = reinterpret_cast<std::uint8_t*>(out);
+    inflater.avail_out = static_cast<std::uint32_t>(capacity);
+    while (inflater.avail_out == capacity && inflater.block_state != ISAL_BLOCK_FINISH) {
+        if (inflater.avail_in == 0 && state.consumed < state.compressedSize) {
+            const std::uint64_t chunk =
+                std::min<std::uint64_t>(state.compressedSize - state.consumed, 1u << 30);
+            inflater.next_in = const_cast<std::uint8_t*>(state.data + state.consumed);
+            inflater.avail_in = static_cast<std::uint32_t>(chunk);
             state.consumed += chunk;
         }
-        const uInt availableBefore = zlib.avail_in;
-        const int status = inflate(&zlib, Z_NO_FLUSH);
-        if (status == Z_STREAM_END) {
-            ended = true;
-            break;
+        const std::uint32_t availableBefore = inflater.avail_in;
+        const int status = isal_inflate(&inflater);
+        if (status != ISAL_DECOMP_OK)
+            return corrupt("part " + state.name + ": damaged deflate data (" + inflateFailure(status) + ")");
+        if (inflater.block_state == ISAL_BLOCK_FINISH) break;
+        if (inflater.avail_out == capacity && inflater.avail_in == availableBefore) {
+            if (availableBefore == 0)
+                return corrupt("part " + state.name + ": deflate data ends early");
+            return corrupt("part " + state.name +
+                           ": damaged deflate data (the inflater makes no progress)");
         }
-        if (status == Z_DATA_ERROR || status == Z_NEED_DICT || status == Z_MEM_ERROR || status == Z_STREAM_ERROR)
-            return corrupt("part " + state.name + ": damaged deflate data" +
-                           (zlib.msg ? std::string(" (") + zlib.msg + ")" : std::string()));
-        if (zlib.avail_out == capacity && zlib.avail_in == 0 && availableBefore == 0 &&
-            state.consumed >= state.compressedSize)
-            return corrupt("part " + state.name + ": deflate data ends early");
     }
-    const std::size_t produced = capacity - zlib.avail_out;
-    state.crc = static_cast<std::uint32_t>(crc32(state.crc, reinterpret_cast<const Bytef*>(out), static_cast<uInt>(produced)));
+    const std::size_t produced = capacity - inflater.avail_out;
+    state.crc = crc32_gzip_refl(state.crc, reinterpret_cast<const unsigned char*>(out), produced);
     Result<void> counted = state.count(produced);
     if (!counted) return counted.error();
-    if (ended) {
+    // Bytes after the final block are left unread, as they were never part of the stream.
+    if (inflater.block_state == ISAL_BLOCK_FINISH) {
         Result<void> finished = state.finish();
         if (!finished) return finished.error();
     }
@@ -332,11 +343,13 @@ Result<ZipEntryStream> ZipReader::stream(const ZipEntry& entry, std::uint64_t ma
     state->maxBytes = maxBytes;
     state->limits = m_limits;
     state->totalInflated = m_totalInflated;
-    state->crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
     if (entry.method == 8) {
-        if (inflateInit2(&state->zlib, -MAX_WBITS) != Z_OK)
-            return Error(ErrorCode::ZipCorrupt, "cannot start inflating " + entry.name);
-        state->zlibReady = true;
+        // Raw deflate as a zip entry holds it: no wrapper, no checksum of the inflater's own
+        // (crc_flag ISAL_DEFLATE), the full 32 KiB window (hist_bits 0).
+        state->inflater = std::make_unique<inflate_state>();
+        isal_inflate_init(state->inflater.get());
+        state->inflater->crc_flag = ISAL_DEFLATE;
+        state->inflater->hist_bits = 0;
     }
     return ZipEntryStream(std::move(state));
 }
