@@ -692,7 +692,9 @@ private:
             if (k >= size) return m_last ? malformedStep(p, "unclosed token") : Step::NeedMore;
             const unsigned char c = begin[k];
             if (c == quote) break;
-            if (k - start > m_limits.maxTextBytes)
+            // The limit is on the decoded value, and no reference is more than five times
+            // longer than what it stands for ("&amp;"): past that the value is over it.
+            if (k - start > 5 * m_limits.maxTextBytes)
                 return failStep(ErrorCode::XmlLimit, p, "attribute longer than " + std::to_string(m_limits.maxTextBytes) +
                                                             " bytes (XML text length limit)");
             const unsigned char kind = Classes[c];

@@ -82,6 +82,8 @@ TEST(XmlReader, RefusesDoctypeDepthAndOverlongTextWithTheirCodes) {
     }
     Recorder recorder;
     EXPECT_TRUE(parseXml(recorder, "part", "<a><a><a><t>0123456789</t></a></a></a>", limits));
+    // The limits count decoded text: ten "&amp;" are ten bytes.
+    EXPECT_TRUE(parseXml(recorder, "part", "<a v='&amp;&amp;&amp;&amp;&amp;&amp;&amp;&amp;&amp;&amp;'/>", limits));
 }
 
 class Failing : public XmlHandler {
