@@ -666,15 +666,20 @@ private:
         if (m_depth == 0 || !sameName(std::string_view(m_names).substr(m_nameStarts.back()), name))
             return malformedStep(at, "mismatched tag");
         m_position = close + 1;
+        const std::size_t colon = colonIn(name);
+        return closeElement(colon == std::string_view::npos ? name : name.substr(colon + 1));
+    }
+
+    // Ends the innermost open element and reports it. The name's view stays valid: the buffer
+    // does not move during the call.
+    Step closeElement(std::string_view localName) {
         m_names.resize(m_nameStarts.back());
         m_nameStarts.pop_back();
         --m_depth;
         while (!m_bindings.empty() && m_bindings.back().depth > m_depth) m_bindings.pop_back();
         if (m_depth == 0) m_rootClosed = true;
         m_textBytes = 0;
-        const std::size_t colon = colonIn(name);
-        // The name's view stays valid: the buffer does not move during the call.
-        m_handler.endElement(colon == std::string_view::npos ? name : name.substr(colon + 1));
+        m_handler.endElement(localName);
         return handlerFailed() ? Step::Failed : Step::Done;
     }
 
@@ -858,17 +863,7 @@ private:
         m_handler.startElement(localName, XmlAttributes(m_attributes.data(), m_attributes.size()));
         if (handlerFailed()) return Step::Failed;
         m_position = p;
-        if (empty) {
-            m_names.resize(m_nameStarts.back());
-            m_nameStarts.pop_back();
-            --m_depth;
-            while (!m_bindings.empty() && m_bindings.back().depth > m_depth) m_bindings.pop_back();
-            if (m_depth == 0) m_rootClosed = true;
-            m_textBytes = 0;
-            m_handler.endElement(localName);
-            if (handlerFailed()) return Step::Failed;
-        }
-        return Step::Done;
+        return empty ? closeElement(localName) : Step::Done;
     }
 };
 
