@@ -111,7 +111,6 @@ constexpr std::uint16_t VersionZip64 = 45;
 // 1980-01-01 00:00, as office applications write it: the archive does not change with the clock.
 constexpr std::uint16_t DosTime = 0;
 constexpr std::uint16_t DosDate = (0 << 9) | (1 << 5) | 1;
-constexpr std::size_t LocalHeaderSize = 30;
 constexpr std::size_t Zip64LocalExtraSize = 20;
 constexpr std::size_t DeflateOutputSize = 256 * 1024;
 

@@ -210,7 +210,7 @@ TEST(XmlScanner, NamesThePartLineAndColumnOfAnError) {
 
 std::vector<std::filesystem::path> packages() {
     std::vector<std::filesystem::path> files;
-    for (const std::string folder : {std::string(SHEETMERGE_CORPUS), std::string(SHEETMERGE_TEST_DATA) + "/xlsx"}) {
+    for (const std::string& folder : {std::string(SHEETMERGE_CORPUS), std::string(SHEETMERGE_TEST_DATA) + "/xlsx"}) {
         if (!std::filesystem::exists(folder)) continue;
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             const std::string extension = entry.path().extension().string();
