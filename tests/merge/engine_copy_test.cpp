@@ -9,41 +9,19 @@
 #include <filesystem>
 
 #include "spreadsheet/xlsx_writer.h"
+#include "../cell_builders.h"
 
 namespace merge {
 namespace {
+
+using spreadsheet::testing::textCell;
+using spreadsheet::testing::numberCell;
+using spreadsheet::testing::styledEmptyCell;
 
 namespace fs = std::filesystem;
 using spreadsheet::Cell;
 using spreadsheet::CellType;
 using spreadsheet::Row;
-
-Cell textCell(int column, const std::string& text, std::uint32_t style = 0)
-{
-    Cell cell;
-    cell.column = column;
-    cell.type = CellType::Text;
-    cell.text = text;
-    cell.style = style;
-    return cell;
-}
-
-Cell numberCell(int column, double number)
-{
-    Cell cell;
-    cell.column = column;
-    cell.type = CellType::Number;
-    cell.number = number;
-    return cell;
-}
-
-Cell styledEmptyCell(int column, std::uint32_t style)
-{
-    Cell cell;
-    cell.column = column;
-    cell.style = style;
-    return cell;
-}
 
 struct SourceFile {
     fs::path folder = fs::temp_directory_path() /

@@ -14,34 +14,18 @@
 #include "merge/merge_run.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xlsx_writer.h"
+#include "../cell_builders.h"
 
 namespace merge {
 namespace {
+
+using spreadsheet::testing::textCell;
+using spreadsheet::testing::numberCell;
 
 namespace fs = std::filesystem;
 using spreadsheet::Cell;
 using spreadsheet::CellType;
 using spreadsheet::Row;
-
-Cell textCell(int column, const std::string& text, std::uint32_t style = 0)
-{
-    Cell cell;
-    cell.column = column;
-    cell.type = CellType::Text;
-    cell.text = text;
-    cell.style = style;
-    return cell;
-}
-
-Cell numberCell(int column, double number, std::uint32_t style = 0)
-{
-    Cell cell;
-    cell.column = column;
-    cell.type = CellType::Number;
-    cell.number = number;
-    cell.style = style;
-    return cell;
-}
 
 // A source: a bold title merged over A1:B1, headings in row 3, `rows` data rows from row 4
 // (text "<tag>-<n>" in A, n * 1.5 in B with a two-decimal format), column A 18 wide.

@@ -11,32 +11,18 @@
 #include <regex>
 
 #include "spreadsheet/detail/xlsx_text.h"
+#include "../cell_builders.h"
 #include "writer_test_support.h"
 
 namespace spreadsheet {
 namespace {
 
+using spreadsheet::testing::numberCell;
+using spreadsheet::testing::textCell;
+
 namespace fs = std::filesystem;
 using testing::readZip;
 using testing::ZipView;
-
-Cell numberCell(int column, double value, std::uint32_t style = 0) {
-    Cell cell;
-    cell.column = column;
-    cell.type = CellType::Number;
-    cell.number = value;
-    cell.style = style;
-    return cell;
-}
-
-Cell textCell(int column, std::string text, std::uint32_t style = 0) {
-    Cell cell;
-    cell.column = column;
-    cell.type = CellType::Text;
-    cell.text = std::move(text);
-    cell.style = style;
-    return cell;
-}
 
 Row makeRow(int number, std::vector<Cell> cells) {
     Row row;
