@@ -574,41 +574,39 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
                 target.cells.insert(found, std::move(cell));
         }
     };
+    // Visits the area's rows in order: those in memory by walking them, others one by one.
+    const auto forEachRow = [&](auto&& visit) {
+        if (area.first.row > source.spooledThrough) {
+            auto row = std::lower_bound(source.rows.begin(), source.rows.end(), area.first.row,
+                                        [](const Row& existing, int value) { return existing.number < value; });
+            for (; row != source.rows.end() && row->number <= area.last.row; ++row)
+                visit(*row);
+            return;
+        }
+        for (int r = area.first.row; r <= area.last.row; ++r) {
+            bool lost = false;
+            if (const Row* row = from.sheet->readRow(r, lost))
+                visit(*row);
+        }
+    };
     if (from.sheet.get() == &to) {
         // Collect first: the rows read are the rows written.
         std::vector<Row> copied;
-        for (int r = area.first.row; r <= area.last.row; ++r) {
-            bool lost = false;
-            const Row* row = to.readRow(r, lost);
-            if (!row)
-                continue;
+        forEachRow([&](const Row& row) {
             Row out;
-            out.number = r + rowShift;
-            out.cells = copiedCells(*row);
+            out.number = row.number + rowShift;
+            out.cells = copiedCells(row);
             if (!out.cells.empty())
                 copied.push_back(std::move(out));
-        }
+        });
         for (Row& row : copied)
             place(row.number, std::move(row.cells));
-    } else if (area.first.row > source.spooledThrough) {
-        // The rows in memory: walk them in order instead of searching each number.
-        auto row = std::lower_bound(source.rows.begin(), source.rows.end(), area.first.row,
-                                    [](const Row& existing, int value) { return existing.number < value; });
-        for (; row != source.rows.end() && row->number <= area.last.row; ++row) {
-            std::vector<Cell> cells = copiedCells(*row);
-            if (!cells.empty())
-                place(row->number + rowShift, std::move(cells));
-        }
     } else {
-        for (int r = area.first.row; r <= area.last.row; ++r) {
-            bool lost = false;
-            const Row* row = from.sheet->readRow(r, lost);
-            if (!row)
-                continue;
-            std::vector<Cell> cells = copiedCells(*row);
+        forEachRow([&](const Row& row) {
+            std::vector<Cell> cells = copiedCells(row);
             if (!cells.empty())
-                place(r + rowShift, std::move(cells));
-        }
+                place(row.number + rowShift, std::move(cells));
+        });
     }
     to.noteColumns(at.column, lastColumn);
     // Merges: those crossing the area's edge are clipped to it; what is left of one cell goes.

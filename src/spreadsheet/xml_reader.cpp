@@ -140,14 +140,19 @@ Result<void> parseXmlWithExpat(XmlHandler& handler, std::string_view partName, c
     XML_SetStartDoctypeDeclHandler(parser.get(), onDoctype);
     XML_SetEntityDeclHandler(parser.get(), onEntityDeclaration);
 
-    if (!alreadyRead.empty()) {
-        const XML_Status status = XML_Parse(parser.get(), alreadyRead.data(), static_cast<int>(alreadyRead.size()), XML_FALSE);
+    // The outcome of one call to expat: the first error of the handler or of the parse.
+    auto checked = [&](XML_Status status) -> Result<void> {
         if (context.error) return *context.error;
-        if (status != XML_STATUS_OK) {
-            const XML_Error code = XML_GetErrorCode(parser.get());
-            const ErrorCode ours = code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH ? ErrorCode::XmlLimit : ErrorCode::XmlMalformed;
-            return Error(ours, context.where() + ": " + XML_ErrorString(code));
-        }
+        if (status == XML_STATUS_OK) return {};
+        const XML_Error code = XML_GetErrorCode(parser.get());
+        // expat's own entity amplification guard reports as an entity error.
+        const ErrorCode ours = code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH ? ErrorCode::XmlLimit : ErrorCode::XmlMalformed;
+        return Error(ours, context.where() + ": " + XML_ErrorString(code));
+    };
+    if (!alreadyRead.empty()) {
+        Result<void> parsed =
+            checked(XML_Parse(parser.get(), alreadyRead.data(), static_cast<int>(alreadyRead.size()), XML_FALSE));
+        if (!parsed) return parsed;
     }
     constexpr std::size_t ChunkSize = 64 * 1024;
     for (;;) {
@@ -156,15 +161,8 @@ Result<void> parseXmlWithExpat(XmlHandler& handler, std::string_view partName, c
         Result<std::size_t> got = source(static_cast<char*>(buffer), ChunkSize);
         if (!got) return got.error();
         const bool last = *got == 0;
-        const XML_Status status = XML_ParseBuffer(parser.get(), static_cast<int>(*got), last ? XML_TRUE : XML_FALSE);
-        if (context.error) return *context.error;
-        if (status != XML_STATUS_OK) {
-            const XML_Error code = XML_GetErrorCode(parser.get());
-            // expat's own entity amplification guard reports as an entity error.
-            const ErrorCode ours = code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH ? ErrorCode::XmlLimit : ErrorCode::XmlMalformed;
-            return Error(ours, context.where() + ": " + XML_ErrorString(code));
-        }
-        if (last) return {};
+        Result<void> parsed = checked(XML_ParseBuffer(parser.get(), static_cast<int>(*got), last ? XML_TRUE : XML_FALSE));
+        if (!parsed || last) return parsed;
     }
 }
 
