@@ -399,6 +399,17 @@ private:
 bool looksLikeSpreadsheetMl(std::span<const std::uint8_t> bytes) {
     std::string_view head(reinterpret_cast<const char*>(bytes.data()), std::min<std::size_t>(bytes.size(), 4096));
     if (head.size() >= 3 && head.substr(0, 3) == "\xEF\xBB\xBF") head.remove_prefix(3);
+    // A book saved as UTF-16 (the XML parser reads it as declared): its ASCII is enough here.
+    std::string narrowed;
+    if (bytes.size() >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+        const bool littleEndian = bytes[0] == 0xFF;
+        for (std::size_t k = 2; k + 1 < std::min<std::size_t>(bytes.size(), 8192); k += 2) {
+            const std::uint8_t low = littleEndian ? bytes[k] : bytes[k + 1];
+            const std::uint8_t high = littleEndian ? bytes[k + 1] : bytes[k];
+            narrowed += high == 0 && low < 0x80 ? static_cast<char>(low) : '?';
+        }
+        head = narrowed;
+    }
     std::size_t start = head.find_first_not_of(" \t\r\n");
     if (start == std::string_view::npos || head[start] != '<') return false;
     return head.find(Namespace) != std::string_view::npos || head.find("progid=\"Excel.Sheet\"") != std::string_view::npos;

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <string>
 
+#include "spreadsheet/workbook_reader.h"
+
 namespace spreadsheet {
 namespace {
 
@@ -125,6 +127,38 @@ TEST(SpreadsheetMlReader, RecognisesOnlySpreadsheetMl) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(looksLikeSpreadsheetMl(bytesOf(c.text)), c.expected);
+    }
+}
+
+// Excel can save its 2003 XML as UTF-16, with a byte order mark either way round.
+TEST(SpreadsheetMlReader, ReadsABookSavedAsUtf16) {
+    const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\" "
+                             "xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"><Worksheet ss:Name=\"S\"><Table>"
+                             "<Row><Cell><Data ss:Type=\"String\">\xE5\x90\x8D</Data></Cell></Row></Table></Worksheet></Workbook>";
+    for (const bool littleEndian : {true, false}) {
+        SCOPED_TRACE(littleEndian ? "little-endian" : "big-endian");
+        // Every character here is in the basic plane: one UTF-16 unit each.
+        std::vector<std::uint8_t> bytes = littleEndian ? std::vector<std::uint8_t>{0xFF, 0xFE} : std::vector<std::uint8_t>{0xFE, 0xFF};
+        for (std::size_t k = 0; k < utf8.size();) {
+            const auto lead = static_cast<unsigned char>(utf8[k]);
+            std::uint16_t unit = lead;
+            if (lead >= 0xE0) {
+                unit = static_cast<std::uint16_t>(((lead & 0x0F) << 12) | ((utf8[k + 1] & 0x3F) << 6) | (utf8[k + 2] & 0x3F));
+                k += 3;
+            } else {
+                ++k;
+            }
+            const auto low = static_cast<std::uint8_t>(unit & 0xFF), high = static_cast<std::uint8_t>(unit >> 8);
+            bytes.push_back(littleEndian ? low : high);
+            bytes.push_back(littleEndian ? high : low);
+        }
+        EXPECT_TRUE(looksLikeSpreadsheetMl(bytes));
+        Result<WorkbookData> data = readWorkbook(bytes, "book.xls");
+        ASSERT_TRUE(data) << data.error().detail;
+        ASSERT_EQ(data->format, FileFormat::SpreadsheetMl);
+        const Cell* cell = data->sheets.at(0).cell(1, 1);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->text, "\xE5\x90\x8D");
     }
 }
 
