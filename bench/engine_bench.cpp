@@ -38,28 +38,28 @@ Row makeRow(int number, int columns, std::uint32_t dateStyle, std::uint32_t mone
         Cell cell;
         cell.column = column;
         switch (column % 5) {
-        case 1:
-            cell.type = CellType::Number;
-            cell.number = 45000 + number % 365;
-            cell.style = dateStyle;
-            break;
-        case 2:
-            cell.type = CellType::Text;
-            cell.text = "门店" + std::to_string(number % 97);
-            break;
-        case 3:
-            cell.type = CellType::Number;
-            cell.number = number * 7 % 1000;
-            break;
-        case 4:
-            cell.type = CellType::Number;
-            cell.number = number * 1.25 + column / 8.0;
-            cell.style = moneyStyle;
-            break;
-        default:
-            cell.type = CellType::Boolean;
-            cell.number = number % 2;
-            break;
+            case 1:
+                cell.type = CellType::Number;
+                cell.number = 45000 + number % 365;
+                cell.style = dateStyle;
+                break;
+            case 2:
+                cell.type = CellType::Text;
+                cell.text = "门店" + std::to_string(number % 97);
+                break;
+            case 3:
+                cell.type = CellType::Number;
+                cell.number = number * 7 % 1000;
+                break;
+            case 4:
+                cell.type = CellType::Number;
+                cell.number = number * 1.25 + column / 8.0;
+                cell.style = moneyStyle;
+                break;
+            default:
+                cell.type = CellType::Boolean;
+                cell.number = number % 2;
+                break;
         }
         row.cells.push_back(std::move(cell));
     }
@@ -71,7 +71,8 @@ Row makeRow(int number, int columns, std::uint32_t dateStyle, std::uint32_t mone
 int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::atoi(argv[1]) : 100'000;
     const int columns = argc > 2 ? std::atoi(argv[2]) : 10;
-    const std::filesystem::path folder = argc > 3 ? argv[3] : std::filesystem::temp_directory_path();
+    const std::filesystem::path folder =
+        argc > 3 ? argv[3] : std::filesystem::temp_directory_path();
     const std::filesystem::path target = folder / "engine_bench.xlsx";
     std::filesystem::remove(target);
     const double cells = double(rows) * columns;
@@ -118,8 +119,8 @@ int main(int argc, char** argv) {
     std::size_t cellsRead = 0;
     for (const Row& row : book->sheets.at(0).rows) cellsRead += row.cells.size();
 
-    std::printf("cells            %.0f (%d rows x %d columns), file %.1f MiB\n", cells, rows, columns,
-                std::filesystem::file_size(target) / 1048576.0);
+    std::printf("cells            %.0f (%d rows x %d columns), file %.1f MiB\n", cells, rows,
+                columns, std::filesystem::file_size(target) / 1048576.0);
     std::printf("write            %.3f s  %.0f cells/s  peak %ld MiB\n", writeSeconds,
                 cells / writeSeconds, writePeak / 1024);
     std::printf("read             %.3f s  %.0f cells/s  (%zu cells read)\n", readSeconds,

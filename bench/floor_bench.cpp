@@ -28,21 +28,21 @@ struct Stopwatch {
     Clock::time_point wall = Clock::now();
     double cpu = cpuSeconds();
 
-    static double cpuSeconds()
-    {
+    static double cpuSeconds() {
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
                usage.ru_stime.tv_usec / 1e6;
     }
-    double wallSeconds() const { return std::chrono::duration<double>(Clock::now() - wall).count(); }
+    double wallSeconds() const {
+        return std::chrono::duration<double>(Clock::now() - wall).count();
+    }
     double cpuSecondsSince() const { return cpuSeconds() - cpu; }
 };
 
 // Mixed cells of the same kinds and styles as the generated sources.
 Row makeRow(int number, long long serial, std::uint32_t dateStyle, std::uint32_t amountStyle,
-            std::uint32_t percentStyle)
-{
+            std::uint32_t percentStyle) {
     Row row;
     row.number = number;
     row.cells.resize(10);
@@ -51,16 +51,43 @@ Row makeRow(int number, long long serial, std::uint32_t dateStyle, std::uint32_t
         cell.column = column;
         cell.type = CellType::Number;
         switch (column) {
-        case 1: cell.number = static_cast<double>(serial); break;
-        case 2: cell.type = CellType::Text; cell.text = "Item-" + std::to_string(serial % 1000); break;
-        case 3: cell.type = CellType::Text; cell.text = "门店" + std::to_string(serial % 97) + "号"; break;
-        case 4: cell.number = 44927 + serial % 1000; cell.style = dateStyle; break;
-        case 5: cell.number = static_cast<double>(serial * 17 % 100000) / 100.0; cell.style = amountStyle; break;
-        case 6: cell.type = CellType::Boolean; cell.number = static_cast<double>(serial % 2); break;
-        case 7: cell.number = static_cast<double>(serial * 2); break;
-        case 8: cell.type = CellType::Text; cell.text = "Item"; break;
-        case 9: cell.number = static_cast<double>(serial % 100) / 100.0; cell.style = percentStyle; break;
-        default: cell.number = -static_cast<double>(serial % 9973) / 7.0; break;
+            case 1:
+                cell.number = static_cast<double>(serial);
+                break;
+            case 2:
+                cell.type = CellType::Text;
+                cell.text = "Item-" + std::to_string(serial % 1000);
+                break;
+            case 3:
+                cell.type = CellType::Text;
+                cell.text = "门店" + std::to_string(serial % 97) + "号";
+                break;
+            case 4:
+                cell.number = 44927 + serial % 1000;
+                cell.style = dateStyle;
+                break;
+            case 5:
+                cell.number = static_cast<double>(serial * 17 % 100000) / 100.0;
+                cell.style = amountStyle;
+                break;
+            case 6:
+                cell.type = CellType::Boolean;
+                cell.number = static_cast<double>(serial % 2);
+                break;
+            case 7:
+                cell.number = static_cast<double>(serial * 2);
+                break;
+            case 8:
+                cell.type = CellType::Text;
+                cell.text = "Item";
+                break;
+            case 9:
+                cell.number = static_cast<double>(serial % 100) / 100.0;
+                cell.style = percentStyle;
+                break;
+            default:
+                cell.number = -static_cast<double>(serial % 9973) / 7.0;
+                break;
         }
     }
     return row;
@@ -68,8 +95,7 @@ Row makeRow(int number, long long serial, std::uint32_t dateStyle, std::uint32_t
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: floor_bench SOURCE_FOLDER OUTPUT_FOLDER\n");
         return 2;
@@ -78,8 +104,7 @@ int main(int argc, char** argv)
     const std::filesystem::path output = argv[2];
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(sources))
-        if (entry.path().extension() == ".xlsx")
-            files.push_back(entry.path());
+        if (entry.path().extension() == ".xlsx") files.push_back(entry.path());
     std::sort(files.begin(), files.end());
 
     // Read and inflate: the bytes of every file, then its worksheet parts in chunks.
@@ -99,8 +124,7 @@ int main(int argc, char** argv)
             return 1;
         }
         for (const ZipEntry& entry : zip->entries()) {
-            if (entry.name.rfind("xl/worksheets/", 0) != 0)
-                continue;
+            if (entry.name.rfind("xl/worksheets/", 0) != 0) continue;
             Result<ZipEntryStream> stream = zip->stream(entry, zip->limits().maxSheetPartBytes);
             if (!stream) {
                 std::fprintf(stderr, "%s: %s\n", file.c_str(), errorText(stream.error()).c_str());
@@ -113,8 +137,7 @@ int main(int argc, char** argv)
                     std::fprintf(stderr, "%s: %s\n", file.c_str(), errorText(got.error()).c_str());
                     return 1;
                 }
-                if (*got == 0)
-                    break;
+                if (*got == 0) break;
                 inflated += *got;
                 // Count row starts so the write phase writes as many rows as the sources hold,
                 // with glibc's memmem so that the count costs little next to inflating;
@@ -122,7 +145,8 @@ int main(int argc, char** argv)
                 carry.append(chunk.data(), *got);
                 const char* const end = carry.data() + carry.size();
                 for (const char* at = carry.data();;) {
-                    at = static_cast<const char*>(::memmem(at, static_cast<std::size_t>(end - at), RowStart, 5));
+                    at = static_cast<const char*>(
+                        ::memmem(at, static_cast<std::size_t>(end - at), RowStart, 5));
                     if (!at) break;
                     ++rowsSeen;
                     at += 5;
@@ -136,7 +160,8 @@ int main(int argc, char** argv)
 
     // Write: the data rows of all sources (one header row each not counted) plus one header,
     // split into sheets at the row limit, through the spool and the package writer.
-    const long long dataRows = static_cast<long long>(rowsSeen) - static_cast<long long>(files.size());
+    const long long dataRows =
+        static_cast<long long>(rowsSeen) - static_cast<long long>(files.size());
     StyleRegistry styles;
     CellStyle date = defaultResultStyle();
     date.numberFormat = "yyyy-mm-dd";
@@ -158,7 +183,8 @@ int main(int argc, char** argv)
             return 1;
         }
         for (int number = 1; number <= 1'048'576 && written < dataRows; ++number) {
-            Result<void> appended = spool->append(makeRow(number, ++written, dateStyle, amountStyle, percentStyle));
+            Result<void> appended =
+                spool->append(makeRow(number, ++written, dateStyle, amountStyle, percentStyle));
             if (!appended) {
                 std::fprintf(stderr, "%s\n", errorText(appended.error()).c_str());
                 return 1;
@@ -184,9 +210,11 @@ int main(int argc, char** argv)
     std::filesystem::remove(target);
 
     std::printf("files=%zu\ninflated_bytes=%llu\nrows_seen=%llu\n", files.size(),
-                static_cast<unsigned long long>(inflated), static_cast<unsigned long long>(rowsSeen));
+                static_cast<unsigned long long>(inflated),
+                static_cast<unsigned long long>(rowsSeen));
     std::printf("read_wall=%.3f\nread_cpu=%.3f\n", readWall, readCpu);
-    std::printf("write_rows=%lld\nwrite_cells=%lld\nwrite_bytes=%ju\n", written, written * 10, writtenBytes);
+    std::printf("write_rows=%lld\nwrite_cells=%lld\nwrite_bytes=%ju\n", written, written * 10,
+                writtenBytes);
     std::printf("write_wall=%.3f\nwrite_cpu=%.3f\n", writeWall, writeCpu);
     return 0;
 }

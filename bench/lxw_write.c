@@ -16,15 +16,13 @@
 
 #include "xlsxwriter.h"
 
-static double wallSeconds(void)
-{
+static double wallSeconds(void) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
 }
 
-static double cpuSeconds(void)
-{
+static double cpuSeconds(void) {
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     return (double)usage.ru_utime.tv_sec + (double)usage.ru_utime.tv_usec / 1e6 +
@@ -35,18 +33,15 @@ static const char* const HeaderTitles[10] = {"编号", "名称", "门店", "日�
                                              "有效", "双倍", "前缀", "比例", "偏差"};
 
 /* Stops at the first failed call; libxlsxwriter keeps no error state of its own. */
-static int check(lxw_error error, const char* what)
-{
-    if (error == LXW_NO_ERROR)
-        return 1;
+static int check(lxw_error error, const char* what) {
+    if (error == LXW_NO_ERROR) return 1;
     fprintf(stderr, "lxw_write: %s: %s\n", what, lxw_strerror(error));
     return 0;
 }
 
 /* One row of mixed cells; `serial` counts data rows from 1 across sheets, as in floor_bench. */
 static int writeRow(lxw_worksheet* sheet, lxw_row_t row, long long serial, lxw_format* date,
-                    lxw_format* amount, lxw_format* percent)
-{
+                    lxw_format* amount, lxw_format* percent) {
     char text[32];
     lxw_error error = worksheet_write_number(sheet, row, 0, (double)serial, NULL);
     if (error == LXW_NO_ERROR) {
@@ -60,13 +55,13 @@ static int writeRow(lxw_worksheet* sheet, lxw_row_t row, long long serial, lxw_f
     if (error == LXW_NO_ERROR)
         error = worksheet_write_number(sheet, row, 3, (double)(44927 + serial % 1000), date);
     if (error == LXW_NO_ERROR)
-        error = worksheet_write_number(sheet, row, 4, (double)(serial * 17 % 100000) / 100.0, amount);
+        error =
+            worksheet_write_number(sheet, row, 4, (double)(serial * 17 % 100000) / 100.0, amount);
     if (error == LXW_NO_ERROR)
         error = worksheet_write_boolean(sheet, row, 5, (int)(serial % 2), NULL);
     if (error == LXW_NO_ERROR)
         error = worksheet_write_number(sheet, row, 6, (double)(serial * 2), NULL);
-    if (error == LXW_NO_ERROR)
-        error = worksheet_write_string(sheet, row, 7, "Item", NULL);
+    if (error == LXW_NO_ERROR) error = worksheet_write_string(sheet, row, 7, "Item", NULL);
     if (error == LXW_NO_ERROR)
         error = worksheet_write_number(sheet, row, 8, (double)(serial % 100) / 100.0, percent);
     if (error == LXW_NO_ERROR)
@@ -74,8 +69,7 @@ static int writeRow(lxw_worksheet* sheet, lxw_row_t row, long long serial, lxw_f
     return check(error, "writing a row");
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         fprintf(stderr, "usage: lxw_write OUTPUT_FILE ROWS\n");
         return 2;
@@ -85,7 +79,8 @@ int main(int argc, char** argv)
     errno = 0;
     const long long dataRows = strtoll(argv[2], &end, 10);
     if (errno != 0 || end == argv[2] || *end != '\0' || dataRows < 0) {
-        fprintf(stderr, "lxw_write: ROWS must be a whole number of zero or more, not '%s'\n", argv[2]);
+        fprintf(stderr, "lxw_write: ROWS must be a whole number of zero or more, not '%s'\n",
+                argv[2]);
         return 2;
     }
 
@@ -94,7 +89,8 @@ int main(int argc, char** argv)
 
     /* Constant memory: each row goes to a temporary file once the next row starts, so memory
      * stays small whatever the row count; rows must then come in order, as they do here. */
-    lxw_workbook_options options = {.constant_memory = LXW_TRUE, .tmpdir = NULL, .use_zip64 = LXW_FALSE};
+    lxw_workbook_options options = {
+        .constant_memory = LXW_TRUE, .tmpdir = NULL, .use_zip64 = LXW_FALSE};
     lxw_workbook* book = workbook_new_opt(target, &options);
     if (book == NULL) {
         fprintf(stderr, "lxw_write: cannot create %s\n", target);
@@ -136,8 +132,7 @@ int main(int argc, char** argv)
     }
     /* Closing writes the package even after a failed row, so the workbook is always freed. */
     const lxw_error closed = workbook_close(book);
-    if (!ok || !check(closed, "saving the workbook"))
-        return 1;
+    if (!ok || !check(closed, "saving the workbook")) return 1;
 
     const double writeWall = wallSeconds() - startWall;
     const double writeCpu = cpuSeconds() - startCpu;

@@ -21,23 +21,31 @@ public:
     void startElement(std::string_view name, const XmlAttributes& attributes) override {
         std::string event = "<" + std::string(name);
         for (std::size_t k = 0; k < attributes.size(); ++k) {
-            event += " {" + std::string(attributes[k].namespaceUri) + "}" + std::string(attributes[k].localName) + "=[" +
+            event += " {" + std::string(attributes[k].namespaceUri) + "}" +
+                     std::string(attributes[k].localName) + "=[" +
                      std::string(attributes[k].value) + "]";
         }
         events.push_back(event + ">");
     }
-    void endElement(std::string_view name) override { events.push_back("</" + std::string(name) + ">"); }
+    void endElement(std::string_view name) override {
+        events.push_back("</" + std::string(name) + ">");
+    }
     void characters(std::string_view text) override {
-        if (!events.empty() && events.back().rfind("T:", 0) == 0) events.back() += text;
-        else events.push_back("T:" + std::string(text));
+        if (!events.empty() && events.back().rfind("T:", 0) == 0)
+            events.back() += text;
+        else
+            events.push_back("T:" + std::string(text));
     }
 };
 
 bool validUtf8(std::string_view text) {
     for (std::size_t k = 0; k < text.size();) {
         const auto lead = static_cast<unsigned char>(text[k]);
-        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+        const std::size_t length = lead < 0x80                    ? 1
+                                   : lead >= 0xC2 && lead <= 0xDF ? 2
+                                   : lead >= 0xE0 && lead <= 0xEF ? 3
+                                   : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                                  : 0;
         if (length == 0 || k + length > text.size()) return false;
         for (std::size_t j = 1; j < length; ++j) {
             if ((static_cast<unsigned char>(text[k + j]) & 0xC0) != 0x80) return false;
@@ -66,11 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Recorder ours;
     std::string alreadyRead;
     std::size_t position = 0;
-    std::optional<Result<void>> scanned = scanXml(ours, "part", chunks(text, chunk, position), {}, alreadyRead);
+    std::optional<Result<void>> scanned =
+        scanXml(ours, "part", chunks(text, chunk, position), {}, alreadyRead);
     if (!scanned) return 0;  // another encoding: expat alone reads it
     Recorder reference;
     std::size_t referencePosition = 0;
-    Result<void> parsed = parseXmlWithExpat(reference, "part", chunks(text, 1 << 16, referencePosition));
+    Result<void> parsed =
+        parseXmlWithExpat(reference, "part", chunks(text, 1 << 16, referencePosition));
     // The scanner is more lenient than expat about which letters beyond ASCII make a name; the
     // long runs set SHEETMERGE_FUZZ_STRICT to see those too, the smoke run only a part the
     // scanner refuses though expat reads it, and text that is not UTF-8.
@@ -84,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (bool(*scanned) != bool(parsed) && (strict || !*scanned)) {
-        std::fprintf(stderr, "scanner %s, expat %s\n", *scanned ? "accepts" : scanned->error().detail.c_str(),
+        std::fprintf(stderr, "scanner %s, expat %s\n",
+                     *scanned ? "accepts" : scanned->error().detail.c_str(),
                      parsed ? "accepts" : parsed.error().detail.c_str());
         std::abort();
     }

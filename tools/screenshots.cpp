@@ -49,7 +49,9 @@ int main(int argc, char** argv) {
     mainWindow.Form_Load();
     allSaved &= save(mainWindow, output + QStringLiteral("/main_window.png"));
     // The pick-folder button as it looks under the pointer.
-    QTest::mouseMove(&mainWindow, mainWindow.findChild<QWidget*>(QStringLiteral("ImgFolder2"))->geometry().center());
+    QTest::mouseMove(
+        &mainWindow,
+        mainWindow.findChild<QWidget*>(QStringLiteral("ImgFolder2"))->geometry().center());
     allSaved &= save(mainWindow, output + QStringLiteral("/main_window_folder_lit.png"));
     mainWindow.hide();
 

@@ -15,7 +15,8 @@ void ActiveLabel::mousePressEvent(QMouseEvent* event) {
 }
 
 void ActiveLabel::mouseReleaseEvent(QMouseEvent* event) {
-    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    const bool click = m_pressed && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
     m_pressed = false;
     event->accept();
     if (click) emit clicked();

@@ -24,9 +24,9 @@ struct BrowsedFolder {
 
 namespace ApiSelectFiles {
 
-// The open-file dialog titled "请选择要处理的Excel或CSV文件", several files at once, with the filters
-// "Excel文件(*.xls;*.xlsx;*.xlsm)" (in effect at the start) and "文本文件(*.csv)". nullopt when the user
-// cancels or chooses nothing.
+// The open-file dialog titled "请选择要处理的Excel或CSV文件", several files at once, with the
+// filters "Excel文件(*.xls;*.xlsx;*.xlsm)" (in effect at the start) and "文本文件(*.csv)". nullopt
+// when the user cancels or chooses nothing.
 std::optional<SelectedFiles> SelectFiles();
 
 // The folder dialog with `prompt` as its caption. nullopt when the user cancels.

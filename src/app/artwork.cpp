@@ -78,7 +78,9 @@ void drawSheet(QPainter& painter, const QRectF& sheet, const QColor& ink, const 
 
 }  // namespace
 
-QColor bandColour() { return QColor(33, 158, 78); }
+QColor bandColour() {
+    return QColor(33, 158, 78);
+}
 
 QPixmap backgroundPicture() {
     QPixmap pixmap(400, 260);
@@ -101,7 +103,8 @@ QPixmap backgroundPicture() {
     painter.setFont(title);
     painter.drawText(QRect(32, 4, 260, 26), Qt::AlignLeft | Qt::AlignVCenter,
                      QString::fromUtf8(texts::ArtworkTitle));
-    const int titleWidth = painter.fontMetrics().horizontalAdvance(QString::fromUtf8(texts::ArtworkTitle));
+    const int titleWidth =
+        painter.fontMetrics().horizontalAdvance(QString::fromUtf8(texts::ArtworkTitle));
     painter.setFont(dialogFont(11));
     painter.setPen(QColor(214, 240, 222));
     painter.drawText(QRect(32 + titleWidth + 8, 6, 120, 26), Qt::AlignLeft | Qt::AlignVCenter,
@@ -109,8 +112,10 @@ QPixmap backgroundPicture() {
 
     painter.setFont(dialogFont(13));
     painter.setPen(QColor(90, 96, 92));
-    painter.drawText(QRect(68, 224, 100, 22), Qt::AlignCenter, QString::fromUtf8(texts::ArtworkFilesCaption));
-    painter.drawText(QRect(233, 224, 100, 22), Qt::AlignCenter, QString::fromUtf8(texts::ArtworkFolderCaption));
+    painter.drawText(QRect(68, 224, 100, 22), Qt::AlignCenter,
+                     QString::fromUtf8(texts::ArtworkFilesCaption));
+    painter.drawText(QRect(233, 224, 100, 22), Qt::AlignCenter,
+                     QString::fromUtf8(texts::ArtworkFolderCaption));
     return pixmap;
 }
 

@@ -14,11 +14,11 @@ enum class Look { Normal, Highlighted };
 // The green of the band and of the highlighted buttons.
 QColor bandColour();
 
-QPixmap backgroundPicture();          // 400 x 260
-QPixmap filesPicture(Look look);      // 100 x 100: two sheets of paper on a disc
-QPixmap folderPicture(Look look);     // 100 x 100: an open folder on a disc
-QPixmap minimisePicture(Look look);   // 20 x 20
-QPixmap quitPicture(Look look);       // 20 x 20
-QIcon windowIcon();                   // 16, 24, 32 and 48 pixels
+QPixmap backgroundPicture();         // 400 x 260
+QPixmap filesPicture(Look look);     // 100 x 100: two sheets of paper on a disc
+QPixmap folderPicture(Look look);    // 100 x 100: an open folder on a disc
+QPixmap minimisePicture(Look look);  // 20 x 20
+QPixmap quitPicture(Look look);      // 20 x 20
+QIcon windowIcon();                  // 16, 24, 32 and 48 pixels
 
 }  // namespace app::artwork

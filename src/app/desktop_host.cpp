@@ -15,7 +15,8 @@ DesktopHost::DesktopHost(ResultOpener openResult, merge::RunLock& lock)
 
 DesktopHost::~DesktopHost() = default;
 
-merge::MergeOptions DesktopHost::askOptions(const merge::SampleInfo& sample, const merge::ReferenceResolver& resolve) {
+merge::MergeOptions DesktopHost::askOptions(const merge::SampleInfo& sample,
+                                            const merge::ReferenceResolver& resolve) {
     options::Form2 dialog;
     dialog.fill(sample);
     dialog.setResolver(resolve);

@@ -24,7 +24,8 @@ public:
     DesktopHost(ResultOpener openResult, merge::RunLock& lock);
     ~DesktopHost() override;
 
-    merge::MergeOptions askOptions(const merge::SampleInfo& sample, const merge::ReferenceResolver& resolve) override;
+    merge::MergeOptions askOptions(const merge::SampleInfo& sample,
+                                   const merge::ReferenceResolver& resolve) override;
     void showProgress(int done, int total) override;
     void closeProgress() override;
     merge::MessageAnswer showMessage(const std::string& text, merge::MessageStyle style,

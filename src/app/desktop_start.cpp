@@ -17,7 +17,9 @@ bool isSet(const char* name) {
 }
 }  // namespace
 
-bool hasDisplay() { return isSet("QT_QPA_PLATFORM") || isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"); }
+bool hasDisplay() {
+    return isSet("QT_QPA_PLATFORM") || isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
+}
 
 int runDesktop(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -29,7 +31,8 @@ int runDesktop(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     Form1 form;
-    QObject::connect(&form, &Form1::programEnded, &application, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&form, &Form1::programEnded, &application, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     if (!form.Form_Load()) return 0;
     return application.exec();
 }

@@ -15,7 +15,9 @@ namespace app {
 
 namespace {
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool endsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
@@ -38,7 +40,7 @@ std::string decodeMountField(std::string_view field) {
         if (field[i] == '\\' && i + 3 < field.size()) {
             const std::string_view digits = field.substr(i + 1, 3);
             if (std::all_of(digits.begin(), digits.end(),
-                                                  [](char c) { return c >= '0' && c <= '7'; })) {
+                            [](char c) { return c >= '0' && c <= '7'; })) {
                 out += static_cast<char>((digits[0] - '0') * 64 + (digits[1] - '0') * 8 +
                                          (digits[2] - '0'));
                 i += 3;
@@ -101,8 +103,8 @@ std::optional<std::vector<DirectoryEntry>> FileSystemLister::list(const std::str
             entry.kind = EntryKind::File;
         } else if (fs::is_symlink(own)) {
             const fs::file_status target = it->status(statusError);
-            entry.kind = !statusError && fs::is_regular_file(target) ? EntryKind::File
-                                                                     : EntryKind::Other;
+            entry.kind =
+                !statusError && fs::is_regular_file(target) ? EntryKind::File : EntryKind::Other;
         } else {
             // Pipes, sockets and devices: opening a pipe named like a workbook would hang the run.
             entry.kind = EntryKind::Other;
@@ -156,12 +158,12 @@ std::vector<MountPoint> parseMountInfo(std::string_view text) {
 
 bool isRemoteOrOptical(const MountPoint& mount) {
     static constexpr std::array<std::string_view, 17> RemoteTypes = {
-        "nfs",   "nfs4",   "cifs",     "smb",   "smb3",    "smbfs", "ncpfs", "afs",  "ceph",
-        "coda",  "davfs",  "glusterfs", "lustre", "ocfs2", "gfs2",  "iso9660", "udf"};
+        "nfs",  "nfs4",  "cifs",      "smb",    "smb3",  "smbfs", "ncpfs",   "afs", "ceph",
+        "coda", "davfs", "glusterfs", "lustre", "ocfs2", "gfs2",  "iso9660", "udf"};
     static constexpr std::array<std::string_view, 12> RemoteFuse = {
-        "fuse.sshfs",   "sshfs",          "fuse.gvfsd-fuse", "fuse.gvfs-fuse-daemon",
-        "fuse.rclone",  "fuse.s3fs",      "fuse.davfs2",     "fuse.curlftpfs",
-        "fuse.smbnetfs", "fuse.glusterfs", "fuse.cephfs",    "fuse.gcsfuse"};
+        "fuse.sshfs",    "sshfs",          "fuse.gvfsd-fuse", "fuse.gvfs-fuse-daemon",
+        "fuse.rclone",   "fuse.s3fs",      "fuse.davfs2",     "fuse.curlftpfs",
+        "fuse.smbnetfs", "fuse.glusterfs", "fuse.cephfs",     "fuse.gcsfuse"};
     if (std::find(RemoteTypes.begin(), RemoteTypes.end(), mount.type) != RemoteTypes.end())
         return true;
     if (std::find(RemoteFuse.begin(), RemoteFuse.end(), mount.type) != RemoteFuse.end())
@@ -176,7 +178,8 @@ std::string withOneTrailingSlash(std::string_view path) {
 }
 
 ChosenFolder checkChosenFolder(std::string_view displayName, std::string_view path,
-                               std::string_view resolvedPath, const std::vector<MountPoint>& mounts) {
+                               std::string_view resolvedPath,
+                               const std::vector<MountPoint>& mounts) {
     if (resolvedPath.empty()) resolvedPath = path;
     if (matchesOpticalDriveName(displayName) || !startsWith(path, "/") || startsWith(path, "//") ||
         !startsWith(resolvedPath, "/"))
@@ -210,7 +213,8 @@ ChosenFolder checkChosenFolderOnDisk(std::string_view displayName, std::string_v
     std::string resolved(path);
     if (startsWith(path, "/")) {
         std::error_code error;
-        const std::filesystem::path canonical = std::filesystem::canonical(std::string(path), error);
+        const std::filesystem::path canonical =
+            std::filesystem::canonical(std::string(path), error);
         if (!error) resolved = canonical.string();
     }
     ProcMountTable table;
@@ -232,8 +236,9 @@ bool namesInWalkOrder(const std::string& left, const std::string& right) {
     if (left.size() != right.size()) return left.size() < right.size();
     // Equal without case: upper case first, as plain bytes order them.
     return std::lexicographical_compare(
-        left.begin(), left.end(), right.begin(), right.end(),
-        [](char a, char b) { return static_cast<unsigned char>(a) < static_cast<unsigned char>(b); });
+        left.begin(), left.end(), right.begin(), right.end(), [](char a, char b) {
+            return static_cast<unsigned char>(a) < static_cast<unsigned char>(b);
+        });
 }
 
 WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
@@ -253,9 +258,10 @@ WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
         std::erase_if(*entries, [](const DirectoryEntry& entry) {
             return entry.name.empty() || entry.name.front() == '.';
         });
-        std::sort(entries->begin(), entries->end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
-            return namesInWalkOrder(a.name, b.name);
-        });
+        std::sort(entries->begin(), entries->end(),
+                  [](const DirectoryEntry& a, const DirectoryEntry& b) {
+                      return namesInWalkOrder(a.name, b.name);
+                  });
         for (const DirectoryEntry& entry : *entries) {
             if (entry.kind == EntryKind::Directory) {
                 if (!asked) {

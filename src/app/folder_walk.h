@@ -86,7 +86,8 @@ struct ChosenFolder {
 // "*DVD*驱动器*", a path that is not absolute or starts with "//", or a folder on a remote
 // or optical file system. Whole drive: "/" or the root of any mounted file system.
 ChosenFolder checkChosenFolder(std::string_view displayName, std::string_view path,
-                               std::string_view resolvedPath, const std::vector<MountPoint>& mounts);
+                               std::string_view resolvedPath,
+                               const std::vector<MountPoint>& mounts);
 
 // The same against the real file system and /proc/self/mountinfo.
 ChosenFolder checkChosenFolderOnDisk(std::string_view displayName, std::string_view path);

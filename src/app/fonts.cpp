@@ -16,15 +16,16 @@ QFont dialogFont(int pixelSize) {
 
 QFont songFont(int pixelSize) {
     QFont font = dialogFont(pixelSize);
-    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("Noto Serif CJK SC"),
-                      QStringLiteral("Source Han Serif SC"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("WenQuanYi Micro Hei")});
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
+                      QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Source Han Serif SC"),
+                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei")});
     return font;
 }
 
 QFont verdanaFont(int pixelSize, bool bold) {
     QFont font = dialogFont(pixelSize);
-    font.setFamilies({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK SC")});
+    font.setFamilies({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"),
+                      QStringLiteral("Noto Sans CJK SC")});
     font.setBold(bold);
     return font;
 }

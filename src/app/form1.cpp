@@ -24,10 +24,13 @@ namespace app {
 
 namespace {
 
-QString text(const char* utf8) { return QString::fromUtf8(utf8); }
+QString text(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 merge::MessageAnswer notice(const QString& message) {
-    return MessageService::show(message, merge::MessageStyle::Information, text(texts::NoticeTitle));
+    return MessageService::show(message, merge::MessageStyle::Information,
+                                text(texts::NoticeTitle));
 }
 
 ActiveLabel* makePicture(QWidget* parent, const char* name, QRect where, const QPixmap& picture) {
@@ -60,8 +63,10 @@ Form1::Form1(QWidget* parent)
 void Form1::createControls() {
     using artwork::Look;
     // Created from the bottom of the stacking order up: a later control lies above.
-    ImgMin2 = makePicture(this, "ImgMin2", twipsRect(5280, 130, 300, 300), artwork::minimisePicture(Look::Normal));
-    ImgQuit2 = makePicture(this, "ImgQuit2", twipsRect(5580, 130, 300, 300), artwork::quitPicture(Look::Normal));
+    ImgMin2 = makePicture(this, "ImgMin2", twipsRect(5280, 130, 300, 300),
+                          artwork::minimisePicture(Look::Normal));
+    ImgQuit2 = makePicture(this, "ImgQuit2", twipsRect(5580, 130, 300, 300),
+                           artwork::quitPicture(Look::Normal));
     LblIcon = new ActiveLabel(this);
     LblIcon->setObjectName(QStringLiteral("LblIcon"));
     LblIcon->setGeometry(twipsRect(120, 130, 255, 255));
@@ -75,13 +80,20 @@ void Form1::createControls() {
     greetingPalette.setColor(QPalette::WindowText, Qt::white);
     LblGreeting->setPalette(greetingPalette);
     LblGreeting->setText(text(texts::GreetingAtStart));
-    ImgQuit1 = makePicture(this, "ImgQuit1", twipsRect(5580, 130, 300, 300), artwork::quitPicture(Look::Highlighted));
-    ImgMin1 = makePicture(this, "ImgMin1", twipsRect(5280, 130, 300, 300), artwork::minimisePicture(Look::Highlighted));
-    ImgFolder2 = makePicture(this, "ImgFolder2", twipsRect(3500, 1800, 1500, 1500), artwork::folderPicture(Look::Normal));
-    ImgFolder1 = makePicture(this, "ImgFolder1", twipsRect(3500, 1800, 1500, 1500), artwork::folderPicture(Look::Highlighted));
-    ImgFiles2 = makePicture(this, "ImgFiles2", twipsRect(1020, 1800, 1500, 1500), artwork::filesPicture(Look::Normal));
-    ImgFiles1 = makePicture(this, "ImgFiles1", twipsRect(1020, 1800, 1500, 1500), artwork::filesPicture(Look::Highlighted));
-    for (ActiveLabel* button : {ImgFiles1, ImgFolder1, ImgMin1, ImgQuit1}) button->setCursor(Qt::PointingHandCursor);
+    ImgQuit1 = makePicture(this, "ImgQuit1", twipsRect(5580, 130, 300, 300),
+                           artwork::quitPicture(Look::Highlighted));
+    ImgMin1 = makePicture(this, "ImgMin1", twipsRect(5280, 130, 300, 300),
+                          artwork::minimisePicture(Look::Highlighted));
+    ImgFolder2 = makePicture(this, "ImgFolder2", twipsRect(3500, 1800, 1500, 1500),
+                             artwork::folderPicture(Look::Normal));
+    ImgFolder1 = makePicture(this, "ImgFolder1", twipsRect(3500, 1800, 1500, 1500),
+                             artwork::folderPicture(Look::Highlighted));
+    ImgFiles2 = makePicture(this, "ImgFiles2", twipsRect(1020, 1800, 1500, 1500),
+                            artwork::filesPicture(Look::Normal));
+    ImgFiles1 = makePicture(this, "ImgFiles1", twipsRect(1020, 1800, 1500, 1500),
+                            artwork::filesPicture(Look::Highlighted));
+    for (ActiveLabel* button : {ImgFiles1, ImgFolder1, ImgMin1, ImgQuit1})
+        button->setCursor(Qt::PointingHandCursor);
 
     connect(LblGreeting, &ActiveLabel::pointerMoved, this, &Form1::LblGreeting_MouseMove);
     connect(LblIcon, &ActiveLabel::pointerMoved, this, &Form1::LblIcon_MouseMove);
@@ -96,7 +108,9 @@ void Form1::createControls() {
     connect(ImgQuit1, &ActiveLabel::clicked, this, &Form1::ImgQuit1_Click);
 }
 
-QStringList Form1::greetingTips() { return text(texts::GreetingTips).split(QLatin1Char('|')); }
+QStringList Form1::greetingTips() {
+    return text(texts::GreetingTips).split(QLatin1Char('|'));
+}
 
 int Form1::greetingIndex(double x) {
     const int index = static_cast<int>(std::floor(30.0 * x));
@@ -124,7 +138,8 @@ void Form1::moveToScreenCentre() {
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen) return;
     const QRect area = screen->geometry();
-    move(area.left() + area.width() / 2 - width() / 2, area.top() + area.height() / 2 - height() / 2);
+    move(area.left() + area.width() / 2 - width() / 2,
+         area.top() + area.height() / 2 - height() / 2);
 }
 
 void Form1::paintEvent(QPaintEvent*) {
@@ -159,7 +174,8 @@ void Form1::LblIcon_MouseMove(Qt::MouseButtons buttons) {
 }
 
 void Form1::LblIcon_DblClick() {
-    MessageService::show(text(texts::AboutText), merge::MessageStyle::Plain, text(texts::AboutTitle), this);
+    MessageService::show(text(texts::AboutText), merge::MessageStyle::Plain,
+                         text(texts::AboutTitle), this);
 }
 
 void Form1::ImgFiles2_MouseMove() {
@@ -195,7 +211,8 @@ void Form1::ImgQuit1_Click() {
 void Form1::ImgFiles1_Click() {
     ImgFiles1->hide();
     // Out of sight while the dialog is open: it stays loaded and visible, only off the screen.
-    move(-twipsToPixels(width() * TwipsPerPixel + 100), -twipsToPixels(height() * TwipsPerPixel + 100));
+    move(-twipsToPixels(width() * TwipsPerPixel + 100),
+         -twipsToPixels(height() * TwipsPerPixel + 100));
     for (;;) {
         const std::optional<SelectedFiles> chosen = m_chooseFiles ? m_chooseFiles() : std::nullopt;
         if (!chosen) {
@@ -208,7 +225,8 @@ void Form1::ImgFiles1_Click() {
         }
         FolderPath = withOneTrailingSlash(chosen->directory.toStdString());
         SourceList.clear();
-        for (const QString& name : chosen->names) SourceList.push_back(FolderPath + name.toStdString());
+        for (const QString& name : chosen->names)
+            SourceList.push_back(FolderPath + name.toStdString());
         close();
         Zelk();
         emit programEnded();
@@ -237,9 +255,9 @@ void Form1::ImgFolder1_Click() {
         FolderPath = folder.folderPath;
         FileSystemLister lister;
         const WalkResult walk = walkFolder(FolderPath, lister, [] {
-            return MessageService::show(text(texts::IncludeSubfoldersQuestion), merge::MessageStyle::YesNoQuestion,
-                                        text(texts::ChoiceTitle))
-                   == merge::MessageAnswer::Yes;
+            return MessageService::show(text(texts::IncludeSubfoldersQuestion),
+                                        merge::MessageStyle::YesNoQuestion,
+                                        text(texts::ChoiceTitle)) == merge::MessageAnswer::Yes;
         });
         if (walk.outcome == WalkOutcome::Ok) {
             SourceList = walk.sourceList;

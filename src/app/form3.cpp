@@ -48,12 +48,15 @@ Form3::Form3(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindow
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
-        move(area.left() + area.width() / 2 - width() / 2, area.top() + area.height() / 2 - height() / 2);
+        move(area.left() + area.width() / 2 - width() / 2,
+             area.top() + area.height() / 2 - height() / 2);
     }
     Form_Load();
 }
 
-void Form3::Form_Load() { MdlSetWindowPos::SetWindowTopmost(this, true); }
+void Form3::Form_Load() {
+    MdlSetWindowPos::SetWindowTopmost(this, true);
+}
 
 int Form3::barWidthTwips(int done, int total) {
     if (total < 1) return 0;

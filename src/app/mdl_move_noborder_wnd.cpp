@@ -21,6 +21,8 @@ void MoveNoborderWnd(QWidget* window) {
     if (QWindow* handle = window->window()->windowHandle()) handle->startSystemMove();
 }
 
-void setMoveObserver(std::function<void(QWidget*)> observer_) { observer() = std::move(observer_); }
+void setMoveObserver(std::function<void(QWidget*)> observer_) {
+    observer() = std::move(observer_);
+}
 
 }  // namespace app::MdlMoveNoborderWnd

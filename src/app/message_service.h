@@ -15,8 +15,8 @@ namespace app {
 
 class MessageService {
 public:
-    using Handler = std::function<merge::MessageAnswer(const QString& text, merge::MessageStyle style,
-                                                       const QString& title)>;
+    using Handler = std::function<merge::MessageAnswer(
+        const QString& text, merge::MessageStyle style, const QString& title)>;
 
     // Shows a modal box and returns the button pressed: Ok for the OK styles, Yes or No for
     // YesNoQuestion (closing that box counts as No). Lines may be separated by "\r\n".

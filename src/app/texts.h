@@ -10,7 +10,8 @@ inline constexpr const char* MainWindowCaption = "文件选取";
 inline constexpr const char* ProgressCaption = "合并进度";
 
 // The greeting before start-up replaces it with a tip.
-inline constexpr const char* GreetingAtStart = "请选取要合并的数据所在的Excel文件或其所在的文件夹：";
+inline constexpr const char* GreetingAtStart =
+    "请选取要合并的数据所在的Excel文件或其所在的文件夹：";
 
 // Thirty tips separated by "|", numbered 0 to 29 in this order.
 inline constexpr const char* GreetingTips =

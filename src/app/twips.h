@@ -9,12 +9,17 @@ namespace app {
 
 constexpr int TwipsPerPixel = 15;
 
-constexpr int twipsToPixels(int twips) { return twips / TwipsPerPixel; }
-
-inline QRect twipsRect(int left, int top, int width, int height) {
-    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
+constexpr int twipsToPixels(int twips) {
+    return twips / TwipsPerPixel;
 }
 
-inline QPoint twipsPoint(int x, int y) { return QPoint(twipsToPixels(x), twipsToPixels(y)); }
+inline QRect twipsRect(int left, int top, int width, int height) {
+    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
+                 twipsToPixels(height));
+}
+
+inline QPoint twipsPoint(int x, int y) {
+    return QPoint(twipsToPixels(x), twipsToPixels(y));
+}
 
 }  // namespace app

@@ -125,19 +125,32 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
         };
 
         bool ok = true;
-        if (name == "-h" || name == "--help") ok = flagOnly(arguments.help);
-        else if (name == "-r" || name == "--recursive") ok = flagOnly(arguments.recursive);
-        else if (name == "-q" || name == "--quiet") ok = flagOnly(arguments.quiet);
-        else if (name == "--open") ok = flagOnly(arguments.open);
-        else if (name == "--header") ok = flagOnly(arguments.header);
-        else if (name == "--mark-path") ok = flagOnly(arguments.markPath);
-        else if (name == "--sheet-index") ok = takeValue(arguments.sheetIndex);
-        else if (name == "--sheet-name") ok = takeValue(arguments.sheetName);
-        else if (name == "--start-row") ok = takeValue(arguments.startRow);
-        else if (name == "--cells") ok = takeValue(arguments.cells);
-        else if (name == "--mark-cells") ok = takeValue(arguments.markCells);
-        else if (name == "-o" || name == "--output-dir") ok = takeValue(arguments.outputDir);
-        else return std::string(merge_texts::UnknownOption) + argument;
+        if (name == "-h" || name == "--help")
+            ok = flagOnly(arguments.help);
+        else if (name == "-r" || name == "--recursive")
+            ok = flagOnly(arguments.recursive);
+        else if (name == "-q" || name == "--quiet")
+            ok = flagOnly(arguments.quiet);
+        else if (name == "--open")
+            ok = flagOnly(arguments.open);
+        else if (name == "--header")
+            ok = flagOnly(arguments.header);
+        else if (name == "--mark-path")
+            ok = flagOnly(arguments.markPath);
+        else if (name == "--sheet-index")
+            ok = takeValue(arguments.sheetIndex);
+        else if (name == "--sheet-name")
+            ok = takeValue(arguments.sheetName);
+        else if (name == "--start-row")
+            ok = takeValue(arguments.startRow);
+        else if (name == "--cells")
+            ok = takeValue(arguments.cells);
+        else if (name == "--mark-cells")
+            ok = takeValue(arguments.markCells);
+        else if (name == "-o" || name == "--output-dir")
+            ok = takeValue(arguments.outputDir);
+        else
+            return std::string(merge_texts::UnknownOption) + argument;
         if (!ok) {
             if (inlineValue) return std::string(merge_texts::UnknownOption) + argument;
             return std::string(merge_texts::MissingValue) + name;
@@ -208,7 +221,8 @@ public:
 
     merge::MergeOptions askOptions(const merge::SampleInfo&,
                                    const merge::ReferenceResolver& resolve) override {
-        const options::OkOutcome outcome = options::runOkAction(dialogValuesOf(m_arguments), resolve);
+        const options::OkOutcome outcome =
+            options::runOkAction(dialogValuesOf(m_arguments), resolve);
         if (!outcome.accepted) return refuse(outcome.message);
         return outcome.options;
     }
@@ -351,7 +365,8 @@ int runMergeCommand(int argc, char** argv) {
         }
         app::FileSystemLister lister;
         const bool recursive = arguments.recursive;
-        app::WalkResult walk = app::walkFolder(chosen.folderPath, lister, [recursive] { return recursive; });
+        app::WalkResult walk =
+            app::walkFolder(chosen.folderPath, lister, [recursive] { return recursive; });
         if (walk.outcome != app::WalkOutcome::Ok) {
             printError(walk.message);
             return ExitRefused;
@@ -362,7 +377,8 @@ int runMergeCommand(int argc, char** argv) {
         for (const std::string& path : arguments.paths) {
             const fs::file_status status = fs::status(path, error);
             if (!fs::exists(status)) return refuseArguments(merge_texts::PathMissing + path);
-            if (fs::is_directory(status)) return refuseArguments(merge_texts::FolderAmongFiles + path);
+            if (fs::is_directory(status))
+                return refuseArguments(merge_texts::FolderAmongFiles + path);
             // Pipes and devices would block or never end when read as a workbook.
             if (!fs::is_regular_file(status)) return refuseArguments(merge_texts::NotAFile + path);
             input.SourceList.push_back(absoluteNormal(path));

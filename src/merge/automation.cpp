@@ -3,37 +3,30 @@
 
 namespace merge {
 
-void ErrorState::set(spreadsheet::Error error)
-{
-    if (m_set)
-        return;
+void ErrorState::set(spreadsheet::Error error) {
+    if (m_set) return;
     m_set = true;
     m_error = std::move(error);
 }
 
-void ErrorState::clear()
-{
+void ErrorState::clear() {
     m_set = false;
     m_error = spreadsheet::Error{};
 }
 
-std::string ErrorState::message() const
-{
-    if (!m_set)
-        return {};
+std::string ErrorState::message() const {
+    if (!m_set) return {};
     return spreadsheet::errorText(m_error);
 }
 
-CellValue CellValue::ofText(std::string text)
-{
+CellValue CellValue::ofText(std::string text) {
     CellValue value;
     value.type = spreadsheet::CellType::Text;
     value.text = std::move(text);
     return value;
 }
 
-CellValue CellValue::ofNumber(double number)
-{
+CellValue CellValue::ofNumber(double number) {
     CellValue value;
     value.type = spreadsheet::CellType::Number;
     value.number = number;

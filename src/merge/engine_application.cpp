@@ -42,7 +42,7 @@ struct EngineSheet {
     spreadsheet::SheetKind kind = spreadsheet::SheetKind::Worksheet;
     std::vector<Row> rows;  // in memory, ascending; result sheets: only rows not yet spooled
     std::vector<RangeRef> merges;
-    std::map<int, double> widths;  // result sheets: column -> width
+    std::map<int, double> widths;                  // result sheets: column -> width
     std::vector<spreadsheet::ColumnInfo> columns;  // source sheets
     std::optional<RangeRef> autoFilter;
     std::optional<spreadsheet::FrozenPane> frozenPane;
@@ -54,18 +54,16 @@ struct EngineSheet {
     // placement and the save report this cause instead of a follow-on symptom.
     std::optional<spreadsheet::Error> spoolError;
     int heldRows = 0;
-    std::vector<Row> held;   // copies of spooled rows 1..heldRows
-    int firstColumn = 0;     // used columns, spooled rows included
+    std::vector<Row> held;  // copies of spooled rows 1..heldRows
+    int firstColumn = 0;    // used columns, spooled rows included
     int lastColumn = 0;
 
-    Row* findRow(int number)
-    {
+    Row* findRow(int number) {
         auto found = std::lower_bound(rows.begin(), rows.end(), number,
                                       [](const Row& row, int value) { return row.number < value; });
         return found != rows.end() && found->number == number ? &*found : nullptr;
     }
-    Row& rowAt(int number)
-    {
+    Row& rowAt(int number) {
         // Blocks are placed top to bottom: a new row usually goes at the end.
         if (rows.empty() || rows.back().number < number) {
             Row& row = rows.emplace_back();
@@ -74,21 +72,18 @@ struct EngineSheet {
         }
         auto found = std::lower_bound(rows.begin(), rows.end(), number,
                                       [](const Row& row, int value) { return row.number < value; });
-        if (found != rows.end() && found->number == number)
-            return *found;
+        if (found != rows.end() && found->number == number) return *found;
         Row row;
         row.number = number;
         return *rows.insert(found, std::move(row));
     }
     // A readable row: in memory, or held after spooling; nullptr when absent. `lost` is set when
     // the row was spooled and not held.
-    const Row* readRow(int number, bool& lost)
-    {
+    const Row* readRow(int number, bool& lost) {
         if (number <= spooledThrough) {
             if (number <= heldRows) {
                 for (const Row& row : held)
-                    if (row.number == number)
-                        return &row;
+                    if (row.number == number) return &row;
                 return nullptr;
             }
             lost = true;
@@ -96,16 +91,13 @@ struct EngineSheet {
         }
         return findRow(number);
     }
-    void noteColumns(int first, int last)
-    {
+    void noteColumns(int first, int last) {
         firstColumn = firstColumn == 0 ? first : std::min(firstColumn, first);
         lastColumn = std::max(lastColumn, last);
     }
-    double sourceWidth(int column) const
-    {
+    double sourceWidth(int column) const {
         for (const auto& info : columns)
-            if (info.first <= column && column <= info.last && info.width > 0)
-                return info.width;
+            if (info.first <= column && column <= info.last && info.width > 0) return info.width;
         return 0.0;
     }
 };
@@ -117,8 +109,8 @@ struct EngineBook {
     std::vector<std::shared_ptr<EngineSheet>> sheets;
     int active = 0;
     spreadsheet::GridLimits grid = spreadsheet::XlsxGrid;
-    std::vector<spreadsheet::CellStyle> sourceStyles;  // sources
-    spreadsheet::WorkbookData dates;                    // sources: styles for date checks
+    std::vector<spreadsheet::CellStyle> sourceStyles;      // sources
+    spreadsheet::WorkbookData dates;                       // sources: styles for date checks
     std::shared_ptr<spreadsheet::StyleRegistry> registry;  // results
     // Source style index -> result id, per result registry.
     std::unordered_map<std::uint32_t, std::uint32_t> styleMap;
@@ -140,8 +132,7 @@ public:
     ErrorState& errors() override { return m_errors; }
     std::shared_ptr<Workbook> openWorkbook(const std::string& path) override;
     int sheetsInNewWorkbook() const override { return m_sheetsInNewWorkbook; }
-    void setSheetsInNewWorkbook(int count) override
-    {
+    void setSheetsInNewWorkbook(int count) override {
         if (count < 1 || count > 255) {
             m_errors.set(Error(ErrorCode::OperationFailed, "SheetsInNewWorkbook"));
             return;
@@ -153,14 +144,12 @@ public:
     void setDisplayAlerts(bool) override {}
     void setVisible(bool) override {}
     void maximise() override {}
-    void quit() override
-    {
+    void quit() override {
         clipboard.reset();
         m_expected.clear();
         m_ahead.clear();
     }
-    void expectOpen(const std::string& path) override
-    {
+    void expectOpen(const std::string& path) override {
         m_expected.push_back(path);
         readAhead();
     }
@@ -190,38 +179,36 @@ private:
 };
 
 // Copies cells, merges inside the area and nothing else from one sheet to another.
-bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toBook, EngineSheet& to, CellRef at);
+bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toBook,
+               EngineSheet& to, CellRef at);
 void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at);
 void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& sheet, int row);
 
 class EngineRange : public Range {
 public:
-    EngineRange(EngineApplication& application, std::shared_ptr<EngineBook> book, std::shared_ptr<EngineSheet> sheet,
-                RangeRef area)
-        : m_application(application), m_book(std::move(book)), m_sheet(std::move(sheet)), m_area(area) {}
+    EngineRange(EngineApplication& application, std::shared_ptr<EngineBook> book,
+                std::shared_ptr<EngineSheet> sheet, RangeRef area)
+        : m_application(application),
+          m_book(std::move(book)),
+          m_sheet(std::move(sheet)),
+          m_area(area) {}
 
     int row() const override { return m_area.first.row; }
     int column() const override { return m_area.first.column; }
     int rowCount() const override { return m_area.rowCount(); }
     int columnCount() const override { return m_area.columnCount(); }
 
-    CellValue value() override
-    {
-        if (!usable())
-            return {};
+    CellValue value() override {
+        if (!usable()) return {};
         bool lost = false;
         const Row* row = m_sheet->readRow(m_area.first.row, lost);
-        if (lost)
-            m_application.fail(ErrorCode::OperationFailed, "row already written out");
-        if (!row)
-            return {};
+        if (lost) m_application.fail(ErrorCode::OperationFailed, "row already written out");
+        if (!row) return {};
         for (const Cell& cell : row->cells)
-            if (cell.column == m_area.first.column)
-                return toValue(cell);
+            if (cell.column == m_area.first.column) return toValue(cell);
         return {};
     }
-    ValueBlock values() override
-    {
+    ValueBlock values() override {
         ValueBlock block;
         if (!usable() || static_cast<long long>(rowCount()) * columnCount() > MaxFormattedCells) {
             m_application.fail(ErrorCode::OperationFailed, "values");
@@ -234,58 +221,47 @@ public:
             if (row)
                 for (const Cell& cell : row->cells)
                     if (m_area.first.column <= cell.column && cell.column <= m_area.last.column)
-                        block.back()[static_cast<std::size_t>(cell.column - m_area.first.column)] = toValue(cell);
+                        block.back()[static_cast<std::size_t>(cell.column - m_area.first.column)] =
+                            toValue(cell);
         }
         return block;
     }
-    void setValue(const CellValue& value) override
-    {
-        if (!writable(m_area.first.row))
-            return;
+    void setValue(const CellValue& value) override {
+        if (!writable(m_area.first.row)) return;
         for (int r = m_area.first.row; r <= m_area.last.row; ++r)
-            for (int c = m_area.first.column; c <= m_area.last.column; ++c)
-                store(r, c, value);
+            for (int c = m_area.first.column; c <= m_area.last.column; ++c) store(r, c, value);
     }
-    void setValues(const ValueBlock& values) override
-    {
-        if (!writable(m_area.first.row))
-            return;
+    void setValues(const ValueBlock& values) override {
+        if (!writable(m_area.first.row)) return;
         for (std::size_t r = 0; r < values.size(); ++r)
             for (std::size_t c = 0; c < values[r].size(); ++c)
                 store(row() + static_cast<int>(r), column() + static_cast<int>(c), values[r][c]);
     }
-    std::shared_ptr<Range> offset(int rows, int columns) override
-    {
+    std::shared_ptr<Range> offset(int rows, int columns) override {
         return make({{m_area.first.row + rows, m_area.first.column + columns},
                      {m_area.last.row + rows, m_area.last.column + columns}});
     }
-    std::shared_ptr<Range> resize(int rows, int columns) override
-    {
+    std::shared_ptr<Range> resize(int rows, int columns) override {
         if (rows < 1 || columns < 1) {
             m_application.fail(ErrorCode::InvalidReference, "resize");
             return nullptr;
         }
-        return make({m_area.first, {m_area.first.row + rows - 1, m_area.first.column + columns - 1}});
+        return make(
+            {m_area.first, {m_area.first.row + rows - 1, m_area.first.column + columns - 1}});
     }
-    void copy() override
-    {
-        if (usable())
-            m_application.clipboard = Clip{m_book, m_sheet, m_area};
+    void copy() override {
+        if (usable()) m_application.clipboard = Clip{m_book, m_sheet, m_area};
     }
-    void copyTo(Range& destination) override
-    {
+    void copyTo(Range& destination) override {
         auto& target = static_cast<EngineRange&>(destination);
-        if (!usable() || !target.usable())
-            return;
+        if (!usable() || !target.usable()) return;
         const Clip from{m_book, m_sheet, m_area};
         if (target.m_book->result)
             flushAbove(m_application, *target.m_book, *target.m_sheet, target.m_area.first.row);
         copyCells(m_application, from, *target.m_book, *target.m_sheet, target.m_area.first);
     }
-    void pasteSpecial(PasteKind kind) override
-    {
-        if (!usable())
-            return;
+    void pasteSpecial(PasteKind kind) override {
+        if (!usable()) return;
         if (!m_application.clipboard) {
             m_application.fail(ErrorCode::OperationFailed, "clipboard empty");
             return;
@@ -295,33 +271,26 @@ public:
             placeColumnWidths(from, *m_sheet, m_area.first);
             return;
         }
-        if (m_book->result)
-            flushAbove(m_application, *m_book, *m_sheet, m_area.first.row);
+        if (m_book->result) flushAbove(m_application, *m_book, *m_sheet, m_area.first.row);
         copyCells(m_application, from, *m_book, *m_sheet, m_area.first);
     }
-    void merge() override
-    {
-        if (!writable(m_area.first.row))
-            return;
-        if (rowCount() == 1 && columnCount() == 1)
-            return;
-        std::erase_if(m_sheet->merges, [&](const RangeRef& merged) { return intersects(merged, m_area); });
+    void merge() override {
+        if (!writable(m_area.first.row)) return;
+        if (rowCount() == 1 && columnCount() == 1) return;
+        std::erase_if(m_sheet->merges,
+                      [&](const RangeRef& merged) { return intersects(merged, m_area); });
         m_sheet->merges.push_back(m_area);
     }
-    void setFontName(const std::string& name) override
-    {
+    void setFontName(const std::string& name) override {
         restyle([&](spreadsheet::CellStyle& style) { style.font.name = name; });
     }
-    void setFontSize(double points) override
-    {
+    void setFontSize(double points) override {
         restyle([&](spreadsheet::CellStyle& style) { style.font.size = points; });
     }
-    void setFontBold(bool bold) override
-    {
+    void setFontBold(bool bold) override {
         restyle([&](spreadsheet::CellStyle& style) { style.font.bold = bold; });
     }
-    void setFontColorIndex(int index) override
-    {
+    void setFontColorIndex(int index) override {
         // The first entries of the default palette; the run uses 3, red.
         static const std::uint32_t palette[] = {0xFF000000, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00,
                                                 0xFF0000FF, 0xFFFFFF00, 0xFFFF00FF, 0xFF00FFFF};
@@ -331,12 +300,10 @@ public:
         }
         restyle([&](spreadsheet::CellStyle& style) { style.font.color = palette[index - 1]; });
     }
-    void centreHorizontally() override
-    {
+    void centreHorizontally() override {
         restyle([](spreadsheet::CellStyle& style) { style.alignment.horizontal = "center"; });
     }
-    void setColumnWidth(double characters) override
-    {
+    void setColumnWidth(double characters) override {
         if (!usable() || characters < 0 || characters > 255) {
             m_application.fail(ErrorCode::OperationFailed, "column width");
             return;
@@ -345,14 +312,11 @@ public:
             m_sheet->widths[c] = characters;
     }
     void autoFitColumns() override;
-    void select() override
-    {
-        if (usable())
-            m_sheet->activeCell = m_area.first;
+    void select() override {
+        if (usable()) m_sheet->activeCell = m_area.first;
     }
 
-    bool usable() const
-    {
+    bool usable() const {
         if (m_book->closed) {
             m_application.fail(ErrorCode::OperationFailed, "workbook closed");
             return false;
@@ -361,34 +325,30 @@ public:
     }
 
 private:
-    static bool intersects(const RangeRef& a, const RangeRef& b)
-    {
-        return a.first.row <= b.last.row && b.first.row <= a.last.row && a.first.column <= b.last.column &&
-               b.first.column <= a.last.column;
+    static bool intersects(const RangeRef& a, const RangeRef& b) {
+        return a.first.row <= b.last.row && b.first.row <= a.last.row &&
+               a.first.column <= b.last.column && b.first.column <= a.last.column;
     }
-    CellValue toValue(const Cell& cell) const
-    {
+    CellValue toValue(const Cell& cell) const {
         CellValue value;
         value.type = cell.type;
         value.number = cell.number;
         value.text = cell.text;
         return value;
     }
-    bool writable(int firstRow) const
-    {
-        if (!usable())
-            return false;
+    bool writable(int firstRow) const {
+        if (!usable()) return false;
         if (firstRow <= m_sheet->spooledThrough) {
             m_application.fail(ErrorCode::OperationFailed, "row already written out");
             return false;
         }
         return true;
     }
-    void store(int r, int c, const CellValue& value)
-    {
+    void store(int r, int c, const CellValue& value) {
         Row& row = m_sheet->rowAt(r);
-        auto found = std::lower_bound(row.cells.begin(), row.cells.end(), c,
-                                      [](const Cell& cell, int column) { return cell.column < column; });
+        auto found =
+            std::lower_bound(row.cells.begin(), row.cells.end(), c,
+                             [](const Cell& cell, int column) { return cell.column < column; });
         if (found == row.cells.end() || found->column != c) {
             Cell cell;
             cell.column = c;
@@ -401,10 +361,8 @@ private:
         m_sheet->noteColumns(c, c);
     }
     template <typename Change>
-    void restyle(Change change)
-    {
-        if (!writable(m_area.first.row) || !m_book->registry)
-            return;
+    void restyle(Change change) {
+        if (!writable(m_area.first.row) || !m_book->registry) return;
         if (static_cast<long long>(rowCount()) * columnCount() > MaxFormattedCells) {
             m_application.fail(ErrorCode::OperationFailed, "range too large to format");
             return;
@@ -412,8 +370,9 @@ private:
         for (int r = m_area.first.row; r <= m_area.last.row; ++r) {
             Row& row = m_sheet->rowAt(r);
             for (int c = m_area.first.column; c <= m_area.last.column; ++c) {
-                auto found = std::lower_bound(row.cells.begin(), row.cells.end(), c,
-                                              [](const Cell& cell, int column) { return cell.column < column; });
+                auto found = std::lower_bound(
+                    row.cells.begin(), row.cells.end(), c,
+                    [](const Cell& cell, int column) { return cell.column < column; });
                 if (found == row.cells.end() || found->column != c) {
                     Cell cell;
                     cell.column = c;
@@ -425,8 +384,7 @@ private:
             }
         }
     }
-    std::shared_ptr<Range> make(RangeRef area)
-    {
+    std::shared_ptr<Range> make(RangeRef area) {
         if (area.first.row < 1 || area.first.column < 1 || area.last.row > m_book->grid.rows ||
             area.last.column > m_book->grid.columns) {
             m_application.fail(ErrorCode::InvalidReference, "outside the grid");
@@ -442,8 +400,7 @@ private:
 };
 
 // The width a text needs, in characters: wide (CJK, full-width) characters count double.
-double textWidth(const std::string& text)
-{
+double textWidth(const std::string& text) {
     double width = 0;
     for (std::size_t index = 0; index < text.size();) {
         const auto lead = static_cast<unsigned char>(text[index]);
@@ -455,45 +412,43 @@ double textWidth(const std::string& text)
         } else if (lead >= 0xE0) {
             length = 3;
             if (index + 2 < text.size())
-                code = ((lead & 0x0F) << 12) | ((static_cast<unsigned char>(text[index + 1]) & 0x3F) << 6) |
+                code = ((lead & 0x0F) << 12) |
+                       ((static_cast<unsigned char>(text[index + 1]) & 0x3F) << 6) |
                        (static_cast<unsigned char>(text[index + 2]) & 0x3F);
         } else if (lead >= 0xC0) {
             length = 2;
             code = 0x100;
         }
-        const bool wide = (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
-                          (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
-                          (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
-                          (code >= 0xFFE0 && code <= 0xFFE6) || code >= 0x10000;
+        const bool wide =
+            (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+            (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+            (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+            (code >= 0xFFE0 && code <= 0xFFE6) || code >= 0x10000;
         width += wide ? 2 : 1;
         index += length;
     }
     return width;
 }
 
-void EngineRange::autoFitColumns()
-{
-    if (!usable() || !m_book->registry)
-        return;
+void EngineRange::autoFitColumns() {
+    if (!usable() || !m_book->registry) return;
     for (int c = m_area.first.column; c <= m_area.last.column; ++c) {
         double widest = 0;
         for (const Row& row : m_sheet->rows)
             for (const Cell& cell : row.cells) {
-                if (cell.column != c || cell.type == CellType::Empty)
-                    continue;
-                const std::string text = cell.type == CellType::Number ? spreadsheet::numberText(cell.number)
-                                         : cell.type == CellType::Boolean ? (cell.number != 0 ? "TRUE" : "FALSE")
-                                                                          : cell.text;
+                if (cell.column != c || cell.type == CellType::Empty) continue;
+                const std::string text =
+                    cell.type == CellType::Number    ? spreadsheet::numberText(cell.number)
+                    : cell.type == CellType::Boolean ? (cell.number != 0 ? "TRUE" : "FALSE")
+                                                     : cell.text;
                 const double size = m_book->registry->style(cell.style).font.size;
                 widest = std::max(widest, textWidth(text) * size / 11.0);
             }
-        if (widest > 0)
-            m_sheet->widths[c] = std::min(255.0, std::ceil(widest + 1.5));
+        if (widest > 0) m_sheet->widths[c] = std::min(255.0, std::ceil(widest + 1.5));
     }
 }
 
-std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_t style)
-{
+std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_t style) {
     if (fromBook.result)
         return style;  // the same registry: header rows copied between result sheets
     if (fromBook.mappedFor != toBook.registry.get()) {
@@ -501,22 +456,23 @@ std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_
         fromBook.mappedFor = toBook.registry.get();
     }
     auto found = fromBook.styleMap.find(style);
-    if (found != fromBook.styleMap.end())
-        return found->second;
-    const spreadsheet::CellStyle& source =
-        style < fromBook.sourceStyles.size() ? fromBook.sourceStyles[style] : fromBook.sourceStyles.front();
+    if (found != fromBook.styleMap.end()) return found->second;
+    const spreadsheet::CellStyle& source = style < fromBook.sourceStyles.size()
+                                               ? fromBook.sourceStyles[style]
+                                               : fromBook.sourceStyles.front();
     const std::uint32_t id = toBook.registry->intern(source);
     fromBook.styleMap.emplace(style, id);
     return id;
 }
 
-bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toBook, EngineSheet& to, CellRef at)
-{
+bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toBook,
+               EngineSheet& to, CellRef at) {
     const RangeRef area = from.area;
     const int lastRow = at.row + area.rowCount() - 1;
     const int lastColumn = at.column + area.columnCount() - 1;
     if (lastRow > toBook.grid.rows || lastColumn > toBook.grid.columns) {
-        application.fail(ErrorCode::InvalidReference, "the block does not fit below row " + std::to_string(at.row));
+        application.fail(ErrorCode::InvalidReference,
+                         "the block does not fit below row " + std::to_string(at.row));
         return false;
     }
     if (at.row <= to.spooledThrough) {
@@ -531,7 +487,8 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
     const int columnShift = at.column - area.first.column;
     // A row spooled and not held cannot be read: refuse before anything is placed.
     const EngineSheet& source = *from.sheet;
-    if (std::max(area.first.row, source.heldRows + 1) <= std::min(area.last.row, source.spooledThrough)) {
+    if (std::max(area.first.row, source.heldRows + 1) <=
+        std::min(area.last.row, source.spooledThrough)) {
         application.fail(ErrorCode::OperationFailed, "row already written out");
         return false;
     }
@@ -540,14 +497,13 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
     std::uint32_t lastResultStyle = 0;
     const auto copiedCells = [&](const Row& row) {
         std::vector<Cell> cells;
-        auto first = std::lower_bound(row.cells.begin(), row.cells.end(), area.first.column,
-                                      [](const Cell& cell, int column) { return cell.column < column; });
+        auto first =
+            std::lower_bound(row.cells.begin(), row.cells.end(), area.first.column,
+                             [](const Cell& cell, int column) { return cell.column < column; });
         for (auto it = first; it != row.cells.end() && it->column <= area.last.column; ++it) {
             const Cell& cell = *it;
-            if (cell.type == CellType::Empty && cell.style == 0)
-                continue;
-            if (cells.empty())
-                cells.reserve(static_cast<std::size_t>(row.cells.end() - it));
+            if (cell.type == CellType::Empty && cell.style == 0) continue;
+            if (cells.empty()) cells.reserve(static_cast<std::size_t>(row.cells.end() - it));
             if (cell.style != lastStyle) {
                 lastStyle = cell.style;
                 lastResultStyle = resultStyle(*from.book, toBook, cell.style);
@@ -566,8 +522,9 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
             return;
         }
         for (Cell& cell : cells) {
-            auto found = std::lower_bound(target.cells.begin(), target.cells.end(), cell.column,
-                                          [](const Cell& existing, int column) { return existing.column < column; });
+            auto found = std::lower_bound(
+                target.cells.begin(), target.cells.end(), cell.column,
+                [](const Cell& existing, int column) { return existing.column < column; });
             if (found != target.cells.end() && found->column == cell.column)
                 *found = std::move(cell);
             else
@@ -577,16 +534,15 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
     // Visits the area's rows in order: those in memory by walking them, others one by one.
     const auto forEachRow = [&](auto&& visit) {
         if (area.first.row > source.spooledThrough) {
-            auto row = std::lower_bound(source.rows.begin(), source.rows.end(), area.first.row,
-                                        [](const Row& existing, int value) { return existing.number < value; });
-            for (; row != source.rows.end() && row->number <= area.last.row; ++row)
-                visit(*row);
+            auto row = std::lower_bound(
+                source.rows.begin(), source.rows.end(), area.first.row,
+                [](const Row& existing, int value) { return existing.number < value; });
+            for (; row != source.rows.end() && row->number <= area.last.row; ++row) visit(*row);
             return;
         }
         for (int r = area.first.row; r <= area.last.row; ++r) {
             bool lost = false;
-            if (const Row* row = from.sheet->readRow(r, lost))
-                visit(*row);
+            if (const Row* row = from.sheet->readRow(r, lost)) visit(*row);
         }
     };
     if (from.sheet.get() == &to) {
@@ -596,16 +552,13 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
             Row out;
             out.number = row.number + rowShift;
             out.cells = copiedCells(row);
-            if (!out.cells.empty())
-                copied.push_back(std::move(out));
+            if (!out.cells.empty()) copied.push_back(std::move(out));
         });
-        for (Row& row : copied)
-            place(row.number, std::move(row.cells));
+        for (Row& row : copied) place(row.number, std::move(row.cells));
     } else {
         forEachRow([&](const Row& row) {
             std::vector<Cell> cells = copiedCells(row);
-            if (!cells.empty())
-                place(row.number + rowShift, std::move(cells));
+            if (!cells.empty()) place(row.number + rowShift, std::move(cells));
         });
     }
     to.noteColumns(at.column, lastColumn);
@@ -613,23 +566,24 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
     const RangeRef placed{at, {lastRow, lastColumn}};
     std::erase_if(to.merges, [&](const RangeRef& merged) {
         return merged.first.row <= placed.last.row && placed.first.row <= merged.last.row &&
-               merged.first.column <= placed.last.column && placed.first.column <= merged.last.column;
+               merged.first.column <= placed.last.column &&
+               placed.first.column <= merged.last.column;
     });
     for (const RangeRef& merged : from.sheet->merges) {
-        RangeRef clipped{{std::max(merged.first.row, area.first.row), std::max(merged.first.column, area.first.column)},
-                         {std::min(merged.last.row, area.last.row), std::min(merged.last.column, area.last.column)}};
+        RangeRef clipped{{std::max(merged.first.row, area.first.row),
+                          std::max(merged.first.column, area.first.column)},
+                         {std::min(merged.last.row, area.last.row),
+                          std::min(merged.last.column, area.last.column)}};
         if (clipped.first.row > clipped.last.row || clipped.first.column > clipped.last.column)
             continue;
-        if (clipped.rowCount() == 1 && clipped.columnCount() == 1)
-            continue;
+        if (clipped.rowCount() == 1 && clipped.columnCount() == 1) continue;
         to.merges.push_back({{clipped.first.row + rowShift, clipped.first.column + columnShift},
                              {clipped.last.row + rowShift, clipped.last.column + columnShift}});
     }
     return true;
 }
 
-void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at)
-{
+void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at) {
     for (int c = from.area.first.column; c <= from.area.last.column; ++c) {
         const int target = at.column + c - from.area.first.column;
         double width = 0;
@@ -647,12 +601,11 @@ void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at)
 }
 
 // Rows above `row` are final once a block is placed at `row`: they go to the spool.
-void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& sheet, int row)
-{
-    auto end = std::lower_bound(sheet.rows.begin(), sheet.rows.end(), row,
-                                [](const Row& existing, int value) { return existing.number < value; });
-    if (end == sheet.rows.begin())
-        return;
+void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& sheet, int row) {
+    auto end =
+        std::lower_bound(sheet.rows.begin(), sheet.rows.end(), row,
+                         [](const Row& existing, int value) { return existing.number < value; });
+    if (end == sheet.rows.begin()) return;
     if (sheet.spoolError) {
         application.errors().set(*sheet.spoolError);
         return;
@@ -670,8 +623,7 @@ void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& s
         sheet.spool.emplace(std::move(*spool));
     }
     for (auto it = sheet.rows.begin(); it != end; ++it) {
-        if (it->number <= sheet.heldRows)
-            sheet.held.push_back(*it);
+        if (it->number <= sheet.heldRows) sheet.held.push_back(*it);
         spreadsheet::Result<void> appended = sheet.spool->append(*it);
         if (!appended) {
             sheet.spoolError = appended.error();
@@ -685,8 +637,7 @@ void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& s
     sheet.rows.erase(sheet.rows.begin(), end);
 }
 
-std::string lowerAscii(std::string text)
-{
+std::string lowerAscii(std::string text) {
     for (char& character : text)
         if (character >= 'A' && character <= 'Z')
             character = static_cast<char>(character - 'A' + 'a');
@@ -697,14 +648,13 @@ class EngineWorkbook;
 
 class EngineWorksheet : public Worksheet {
 public:
-    EngineWorksheet(EngineApplication& application, std::shared_ptr<EngineBook> book, std::shared_ptr<EngineSheet> sheet)
+    EngineWorksheet(EngineApplication& application, std::shared_ptr<EngineBook> book,
+                    std::shared_ptr<EngineSheet> sheet)
         : m_application(application), m_book(std::move(book)), m_sheet(std::move(sheet)) {}
 
     std::string name() const override { return m_sheet->name; }
-    void setName(const std::string& name) override
-    {
-        if (!usable())
-            return;
+    void setName(const std::string& name) override {
+        if (!usable()) return;
         if (!spreadsheet::isValidSheetName(name)) {
             m_application.fail(ErrorCode::InvalidSheetName, name);
             return;
@@ -716,44 +666,37 @@ public:
             }
         m_sheet->name = name;
     }
-    void select() override
-    {
-        if (!usable())
-            return;
+    void select() override {
+        if (!usable()) return;
         for (std::size_t index = 0; index < m_book->sheets.size(); ++index)
-            if (m_book->sheets[index] == m_sheet)
-                m_book->active = static_cast<int>(index);
+            if (m_book->sheets[index] == m_sheet) m_book->active = static_cast<int>(index);
     }
-    void removeAutoFilter() override
-    {
-        if (!usable() || !m_sheet->autoFilter)
-            return;
+    void removeAutoFilter() override {
+        if (!usable() || !m_sheet->autoFilter) return;
         // The rows a filter hid are shown again.
         for (Row& row : m_sheet->rows)
-            if (m_sheet->autoFilter->first.row <= row.number && row.number <= m_sheet->autoFilter->last.row)
+            if (m_sheet->autoFilter->first.row <= row.number &&
+                row.number <= m_sheet->autoFilter->last.row)
                 row.hidden = false;
         m_sheet->autoFilter.reset();
     }
     int rowCount() const override { return m_book->grid.rows; }
-    int usedColumnCount() override
-    {
-        if (!usable())
-            return 0;
+    int usedColumnCount() override {
+        if (!usable()) return 0;
         if (m_book->result)
             return m_sheet->firstColumn == 0 ? 1 : m_sheet->lastColumn - m_sheet->firstColumn + 1;
         int first = 0;
         int last = 0;
         for (const Row& row : m_sheet->rows)
             if (!row.cells.empty()) {
-                first = first == 0 ? row.cells.front().column : std::min(first, row.cells.front().column);
+                first = first == 0 ? row.cells.front().column
+                                   : std::min(first, row.cells.front().column);
                 last = std::max(last, row.cells.back().column);
             }
         return first == 0 ? 1 : last - first + 1;
     }
-    std::shared_ptr<Range> range(const std::string& reference) override
-    {
-        if (!usable())
-            return nullptr;
+    std::shared_ptr<Range> range(const std::string& reference) override {
+        if (!usable()) return nullptr;
         if (m_sheet->kind != spreadsheet::SheetKind::Worksheet) {
             m_application.fail(ErrorCode::InvalidReference, reference);
             return nullptr;
@@ -765,12 +708,10 @@ public:
         }
         return std::make_shared<EngineRange>(m_application, m_book, m_sheet, *parsed);
     }
-    std::shared_ptr<Range> range(CellRef first, CellRef last) override
-    {
+    std::shared_ptr<Range> range(CellRef first, CellRef last) override {
         const RangeRef area{{std::min(first.row, last.row), std::min(first.column, last.column)},
                             {std::max(first.row, last.row), std::max(first.column, last.column)}};
-        if (!usable())
-            return nullptr;
+        if (!usable()) return nullptr;
         if (area.first.row < 1 || area.first.column < 1 || area.last.row > m_book->grid.rows ||
             area.last.column > m_book->grid.columns) {
             m_application.fail(ErrorCode::InvalidReference, "outside the grid");
@@ -778,69 +719,60 @@ public:
         }
         return std::make_shared<EngineRange>(m_application, m_book, m_sheet, area);
     }
-    std::shared_ptr<Range> cell(int row, int column) override { return range(CellRef{row, column}, CellRef{row, column}); }
-    int formulaCellCount() override
-    {
+    std::shared_ptr<Range> cell(int row, int column) override {
+        return range(CellRef{row, column}, CellRef{row, column});
+    }
+    int formulaCellCount() override {
         int count = 0;
         for (const Row& row : m_sheet->rows)
-            for (const Cell& cell : row.cells)
-                count += cell.hasFormula ? 1 : 0;
-        if (count == 0)
-            m_application.fail(ErrorCode::OperationFailed, "no formula cells");
+            for (const Cell& cell : row.cells) count += cell.hasFormula ? 1 : 0;
+        if (count == 0) m_application.fail(ErrorCode::OperationFailed, "no formula cells");
         return count;
     }
-    void replaceFormulasByValues() override
-    {
+    void replaceFormulasByValues() override {
         // The cached value is the value; a formula without one leaves an empty cell.
         for (Row& row : m_sheet->rows)
-            for (Cell& cell : row.cells)
-                cell.hasFormula = false;
+            for (Cell& cell : row.cells) cell.hasFormula = false;
     }
-    std::shared_ptr<Range> findLast(SearchOrder order) override
-    {
-        if (!usable() || m_sheet->kind != spreadsheet::SheetKind::Worksheet)
-            return nullptr;
+    std::shared_ptr<Range> findLast(SearchOrder order) override {
+        if (!usable() || m_sheet->kind != spreadsheet::SheetKind::Worksheet) return nullptr;
         const auto& rows = m_sheet->rows;  // ascending by number, cells by column
         if (order == SearchOrder::ByRows) {
             // The last row holding a value, searched from the bottom.
             for (auto row = rows.rbegin(); row != rows.rend(); ++row)
                 for (const Cell& value : row->cells)
-                    if (spreadsheet::holdsValue(value))
-                        return cell(row->number, 1);
+                    if (spreadsheet::holdsValue(value)) return cell(row->number, 1);
             return nullptr;
         }
         // The rightmost value: in each row, only the cells right of the best so far can count.
         int lastColumn = 0;
         for (const Row& row : rows)
-            for (auto value = row.cells.rbegin(); value != row.cells.rend() && value->column > lastColumn; ++value)
+            for (auto value = row.cells.rbegin();
+                 value != row.cells.rend() && value->column > lastColumn; ++value)
                 if (spreadsheet::holdsValue(*value)) {
                     lastColumn = value->column;
                     break;
                 }
-        if (lastColumn == 0)
-            return nullptr;
+        if (lastColumn == 0) return nullptr;
         return cell(1, lastColumn);
     }
-    void clearFromRow(int row) override
-    {
-        if (!usable())
-            return;
+    void clearFromRow(int row) override {
+        if (!usable()) return;
         if (row <= m_sheet->spooledThrough) {
             m_application.fail(ErrorCode::OperationFailed, "row already written out");
             return;
         }
         std::erase_if(m_sheet->rows, [row](const Row& existing) { return existing.number >= row; });
-        std::erase_if(m_sheet->merges, [row](const RangeRef& merged) { return merged.last.row >= row; });
+        std::erase_if(m_sheet->merges,
+                      [row](const RangeRef& merged) { return merged.last.row >= row; });
         if (row <= 1) {
             m_sheet->widths.clear();
             m_sheet->firstColumn = 0;
             m_sheet->lastColumn = 0;
         }
     }
-    void remove() override
-    {
-        if (!usable())
-            return;
+    void remove() override {
+        if (!usable()) return;
         if (m_book->sheets.size() <= 1) {
             m_application.fail(ErrorCode::OperationFailed, "the last sheet cannot be deleted");
             return;
@@ -848,23 +780,18 @@ public:
         std::erase(m_book->sheets, m_sheet);
         m_book->active = std::min<int>(m_book->active, static_cast<int>(m_book->sheets.size()) - 1);
     }
-    void holdTopRows(int rows) override
-    {
-        if (rows > m_sheet->spooledThrough)
-            m_sheet->heldRows = std::max(m_sheet->heldRows, rows);
+    void holdTopRows(int rows) override {
+        if (rows > m_sheet->spooledThrough) m_sheet->heldRows = std::max(m_sheet->heldRows, rows);
     }
-    void finishRows() override
-    {
-        if (!usable() || !m_book->result || m_sheet->rows.empty())
-            return;
+    void finishRows() override {
+        if (!usable() || !m_book->result || m_sheet->rows.empty()) return;
         flushAbove(m_application, *m_book, *m_sheet, m_sheet->rows.back().number + 1);
     }
 
     const std::shared_ptr<EngineSheet>& sheet() const { return m_sheet; }
 
 private:
-    bool usable() const
-    {
+    bool usable() const {
         if (m_book->closed) {
             m_application.fail(ErrorCode::OperationFailed, "workbook closed");
             return false;
@@ -881,24 +808,23 @@ public:
     EngineWorkbook(EngineApplication& application, std::shared_ptr<EngineBook> book)
         : m_application(application), m_book(std::move(book)) {}
 
-    std::string name() const override { return std::filesystem::path(m_book->path).filename().string(); }
+    std::string name() const override {
+        return std::filesystem::path(m_book->path).filename().string();
+    }
     std::string fullName() const override { return m_book->path; }
-    std::shared_ptr<Worksheet> activeSheet() override
-    {
+    std::shared_ptr<Worksheet> activeSheet() override {
         if (m_book->closed || m_book->sheets.empty()) {
             m_application.fail(ErrorCode::NoSuchSheet, "active sheet");
             return nullptr;
         }
         return wrap(m_book->sheets[static_cast<std::size_t>(m_book->active)]);
     }
-    int worksheetCount() override
-    {
-        return static_cast<int>(std::count_if(m_book->sheets.begin(), m_book->sheets.end(), [](const auto& sheet) {
-            return sheet->kind == spreadsheet::SheetKind::Worksheet;
-        }));
+    int worksheetCount() override {
+        return static_cast<int>(std::count_if(
+            m_book->sheets.begin(), m_book->sheets.end(),
+            [](const auto& sheet) { return sheet->kind == spreadsheet::SheetKind::Worksheet; }));
     }
-    std::shared_ptr<Worksheet> worksheet(int position) override
-    {
+    std::shared_ptr<Worksheet> worksheet(int position) override {
         int seen = 0;
         for (const auto& sheet : m_book->sheets)
             if (sheet->kind == spreadsheet::SheetKind::Worksheet && ++seen == position)
@@ -906,39 +832,33 @@ public:
         m_application.fail(ErrorCode::NoSuchSheet, std::to_string(position));
         return nullptr;
     }
-    std::shared_ptr<Worksheet> worksheet(const std::string& name) override
-    {
+    std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         for (const auto& sheet : m_book->sheets)
-            if (sheet->kind == spreadsheet::SheetKind::Worksheet && lowerAscii(sheet->name) == lowerAscii(name))
+            if (sheet->kind == spreadsheet::SheetKind::Worksheet &&
+                lowerAscii(sheet->name) == lowerAscii(name))
                 return wrap(sheet);
         m_application.fail(ErrorCode::NoSuchSheet, name);
         return nullptr;
     }
-    std::shared_ptr<Worksheet> addWorksheet(Worksheet& anchor, Placement placement) override
-    {
-        if (m_book->closed)
-            return nullptr;
+    std::shared_ptr<Worksheet> addWorksheet(Worksheet& anchor, Placement placement) override {
+        if (m_book->closed) return nullptr;
         auto sheet = std::make_shared<EngineSheet>();
         for (int number = static_cast<int>(m_book->sheets.size()) + 1;; ++number) {
             sheet->name = "Sheet" + std::to_string(number);
             bool taken = false;
             for (const auto& other : m_book->sheets)
                 taken = taken || lowerAscii(other->name) == lowerAscii(sheet->name);
-            if (!taken)
-                break;
+            if (!taken) break;
         }
         const auto& anchorSheet = static_cast<EngineWorksheet&>(anchor).sheet();
         auto found = std::find(m_book->sheets.begin(), m_book->sheets.end(), anchorSheet);
-        if (placement == Placement::After && found != m_book->sheets.end())
-            ++found;
+        if (placement == Placement::After && found != m_book->sheets.end()) ++found;
         found = m_book->sheets.insert(found, sheet);
         m_book->active = static_cast<int>(found - m_book->sheets.begin());
         return wrap(sheet);
     }
-    void setFreezePanes(bool frozen) override
-    {
-        if (m_book->closed || m_book->sheets.empty())
-            return;
+    void setFreezePanes(bool frozen) override {
+        if (m_book->closed || m_book->sheets.empty()) return;
         EngineSheet& sheet = *m_book->sheets[static_cast<std::size_t>(m_book->active)];
         const spreadsheet::FrozenPane pane{sheet.activeCell.row - 1, sheet.activeCell.column - 1};
         if (frozen && (pane.rows > 0 || pane.columns > 0))
@@ -946,25 +866,21 @@ public:
         else
             sheet.frozenPane.reset();
     }
-    void saveAs(const std::string& path, SaveFormat format) override
-    {
+    void saveAs(const std::string& path, SaveFormat format) override {
         if (format == SaveFormat::Xls) {
             m_application.fail(ErrorCode::FormatNotAvailable, ".xls");
             return;
         }
-        if (write(path, spreadsheet::ExistingFile::Refuse))
-            m_book->path = path;
+        if (write(path, spreadsheet::ExistingFile::Refuse)) m_book->path = path;
     }
-    void save() override
-    {
+    void save() override {
         if (m_book->path.empty()) {
             m_application.fail(ErrorCode::WriteFailed, "no file name");
             return;
         }
         write(m_book->path, spreadsheet::ExistingFile::Replace);
     }
-    void close() override
-    {
+    void close() override {
         // Sources are never written: closing only lets their memory go.
         m_book->closed = true;
         m_book->sheets.clear();
@@ -975,12 +891,10 @@ public:
     }
 
 private:
-    std::shared_ptr<Worksheet> wrap(const std::shared_ptr<EngineSheet>& sheet)
-    {
+    std::shared_ptr<Worksheet> wrap(const std::shared_ptr<EngineSheet>& sheet) {
         return std::make_shared<EngineWorksheet>(m_application, m_book, sheet);
     }
-    bool write(const std::string& path, spreadsheet::ExistingFile existing)
-    {
+    bool write(const std::string& path, spreadsheet::ExistingFile existing) {
         if (m_book->closed || !m_book->registry) {
             m_application.fail(ErrorCode::WriteFailed, "source workbooks are never saved");
             return false;
@@ -999,7 +913,8 @@ private:
             out.rows = &sheet->rows;
             out.merges = sheet->merges;
             for (const auto& [column, width] : sheet->widths) {
-                if (!out.columns.empty() && out.columns.back().last == column - 1 && out.columns.back().width == width) {
+                if (!out.columns.empty() && out.columns.back().last == column - 1 &&
+                    out.columns.back().width == width) {
                     out.columns.back().last = column;
                     continue;
                 }
@@ -1014,8 +929,8 @@ private:
             out.activeCell = sheet->activeCell;
             sheets.push_back(std::move(out));
         }
-        spreadsheet::Result<void> written =
-            spreadsheet::writeXlsx(std::filesystem::path(path), sheets, m_book->active, *m_book->registry, existing);
+        spreadsheet::Result<void> written = spreadsheet::writeXlsx(
+            std::filesystem::path(path), sheets, m_book->active, *m_book->registry, existing);
         if (!written) {
             m_application.errors().set(written.error());
             return false;
@@ -1027,18 +942,20 @@ private:
     std::shared_ptr<EngineBook> m_book;
 };
 
-spreadsheet::Result<spreadsheet::WorkbookData> EngineApplication::readWorkbook(const std::string& path)
-{
+spreadsheet::Result<spreadsheet::WorkbookData> EngineApplication::readWorkbook(
+    const std::string& path) {
     // Files announced before `path` that the run passed over are dropped (after their threads
     // end); a path never announced is read now and leaves the announcements as they are.
-    auto started = std::find_if(m_ahead.begin(), m_ahead.end(), [&](const AheadRead& read) { return read.path == path; });
+    auto started = std::find_if(m_ahead.begin(), m_ahead.end(),
+                                [&](const AheadRead& read) { return read.path == path; });
     if (started == m_ahead.end()) {
         auto waiting = std::find(m_expected.begin(), m_expected.end(), path);
         if (waiting != m_expected.end()) {
             m_ahead.clear();
             m_expected.erase(m_expected.begin(), waiting + 1);
         }
-        spreadsheet::Result<spreadsheet::WorkbookData> data = spreadsheet::openWorkbookFile(std::filesystem::path(path));
+        spreadsheet::Result<spreadsheet::WorkbookData> data =
+            spreadsheet::openWorkbookFile(std::filesystem::path(path));
         readAhead();
         return data;
     }
@@ -1047,18 +964,19 @@ spreadsheet::Result<spreadsheet::WorkbookData> EngineApplication::readWorkbook(c
     // again now, so each source is taken as it is at its turn.
     struct stat now {};
     const struct stat& before = started->before;
-    if (::stat(path.c_str(), &now) != 0 || now.st_dev != before.st_dev || now.st_ino != before.st_ino ||
-        now.st_size != before.st_size || now.st_mode != before.st_mode ||
-        now.st_mtim.tv_sec != before.st_mtim.tv_sec || now.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
-        now.st_ctim.tv_sec != before.st_ctim.tv_sec || now.st_ctim.tv_nsec != before.st_ctim.tv_nsec)
+    if (::stat(path.c_str(), &now) != 0 || now.st_dev != before.st_dev ||
+        now.st_ino != before.st_ino || now.st_size != before.st_size ||
+        now.st_mode != before.st_mode || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
+        now.st_ctim.tv_sec != before.st_ctim.tv_sec ||
+        now.st_ctim.tv_nsec != before.st_ctim.tv_nsec)
         data = spreadsheet::openWorkbookFile(std::filesystem::path(path));
     m_ahead.erase(m_ahead.begin(), started + 1);
     readAhead();
     return data;
 }
 
-void EngineApplication::readAhead()
-{
+void EngineApplication::readAhead() {
     while (m_ahead.size() < AheadLimit && !m_expected.empty()) {
         AheadRead read;
         read.path = m_expected.front();
@@ -1080,8 +998,7 @@ void EngineApplication::readAhead()
     }
 }
 
-std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& path)
-{
+std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& path) {
     spreadsheet::Result<spreadsheet::WorkbookData> data = readWorkbook(path);
     if (!data) {
         m_errors.set(data.error());
@@ -1090,7 +1007,8 @@ std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& pat
     auto book = std::make_shared<EngineBook>();
     book->path = path;
     book->grid = data->grid;
-    book->active = std::clamp(data->activeSheet, 0, std::max(0, static_cast<int>(data->sheets.size()) - 1));
+    book->active =
+        std::clamp(data->activeSheet, 0, std::max(0, static_cast<int>(data->sheets.size()) - 1));
     for (spreadsheet::Sheet& sheet : data->sheets) {
         auto engineSheet = std::make_shared<EngineSheet>();
         engineSheet->name = std::move(sheet.name);
@@ -1103,13 +1021,11 @@ std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& pat
         book->sheets.push_back(std::move(engineSheet));
     }
     book->sourceStyles = std::move(data->styles);
-    if (book->sourceStyles.empty())
-        book->sourceStyles.emplace_back();
+    if (book->sourceStyles.empty()) book->sourceStyles.emplace_back();
     return std::make_shared<EngineWorkbook>(*this, book);
 }
 
-std::shared_ptr<Workbook> EngineApplication::addWorkbook()
-{
+std::shared_ptr<Workbook> EngineApplication::addWorkbook() {
     auto book = std::make_shared<EngineBook>();
     book->result = true;
     book->registry = std::make_shared<spreadsheet::StyleRegistry>();
@@ -1123,8 +1039,7 @@ std::shared_ptr<Workbook> EngineApplication::addWorkbook()
 
 }  // namespace
 
-std::unique_ptr<Application> makeEngineApplication()
-{
+std::unique_ptr<Application> makeEngineApplication() {
     return std::make_unique<EngineApplication>();
 }
 

@@ -19,19 +19,17 @@ namespace merge {
 
 namespace {
 
-bool endsWith(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string twoDigits(int value)
-{
+std::string twoDigits(int value) {
     value %= 100;
     return std::string{static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
 }
 
-bool pathTaken(const std::string& path)
-{
+bool pathTaken(const std::string& path) {
     std::error_code error;
     // symlink_status: a dangling link still takes the name.
     return std::filesystem::symlink_status(std::filesystem::path(path), error).type() !=
@@ -39,19 +37,20 @@ bool pathTaken(const std::string& path)
 }
 
 // Leaves the run: the inputs are emptied as at the end of every run.
-void tearDown(RunInput& input)
-{
+void tearDown(RunInput& input) {
     input.SourceList.clear();
     input.FolderPath.clear();
 }
 
 // Creates the result file under a free name; returns "" and sets `reason` when it cannot.
 std::string createResult(Workbook& book, Application& application, const std::string& base,
-                         const std::function<bool(const std::string&)>& taken, std::string& reason)
-{
+                         const std::function<bool(const std::string&)>& taken,
+                         std::string& reason) {
     ErrorState& errors = application.errors();
     std::set<std::string> refused;
-    auto takenOrRefused = [&](const std::string& path) { return refused.count(path) > 0 || taken(path); };
+    auto takenOrRefused = [&](const std::string& path) {
+        return refused.count(path) > 0 || taken(path);
+    };
     SaveFormat format = SaveFormat::Xlsx;
     std::string extension = ".xlsx";
     // A name taken between the look and the save is refused by saveAs; try the next one.
@@ -59,8 +58,7 @@ std::string createResult(Workbook& book, Application& application, const std::st
         const std::string path = freeResultPath(base, extension, takenOrRefused);
         errors.clear();
         book.saveAs(path, format);
-        if (!errors.isSet())
-            return path;
+        if (!errors.isSet()) return path;
         const spreadsheet::ErrorCode code = errors.error().code;
         if (code == spreadsheet::ErrorCode::TargetExists) {
             refused.insert(path);
@@ -82,8 +80,7 @@ std::string createResult(Workbook& book, Application& application, const std::st
 
 }  // namespace
 
-LocalTime currentLocalTime()
-{
+LocalTime currentLocalTime() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -91,8 +88,7 @@ LocalTime currentLocalTime()
                      local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
-int chooseSample(const std::vector<std::string>& sources)
-{
+int chooseSample(const std::vector<std::string>& sources) {
     for (std::size_t position = 0; position < sources.size(); ++position) {
         if (endsWith(sources[position], ".xlsx") || endsWith(sources[position], ".xlsm"))
             return static_cast<int>(position);
@@ -100,38 +96,32 @@ int chooseSample(const std::vector<std::string>& sources)
     return 0;
 }
 
-std::string timeStamp(const LocalTime& time)
-{
-    return twoDigits(time.year) + twoDigits(time.month) + twoDigits(time.day) + " " + twoDigits(time.hour) +
-           twoDigits(time.minute) + twoDigits(time.second);
+std::string timeStamp(const LocalTime& time) {
+    return twoDigits(time.year) + twoDigits(time.month) + twoDigits(time.day) + " " +
+           twoDigits(time.hour) + twoDigits(time.minute) + twoDigits(time.second);
 }
 
-std::string resultBaseName(const std::string& folder, const std::string& sheetSpec, const LocalTime& time)
-{
+std::string resultBaseName(const std::string& folder, const std::string& sheetSpec,
+                           const LocalTime& time) {
     std::string base = folder;
-    if (!sheetSpec.empty() && sheetSpec[0] == '3')
-        base += sheetSpec.substr(1);
+    if (!sheetSpec.empty() && sheetSpec[0] == '3') base += sheetSpec.substr(1);
     return base + texts::MergedSuffix + timeStamp(time);
 }
 
 std::string freeResultPath(const std::string& base, const std::string& extension,
-                           const std::function<bool(const std::string&)>& taken)
-{
+                           const std::function<bool(const std::string&)>& taken) {
     std::string path = base + extension;
     for (int number = 2; taken(path); ++number)
         path = base + " (" + std::to_string(number) + ")" + extension;
     return path;
 }
 
-int progressWidth(int done, int total)
-{
-    if (total <= 0)
-        return 0;
+int progressWidth(int done, int total) {
+    if (total <= 0) return 0;
     return static_cast<int>(static_cast<long long>(done) * 5000 / total);
 }
 
-RunOutcome Zelk(RunInput& input, Application& application, RunHost& host)
-{
+RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
     RunOutcome outcome;
     std::vector<std::string>& sources = input.SourceList;
     const int sourceCount = static_cast<int>(sources.size());
@@ -152,11 +142,11 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host)
     if (!sample || errors.isSet()) {
         outcome.status = RunStatus::StartFailed;
         outcome.reason = errors.message();
-        outcome.message = std::string(texts::CannotOpenHead) + samplePath + texts::QuoteColon + outcome.reason;
+        outcome.message =
+            std::string(texts::CannotOpenHead) + samplePath + texts::QuoteColon + outcome.reason;
         host.showMessage(outcome.message, MessageStyle::Plain, texts::ErrorTitle);
         errors.clear();
-        if (sample)
-            sample->close();
+        if (sample) sample->close();
         application.quit();
         tearDown(input);
         return outcome;
@@ -183,12 +173,12 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host)
     for (int position = 1; position <= worksheetCount; ++position) {
         const std::shared_ptr<Worksheet> sheet = sample->worksheet(position);
         const std::string name = sheet ? sheet->name() : std::string();
-        if (active && name == activeName)
-            info.activeWorksheet = position - 1;
+        if (active && name == activeName) info.activeWorksheet = position - 1;
         info.worksheetNames.push_back(name);
     }
     errors.clear();
-    const ReferenceResolver resolve = [&](const std::string& text) -> std::optional<spreadsheet::CellRef> {
+    const ReferenceResolver resolve =
+        [&](const std::string& text) -> std::optional<spreadsheet::CellRef> {
         const std::shared_ptr<Worksheet> sheet = sample->activeSheet();
         const std::shared_ptr<Range> range = sheet ? sheet->range(text) : nullptr;
         if (!range || errors.isSet()) {
@@ -213,15 +203,16 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host)
     std::shared_ptr<Workbook> resultBook = application.addWorkbook();
     application.setSheetsInNewWorkbook(sheetsBefore);
     const std::string folder = input.resultFolder.empty() ? input.FolderPath : input.resultFolder;
-    const std::string base = resultBaseName(folder, outcome.options.SheetSpec, input.now ? input.now() : currentLocalTime());
+    const std::string base = resultBaseName(folder, outcome.options.SheetSpec,
+                                            input.now ? input.now() : currentLocalTime());
     std::string reason;
     std::string resultPath;
     if (!resultBook) {
         reason = base + texts::QuoteColon + errors.message();
         errors.clear();
     } else {
-        resultPath = createResult(*resultBook, application, base, input.fileExists ? input.fileExists : pathTaken,
-                                  reason);
+        resultPath = createResult(*resultBook, application, base,
+                                  input.fileExists ? input.fileExists : pathTaken, reason);
     }
     if (resultPath.empty()) {
         // Nothing is merged into a result that cannot be written.
@@ -229,15 +220,15 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host)
         outcome.reason = reason;
         outcome.message = std::string(texts::CannotCreateHead) + reason + texts::NothingMergedTail;
         host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
-        if (resultBook)
-            resultBook->close();
+        if (resultBook) resultBook->close();
         errors.clear();
         tearDown(input);
         return outcome;
     }
     outcome.resultPath = resultPath;
 
-    detail::RunState run{application, host, outcome.options, sources, input.FolderPath, FailureTable(sourceCount)};
+    detail::RunState run{
+        application, host, outcome.options, sources, input.FolderPath, FailureTable(sourceCount)};
     run.resultBook = resultBook;
     run.resultSheet = resultBook->activeSheet();
     run.maxRows = run.resultSheet ? run.resultSheet->rowCount() : 0;
@@ -249,8 +240,7 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host)
         application.expectOpen(sources[static_cast<std::size_t>(position)]);
     for (int position = 0; position < sourceCount; ++position) {
         run.current = position;
-        if (std::optional<ResolvedSource> source = resolveSource(run))
-            copyAndMark(run, *source);
+        if (std::optional<ResolvedSource> source = resolveSource(run)) copyAndMark(run, *source);
         errors.clear();
         host.showProgress(position + 1, sourceCount);
     }
@@ -270,15 +260,15 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host)
         std::filesystem::remove(std::filesystem::path(resultPath), ignored);
         outcome.status = RunStatus::SaveFailed;
         outcome.reason = saveError;
-        outcome.message = saveFailedText(sourceCount, outcome.merged, outcome.failed, resultPath, saveError);
+        outcome.message =
+            saveFailedText(sourceCount, outcome.merged, outcome.failed, resultPath, saveError);
     }
     host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
 
     application.setDisplayAlerts(true);
     application.maximise();
     application.setVisible(true);
-    if (saved)
-        host.handOver(std::filesystem::path(resultPath));
+    if (saved) host.handOver(std::filesystem::path(resultPath));
     errors.clear();
     tearDown(input);
     return outcome;

@@ -7,52 +7,49 @@
 
 namespace merge {
 
-std::string dataSheetName(const std::string& baseName, int mergedCount, int position, int sheetCount)
-{
+std::string dataSheetName(const std::string& baseName, int mergedCount, int position,
+                          int sheetCount) {
     std::string name = baseName + "(" + std::to_string(mergedCount) + ")";
-    if (sheetCount != 1)
-        name += "-" + std::to_string(position);
+    if (sheetCount != 1) name += "-" + std::to_string(position);
     return name;
 }
 
-std::string failureSheetName(int failCount)
-{
+std::string failureSheetName(int failCount) {
     return std::string(texts::FailureSheetBase) + "(" + std::to_string(failCount) + ")";
 }
 
-std::string summaryText(int chosen, int merged, int failed)
-{
+std::string summaryText(int chosen, int merged, int failed) {
     return std::string(texts::SummaryChosen) + std::to_string(chosen) + texts::SummaryMerged +
-           std::to_string(merged) + texts::SummaryFailed + std::to_string(failed) + texts::SummaryTail;
+           std::to_string(merged) + texts::SummaryFailed + std::to_string(failed) +
+           texts::SummaryTail;
 }
 
-std::string saveFailedText(int chosen, int merged, int failed, const std::string& path, const std::string& reason)
-{
+std::string saveFailedText(int chosen, int merged, int failed, const std::string& path,
+                           const std::string& reason) {
     return std::string(texts::SummaryChosen) + std::to_string(chosen) + texts::SummaryMerged +
-           std::to_string(merged) + texts::SummaryFailed + std::to_string(failed) + texts::SaveFailedCounts + path +
-           texts::QuoteColon + reason + texts::FullStop;
+           std::to_string(merged) + texts::SummaryFailed + std::to_string(failed) +
+           texts::SaveFailedCounts + path + texts::QuoteColon + reason + texts::FullStop;
 }
 
 namespace {
 
-void addFailureSheet(detail::RunState& run)
-{
+void addFailureSheet(detail::RunState& run) {
     Workbook& book = *run.resultBook;
     const std::shared_ptr<Worksheet> first = book.worksheet(1);
-    const std::shared_ptr<Worksheet> sheet = first ? book.addWorksheet(*first, Placement::Before) : nullptr;
-    if (!sheet)
-        return;
+    const std::shared_ptr<Worksheet> sheet =
+        first ? book.addWorksheet(*first, Placement::Before) : nullptr;
+    if (!sheet) return;
     sheet->setName(failureSheetName(run.failures.failCount()));
     const ValueBlock& grid = run.failures.grid();
     const std::shared_ptr<Range> corner = sheet->range("A1");
-    if (const std::shared_ptr<Range> table = corner ? corner->resize(static_cast<int>(grid.size()), 5) : nullptr) {
+    if (const std::shared_ptr<Range> table =
+            corner ? corner->resize(static_cast<int>(grid.size()), 5) : nullptr) {
         table->setValues(grid);
         table->setFontSize(10);
         table->setFontName(texts::FailureSheetFont);
         table->autoFitColumns();
     }
-    if (const std::shared_ptr<Range> headings = sheet->range("A1:E2"))
-        headings->setFontBold(true);
+    if (const std::shared_ptr<Range> headings = sheet->range("A1:E2")) headings->setFontBold(true);
     if (const std::shared_ptr<Range> below = sheet->range("A3")) {
         below->select();
         book.setFreezePanes(true);
@@ -63,14 +60,12 @@ void addFailureSheet(detail::RunState& run)
         counts->centreHorizontally();
     }
     // The workbook opens on the first data sheet.
-    if (const std::shared_ptr<Worksheet> data = book.worksheet(2))
-        data->select();
+    if (const std::shared_ptr<Worksheet> data = book.worksheet(2)) data->select();
 }
 
 }  // namespace
 
-bool finishResult(detail::RunState& run, std::string& saveError)
-{
+bool finishResult(detail::RunState& run, std::string& saveError) {
     Workbook& book = *run.resultBook;
     ErrorState& errors = run.errors();
     const std::optional<int> startRow = headerStartRow(run.options);
@@ -78,16 +73,15 @@ bool finishResult(detail::RunState& run, std::string& saveError)
     const int dataSheets = book.worksheetCount();
     for (int position = 1; position <= dataSheets; ++position) {
         const std::shared_ptr<Worksheet> sheet = book.worksheet(position);
-        if (!sheet)
-            continue;
+        if (!sheet) continue;
         sheet->select();
         // A name the application refuses (too long) leaves the sheet under the name it had.
-        sheet->setName(dataSheetName(run.sheetBaseName, run.mergedCount, position, book.worksheetCount()));
+        sheet->setName(
+            dataSheetName(run.sheetBaseName, run.mergedCount, position, book.worksheetCount()));
         const std::string cell = frozenHeader ? "A" + std::to_string(*startRow) : std::string("A1");
         if (const std::shared_ptr<Range> range = sheet->range(cell)) {
             range->select();
-            if (frozenHeader)
-                book.setFreezePanes(true);
+            if (frozenHeader) book.setFreezePanes(true);
         }
     }
     run.sheetBaseName.clear();

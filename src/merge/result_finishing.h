@@ -9,7 +9,8 @@
 namespace merge {
 
 // "成功合并(12)" for a single data sheet, "成功合并(300)-2" for the second of several.
-std::string dataSheetName(const std::string& baseName, int mergedCount, int position, int sheetCount);
+std::string dataSheetName(const std::string& baseName, int mergedCount, int position,
+                          int sheetCount);
 // "失败列表(3)".
 std::string failureSheetName(int failCount);
 // "共选取【40】个文件，成功合并【37】个，【3】个合并失败。"

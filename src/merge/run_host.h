@@ -16,10 +16,10 @@ namespace merge {
 
 // Message box styles, by the values users of the original program know them.
 enum class MessageStyle {
-    Plain = 0,            // no icon, OK
-    Warning = 48,         // exclamation icon, OK
-    Information = 64,     // information icon, OK
-    YesNoQuestion = 68,   // information icon, Yes and No
+    Plain = 0,           // no icon, OK
+    Warning = 48,        // exclamation icon, OK
+    Information = 64,    // information icon, OK
+    YesNoQuestion = 68,  // information icon, Yes and No
 };
 
 enum class MessageAnswer { Ok, Yes, No };
@@ -34,7 +34,8 @@ struct SampleInfo {
     int sourceCount = 0;                      // n
     std::string samplePath;                   // the sample's full path
     std::vector<std::string> worksheetNames;  // the sample's worksheets in order
-    int activeWorksheet = 0;                  // 0-based position of the active sheet among them; 0 when it is no worksheet
+    int activeWorksheet =
+        0;  // 0-based position of the active sheet among them; 0 when it is no worksheet
 };
 
 class RunHost {

@@ -42,7 +42,9 @@ RunLock& RunLock::operator=(RunLock&& other) noexcept {
     return *this;
 }
 
-RunLock::~RunLock() { release(); }
+RunLock::~RunLock() {
+    release();
+}
 
 RunLock RunLock::acquire(const std::filesystem::path& path) {
     RunLock lock;

@@ -9,36 +9,29 @@ namespace merge {
 namespace {
 
 // The byte length of the UTF-8 character starting at `lead`.
-std::size_t characterLength(unsigned char lead)
-{
-    if (lead < 0x80)
-        return 1;
-    if ((lead & 0xE0) == 0xC0)
-        return 2;
-    if ((lead & 0xF0) == 0xE0)
-        return 3;
-    if ((lead & 0xF8) == 0xF0)
-        return 4;
+std::size_t characterLength(unsigned char lead) {
+    if (lead < 0x80) return 1;
+    if ((lead & 0xE0) == 0xC0) return 2;
+    if ((lead & 0xF0) == 0xE0) return 3;
+    if ((lead & 0xF8) == 0xF0) return 4;
     return 1;
 }
 
-std::vector<std::string> splitAt(const std::string& text, char separator)
-{
+std::vector<std::string> splitAt(const std::string& text, char separator) {
     std::vector<std::string> parts;
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            return parts;
+        parts.push_back(
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) return parts;
         start = end + 1;
     }
 }
 
 }  // namespace
 
-std::optional<int> sheetPosition(const std::string& sheetSpec)
-{
+std::optional<int> sheetPosition(const std::string& sheetSpec) {
     // "2第 3 个": the kind marker and 第 go, then every 个, then the blanks at both ends.
     std::size_t start = 0;
     for (int skipped = 0; skipped < 2 && start < sheetSpec.size(); ++skipped)
@@ -48,39 +41,30 @@ std::optional<int> sheetPosition(const std::string& sheetSpec)
     for (std::size_t found = rest.find(unit); found != std::string::npos; found = rest.find(unit))
         rest.erase(found, unit.size());
     const std::size_t first = rest.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return std::nullopt;
+    if (first == std::string::npos) return std::nullopt;
     rest = rest.substr(first, rest.find_last_not_of(' ') - first + 1);
-    if (rest.empty() || rest.size() > 5)
-        return std::nullopt;
+    if (rest.empty() || rest.size() > 5) return std::nullopt;
     int value = 0;
     for (char character : rest) {
-        if (!std::isdigit(static_cast<unsigned char>(character)))
-            return std::nullopt;
+        if (!std::isdigit(static_cast<unsigned char>(character))) return std::nullopt;
         value = value * 10 + (character - '0');
     }
-    if (value > 32767)
-        return std::nullopt;
+    if (value > 32767) return std::nullopt;
     return value;
 }
 
-TargetRange targetRange(const std::string& rangeSpec)
-{
-    if (rangeSpec.empty())
-        return TargetRange{"A1", std::nullopt, false};
-    if (rangeSpec[0] == '2')
-        return TargetRange{"A" + rangeSpec.substr(1), std::nullopt, true};
+TargetRange targetRange(const std::string& rangeSpec) {
+    if (rangeSpec.empty()) return TargetRange{"A1", std::nullopt, false};
+    if (rangeSpec[0] == '2') return TargetRange{"A" + rangeSpec.substr(1), std::nullopt, true};
     const std::vector<std::string> parts = splitAt(rangeSpec, '|');
     TargetRange range;
     range.checkOrder = true;
     range.topLeft = parts.size() > 1 ? parts[1] : std::string();
-    if (parts.size() > 2 && !parts[2].empty())
-        range.bottomRight = parts[2];
+    if (parts.size() > 2 && !parts[2].empty()) range.bottomRight = parts[2];
     return range;
 }
 
-std::optional<ResolvedSource> resolveSource(detail::RunState& run)
-{
+std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
     ErrorState& errors = run.errors();
     ResolvedSource source;
     source.book = run.application.openWorkbook(run.sources[static_cast<std::size_t>(run.current)]);
@@ -116,8 +100,7 @@ std::optional<ResolvedSource> resolveSource(detail::RunState& run)
     // Preparation, in memory only: the source is never saved.
     source.book->setFreezePanes(false);
     source.sheet = source.book->activeSheet();
-    if (!source.sheet)
-        return fail(FailureReason::SheetEmpty);
+    if (!source.sheet) return fail(FailureReason::SheetEmpty);
     source.sheet->removeAutoFilter();
     source.sheet->formulaCellCount();
     if (!errors.isSet())
@@ -126,8 +109,7 @@ std::optional<ResolvedSource> resolveSource(detail::RunState& run)
         errors.clear();  // no formulas: not a failure
 
     const std::shared_ptr<Range> lastByRows = source.sheet->findLast(SearchOrder::ByRows);
-    if (!lastByRows)
-        return fail(FailureReason::SheetEmpty);
+    if (!lastByRows) return fail(FailureReason::SheetEmpty);
     source.lastRow = lastByRows->row();
     const std::shared_ptr<Range> lastByColumns = source.sheet->findLast(SearchOrder::ByColumns);
     source.lastColumn = lastByColumns ? lastByColumns->column() : lastByRows->column();
@@ -136,13 +118,11 @@ std::optional<ResolvedSource> resolveSource(detail::RunState& run)
     // A start row or cell the source's grid cannot hold (row 70000 of an .xls source) has no
     // data below it: the range makes no sense for this source.
     const std::shared_ptr<Range> topLeft = source.sheet->range(target.topLeft);
-    if (!topLeft)
-        return fail(FailureReason::RangeIllogical);
+    if (!topLeft) return fail(FailureReason::RangeIllogical);
     source.topLeft = {topLeft->row(), topLeft->column()};
     if (target.bottomRight) {
         const std::shared_ptr<Range> bottomRight = source.sheet->range(*target.bottomRight);
-        if (!bottomRight)
-            return fail(FailureReason::RangeIllogical);
+        if (!bottomRight) return fail(FailureReason::RangeIllogical);
         source.bottomRight = {bottomRight->row() + bottomRight->rowCount() - 1,
                               bottomRight->column() + bottomRight->columnCount() - 1};
     } else {

@@ -18,9 +18,9 @@ std::optional<int> sheetPosition(const std::string& sheetSpec);
 
 // The range a RangeSpec names, given the extent of the data.
 struct TargetRange {
-    std::string topLeft;                          // A1 text
-    std::optional<std::string> bottomRight;       // A1 text; nullopt = (lastRow, lastColumn)
-    bool checkOrder = false;                      // start-row and cell modes
+    std::string topLeft;                     // A1 text
+    std::optional<std::string> bottomRight;  // A1 text; nullopt = (lastRow, lastColumn)
+    bool checkOrder = false;                 // start-row and cell modes
 };
 TargetRange targetRange(const std::string& rangeSpec);
 

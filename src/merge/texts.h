@@ -22,7 +22,8 @@ inline constexpr const char* FailureSheetFont = "微软雅黑";
 inline constexpr const char* NoticeTitle = "提示";
 inline constexpr const char* ErrorTitle = "sheetmerge";
 // "“" + name + NoWorksheetTail
-inline constexpr const char* NoWorksheetTail = "”文件不存在普通工作表（Worksheet），请不要选取该文件。";
+inline constexpr const char* NoWorksheetTail =
+    "”文件不存在普通工作表（Worksheet），请不要选取该文件。";
 // "无法打开文件“" + path + "”：" + reason
 inline constexpr const char* CannotOpenHead = "无法打开文件“";
 // "无法创建合并结果文件“" + path + "”：" + reason + "。未合并任何文件。"

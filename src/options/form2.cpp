@@ -25,8 +25,12 @@ using app::twipsRect;
 
 namespace {
 
-QString text(const char* utf8) { return QString::fromUtf8(utf8); }
-std::string toUtf8(const QString& value) { return value.toUtf8().toStdString(); }
+QString text(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+std::string toUtf8(const QString& value) {
+    return value.toUtf8().toStdString();
+}
 
 // Black texts on the dialog's grey for a control inside a frame, whose palette would otherwise
 // carry the frame caption's green.
@@ -47,17 +51,25 @@ void paintFace(QWidget* face, const QColor& colour) {
 
 }  // namespace
 
-QColor Form2::backgroundColour() { return QColor(240, 240, 240); }
-QColor Form2::frameCaptionColour() { return QColor(10, 185, 16); }
-QColor Form2::faceColour() { return QColor(192, 255, 192); }
-QColor Form2::faceHoverColour() { return QColor(128, 255, 128); }
+QColor Form2::backgroundColour() {
+    return QColor(240, 240, 240);
+}
+QColor Form2::frameCaptionColour() {
+    return QColor(10, 185, 16);
+}
+QColor Form2::faceColour() {
+    return QColor(192, 255, 192);
+}
+QColor Form2::faceHoverColour() {
+    return QColor(128, 255, 128);
+}
 
 Form2::Form2(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(text(form2_texts::Caption));
     // A single fixed border: no resizing, no maximising, no help button.
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setFixedSize(app::twipsToPixels(6735), app::twipsToPixels(6180));
     setFont(app::dialogFont(12));
     setMouseTracking(true);
@@ -68,7 +80,8 @@ Form2::Form2(QWidget* parent) : QDialog(parent) {
 }
 
 void Form2::createControls() {
-    auto label = [this](QWidget* container, QLabel*& member, const char* name, const char* caption, QRect where) {
+    auto label = [this](QWidget* container, QLabel*& member, const char* name, const char* caption,
+                        QRect where) {
         member = new QLabel(caption ? text(caption) : QString(), container);
         member->setObjectName(QString::fromLatin1(name));
         member->setGeometry(where);
@@ -80,12 +93,14 @@ void Form2::createControls() {
         member->setGeometry(where);
         member->setTextMargins(1, 0, 1, 0);
     };
-    auto option = [](QWidget* container, QRadioButton*& member, const char* name, const char* caption, QRect where) {
+    auto option = [](QWidget* container, QRadioButton*& member, const char* name,
+                     const char* caption, QRect where) {
         member = new QRadioButton(text(caption), container);
         member->setObjectName(QString::fromLatin1(name));
         member->setGeometry(where);
     };
-    auto check = [](QWidget* container, QCheckBox*& member, const char* name, const char* caption, QRect where) {
+    auto check = [](QWidget* container, QCheckBox*& member, const char* name, const char* caption,
+                    QRect where) {
         member = new QCheckBox(text(caption), container);
         member->setObjectName(QString::fromLatin1(name));
         member->setGeometry(where);
@@ -101,7 +116,8 @@ void Form2::createControls() {
         member->setObjectName(QString::fromLatin1(name));
         member->setGeometry(where);
     };
-    auto face = [this](app::ActiveLabel*& member, const char* name, const char* caption, QRect where) {
+    auto face = [this](app::ActiveLabel*& member, const char* name, const char* caption,
+                       QRect where) {
         member = new app::ActiveLabel(this);
         member->setObjectName(QString::fromLatin1(name));
         member->setGeometry(where);
@@ -158,7 +174,8 @@ void Form2::createControls() {
 
     // A pointer over any control belongs to that control, never to the bare dialog, whose
     // move rule restores the button faces.
-    for (QWidget* control : findChildren<QWidget*>()) control->setAttribute(Qt::WA_NoMousePropagation);
+    for (QWidget* control : findChildren<QWidget*>())
+        control->setAttribute(Qt::WA_NoMousePropagation);
 
     // Each group of option buttons is exclusive on its own. Without explicit groups Qt would
     // treat Option7 and Option8 as one group with the buttons inside both frames, since these
@@ -188,8 +205,8 @@ void Form2::createControls() {
 void Form2::setTabOrder() {
     // The focus order of the controls that can take it, by their tab numbers 1, 2, 3, 4, 5, 7,
     // 8, 9, 10, 11, 12, 13, 18, 19, 20, 26, 27, 28, 29; labels and frames take no focus.
-    const QList<QWidget*> order = {Txt_Row, Option5, Txt_LT, Option6, Option4, Option1, Option2,
-                                   Combo1,  Option3, Combo2, Check1,  Txt_RB,  Txt_Path, Check2,
+    const QList<QWidget*> order = {Txt_Row, Option5,  Txt_LT,  Option6, Option4, Option1,  Option2,
+                                   Combo1,  Option3,  Combo2,  Check1,  Txt_RB,  Txt_Path, Check2,
                                    Check3,  Txt_Xls1, Option7, Option8, Txt_Head};
     for (qsizetype index = 0; index + 1 < order.size(); ++index)
         QWidget::setTabOrder(order[index], order[index + 1]);
@@ -242,7 +259,8 @@ void Form2::connectRules() {
     connect(Check1, &QCheckBox::toggled, this, &Form2::Check1_Click);
     connect(Check3, &QCheckBox::toggled, this, &Form2::Check3_Click);
 
-    for (QWidget* box : std::initializer_list<QWidget*>{Combo1, Combo2, Txt_Row, Txt_LT}) box->installEventFilter(this);
+    for (QWidget* box : std::initializer_list<QWidget*>{Combo1, Combo2, Txt_Row, Txt_LT})
+        box->installEventFilter(this);
 
     connect(OK1, &app::ActiveLabel::clicked, this, &Form2::OK1_Click);
     connect(OK2, &app::ActiveLabel::clicked, this, &Form2::OK2_Click);
@@ -272,7 +290,9 @@ void Form2::fill(const merge::SampleInfo& sample) {
     Combo2->setCurrentIndex(active);
 }
 
-void Form2::setResolver(merge::ReferenceResolver resolve) { m_resolve = std::move(resolve); }
+void Form2::setResolver(merge::ReferenceResolver resolve) {
+    m_resolve = std::move(resolve);
+}
 
 void Form2::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -285,10 +305,14 @@ void Form2::showEvent(QShowEvent* event) {
 
 bool Form2::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn) {
-        if (watched == Combo1) Combo1_GotFocus();
-        else if (watched == Combo2) Combo2_GotFocus();
-        else if (watched == Txt_Row) Txt_Row_GotFocus();
-        else if (watched == Txt_LT) Txt_LT_GotFocus();
+        if (watched == Combo1)
+            Combo1_GotFocus();
+        else if (watched == Combo2)
+            Combo2_GotFocus();
+        else if (watched == Txt_Row)
+            Txt_Row_GotFocus();
+        else if (watched == Txt_LT)
+            Txt_LT_GotFocus();
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -313,13 +337,21 @@ void Form2::resetHeaderBox() {
 
 void Form2::Option1_Click() {}
 
-void Form2::Option2_Click() { Combo1->setFocus(Qt::OtherFocusReason); }
+void Form2::Option2_Click() {
+    Combo1->setFocus(Qt::OtherFocusReason);
+}
 
-void Form2::Option3_Click() { Combo2->setFocus(Qt::OtherFocusReason); }
+void Form2::Option3_Click() {
+    Combo2->setFocus(Qt::OtherFocusReason);
+}
 
-void Form2::Combo1_GotFocus() { Option2->setChecked(true); }
+void Form2::Combo1_GotFocus() {
+    Option2->setChecked(true);
+}
 
-void Form2::Combo2_GotFocus() { Option3->setChecked(true); }
+void Form2::Combo2_GotFocus() {
+    Option3->setChecked(true);
+}
 
 void Form2::Option4_Click() {
     resetBottomRight();
@@ -336,7 +368,9 @@ void Form2::Option5_Click() {
     Txt_Row->setFocus(Qt::OtherFocusReason);
 }
 
-void Form2::Txt_Row_GotFocus() { Option5->setChecked(true); }
+void Form2::Txt_Row_GotFocus() {
+    Option5->setChecked(true);
+}
 
 void Form2::Txt_Row_Change() {
     const QString typed = Txt_Row->text();
@@ -346,8 +380,9 @@ void Form2::Txt_Row_Change() {
     }
     const std::optional<int> startRow = readStartRow(toUtf8(typed));
     if (!startRow || *startRow <= 0) {
-        app::MessageService::show(text(texts::StartRowNotPositive), merge::MessageStyle::Information,
-                                  text(texts::MessageTitle), this);
+        app::MessageService::show(text(texts::StartRowNotPositive),
+                                  merge::MessageStyle::Information, text(texts::MessageTitle),
+                                  this);
         Txt_Row->clear();
         Txt_Row->setFocus(Qt::OtherFocusReason);
         return;
@@ -364,7 +399,9 @@ void Form2::Option6_Click() {
     Txt_LT->setFocus(Qt::OtherFocusReason);
 }
 
-void Form2::Txt_LT_GotFocus() { Option6->setChecked(true); }
+void Form2::Txt_LT_GotFocus() {
+    Option6->setChecked(true);
+}
 
 void Form2::Txt_LT_Change() {
     if (looksLikeAddress(toUtf8(Txt_LT->text())))
@@ -411,22 +448,34 @@ void Form2::Option8_Click() {
     Txt_Head->setFocus(Qt::OtherFocusReason);
 }
 
-void Form2::OK_MouseMove() { paintFace(OK2, faceHoverColour()); }
+void Form2::OK_MouseMove() {
+    paintFace(OK2, faceHoverColour());
+}
 
-void Form2::NO_MouseMove() { paintFace(NO2, faceHoverColour()); }
+void Form2::NO_MouseMove() {
+    paintFace(NO2, faceHoverColour());
+}
 
 void Form2::Form_MouseMove() {
     paintFace(OK2, faceColour());
     paintFace(NO2, faceColour());
 }
 
-void Form2::OK1_Click() { runOk(OkPart::Caption); }
+void Form2::OK1_Click() {
+    runOk(OkPart::Caption);
+}
 
-void Form2::OK2_Click() { runOk(OkPart::Face); }
+void Form2::OK2_Click() {
+    runOk(OkPart::Face);
+}
 
-void Form2::NO1_Click() { reject(); }
+void Form2::NO1_Click() {
+    reject();
+}
 
-void Form2::NO2_Click() { reject(); }
+void Form2::NO2_Click() {
+    reject();
+}
 
 DialogValues Form2::snapshot(OkPart clicked) const {
     DialogValues values;
@@ -458,15 +507,24 @@ void Form2::runOk(OkPart clicked) {
         accept();
         return;
     }
-    app::MessageService::show(QString::fromStdString(outcome.message), merge::MessageStyle::Information,
-                              text(texts::MessageTitle), this);
+    app::MessageService::show(QString::fromStdString(outcome.message),
+                              merge::MessageStyle::Information, text(texts::MessageTitle), this);
     QLineEdit* atFault = nullptr;
     switch (outcome.focus) {
-    case FocusTarget::TxtRow: atFault = Txt_Row; break;
-    case FocusTarget::TxtLT: atFault = Txt_LT; break;
-    case FocusTarget::TxtRB: atFault = Txt_RB; break;
-    case FocusTarget::TxtHead: atFault = Txt_Head; break;
-    case FocusTarget::None: break;
+        case FocusTarget::TxtRow:
+            atFault = Txt_Row;
+            break;
+        case FocusTarget::TxtLT:
+            atFault = Txt_LT;
+            break;
+        case FocusTarget::TxtRB:
+            atFault = Txt_RB;
+            break;
+        case FocusTarget::TxtHead:
+            atFault = Txt_Head;
+            break;
+        case FocusTarget::None:
+            break;
     }
     if (atFault) atFault->setFocus(Qt::OtherFocusReason);
 }

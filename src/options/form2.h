@@ -41,10 +41,10 @@ public:
     const merge::MergeOptions& mergeOptions() const { return m_mergeOptions; }
 
     // Colours of the dialog.
-    static QColor backgroundColour();   // RGB(240, 240, 240)
-    static QColor frameCaptionColour(); // RGB(10, 185, 16)
-    static QColor faceColour();         // RGB(192, 255, 192)
-    static QColor faceHoverColour();    // RGB(128, 255, 128)
+    static QColor backgroundColour();    // RGB(240, 240, 240)
+    static QColor frameCaptionColour();  // RGB(10, 185, 16)
+    static QColor faceColour();          // RGB(192, 255, 192)
+    static QColor faceHoverColour();     // RGB(128, 255, 128)
 
     // The controls, named as users' support notes and the tests know them.
     QLabel* Label2;

@@ -63,8 +63,12 @@ std::vector<std::string> splitAtCommas(const std::string& text) {
     }
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 }  // namespace
 
@@ -77,7 +81,8 @@ OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver
     std::optional<int> startRow;
     if (values.range == RangeOption::StartRow) {
         startRow = readStartRow(values.txtRow);
-        if (!startRow || *startRow <= 0) return refuse(texts::StartRowNotPositive, FocusTarget::TxtRow);
+        if (!startRow || *startRow <= 0)
+            return refuse(texts::StartRowNotPositive, FocusTarget::TxtRow);
     }
 
     // 2. Start and end cells.

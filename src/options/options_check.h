@@ -15,7 +15,11 @@ namespace options {
 
 // Which button of each option group is selected.
 enum class SheetOption { Active /* Option1 */, ByPosition /* Option2 */, ByName /* Option3 */ };
-enum class RangeOption { LargestRectangle /* Option4 */, StartRow /* Option5 */, Cells /* Option6 */ };
+enum class RangeOption {
+    LargestRectangle /* Option4 */,
+    StartRow /* Option5 */,
+    Cells /* Option6 */
+};
 enum class LabelOption { FilePath /* Option7 */, CellContents /* Option8 */ };
 
 // Which part of the OK button was clicked: the caption OK1 ("确定") or the face OK2 under it.
@@ -30,16 +34,16 @@ struct DialogValues {
     SheetOption sheet = SheetOption::Active;
     RangeOption range = RangeOption::StartRow;
     LabelOption label = LabelOption::FilePath;
-    std::string txtRow;     // Txt_Row
-    std::string txtLT;      // Txt_LT
-    std::string txtRB;      // Txt_RB
-    std::string txtHead;    // Txt_Head
-    bool check1 = false;    // "右下角": a bottom-right cell is given
-    bool check2 = false;    // "复制一次起始行上方的内容"
-    bool check3 = false;    // "在结果数据左侧标记数据来源工作簿的相关信息"
+    std::string txtRow;   // Txt_Row
+    std::string txtLT;    // Txt_LT
+    std::string txtRB;    // Txt_RB
+    std::string txtHead;  // Txt_Head
+    bool check1 = false;  // "右下角": a bottom-right cell is given
+    bool check2 = false;  // "复制一次起始行上方的内容"
+    bool check3 = false;  // "在结果数据左侧标记数据来源工作簿的相关信息"
     bool txtHeadEnabled = false;
-    std::string combo1;     // the chosen position item, e.g. "第 3 个"
-    std::string combo2;     // the chosen worksheet name
+    std::string combo1;  // the chosen position item, e.g. "第 3 个"
+    std::string combo2;  // the chosen worksheet name
     OkPart clicked = OkPart::Caption;
 };
 

@@ -17,49 +17,82 @@ Error shortRecord(const BiffRecord& record, const char* what, std::size_t needed
     std::snprintf(id, sizeof id, "0x%04X", record.id);
     return Error(ErrorCode::RecordCorrupt, std::string(what) + " record " + id + " at offset " +
                                                std::to_string(record.offset) + " has " +
-                                               std::to_string(record.data.size()) + " bytes, needs " +
-                                               std::to_string(needed));
+                                               std::to_string(record.data.size()) +
+                                               " bytes, needs " + std::to_string(needed));
 }
 
 const char* iconvName(std::uint16_t codePage) {
     switch (codePage) {
-    case 367: return "ASCII";
-    case 437: return "CP437";
-    case 737: return "CP737";
-    case 775: return "CP775";
-    case 850: return "CP850";
-    case 852: return "CP852";
-    case 855: return "CP855";
-    case 857: return "CP857";
-    case 860: return "CP860";
-    case 861: return "CP861";
-    case 862: return "CP862";
-    case 863: return "CP863";
-    case 864: return "CP864";
-    case 865: return "CP865";
-    case 866: return "CP866";
-    case 869: return "CP869";
-    case 874: return "CP874";
-    case 932: return "CP932";
-    case 936: return "CP936";
-    case 949: return "CP949";
-    case 950: return "CP950";
-    case 1250: return "CP1250";
-    case 1251: return "CP1251";
-    // 1200 (UTF-16) in a byte-string file and 32769 both mean the Windows Latin page here.
-    case 1200:
-    case 1252:
-    case 32769: return "CP1252";
-    case 1253: return "CP1253";
-    case 1254: return "CP1254";
-    case 1255: return "CP1255";
-    case 1256: return "CP1256";
-    case 1257: return "CP1257";
-    case 1258: return "CP1258";
-    case 1361: return "JOHAB";
-    case 10000:
-    case 32768: return "MACINTOSH";
-    default: return nullptr;
+        case 367:
+            return "ASCII";
+        case 437:
+            return "CP437";
+        case 737:
+            return "CP737";
+        case 775:
+            return "CP775";
+        case 850:
+            return "CP850";
+        case 852:
+            return "CP852";
+        case 855:
+            return "CP855";
+        case 857:
+            return "CP857";
+        case 860:
+            return "CP860";
+        case 861:
+            return "CP861";
+        case 862:
+            return "CP862";
+        case 863:
+            return "CP863";
+        case 864:
+            return "CP864";
+        case 865:
+            return "CP865";
+        case 866:
+            return "CP866";
+        case 869:
+            return "CP869";
+        case 874:
+            return "CP874";
+        case 932:
+            return "CP932";
+        case 936:
+            return "CP936";
+        case 949:
+            return "CP949";
+        case 950:
+            return "CP950";
+        case 1250:
+            return "CP1250";
+        case 1251:
+            return "CP1251";
+        // 1200 (UTF-16) in a byte-string file and 32769 both mean the Windows Latin page here.
+        case 1200:
+        case 1252:
+        case 32769:
+            return "CP1252";
+        case 1253:
+            return "CP1253";
+        case 1254:
+            return "CP1254";
+        case 1255:
+            return "CP1255";
+        case 1256:
+            return "CP1256";
+        case 1257:
+            return "CP1257";
+        case 1258:
+            return "CP1258";
+        case 1361:
+            return "JOHAB";
+        case 10000:
+        case 32768:
+            return "MACINTOSH";
+        default:
+            return nullptr;
     }
 }
 
@@ -76,10 +109,10 @@ Result<bool> BiffCursor::next(BiffRecord& record) {
     if (m_stream.size() - m_offset - 4 < length) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "0x%04X", id);
-        return Error(ErrorCode::RecordCorrupt, std::string("record ") + hex + " at offset " +
-                                                   std::to_string(m_offset) + " claims " + std::to_string(length) +
-                                                   " bytes, the stream holds " +
-                                                   std::to_string(m_stream.size() - m_offset - 4));
+        return Error(ErrorCode::RecordCorrupt,
+                     std::string("record ") + hex + " at offset " + std::to_string(m_offset) +
+                         " claims " + std::to_string(length) + " bytes, the stream holds " +
+                         std::to_string(m_stream.size() - m_offset - 4));
     }
     record.id = id;
     record.offset = m_offset;
@@ -143,12 +176,13 @@ CodePageDecoder::~CodePageDecoder() {
 Result<void> CodePageDecoder::setCodePage(std::uint16_t codePage) {
     const char* name = iconvName(codePage);
     if (name == nullptr) {
-        return Error(ErrorCode::TextEncoding, "code page " + std::to_string(codePage) + " is not supported");
+        return Error(ErrorCode::TextEncoding,
+                     "code page " + std::to_string(codePage) + " is not supported");
     }
     iconv_t converter = iconv_open("UTF-8", name);
     if (converter == reinterpret_cast<iconv_t>(-1)) {
-        return Error(ErrorCode::TextEncoding,
-                     "code page " + std::to_string(codePage) + " (" + name + ") is not available on this system");
+        return Error(ErrorCode::TextEncoding, "code page " + std::to_string(codePage) + " (" +
+                                                  name + ") is not available on this system");
     }
     if (m_converter != nullptr && m_converter != reinterpret_cast<void*>(-1)) {
         iconv_close(static_cast<iconv_t>(m_converter));
@@ -211,7 +245,9 @@ Result<void> ContinuedReader::readBytes(std::size_t count, std::uint8_t* out) {
     return {};
 }
 
-Result<void> ContinuedReader::skip(std::size_t count) { return readBytes(count, nullptr); }
+Result<void> ContinuedReader::skip(std::size_t count) {
+    return readBytes(count, nullptr);
+}
 
 Result<void> ContinuedReader::readUnicodeString(std::string& out, bool richExtended) {
     std::uint8_t header[3];
@@ -269,8 +305,9 @@ Result<void> ContinuedReader::readUnicodeString(std::string& out, bool richExten
     return skip(runBytes + extendedBytes);
 }
 
-Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& offset, int lengthBytes,
-                              BiffVersion version, const CodePageDecoder& decoder, std::string& out) {
+Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& offset,
+                              int lengthBytes, BiffVersion version, const CodePageDecoder& decoder,
+                              std::string& out) {
     auto cut = [&] {
         return Error(ErrorCode::RecordCorrupt, "string runs past the end of its record (" +
                                                    std::to_string(data.size()) + " bytes)");
@@ -305,7 +342,8 @@ Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& o
         if ((data.size() - offset) / 2 < count) return cut();
         std::u16string units;
         units.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) units.push_back(static_cast<char16_t>(readU16(data, offset + 2 * i)));
+        for (std::size_t i = 0; i < count; ++i)
+            units.push_back(static_cast<char16_t>(readU16(data, offset + 2 * i)));
         appendUtf16(units, out);
         offset += 2 * count;
     } else {
@@ -313,7 +351,8 @@ Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& o
         for (std::size_t i = 0; i < count; ++i) appendUtf8(out, data[offset + i]);
         offset += count;
     }
-    // Formatting runs and phonetic data are not kept; a record that ends early loses nothing we read.
+    // Formatting runs and phonetic data are not kept; a record that ends early loses nothing we
+    // read.
     offset = std::min(data.size(), offset + runBytes + extendedBytes);
     return {};
 }
@@ -323,28 +362,40 @@ Result<BofRecord> parseBof(const BiffRecord& record) {
     BofRecord bof;
     bof.type = readU16(record.data, 2);
     switch (record.id) {
-    case biff::Bof2: bof.version = BiffVersion::Biff2; break;
-    case biff::Bof3: bof.version = BiffVersion::Biff3; break;
-    case biff::Bof4: bof.version = BiffVersion::Biff4; break;
-    default: bof.version = readU16(record.data, 0) >= 0x0600 ? BiffVersion::Biff8 : BiffVersion::Biff5; break;
+        case biff::Bof2:
+            bof.version = BiffVersion::Biff2;
+            break;
+        case biff::Bof3:
+            bof.version = BiffVersion::Biff3;
+            break;
+        case biff::Bof4:
+            bof.version = BiffVersion::Biff4;
+            break;
+        default:
+            bof.version =
+                readU16(record.data, 0) >= 0x0600 ? BiffVersion::Biff8 : BiffVersion::Biff5;
+            break;
     }
     return bof;
 }
 
-Result<BoundSheetRecord> parseBoundSheet(const BiffRecord& record, BiffVersion version, const CodePageDecoder& decoder) {
+Result<BoundSheetRecord> parseBoundSheet(const BiffRecord& record, BiffVersion version,
+                                         const CodePageDecoder& decoder) {
     if (record.data.size() < 7) return shortRecord(record, "BOUNDSHEET", 7);
     BoundSheetRecord sheet;
     sheet.streamOffset = readU32(record.data, 0);
     sheet.state = record.data[4] & 0x03;
     sheet.type = record.data[5];
     std::size_t offset = 6;
-    if (Result<void> read = readRecordString(record.data, offset, 1, version, decoder, sheet.name); !read) {
+    if (Result<void> read = readRecordString(record.data, offset, 1, version, decoder, sheet.name);
+        !read) {
         return read.error();
     }
     return sheet;
 }
 
-Result<FontRecord> parseFont(const BiffRecord& record, BiffVersion version, const CodePageDecoder& decoder) {
+Result<FontRecord> parseFont(const BiffRecord& record, BiffVersion version,
+                             const CodePageDecoder& decoder) {
     FontRecord font;
     const auto& data = record.data;
     std::size_t nameOffset = 0;
@@ -373,32 +424,39 @@ Result<FontRecord> parseFont(const BiffRecord& record, BiffVersion version, cons
         nameOffset = fixed;
     }
     font.heightPoints = readU16(data, 0) / 20.0;
-    if (Result<void> read = readRecordString(data, nameOffset, 1, version, decoder, font.name); !read) {
+    if (Result<void> read = readRecordString(data, nameOffset, 1, version, decoder, font.name);
+        !read) {
         return read.error();
     }
     return font;
 }
 
-Result<FormatRecord> parseFormat(const BiffRecord& record, BiffVersion version, const CodePageDecoder& decoder) {
+Result<FormatRecord> parseFormat(const BiffRecord& record, BiffVersion version,
+                                 const CodePageDecoder& decoder) {
     FormatRecord format;
     std::size_t offset = 0;
     int lengthBytes = 1;
     switch (version) {
-    case BiffVersion::Biff8:
-        if (record.data.size() < 2) return shortRecord(record, "FORMAT", 2);
-        format.index = readU16(record.data, 0);
-        offset = 2;
-        lengthBytes = 2;
-        break;
-    case BiffVersion::Biff5:
-        if (record.data.size() < 2) return shortRecord(record, "FORMAT", 2);
-        format.index = readU16(record.data, 0);
-        offset = 2;
-        break;
-    case BiffVersion::Biff4: offset = 2; break;
-    default: break;
+        case BiffVersion::Biff8:
+            if (record.data.size() < 2) return shortRecord(record, "FORMAT", 2);
+            format.index = readU16(record.data, 0);
+            offset = 2;
+            lengthBytes = 2;
+            break;
+        case BiffVersion::Biff5:
+            if (record.data.size() < 2) return shortRecord(record, "FORMAT", 2);
+            format.index = readU16(record.data, 0);
+            offset = 2;
+            break;
+        case BiffVersion::Biff4:
+            offset = 2;
+            break;
+        default:
+            break;
     }
-    if (Result<void> read = readRecordString(record.data, offset, lengthBytes, version, decoder, format.code); !read) {
+    if (Result<void> read =
+            readRecordString(record.data, offset, lengthBytes, version, decoder, format.code);
+        !read) {
         return read.error();
     }
     return format;
@@ -525,7 +583,8 @@ Result<ColInfoRecord> parseColInfo(const BiffRecord& record) {
 }
 
 Result<RowRecord> parseRow(const BiffRecord& record, BiffVersion version) {
-    if (version == BiffVersion::Biff2) return Error(ErrorCode::UnsupportedVersion, "BIFF2 ROW records are not read");
+    if (version == BiffVersion::Biff2)
+        return Error(ErrorCode::UnsupportedVersion, "BIFF2 ROW records are not read");
     if (record.data.size() < 16) return shortRecord(record, "ROW", 16);
     RowRecord row;
     row.zeroBasedRow = readU16(record.data, 0);
@@ -551,7 +610,8 @@ Result<PaneRecord> parsePane(const BiffRecord& record) {
 Result<std::vector<RangeRef>> parseMergedCells(const BiffRecord& record) {
     if (record.data.size() < 2) return shortRecord(record, "MERGEDCELLS", 2);
     std::size_t count = readU16(record.data, 0);
-    if ((record.data.size() - 2) / 8 < count) return shortRecord(record, "MERGEDCELLS", 2 + 8 * count);
+    if ((record.data.size() - 2) / 8 < count)
+        return shortRecord(record, "MERGEDCELLS", 2 + 8 * count);
     std::vector<RangeRef> ranges;
     ranges.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {

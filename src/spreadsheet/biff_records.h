@@ -95,11 +95,14 @@ inline std::uint16_t readU16(std::span<const std::uint8_t> data, std::size_t off
     return static_cast<std::uint16_t>(data[offset] | (data[offset + 1] << 8));
 }
 inline std::uint32_t readU32(std::span<const std::uint8_t> data, std::size_t offset) {
-    return static_cast<std::uint32_t>(data[offset]) | (static_cast<std::uint32_t>(data[offset + 1]) << 8) |
-           (static_cast<std::uint32_t>(data[offset + 2]) << 16) | (static_cast<std::uint32_t>(data[offset + 3]) << 24);
+    return static_cast<std::uint32_t>(data[offset]) |
+           (static_cast<std::uint32_t>(data[offset + 1]) << 8) |
+           (static_cast<std::uint32_t>(data[offset + 2]) << 16) |
+           (static_cast<std::uint32_t>(data[offset + 3]) << 24);
 }
 double readF64(std::span<const std::uint8_t> data, std::size_t offset);
-// An RK number: bit 0 divides by 100, bit 1 marks a 30-bit integer, else the top 30 bits of a double.
+// An RK number: bit 0 divides by 100, bit 1 marks a 30-bit integer, else the top 30 bits of a
+// double.
 double decodeRk(std::uint32_t rk);
 
 // Decodes byte strings of BIFF2-5 files in the workbook's code page (CODEPAGE record) to
@@ -146,12 +149,14 @@ void appendUtf16(std::u16string_view units, std::string& out);
 
 // Strings inside one record. BIFF8: `lengthBytes` (1 or 2) count, then a flags byte; BIFF2-5:
 // a count and bytes in the code page. Advance `offset`. Fail with RecordCorrupt when short.
-Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& offset, int lengthBytes,
-                              BiffVersion version, const CodePageDecoder& decoder, std::string& out);
+Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& offset,
+                              int lengthBytes, BiffVersion version, const CodePageDecoder& decoder,
+                              std::string& out);
 
 struct BofRecord {
     BiffVersion version = BiffVersion::Biff8;
-    std::uint16_t type = 0;  // 0x05 globals, 0x10 worksheet, 0x20 chart, 0x40 macro sheet, 0x100 BIFF4 workbook
+    std::uint16_t type =
+        0;  // 0x05 globals, 0x10 worksheet, 0x20 chart, 0x40 macro sheet, 0x100 BIFF4 workbook
 };
 // `id` is the record id that opened the substream (0x0009/0x0209/0x0409/0x0809).
 Result<BofRecord> parseBof(const BiffRecord& record);
@@ -162,7 +167,8 @@ struct BoundSheetRecord {
     std::uint8_t type = 0;   // 0 worksheet or dialog, 1 macro, 2 chart, 6 VB module
     std::string name;
 };
-Result<BoundSheetRecord> parseBoundSheet(const BiffRecord& record, BiffVersion version, const CodePageDecoder& decoder);
+Result<BoundSheetRecord> parseBoundSheet(const BiffRecord& record, BiffVersion version,
+                                         const CodePageDecoder& decoder);
 
 struct FontRecord {
     double heightPoints = 10.0;
@@ -170,19 +176,22 @@ struct FontRecord {
     bool strike = false;
     std::uint16_t colorIndex = 0x7FFF;
     std::uint16_t weight = 400;
-    std::uint16_t script = 0;     // 0 none, 1 superscript, 2 subscript
-    std::uint8_t underline = 0;   // 0 none, 1 single, 2 double, 0x21 single accounting, 0x22 double accounting
+    std::uint16_t script = 0;  // 0 none, 1 superscript, 2 subscript
+    std::uint8_t underline =
+        0;  // 0 none, 1 single, 2 double, 0x21 single accounting, 0x22 double accounting
     std::uint8_t family = 0;
     std::uint8_t charset = 0;
     std::string name;
 };
-Result<FontRecord> parseFont(const BiffRecord& record, BiffVersion version, const CodePageDecoder& decoder);
+Result<FontRecord> parseFont(const BiffRecord& record, BiffVersion version,
+                             const CodePageDecoder& decoder);
 
 struct FormatRecord {
     std::optional<std::uint16_t> index;  // absent in BIFF2-4, where formats are numbered in order
     std::string code;
 };
-Result<FormatRecord> parseFormat(const BiffRecord& record, BiffVersion version, const CodePageDecoder& decoder);
+Result<FormatRecord> parseFormat(const BiffRecord& record, BiffVersion version,
+                                 const CodePageDecoder& decoder);
 
 struct XfRecord {
     std::uint16_t fontIndex = 0;
@@ -192,7 +201,7 @@ struct XfRecord {
     std::uint8_t horizontal = 0;  // 0 general .. 7 distributed
     std::uint8_t vertical = 2;    // 0 top, 1 center, 2 bottom, 3 justify, 4 distributed
     bool wrap = false;
-    std::uint8_t rotation = 0;    // 0-180 or 255, as OOXML
+    std::uint8_t rotation = 0;  // 0-180 or 255, as OOXML
     std::uint8_t indent = 0;
     bool shrinkToFit = false;
     std::uint8_t leftStyle = 0, rightStyle = 0, topStyle = 0, bottomStyle = 0, diagonalStyle = 0;

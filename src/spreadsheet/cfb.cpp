@@ -21,7 +21,8 @@ std::uint16_t readU16(std::span<const std::uint8_t> bytes, std::size_t offset) {
 }
 
 std::uint32_t readU32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return static_cast<std::uint32_t>(bytes[offset]) | (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
+    return static_cast<std::uint32_t>(bytes[offset]) |
+           (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
            (static_cast<std::uint32_t>(bytes[offset + 2]) << 16) |
            (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
 }
@@ -60,12 +61,15 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-Error corrupt(std::string detail) { return Error(ErrorCode::CfbCorrupt, std::move(detail)); }
+Error corrupt(std::string detail) {
+    return Error(ErrorCode::CfbCorrupt, std::move(detail));
+}
 
 }  // namespace
 
 bool isCompoundFile(std::span<const std::uint8_t> bytes) {
-    return bytes.size() >= sizeof Signature && std::memcmp(bytes.data(), Signature, sizeof Signature) == 0;
+    return bytes.size() >= sizeof Signature &&
+           std::memcmp(bytes.data(), Signature, sizeof Signature) == 0;
 }
 
 std::span<const std::uint8_t> CompoundFile::sector(std::uint32_t id) const {
@@ -90,7 +94,8 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
         return corrupt("sector shift " + std::to_string(sectorShift) + " (version " +
                        std::to_string(majorVersion) + "), expected 9 or 12");
     }
-    if (miniSectorShift != 6) return corrupt("mini sector shift " + std::to_string(miniSectorShift) + ", expected 6");
+    if (miniSectorShift != 6)
+        return corrupt("mini sector shift " + std::to_string(miniSectorShift) + ", expected 6");
     file.m_sectorSize = 1u << sectorShift;
     file.m_miniSectorSize = 1u << miniSectorShift;
     file.m_miniStreamCutoff = readU32(bytes, 56);
@@ -98,7 +103,8 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > firstSectorOffset) {
         std::size_t body = bytes.size() - firstSectorOffset;
         std::size_t count = (body + file.m_sectorSize - 1) / file.m_sectorSize;
-        if (count >= MaxRegularSector) return corrupt("file holds more sectors than a compound file can address");
+        if (count >= MaxRegularSector)
+            return corrupt("file holds more sectors than a compound file can address");
         file.m_sectorCount = static_cast<std::uint32_t>(count);
     }
     const std::uint32_t sectorCount = file.m_sectorCount;
@@ -110,8 +116,8 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
     std::vector<std::uint32_t> fatSectors;
     auto takeFatSector = [&](std::uint32_t id) -> Result<void> {
         if (id >= sectorCount) {
-            return corrupt("FAT sector id " + std::to_string(id) + " beyond the " + std::to_string(sectorCount) +
-                           " sectors of the file");
+            return corrupt("FAT sector id " + std::to_string(id) + " beyond the " +
+                           std::to_string(sectorCount) + " sectors of the file");
         }
         fatSectors.push_back(id);
         return {};
@@ -130,8 +136,10 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
         }
         if (++difatSteps > sectorCount) return corrupt("DIFAT chain loops");
         std::span<const std::uint8_t> data = file.sector(difatSector);
-        if (data.size() < file.m_sectorSize) return corrupt("DIFAT sector " + std::to_string(difatSector) + " cut short");
-        for (std::uint32_t i = 0; i + 1 < idsPerSector && fatSectors.size() < claimedFatSectors; ++i) {
+        if (data.size() < file.m_sectorSize)
+            return corrupt("DIFAT sector " + std::to_string(difatSector) + " cut short");
+        for (std::uint32_t i = 0; i + 1 < idsPerSector && fatSectors.size() < claimedFatSectors;
+             ++i) {
             std::uint32_t id = readU32(data, static_cast<std::size_t>(i) * 4);
             if (id > MaxRegularSector) continue;
             if (Result<void> taken = takeFatSector(id); !taken) return taken.error();
@@ -152,12 +160,14 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
     std::vector<std::uint8_t> directory;
     std::uint32_t directoryStart = readU32(bytes, 48);
     if (directoryStart > MaxRegularSector) return corrupt("no directory sector");
-    if (Result<void> read = file.readChain(directoryStart, UINT64_MAX, directory); !read) return read.error();
+    if (Result<void> read = file.readChain(directoryStart, UINT64_MAX, directory); !read)
+        return read.error();
     std::size_t entryCount = directory.size() / DirectoryEntrySize;
     if (entryCount == 0) return corrupt("empty directory");
     std::span<const std::uint8_t> directoryBytes(directory);
     for (std::size_t i = 0; i < entryCount; ++i) {
-        std::span<const std::uint8_t> entryBytes = directoryBytes.subspan(i * DirectoryEntrySize, DirectoryEntrySize);
+        std::span<const std::uint8_t> entryBytes =
+            directoryBytes.subspan(i * DirectoryEntrySize, DirectoryEntrySize);
         std::uint8_t type = entryBytes[66];
         if (type != 1 && type != 2 && type != 5) continue;
         CfbEntry entry;
@@ -166,7 +176,8 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
         entry.startSector = readU32(entryBytes, 116);
         entry.size = readU32(entryBytes, 120);
         // Version 3 files may carry garbage in the high half of the size.
-        if (majorVersion >= 4) entry.size |= static_cast<std::uint64_t>(readU32(entryBytes, 124)) << 32;
+        if (majorVersion >= 4)
+            entry.size |= static_cast<std::uint64_t>(readU32(entryBytes, 124)) << 32;
         file.m_entries.push_back(std::move(entry));
     }
     if (file.m_entries.empty() || file.m_entries.front().type != CfbEntryType::Root) {
@@ -175,21 +186,25 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
 
     // Mini FAT and mini stream (the root entry's chain), only when some stream needs them.
     const CfbEntry& root = file.m_entries.front();
-    bool needsMini = std::any_of(file.m_entries.begin() + 1, file.m_entries.end(), [&](const CfbEntry& entry) {
-        return entry.type == CfbEntryType::Stream && entry.size > 0 && entry.size < file.m_miniStreamCutoff;
-    });
+    bool needsMini =
+        std::any_of(file.m_entries.begin() + 1, file.m_entries.end(), [&](const CfbEntry& entry) {
+            return entry.type == CfbEntryType::Stream && entry.size > 0 &&
+                   entry.size < file.m_miniStreamCutoff;
+        });
     if (needsMini) {
         std::uint32_t miniFatStart = readU32(bytes, 60);
         std::vector<std::uint8_t> miniFatBytes;
         if (miniFatStart <= MaxRegularSector) {
-            if (Result<void> read = file.readChain(miniFatStart, UINT64_MAX, miniFatBytes); !read) return read.error();
+            if (Result<void> read = file.readChain(miniFatStart, UINT64_MAX, miniFatBytes); !read)
+                return read.error();
         }
         file.m_miniFat.reserve(miniFatBytes.size() / 4);
         for (std::size_t offset = 0; offset + 4 <= miniFatBytes.size(); offset += 4) {
             file.m_miniFat.push_back(readU32(miniFatBytes, offset));
         }
         if (root.startSector <= MaxRegularSector) {
-            if (Result<void> read = file.readChain(root.startSector, root.size, file.m_miniStream); !read) {
+            if (Result<void> read = file.readChain(root.startSector, root.size, file.m_miniStream);
+                !read) {
                 return Error(ErrorCode::CfbCorrupt, "mini stream: " + read.error().detail);
             }
         }
@@ -197,19 +212,22 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
     return file;
 }
 
-Result<void> CompoundFile::readChain(std::uint32_t start, std::uint64_t size, std::vector<std::uint8_t>& out) const {
+Result<void> CompoundFile::readChain(std::uint32_t start, std::uint64_t size,
+                                     std::vector<std::uint8_t>& out) const {
     // `size` is a claim: bytes are appended sector by sector and never reserved from it.
     std::uint32_t current = start;
     std::uint64_t remaining = size;
     std::uint32_t steps = 0;
     while (remaining > 0 && current != EndOfChain) {
         if (current >= m_sectorCount || current >= m_fat.size()) {
-            return corrupt("sector id " + std::to_string(current) + " beyond the " + std::to_string(m_sectorCount) +
-                           " sectors of the file");
+            return corrupt("sector id " + std::to_string(current) + " beyond the " +
+                           std::to_string(m_sectorCount) + " sectors of the file");
         }
-        if (++steps > m_sectorCount) return corrupt("sector chain loops (from sector " + std::to_string(start) + ")");
+        if (++steps > m_sectorCount)
+            return corrupt("sector chain loops (from sector " + std::to_string(start) + ")");
         std::span<const std::uint8_t> data = sector(current);
-        std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, data.size()));
+        std::size_t take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, data.size()));
         out.insert(out.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(take));
         if (remaining != UINT64_MAX) remaining -= take;
         if (data.size() < m_sectorSize && remaining > 0 && remaining != UINT64_MAX) {
@@ -218,20 +236,23 @@ Result<void> CompoundFile::readChain(std::uint32_t start, std::uint64_t size, st
         current = m_fat[current];
     }
     if (remaining > 0 && remaining != UINT64_MAX) {
-        return corrupt("stream chain from sector " + std::to_string(start) + " ends " + std::to_string(remaining) +
-                       " bytes before its size of " + std::to_string(size));
+        return corrupt("stream chain from sector " + std::to_string(start) + " ends " +
+                       std::to_string(remaining) + " bytes before its size of " +
+                       std::to_string(size));
     }
     return {};
 }
 
-Result<void> CompoundFile::readMiniChain(std::uint32_t start, std::uint64_t size, std::vector<std::uint8_t>& out) const {
+Result<void> CompoundFile::readMiniChain(std::uint32_t start, std::uint64_t size,
+                                         std::vector<std::uint8_t>& out) const {
     std::uint32_t current = start;
     std::uint64_t remaining = size;
     std::size_t steps = 0;
     while (remaining > 0) {
         if (current == EndOfChain) {
             return corrupt("mini stream chain from sector " + std::to_string(start) + " ends " +
-                           std::to_string(remaining) + " bytes before its size of " + std::to_string(size));
+                           std::to_string(remaining) + " bytes before its size of " +
+                           std::to_string(size));
         }
         if (current >= m_miniFat.size()) {
             return corrupt("mini sector id " + std::to_string(current) + " beyond the mini FAT");
@@ -241,7 +262,8 @@ Result<void> CompoundFile::readMiniChain(std::uint32_t start, std::uint64_t size
         if (offset >= m_miniStream.size()) {
             return corrupt("mini sector " + std::to_string(current) + " beyond the mini stream");
         }
-        std::size_t available = std::min<std::size_t>(m_miniSectorSize, m_miniStream.size() - offset);
+        std::size_t available =
+            std::min<std::size_t>(m_miniSectorSize, m_miniStream.size() - offset);
         std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, available));
         if (take < std::min<std::uint64_t>(remaining, m_miniSectorSize)) {
             return corrupt("mini stream cut short at mini sector " + std::to_string(current));
@@ -256,14 +278,16 @@ Result<void> CompoundFile::readMiniChain(std::uint32_t start, std::uint64_t size
 
 const CfbEntry* CompoundFile::findStream(std::string_view name) const {
     for (const CfbEntry& entry : m_entries) {
-        if (entry.type == CfbEntryType::Stream && equalsIgnoringAsciiCase(entry.name, name)) return &entry;
+        if (entry.type == CfbEntryType::Stream && equalsIgnoringAsciiCase(entry.name, name))
+            return &entry;
     }
     return nullptr;
 }
 
 Result<std::vector<std::uint8_t>> CompoundFile::readStream(std::string_view name) const {
     const CfbEntry* entry = findStream(name);
-    if (entry == nullptr) return Error(ErrorCode::PartMissing, "no stream named " + std::string(name));
+    if (entry == nullptr)
+        return Error(ErrorCode::PartMissing, "no stream named " + std::string(name));
     return readStream(*entry);
 }
 
@@ -273,13 +297,15 @@ Result<std::vector<std::uint8_t>> CompoundFile::readStream(const CfbEntry& entry
     // A stream cannot be larger than the file that holds it; within that bound its size is
     // reserved up front (the bytes are in memory already, so this costs no more than the file).
     if (entry.size > m_bytes.size()) {
-        return corrupt("stream " + entry.name + " claims " + std::to_string(entry.size) + " bytes in a file of " +
-                       std::to_string(m_bytes.size()));
+        return corrupt("stream " + entry.name + " claims " + std::to_string(entry.size) +
+                       " bytes in a file of " + std::to_string(m_bytes.size()));
     }
     out.reserve(static_cast<std::size_t>(entry.size));
-    Result<void> read = entry.size < m_miniStreamCutoff ? readMiniChain(entry.startSector, entry.size, out)
-                                                        : readChain(entry.startSector, entry.size, out);
-    if (!read) return Error(ErrorCode::CfbCorrupt, "stream " + entry.name + ": " + read.error().detail);
+    Result<void> read = entry.size < m_miniStreamCutoff
+                            ? readMiniChain(entry.startSector, entry.size, out)
+                            : readChain(entry.startSector, entry.size, out);
+    if (!read)
+        return Error(ErrorCode::CfbCorrupt, "stream " + entry.name + ": " + read.error().detail);
     return out;
 }
 

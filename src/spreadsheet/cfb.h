@@ -46,8 +46,10 @@ public:
 
 private:
     CompoundFile() = default;
-    Result<void> readChain(std::uint32_t start, std::uint64_t size, std::vector<std::uint8_t>& out) const;
-    Result<void> readMiniChain(std::uint32_t start, std::uint64_t size, std::vector<std::uint8_t>& out) const;
+    Result<void> readChain(std::uint32_t start, std::uint64_t size,
+                           std::vector<std::uint8_t>& out) const;
+    Result<void> readMiniChain(std::uint32_t start, std::uint64_t size,
+                               std::vector<std::uint8_t>& out) const;
     std::span<const std::uint8_t> sector(std::uint32_t id) const;
 
     std::span<const std::uint8_t> m_bytes;

@@ -17,33 +17,33 @@ enum class ErrorCode {
     FileNotFound,
     FileNotReadable,
     FileTooLarge,
-    UnknownFormat,        // none of the formats the engine reads
-    EncryptedWorkbook,    // password-protected OOXML or BIFF FILEPASS
-    BinaryWorkbook,       // .xlsb: recognised, not read
+    UnknownFormat,      // none of the formats the engine reads
+    EncryptedWorkbook,  // password-protected OOXML or BIFF FILEPASS
+    BinaryWorkbook,     // .xlsb: recognised, not read
     // Containers.
     ZipCorrupt,
-    ZipLimit,             // entry count, inflated size, ratio or overlap over a limit
-    ZipUnsupported,       // compression method, multi-disk, encrypted entry
-    PartMissing,          // a package part that must be there is not
+    ZipLimit,        // entry count, inflated size, ratio or overlap over a limit
+    ZipUnsupported,  // compression method, multi-disk, encrypted entry
+    PartMissing,     // a package part that must be there is not
     CfbCorrupt,
     // Parts and records.
     XmlMalformed,
-    XmlForbidden,         // DOCTYPE or entity in OOXML
-    XmlLimit,             // depth or text length over a limit
-    RecordCorrupt,        // a BIFF record shorter than its fields, a bad index
-    UnsupportedVersion,   // e.g. BIFF2-4 or an unknown OOXML flavour
-    SheetLimit,           // cells, rows, merges or columns over a limit
-    TextEncoding,         // bytes that decode in no accepted encoding
-    CsvLimit,             // CSV field or line over a limit
+    XmlForbidden,        // DOCTYPE or entity in OOXML
+    XmlLimit,            // depth or text length over a limit
+    RecordCorrupt,       // a BIFF record shorter than its fields, a bad index
+    UnsupportedVersion,  // e.g. BIFF2-4 or an unknown OOXML flavour
+    SheetLimit,          // cells, rows, merges or columns over a limit
+    TextEncoding,        // bytes that decode in no accepted encoding
+    CsvLimit,            // CSV field or line over a limit
     // References and names.
-    InvalidReference,     // not an A1 reference, or outside the grid
+    InvalidReference,  // not an A1 reference, or outside the grid
     InvalidSheetName,
     DuplicateSheetName,
     NoSuchSheet,
     // Writing.
-    WriteFailed,          // the file system refused (disk full, no permission)
-    TargetExists,         // SaveAs never replaces a file the run did not create
-    FormatNotAvailable,   // e.g. a fake application that cannot write .xlsx
+    WriteFailed,         // the file system refused (disk full, no permission)
+    TargetExists,        // SaveAs never replaces a file the run did not create
+    FormatNotAvailable,  // e.g. a fake application that cannot write .xlsx
     // Anything else an operation reports.
     OperationFailed,
 };
@@ -71,15 +71,27 @@ public:
     explicit operator bool() const { return std::holds_alternative<T>(m_value); }
     bool hasValue() const { return std::holds_alternative<T>(m_value); }
 
-    T& value() & { assert(hasValue()); return std::get<T>(m_value); }
-    const T& value() const& { assert(hasValue()); return std::get<T>(m_value); }
-    T&& value() && { assert(hasValue()); return std::get<T>(std::move(m_value)); }
+    T& value() & {
+        assert(hasValue());
+        return std::get<T>(m_value);
+    }
+    const T& value() const& {
+        assert(hasValue());
+        return std::get<T>(m_value);
+    }
+    T&& value() && {
+        assert(hasValue());
+        return std::get<T>(std::move(m_value));
+    }
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }
 
-    const Error& error() const { assert(!hasValue()); return std::get<Error>(m_value); }
+    const Error& error() const {
+        assert(!hasValue());
+        return std::get<Error>(m_value);
+    }
 
 private:
     std::variant<T, Error> m_value;
@@ -94,7 +106,10 @@ public:
 
     explicit operator bool() const { return !m_error.has_value(); }
     bool hasValue() const { return !m_error.has_value(); }
-    const Error& error() const { assert(m_error); return *m_error; }
+    const Error& error() const {
+        assert(m_error);
+        return *m_error;
+    }
 
 private:
     std::optional<Error> m_error;

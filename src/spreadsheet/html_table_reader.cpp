@@ -12,10 +12,12 @@ namespace {
 
 constexpr std::size_t MaxCellsPerSheet = 16'777'216;
 constexpr std::size_t MaxMergesPerSheet = 100'000;
-constexpr int MaxColspan = 1000;     // the HTML limits
+constexpr int MaxColspan = 1000;  // the HTML limits
 constexpr int MaxRowspan = 65'534;
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 std::string lowered(std::string_view text) {
     std::string result(text);
@@ -23,18 +25,22 @@ std::string lowered(std::string_view text) {
     return result;
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
 
 // The charset a <meta> tag names in the first 4 KiB, lower case; "" when none.
 std::string metaCharset(std::span<const std::uint8_t> bytes) {
     std::string head = lowered(std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                                 std::min<std::size_t>(bytes.size(), 4096)));
+                                                std::min<std::size_t>(bytes.size(), 4096)));
     std::size_t at = head.find("charset=");
     if (at == std::string::npos || head.rfind("<meta", at) == std::string::npos) return {};
     at += 8;
     while (at < head.size() && (head[at] == '"' || head[at] == '\'')) ++at;
     std::size_t end = at;
-    while (end < head.size() && (std::isalnum(static_cast<unsigned char>(head[end])) || head[end] == '-' || head[end] == '_')) ++end;
+    while (end < head.size() && (std::isalnum(static_cast<unsigned char>(head[end])) ||
+                                 head[end] == '-' || head[end] == '_'))
+        ++end;
     return head.substr(at, end - at);
 }
 
@@ -53,8 +59,9 @@ Result<std::string> decodeHtml(std::span<const std::uint8_t> bytes) {
 // Decodes the character references that exports use: named basics and numeric ones.
 void appendDecoded(std::string& out, std::string_view text) {
     static const std::pair<std::string_view, char32_t> Named[] = {
-        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0},
-        {"yen", 0xA5}, {"copy", 0xA9}, {"reg", 0xAE}, {"middot", 0xB7}, {"times", 0xD7}, {"euro", 0x20AC}};
+        {"amp", '&'},   {"lt", '<'},      {"gt", '>'},     {"quot", '"'},
+        {"apos", '\''}, {"nbsp", 0xA0},   {"yen", 0xA5},   {"copy", 0xA9},
+        {"reg", 0xAE},  {"middot", 0xB7}, {"times", 0xD7}, {"euro", 0x20AC}};
     for (std::size_t i = 0; i < text.size();) {
         if (text[i] != '&') {
             out += text[i++];
@@ -71,9 +78,10 @@ void appendDecoded(std::string& out, std::string_view text) {
             bool hex = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
             std::string_view digits = name.substr(hex ? 2 : 1);
             std::uint32_t value = 0;
-            auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, hex ? 16 : 10);
-            if (error == std::errc() && stop == digits.data() + digits.size() && value > 0 && value <= 0x10FFFF &&
-                !(value >= 0xD800 && value < 0xE000)) {
+            auto [stop, error] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), value, hex ? 16 : 10);
+            if (error == std::errc() && stop == digits.data() + digits.size() && value > 0 &&
+                value <= 0x10FFFF && !(value >= 0xD800 && value < 0xE000)) {
                 code = value;
             }
         } else {
@@ -140,10 +148,12 @@ std::optional<double> plainNumber(std::string_view text) {
 
 // The offset of "</name" (any case) at or after `from`, or the end of the text; one pass.
 std::size_t findClosingTag(const std::string& html, std::size_t from, const std::string& name) {
-    for (std::size_t at = html.find("</", from); at != std::string::npos; at = html.find("</", at + 2)) {
+    for (std::size_t at = html.find("</", from); at != std::string::npos;
+         at = html.find("</", at + 2)) {
         if (at + 2 + name.size() > html.size()) break;
         bool same = true;
-        for (std::size_t k = 0; k < name.size() && same; ++k) same = lower(html[at + 2 + k]) == name[k];
+        for (std::size_t k = 0; k < name.size() && same; ++k)
+            same = lower(html[at + 2 + k]) == name[k];
         if (same) return at;
     }
     return html.size();
@@ -168,7 +178,8 @@ std::optional<std::string> attribute(const std::string& attributes, std::string_
             char quote = attributes[next];
             if (quote == '"' || quote == '\'') {
                 std::size_t end = attributes.find(quote, next + 1);
-                return attributes.substr(next + 1, end == std::string::npos ? std::string::npos : end - next - 1);
+                return attributes.substr(
+                    next + 1, end == std::string::npos ? std::string::npos : end - next - 1);
             }
             std::size_t end = next;
             while (end < attributes.size() && !isSpace(attributes[end])) ++end;
@@ -192,7 +203,8 @@ public:
     explicit TableBuilder(Sheet& sheet) : m_sheet(sheet) {}
 
     Result<void> startRow() {
-        if (m_row >= XlsxMaxRows) return Error(ErrorCode::SheetLimit, "more than 1048576 table rows");
+        if (m_row >= XlsxMaxRows)
+            return Error(ErrorCode::SheetLimit, "more than 1048576 table rows");
         ++m_row;
         m_column = 0;
         Row row;
@@ -207,20 +219,27 @@ public:
         }
         // Skip the columns that row spans from above still cover.
         int column = m_column + 1;
-        while (column <= static_cast<int>(m_coveredUntil.size()) && m_coveredUntil[column - 1] >= m_row) ++column;
+        while (column <= static_cast<int>(m_coveredUntil.size()) &&
+               m_coveredUntil[column - 1] >= m_row)
+            ++column;
         int columns = spanValue(attributes, "colspan", MaxColspan);
         int rows = spanValue(attributes, "rowspan", MaxRowspan);
         int lastColumn = column + columns - 1;
         int lastRow = std::min(m_row + rows - 1, XlsxMaxRows);
-        if (lastColumn > XlsxMaxColumns) return Error(ErrorCode::SheetLimit, "a table row wider than 16384 columns");
+        if (lastColumn > XlsxMaxColumns)
+            return Error(ErrorCode::SheetLimit, "a table row wider than 16384 columns");
         if (++m_cells > MaxCellsPerSheet) {
-            return Error(ErrorCode::SheetLimit, "more than " + std::to_string(MaxCellsPerSheet) + " table cells");
+            return Error(ErrorCode::SheetLimit,
+                         "more than " + std::to_string(MaxCellsPerSheet) + " table cells");
         }
-        if (m_coveredUntil.size() < static_cast<std::size_t>(lastColumn)) m_coveredUntil.resize(lastColumn, 0);
-        for (int c = column; c <= lastColumn; ++c) m_coveredUntil[c - 1] = std::max(m_coveredUntil[c - 1], lastRow);
+        if (m_coveredUntil.size() < static_cast<std::size_t>(lastColumn))
+            m_coveredUntil.resize(lastColumn, 0);
+        for (int c = column; c <= lastColumn; ++c)
+            m_coveredUntil[c - 1] = std::max(m_coveredUntil[c - 1], lastRow);
         if (lastColumn > column || lastRow > m_row) {
             if (m_sheet.merges.size() >= MaxMergesPerSheet) {
-                return Error(ErrorCode::SheetLimit, "more than " + std::to_string(MaxMergesPerSheet) + " merged cells");
+                return Error(ErrorCode::SheetLimit,
+                             "more than " + std::to_string(MaxMergesPerSheet) + " merged cells");
             }
             m_sheet.merges.push_back(RangeRef{{m_row, column}, {lastRow, lastColumn}});
         }
@@ -268,7 +287,8 @@ bool looksLikeHtmlTable(std::span<const std::uint8_t> bytes) {
     return head.find("<table") != std::string::npos;
 }
 
-Result<WorkbookData> readHtmlTable(std::span<const std::uint8_t> bytes, const std::string& sheetName) {
+Result<WorkbookData> readHtmlTable(std::span<const std::uint8_t> bytes,
+                                   const std::string& sheetName) {
     Result<std::string> decoded = decodeHtml(bytes);
     if (!decoded) return decoded.error();
     const std::string& html = *decoded;
@@ -305,8 +325,10 @@ Result<WorkbookData> readHtmlTable(std::span<const std::uint8_t> bytes, const st
             std::size_t next = html.find('<', i);
             if (next == std::string::npos) next = html.size();
             if (inCell) {
-                for (std::size_t k = i; k < next; ++k) raw += (html[k] == '\n' || html[k] == '\r') ? ' ' : html[k];
-                if (raw.size() > 32'767 * 4) return Error(ErrorCode::SheetLimit, "table cell text over 32767 characters");
+                for (std::size_t k = i; k < next; ++k)
+                    raw += (html[k] == '\n' || html[k] == '\r') ? ' ' : html[k];
+                if (raw.size() > 32'767 * 4)
+                    return Error(ErrorCode::SheetLimit, "table cell text over 32767 characters");
             }
             i = next;
             continue;
@@ -325,7 +347,8 @@ Result<WorkbookData> readHtmlTable(std::span<const std::uint8_t> bytes, const st
             inside.remove_prefix(1);
         }
         std::size_t nameEnd = 0;
-        while (nameEnd < inside.size() && !isSpace(inside[nameEnd]) && inside[nameEnd] != '/') ++nameEnd;
+        while (nameEnd < inside.size() && !isSpace(inside[nameEnd]) && inside[nameEnd] != '/')
+            ++nameEnd;
         tag.name = lowered(inside.substr(0, nameEnd));
         tag.attributes = lowered(inside.substr(nameEnd));
         i = end + 1;
@@ -352,7 +375,8 @@ Result<WorkbookData> readHtmlTable(std::span<const std::uint8_t> bytes, const st
                 headerCell = tag.name == "th";
                 cellAttributes = tag.attributes;
             }
-        } else if (inCell && (tag.name == "br" || tag.name == "p" || tag.name == "div") && !(tag.closing && tag.name == "br")) {
+        } else if (inCell && (tag.name == "br" || tag.name == "p" || tag.name == "div") &&
+                   !(tag.closing && tag.name == "br")) {
             if (tag.name == "br" || !tag.closing) {
                 if (!raw.empty()) raw += '\n';
             }

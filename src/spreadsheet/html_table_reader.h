@@ -20,6 +20,7 @@ bool looksLikeHtmlTable(std::span<const std::uint8_t> bytes);
 // `sheetName` names the one worksheet (callers pass the file name without extension). The
 // text is decoded by its byte-order mark, else the charset its <meta> names, else UTF-8 when
 // valid, else GB18030. Fails with TextEncoding, SheetLimit, or UnknownFormat without a table.
-Result<WorkbookData> readHtmlTable(std::span<const std::uint8_t> bytes, const std::string& sheetName);
+Result<WorkbookData> readHtmlTable(std::span<const std::uint8_t> bytes,
+                                   const std::string& sheetName);
 
 }  // namespace spreadsheet

@@ -28,9 +28,13 @@ public:
 
     // Counts a cell about to be stored, its text included; false once the source is over the
     // bound (and from then on).
-    [[nodiscard]] bool addCell(const Cell& cell) { return addBytes(sizeof(Cell) + heapBytes(cell.text)); }
+    [[nodiscard]] bool addCell(const Cell& cell) {
+        return addBytes(sizeof(Cell) + heapBytes(cell.text));
+    }
     // Counts a text kept outside the cells (a formula, a shared string table).
-    [[nodiscard]] bool addText(const std::string& text) { return addBytes(sizeof(std::string) + heapBytes(text)); }
+    [[nodiscard]] bool addText(const std::string& text) {
+        return addBytes(sizeof(std::string) + heapBytes(text));
+    }
     [[nodiscard]] bool addBytes(std::uint64_t bytes) {
         m_used += bytes;
         return m_used <= m_limit;
@@ -39,7 +43,8 @@ public:
 
     // The limit error for the source, naming the bound.
     Error error() const {
-        return Error(ErrorCode::SheetLimit, "cells need more than " + std::to_string(m_limit >> 20) +
+        return Error(ErrorCode::SheetLimit, "cells need more than " +
+                                                std::to_string(m_limit >> 20) +
                                                 " MiB of memory (memory per source limit)");
     }
 

@@ -22,12 +22,15 @@ std::optional<int> parseInt(std::string_view text) {
 }
 
 std::optional<double> parseNumber(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\t')) text.remove_suffix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\t'))
+        text.remove_suffix(1);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     double value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
     return value;
 }
 
@@ -41,19 +44,30 @@ Color parseColor(std::string_view text) {
 
 std::string lowerFirst(std::string_view text) {
     std::string result(text);
-    if (!result.empty() && result[0] >= 'A' && result[0] <= 'Z') result[0] = static_cast<char>(result[0] + 32);
+    if (!result.empty() && result[0] >= 'A' && result[0] <= 'Z')
+        result[0] = static_cast<char>(result[0] + 32);
     return result;
 }
 
 // The named number formats of SpreadsheetML and the codes they stand for.
 std::string numberFormatCode(std::string_view format) {
     static const std::pair<std::string_view, std::string_view> Named[] = {
-        {"General Number", "General"}, {"General Date", "m/d/yyyy h:mm"}, {"Short Date", "m/d/yyyy"},
-        {"Medium Date", "d-mmm-yy"},   {"Long Date", "dddd, mmmm d, yyyy"}, {"Short Time", "h:mm"},
-        {"Medium Time", "h:mm AM/PM"}, {"Long Time", "h:mm:ss"},          {"Fixed", "0.00"},
-        {"Standard", "#,##0.00"},      {"Percent", "0.00%"},              {"Scientific", "0.00E+00"},
-        {"Currency", "\"$\"#,##0.00_);(\"$\"#,##0.00)"}, {"Yes/No", "\"Yes\";\"Yes\";\"No\""},
-        {"True/False", "\"True\";\"True\";\"False\""},   {"On/Off", "\"On\";\"On\";\"Off\""},
+        {"General Number", "General"},
+        {"General Date", "m/d/yyyy h:mm"},
+        {"Short Date", "m/d/yyyy"},
+        {"Medium Date", "d-mmm-yy"},
+        {"Long Date", "dddd, mmmm d, yyyy"},
+        {"Short Time", "h:mm"},
+        {"Medium Time", "h:mm AM/PM"},
+        {"Long Time", "h:mm:ss"},
+        {"Fixed", "0.00"},
+        {"Standard", "#,##0.00"},
+        {"Percent", "0.00%"},
+        {"Scientific", "0.00E+00"},
+        {"Currency", "\"$\"#,##0.00_);(\"$\"#,##0.00)"},
+        {"Yes/No", "\"Yes\";\"Yes\";\"No\""},
+        {"True/False", "\"True\";\"True\";\"False\""},
+        {"On/Off", "\"On\";\"On\";\"Off\""},
     };
     for (const auto& [name, code] : Named) {
         if (format == name) return std::string(code);
@@ -77,12 +91,24 @@ std::string borderStyle(std::string_view lineStyle, int weight) {
 
 std::string fillPattern(std::string_view pattern) {
     static const std::pair<std::string_view, std::string_view> Names[] = {
-        {"Solid", "solid"}, {"Gray75", "darkGray"}, {"Gray50", "mediumGray"}, {"Gray25", "lightGray"},
-        {"Gray125", "gray125"}, {"Gray0625", "gray0625"}, {"HorzStripe", "darkHorizontal"},
-        {"VertStripe", "darkVertical"}, {"ReverseDiagStripe", "darkDown"}, {"DiagStripe", "darkUp"},
-        {"DiagCross", "darkGrid"}, {"ThickDiagCross", "darkTrellis"}, {"ThinHorzStripe", "lightHorizontal"},
-        {"ThinVertStripe", "lightVertical"}, {"ThinReverseDiagStripe", "lightDown"},
-        {"ThinDiagStripe", "lightUp"}, {"ThinHorzCross", "lightGrid"}, {"ThinDiagCross", "lightTrellis"}};
+        {"Solid", "solid"},
+        {"Gray75", "darkGray"},
+        {"Gray50", "mediumGray"},
+        {"Gray25", "lightGray"},
+        {"Gray125", "gray125"},
+        {"Gray0625", "gray0625"},
+        {"HorzStripe", "darkHorizontal"},
+        {"VertStripe", "darkVertical"},
+        {"ReverseDiagStripe", "darkDown"},
+        {"DiagStripe", "darkUp"},
+        {"DiagCross", "darkGrid"},
+        {"ThickDiagCross", "darkTrellis"},
+        {"ThinHorzStripe", "lightHorizontal"},
+        {"ThinVertStripe", "lightVertical"},
+        {"ThinReverseDiagStripe", "lightDown"},
+        {"ThinDiagStripe", "lightUp"},
+        {"ThinHorzCross", "lightGrid"},
+        {"ThinDiagCross", "lightTrellis"}};
     for (const auto& [name, code] : Names) {
         if (pattern == name) return std::string(code);
     }
@@ -98,7 +124,8 @@ public:
         if (failure()) return;
         if (!sawWorkbook) {
             if (name != "Workbook") {
-                fail(Error(ErrorCode::UnknownFormat, "the XML root is <" + std::string(name) + ">, not a Workbook"));
+                fail(Error(ErrorCode::UnknownFormat,
+                           "the XML root is <" + std::string(name) + ">, not a Workbook"));
                 return;
             }
             sawWorkbook = true;
@@ -131,8 +158,9 @@ public:
             m_split = FrozenPane{};
         } else if (name == "Column" && !book.sheets.empty()) {
             Sheet& sheet = book.sheets.back();
-            int index = attributes.get("Index") ? parseInt(*attributes.get("Index")).value_or(0)
-                                                : (sheet.columns.empty() ? 1 : sheet.columns.back().last + 1);
+            int index = attributes.get("Index")
+                            ? parseInt(*attributes.get("Index")).value_or(0)
+                            : (sheet.columns.empty() ? 1 : sheet.columns.back().last + 1);
             int span = attributes.get("Span") ? parseInt(*attributes.get("Span")).value_or(0) : 0;
             if (index < 1 || index > XlsxMaxColumns || span < 0 || index + span > XlsxMaxColumns ||
                 (!sheet.columns.empty() && index <= sheet.columns.back().last)) {
@@ -151,9 +179,11 @@ public:
             if (auto id = attributes.get("StyleID")) column.style = styleIndex(*id);
             sheet.columns.push_back(column);
         } else if (name == "Row" && !book.sheets.empty()) {
-            int index = attributes.get("Index") ? parseInt(*attributes.get("Index")).value_or(0) : m_row + 1;
+            int index = attributes.get("Index") ? parseInt(*attributes.get("Index")).value_or(0)
+                                                : m_row + 1;
             if (index <= m_row || index > XlsxMaxRows) {
-                fail(Error(ErrorCode::XmlMalformed, "row index " + std::to_string(index) + " out of order or outside the grid"));
+                fail(Error(ErrorCode::XmlMalformed, "row index " + std::to_string(index) +
+                                                        " out of order or outside the grid"));
                 return;
             }
             m_row = index;
@@ -163,19 +193,23 @@ public:
             row.number = index;
             if (auto height = attributes.get("Height")) {
                 row.height = parseNumber(*height).value_or(0);
-                row.customHeight = attributes.get("AutoFitHeight") != std::optional<std::string_view>("1");
+                row.customHeight =
+                    attributes.get("AutoFitHeight") != std::optional<std::string_view>("1");
             }
             row.hidden = attributes.get("Hidden") == std::optional<std::string_view>("1");
             if (auto id = attributes.get("StyleID")) row.style = styleIndex(*id);
             sheet.rows.push_back(std::move(row));
         } else if (name == "Cell" && !book.sheets.empty() && m_row > 0) {
-            int index = attributes.get("Index") ? parseInt(*attributes.get("Index")).value_or(0) : m_column + 1;
+            int index = attributes.get("Index") ? parseInt(*attributes.get("Index")).value_or(0)
+                                                : m_column + 1;
             if (index <= m_column || index > XlsxMaxColumns) {
-                fail(Error(ErrorCode::XmlMalformed, "cell index " + std::to_string(index) + " out of order or outside the grid"));
+                fail(Error(ErrorCode::XmlMalformed, "cell index " + std::to_string(index) +
+                                                        " out of order or outside the grid"));
                 return;
             }
             if (++m_cells > MaxCellsPerSheet) {
-                fail(Error(ErrorCode::SheetLimit, "more than " + std::to_string(MaxCellsPerSheet) + " cells in a sheet"));
+                fail(Error(ErrorCode::SheetLimit,
+                           "more than " + std::to_string(MaxCellsPerSheet) + " cells in a sheet"));
                 return;
             }
             m_column = index;
@@ -184,18 +218,25 @@ public:
             auto id = attributes.get("StyleID");
             cell.style = id ? styleIndex(*id) : styleIndex("Default");
             cell.hasFormula = attributes.get("Formula").has_value();
-            int across = attributes.get("MergeAcross") ? parseInt(*attributes.get("MergeAcross")).value_or(0) : 0;
-            int down = attributes.get("MergeDown") ? parseInt(*attributes.get("MergeDown")).value_or(0) : 0;
+            int across = attributes.get("MergeAcross")
+                             ? parseInt(*attributes.get("MergeAcross")).value_or(0)
+                             : 0;
+            int down = attributes.get("MergeDown")
+                           ? parseInt(*attributes.get("MergeDown")).value_or(0)
+                           : 0;
             Sheet& sheet = book.sheets.back();
-            if ((across > 0 || down > 0) && across >= 0 && down >= 0 && index + across <= XlsxMaxColumns &&
-                m_row + down <= XlsxMaxRows) {
+            if ((across > 0 || down > 0) && across >= 0 && down >= 0 &&
+                index + across <= XlsxMaxColumns && m_row + down <= XlsxMaxRows) {
                 if (sheet.merges.size() >= MaxMergesPerSheet) {
-                    fail(Error(ErrorCode::SheetLimit, "more than " + std::to_string(MaxMergesPerSheet) + " merged ranges"));
+                    fail(
+                        Error(ErrorCode::SheetLimit,
+                              "more than " + std::to_string(MaxMergesPerSheet) + " merged ranges"));
                     return;
                 }
                 sheet.merges.push_back(RangeRef{{m_row, index}, {m_row + down, index + across}});
             }
-            // A merge covers the cells to its right: the next cell without an index starts after it.
+            // A merge covers the cells to its right: the next cell without an index starts after
+            // it.
             if (across > 0 && index + across <= XlsxMaxColumns) m_column = index + across;
             sheet.rows.back().cells.push_back(std::move(cell));
         } else if (name == "Comment") {
@@ -208,7 +249,8 @@ public:
             setCollectingText(true);
         } else if (name == "FreezePanes") {
             m_frozen = true;
-        } else if (name == "SplitHorizontal" || name == "SplitVertical" || name == "Visible" || name == "ActiveSheet") {
+        } else if (name == "SplitHorizontal" || name == "SplitVertical" || name == "Visible" ||
+                   name == "ActiveSheet") {
             m_text.clear();
             setCollectingText(true);
         } else if (name == "AutoFilter" && !book.sheets.empty()) {
@@ -234,20 +276,24 @@ public:
         } else if (name == "SplitHorizontal" || name == "SplitVertical") {
             setCollectingText(false);
             int count = parseInt(m_text).value_or(0);
-            (name == "SplitHorizontal" ? m_split.rows : m_split.columns) = std::clamp(count, 0, XlsxMaxRows - 1);
+            (name == "SplitHorizontal" ? m_split.rows : m_split.columns) =
+                std::clamp(count, 0, XlsxMaxRows - 1);
         } else if (name == "Visible") {
             setCollectingText(false);
             if (!book.sheets.empty()) {
                 if (m_text == "SheetHidden") book.sheets.back().visibility = Visibility::Hidden;
-                if (m_text == "SheetVeryHidden") book.sheets.back().visibility = Visibility::VeryHidden;
+                if (m_text == "SheetVeryHidden")
+                    book.sheets.back().visibility = Visibility::VeryHidden;
             }
         } else if (name == "ActiveSheet") {
             setCollectingText(false);
             m_activeSheet = parseInt(m_text).value_or(0);
         } else if (name == "Worksheet" && !book.sheets.empty()) {
-            if (m_frozen && (m_split.rows > 0 || m_split.columns > 0)) book.sheets.back().frozenPane = m_split;
+            if (m_frozen && (m_split.rows > 0 || m_split.columns > 0))
+                book.sheets.back().frozenPane = m_split;
         } else if (name == "Workbook") {
-            if (m_activeSheet >= 0 && static_cast<std::size_t>(m_activeSheet) < book.sheets.size()) {
+            if (m_activeSheet >= 0 &&
+                static_cast<std::size_t>(m_activeSheet) < book.sheets.size()) {
                 book.activeSheet = m_activeSheet;
             }
         }
@@ -276,7 +322,8 @@ private:
             if (auto v = a.get("Italic")) font.italic = *v == "1";
             if (auto v = a.get("StrikeThrough")) font.strike = *v == "1";
             if (auto v = a.get("Underline")) font.underline = *v == "None" ? "" : lowerFirst(*v);
-            if (auto v = a.get("VerticalAlign")) font.verticalAlign = *v == "None" ? "" : lowerFirst(*v);
+            if (auto v = a.get("VerticalAlign"))
+                font.verticalAlign = *v == "None" ? "" : lowerFirst(*v);
             if (auto v = a.get("Color")) font.color = parseColor(*v);
             if (auto v = a.get("CharSet")) font.charset = parseInt(*v).value_or(-1);
         } else if (name == "Interior") {
@@ -289,30 +336,40 @@ private:
         } else if (name == "Alignment") {
             Alignment& alignment = m_style.alignment;
             if (auto v = a.get("Horizontal")) {
-                alignment.horizontal = *v == "Automatic"              ? ""
+                alignment.horizontal = *v == "Automatic"               ? ""
                                        : *v == "CenterAcrossSelection" ? "centerContinuous"
-                                                                        : lowerFirst(*v);
+                                                                       : lowerFirst(*v);
             }
-            if (auto v = a.get("Vertical")) alignment.vertical = *v == "Bottom" || *v == "Automatic" ? "" : lowerFirst(*v);
+            if (auto v = a.get("Vertical"))
+                alignment.vertical = *v == "Bottom" || *v == "Automatic" ? "" : lowerFirst(*v);
             if (auto v = a.get("WrapText")) alignment.wrapText = *v == "1";
             if (auto v = a.get("ShrinkToFit")) alignment.shrinkToFit = *v == "1";
-            if (auto v = a.get("Indent")) alignment.indent = std::clamp(parseInt(*v).value_or(0), 0, 250);
+            if (auto v = a.get("Indent"))
+                alignment.indent = std::clamp(parseInt(*v).value_or(0), 0, 250);
             if (auto v = a.get("Rotate")) {
                 int rotate = parseInt(*v).value_or(0);
-                alignment.textRotation = rotate >= 0 && rotate <= 90 ? rotate : rotate < 0 && rotate >= -90 ? 90 - rotate : 0;
+                alignment.textRotation = rotate >= 0 && rotate <= 90   ? rotate
+                                         : rotate < 0 && rotate >= -90 ? 90 - rotate
+                                                                       : 0;
             }
         } else if (name == "Border") {
             std::string_view position = a.get("Position").value_or("");
             BorderEdge edge;
-            edge.style = borderStyle(a.get("LineStyle").value_or(""), parseInt(a.get("Weight").value_or("1")).value_or(1));
+            edge.style = borderStyle(a.get("LineStyle").value_or(""),
+                                     parseInt(a.get("Weight").value_or("1")).value_or(1));
             if (!edge.style.empty()) edge.color = parseColor(a.get("Color").value_or(""));
-            if (position == "Left") m_style.border.left = edge;
-            else if (position == "Right") m_style.border.right = edge;
-            else if (position == "Top") m_style.border.top = edge;
-            else if (position == "Bottom") m_style.border.bottom = edge;
+            if (position == "Left")
+                m_style.border.left = edge;
+            else if (position == "Right")
+                m_style.border.right = edge;
+            else if (position == "Top")
+                m_style.border.top = edge;
+            else if (position == "Bottom")
+                m_style.border.bottom = edge;
             else if (position == "DiagonalLeft" || position == "DiagonalRight") {
                 m_style.border.diagonal = edge;
-                (position == "DiagonalLeft" ? m_style.border.diagonalDown : m_style.border.diagonalUp) = !edge.style.empty();
+                (position == "DiagonalLeft" ? m_style.border.diagonalDown
+                                            : m_style.border.diagonalUp) = !edge.style.empty();
             }
         } else if (name == "NumberFormat") {
             m_style.numberFormat = numberFormatCode(a.get("Format").value_or(""));
@@ -358,8 +415,10 @@ private:
             if (range[i] == 'R' || range[i] == 'C') {
                 std::size_t start = ++i;
                 while (i < range.size() && range[i] >= '0' && range[i] <= '9') ++i;
-                if (auto value = parseInt(range.substr(start, i - start))) numbers[found++] = *value;
-                else return;
+                if (auto value = parseInt(range.substr(start, i - start)))
+                    numbers[found++] = *value;
+                else
+                    return;
             } else {
                 ++i;
             }
@@ -371,8 +430,9 @@ private:
             return;
         }
         RangeRef ref{{numbers[0], numbers[1]}, {numbers[2], numbers[3]}};
-        if (ref.first.row < 1 || ref.first.column < 1 || ref.last.row > XlsxMaxRows || ref.last.column > XlsxMaxColumns ||
-            ref.first.row > ref.last.row || ref.first.column > ref.last.column) {
+        if (ref.first.row < 1 || ref.first.column < 1 || ref.last.row > XlsxMaxRows ||
+            ref.last.column > XlsxMaxColumns || ref.first.row > ref.last.row ||
+            ref.first.column > ref.last.column) {
             return;
         }
         book.sheets.back().autoFilter = ref;
@@ -397,11 +457,13 @@ private:
 }  // namespace
 
 bool looksLikeSpreadsheetMl(std::span<const std::uint8_t> bytes) {
-    std::string_view head(reinterpret_cast<const char*>(bytes.data()), std::min<std::size_t>(bytes.size(), 4096));
+    std::string_view head(reinterpret_cast<const char*>(bytes.data()),
+                          std::min<std::size_t>(bytes.size(), 4096));
     if (head.size() >= 3 && head.substr(0, 3) == "\xEF\xBB\xBF") head.remove_prefix(3);
     // A book saved as UTF-16 (the XML parser reads it as declared): its ASCII is enough here.
     std::string narrowed;
-    if (bytes.size() >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+    if (bytes.size() >= 2 &&
+        ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
         const bool littleEndian = bytes[0] == 0xFF;
         for (std::size_t k = 2; k + 1 < std::min<std::size_t>(bytes.size(), 8192); k += 2) {
             const std::uint8_t low = littleEndian ? bytes[k] : bytes[k + 1];
@@ -412,7 +474,8 @@ bool looksLikeSpreadsheetMl(std::span<const std::uint8_t> bytes) {
     }
     std::size_t start = head.find_first_not_of(" \t\r\n");
     if (start == std::string_view::npos || head[start] != '<') return false;
-    return head.find(Namespace) != std::string_view::npos || head.find("progid=\"Excel.Sheet\"") != std::string_view::npos;
+    return head.find(Namespace) != std::string_view::npos ||
+           head.find("progid=\"Excel.Sheet\"") != std::string_view::npos;
 }
 
 Result<WorkbookData> readSpreadsheetMl(std::span<const std::uint8_t> bytes) {
@@ -424,8 +487,10 @@ Result<WorkbookData> readSpreadsheetMl(std::span<const std::uint8_t> bytes) {
     std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     Result<void> parsed = detail::parseXml(handler, "XML Spreadsheet", text);
     if (!parsed) return parsed.error();
-    if (!handler.sawWorkbook) return Error(ErrorCode::UnknownFormat, "no SpreadsheetML Workbook element");
-    if (handler.book.sheets.empty()) return Error(ErrorCode::PartMissing, "the XML Spreadsheet has no Worksheet");
+    if (!handler.sawWorkbook)
+        return Error(ErrorCode::UnknownFormat, "no SpreadsheetML Workbook element");
+    if (handler.book.sheets.empty())
+        return Error(ErrorCode::PartMissing, "the XML Spreadsheet has no Worksheet");
     for (Sheet& sheet : handler.book.sheets) {
         // Rows without cells or formats of their own are left out, like in the other readers.
         std::erase_if(sheet.rows, [](const Row& row) {

@@ -19,7 +19,8 @@ struct Font {
     bool bold = false;
     bool italic = false;
     bool strike = false;
-    std::string underline;      // "" none, else OOXML ST_UnderlineValues: single, double, singleAccounting, doubleAccounting
+    std::string underline;      // "" none, else OOXML ST_UnderlineValues: single, double,
+                                // singleAccounting, doubleAccounting
     std::string verticalAlign;  // "" baseline, "superscript", "subscript"
     Color color;
     int family = 0;    // 0 = not given
@@ -35,7 +36,8 @@ struct Fill {
 };
 
 struct BorderEdge {
-    std::string style;  // "" none, else OOXML ST_BorderStyle: thin, medium, dashed, dotted, thick, double, hair, ...
+    std::string style;  // "" none, else OOXML ST_BorderStyle: thin, medium, dashed, dotted, thick,
+                        // double, hair, ...
     Color color;
     friend bool operator==(const BorderEdge&, const BorderEdge&) = default;
 };
@@ -48,7 +50,8 @@ struct Border {
 };
 
 struct Alignment {
-    std::string horizontal;  // "" general, else left, center, right, fill, justify, centerContinuous, distributed
+    std::string horizontal;  // "" general, else left, center, right, fill, justify,
+                             // centerContinuous, distributed
     std::string vertical;    // "" bottom (the default), else top, center, justify, distributed
     bool wrapText = false;
     int indent = 0;

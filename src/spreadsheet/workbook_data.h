@@ -23,7 +23,7 @@ struct Cell {
     bool hasFormula = false;
     std::uint32_t style = 0;  // index into WorkbookData::styles
     double number = 0.0;      // Number; Boolean as 0 or 1
-    std::string text;         // Text (UTF-8, rich runs concatenated); Error as its text, e.g. "#DIV/0!"
+    std::string text;  // Text (UTF-8, rich runs concatenated); Error as its text, e.g. "#DIV/0!"
 };
 
 // A row with at least one cell or a format of its own. Cells are ascending by column.
@@ -74,7 +74,7 @@ struct Sheet {
     std::optional<FrozenPane> frozenPane;
     std::optional<RangeRef> autoFilter;
     std::vector<FormulaText> formulas;  // formula texts of the cells with hasFormula
-    int uncalculatedFormulas = 0;      // formula cells that carry no cached value
+    int uncalculatedFormulas = 0;       // formula cells that carry no cached value
 
     // The cell at (row, column), or nullptr. Binary search; O(log rows + log cells).
     const Cell* cell(int row, int column) const;

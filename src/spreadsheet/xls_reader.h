@@ -15,6 +15,7 @@ Result<WorkbookData> readXls(std::span<const std::uint8_t> bytes);
 
 // The same; a file that holds a single worksheet without a sheet name (BIFF4) names its sheet
 // `singleSheetName` (callers pass the file name without extension), "Sheet1" when empty.
-Result<WorkbookData> readXls(std::span<const std::uint8_t> bytes, const std::string& singleSheetName);
+Result<WorkbookData> readXls(std::span<const std::uint8_t> bytes,
+                             const std::string& singleSheetName);
 
 }  // namespace spreadsheet

@@ -17,8 +17,8 @@ namespace spreadsheet {
 
 namespace {
 
-using detail::XmlAttributes;
 using detail::sameName;
+using detail::XmlAttributes;
 
 constexpr std::size_t MaxCellsPerSheet = 50'000'000;
 constexpr std::size_t MaxMergesPerSheet = 1'000'000;
@@ -33,9 +33,11 @@ bool endsWith(std::string_view text, std::string_view suffix) {
 }
 
 std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n' || text.front() == '\r'))
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n' ||
+                             text.front() == '\r'))
         text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' || text.back() == '\r'))
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' ||
+                             text.back() == '\r'))
         text.remove_suffix(1);
     return text;
 }
@@ -43,7 +45,8 @@ std::string_view trimmed(std::string_view text) {
 // Plain decimals of up to 15 digits, the bulk of what cells hold: the digits make an integer
 // below 2^53 and the power of ten is exact, so one division rounds correctly, as from_chars does.
 std::optional<double> parseShortDecimal(std::string_view text) {
-    static constexpr double PowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    static constexpr double PowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     std::size_t position = 0;
     const bool negative = !text.empty() && text[0] == '-';
     if (negative) ++position;
@@ -75,7 +78,8 @@ std::optional<double> parseDouble(std::string_view text) {
     if (text.empty()) return std::nullopt;
     double value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
     return value;
 }
 
@@ -94,12 +98,15 @@ std::optional<long long> parseWhole(std::string_view text) {
     if (error != std::errc() || end == text.data()) return std::nullopt;
     std::string_view rest(end, static_cast<std::size_t>(text.data() + text.size() - end));
     if (!rest.empty()) {
-        if (rest.front() != '.' || rest.find_first_not_of('0', 1) != std::string_view::npos) return std::nullopt;
+        if (rest.front() != '.' || rest.find_first_not_of('0', 1) != std::string_view::npos)
+            return std::nullopt;
     }
     return value;
 }
 
-bool parseFlag(std::optional<std::string_view> text) { return text && (*text == "1" || *text == "true"); }
+bool parseFlag(std::optional<std::string_view> text) {
+    return text && (*text == "1" || *text == "true");
+}
 
 // "B12" -> column 2, row 12; also "$B$12". Row 0 and columns past XFD come back as parsed
 // (the caller checks the grid); false for text that is not letters followed by digits.
@@ -110,7 +117,8 @@ bool parseCell(std::string_view text, long long& row, long long& column) {
     const std::size_t lettersStart = position;
     while (position < text.size() && position - lettersStart < 4) {
         char character = text[position];
-        if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 'a' + 'A');
+        if (character >= 'a' && character <= 'z')
+            character = static_cast<char>(character - 'a' + 'A');
         if (character < 'A' || character > 'Z') break;
         column = column * 26 + (character - 'A' + 1);
         ++position;
@@ -145,8 +153,10 @@ std::optional<RangeRef> parseRangeText(std::string_view text) {
     }
     if (!insideGrid(firstRow, firstColumn) || !insideGrid(lastRow, lastColumn)) return std::nullopt;
     RangeRef range;
-    range.first = {static_cast<int>(std::min(firstRow, lastRow)), static_cast<int>(std::min(firstColumn, lastColumn))};
-    range.last = {static_cast<int>(std::max(firstRow, lastRow)), static_cast<int>(std::max(firstColumn, lastColumn))};
+    range.first = {static_cast<int>(std::min(firstRow, lastRow)),
+                   static_cast<int>(std::min(firstColumn, lastColumn))};
+    range.last = {static_cast<int>(std::max(firstRow, lastRow)),
+                  static_cast<int>(std::max(firstColumn, lastColumn))};
     return range;
 }
 
@@ -170,10 +180,12 @@ void appendUtf8(std::string& out, std::uint32_t codePoint) {
 
 // The four hex digits of an `_xHHHH_` escape starting at `position`, if there is one.
 std::optional<std::uint32_t> escapeAt(std::string_view text, std::size_t position) {
-    if (position + 7 > text.size() || text[position] != '_' || text[position + 1] != 'x' || text[position + 6] != '_')
+    if (position + 7 > text.size() || text[position] != '_' || text[position + 1] != 'x' ||
+        text[position + 6] != '_')
         return std::nullopt;
     std::uint32_t value = 0;
-    auto [end, error] = std::from_chars(text.data() + position + 2, text.data() + position + 6, value, 16);
+    auto [end, error] =
+        std::from_chars(text.data() + position + 2, text.data() + position + 6, value, 16);
     if (error != std::errc() || end != text.data() + position + 6) return std::nullopt;
     return value;
 }
@@ -226,7 +238,8 @@ std::optional<double> isoToSerial(std::string_view text) {
     const bool hasDate = text.size() >= 10 && text[4] == '-' && text[7] == '-';
     if (hasDate) {
         auto year = number(0, 4), month = number(5, 2), day = number(8, 2);
-        if (!year || !month || !day || *month < 1 || *month > 12 || *day < 1 || *day > 31) return std::nullopt;
+        if (!year || !month || !day || *month < 1 || *month > 12 || *day < 1 || *day > 31)
+            return std::nullopt;
         // Days from civil (proleptic Gregorian), counted from 1899-12-30.
         const int y = *year - (*month <= 2 ? 1 : 0);
         const int era = (y >= 0 ? y : y - 399) / 400;
@@ -243,13 +256,15 @@ std::optional<double> isoToSerial(std::string_view text) {
         ++position;
     }
     auto hour = number(position, 2), minute = number(position + 3, 2);
-    if (!hour || !minute || text.size() < position + 5 || text[position + 2] != ':' || *hour > 24 || *minute > 59)
+    if (!hour || !minute || text.size() < position + 5 || text[position + 2] != ':' || *hour > 24 ||
+        *minute > 59)
         return std::nullopt;
     double seconds = 0.0;
     std::size_t end = position + 5;
     if (end < text.size() && text[end] == ':') {
         std::size_t secondsEnd = end + 1;
-        while (secondsEnd < text.size() && ((text[secondsEnd] >= '0' && text[secondsEnd] <= '9') || text[secondsEnd] == '.'))
+        while (secondsEnd < text.size() &&
+               ((text[secondsEnd] >= '0' && text[secondsEnd] <= '9') || text[secondsEnd] == '.'))
             ++secondsEnd;
         auto parsed = parseDouble(text.substr(end + 1, secondsEnd - end - 1));
         if (!parsed || *parsed < 0 || *parsed >= 61) return std::nullopt;
@@ -257,7 +272,8 @@ std::optional<double> isoToSerial(std::string_view text) {
         end = secondsEnd;
     }
     const std::string_view zone = text.substr(end);
-    if (!zone.empty() && zone != "Z" && !((zone[0] == '+' || zone[0] == '-') && zone.size() <= 6)) return std::nullopt;
+    if (!zone.empty() && zone != "Z" && !((zone[0] == '+' || zone[0] == '-') && zone.size() <= 6))
+        return std::nullopt;
     serial += (*hour * 3600.0 + *minute * 60.0 + seconds) / 86400.0;
     return serial;
 }
@@ -271,18 +287,22 @@ using detail::isoToSerial;
 
 // True for duration formats such as [h]:mm:ss, whose numbers are spans rather than dates.
 bool isElapsedTimeFormat(std::string_view code) {
-    for (std::size_t open = code.find('['); open != std::string_view::npos; open = code.find('[', open + 1)) {
+    for (std::size_t open = code.find('['); open != std::string_view::npos;
+         open = code.find('[', open + 1)) {
         const std::size_t close = code.find(']', open);
         if (close == std::string_view::npos) return false;
         const std::string_view block = code.substr(open + 1, close - open - 1);
-        if (!block.empty() && block.find_first_not_of("hHmMsS") == std::string_view::npos) return true;
+        if (!block.empty() && block.find_first_not_of("hHmMsS") == std::string_view::npos)
+            return true;
     }
     return false;
 }
 
 // Whether a number in this format moves by 1462 days between the 1904 and 1900 systems:
 // dates and times do, durations do not.
-bool shiftsWithDateSystem(const std::string& code) { return isDateFormat(code) && !isElapsedTimeFormat(code); }
+bool shiftsWithDateSystem(const std::string& code) {
+    return isDateFormat(code) && !isElapsedTimeFormat(code);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Package relationships
@@ -304,7 +324,8 @@ std::string percentDecoded(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         unsigned value = 0;
         if (text[i] == '%' && i + 2 < text.size() &&
-            std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16).ptr == text.data() + i + 3) {
+            std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16).ptr ==
+                text.data() + i + 3) {
             out.push_back(static_cast<char>(value));
             i += 2;
         } else {
@@ -318,7 +339,8 @@ std::string percentDecoded(std::string_view text) {
 // start at the package root, and "." and ".." segments are folded.
 std::string resolveTarget(std::string_view sourcePart, std::string_view target) {
     std::string decoded = percentDecoded(target);
-    std::string joined = !decoded.empty() && decoded.front() == '/' ? decoded : directoryOf(sourcePart) + decoded;
+    std::string joined =
+        !decoded.empty() && decoded.front() == '/' ? decoded : directoryOf(sourcePart) + decoded;
     std::vector<std::string> segments;
     std::size_t start = 0;
     while (start <= joined.size()) {
@@ -342,7 +364,8 @@ std::string resolveTarget(std::string_view sourcePart, std::string_view target) 
 
 std::string relationshipsPartOf(std::string_view part) {
     const std::size_t slash = part.rfind('/');
-    const std::string_view folder = slash == std::string_view::npos ? std::string_view() : part.substr(0, slash + 1);
+    const std::string_view folder =
+        slash == std::string_view::npos ? std::string_view() : part.substr(0, slash + 1);
     const std::string_view file = slash == std::string_view::npos ? part : part.substr(slash + 1);
     return std::string(folder) + "_rels/" + std::string(file) + ".rels";
 }
@@ -359,7 +382,8 @@ public:
         relationship.type = std::string(attributes.get("Type").value_or(""));
         relationship.external = attributes.get("TargetMode").value_or("") == "External";
         const std::string_view target = attributes.get("Target").value_or("");
-        relationship.target = relationship.external ? std::string(target) : resolveTarget(m_sourcePart, target);
+        relationship.target =
+            relationship.external ? std::string(target) : resolveTarget(m_sourcePart, target);
         relationships.push_back(std::move(relationship));
     }
     void endElement(std::string_view) override {}
@@ -368,7 +392,8 @@ private:
     std::string m_sourcePart;
 };
 
-const Relationship* findByType(const std::vector<Relationship>& relationships, std::string_view suffix) {
+const Relationship* findByType(const std::vector<Relationship>& relationships,
+                               std::string_view suffix) {
     for (const Relationship& relationship : relationships) {
         if (!relationship.external && endsWith(relationship.type, suffix)) return &relationship;
     }
@@ -400,11 +425,13 @@ public:
             sheet.visibility = state == "hidden"       ? Visibility::Hidden
                                : state == "veryHidden" ? Visibility::VeryHidden
                                                        : Visibility::Visible;
-            sheet.relationshipId = std::string(attributes.getNamespaced("relationships", "id").value_or(""));
+            sheet.relationshipId =
+                std::string(attributes.getNamespaced("relationships", "id").value_or(""));
             sheets.push_back(std::move(sheet));
         } else if (m_depth == 3 && name == "workbookView" && !m_seenView) {
             m_seenView = true;
-            if (auto tab = parseWhole(attributes.get("activeTab").value_or("0")); tab && *tab >= 0 && *tab < 65536)
+            if (auto tab = parseWhole(attributes.get("activeTab").value_or("0"));
+                tab && *tab >= 0 && *tab < 65536)
                 activeTab = static_cast<int>(*tab);
         } else if (m_depth == 2 && name == "workbookPr") {
             date1904 = parseFlag(attributes.get("date1904"));
@@ -459,7 +486,8 @@ public:
                 m_strings.arena += decoded;
             }
             if (m_strings.arena.size() > UINT32_MAX) {
-                fail(Error(ErrorCode::XmlLimit, "shared strings exceed 4 GiB of text (shared string limit)"));
+                fail(Error(ErrorCode::XmlLimit,
+                           "shared strings exceed 4 GiB of text (shared string limit)"));
                 return;
             }
             m_strings.ends.push_back(static_cast<std::uint32_t>(m_strings.arena.size()));
@@ -489,7 +517,9 @@ struct StyleTable {
         auto found = derivedDateStyles.find(key);
         if (found != derivedDateStyles.end()) return found->second;
         CellStyle derived = styles[style];
-        derived.numberFormat = kind == 0 ? "yyyy-mm-dd" : kind == 1 ? "yyyy-mm-dd hh:mm:ss" : "hh:mm:ss";
+        derived.numberFormat = kind == 0   ? "yyyy-mm-dd"
+                               : kind == 1 ? "yyyy-mm-dd hh:mm:ss"
+                                           : "hh:mm:ss";
         styles.push_back(std::move(derived));
         const auto index = static_cast<std::uint32_t>(styles.size() - 1);
         derivedDateStyles.emplace(key, index);
@@ -499,9 +529,13 @@ struct StyleTable {
 
 class SheetHandler : public detail::XmlHandler {
 public:
-    SheetHandler(Sheet& sheet, std::string partName, const SharedStrings& strings, StyleTable& styles, bool date1904,
-                 ModelBudget& budget)
-        : m_sheet(sheet), m_partName(std::move(partName)), m_strings(strings), m_styles(styles), m_date1904(date1904),
+    SheetHandler(Sheet& sheet, std::string partName, const SharedStrings& strings,
+                 StyleTable& styles, bool date1904, ModelBudget& budget)
+        : m_sheet(sheet),
+          m_partName(std::move(partName)),
+          m_strings(strings),
+          m_styles(styles),
+          m_date1904(date1904),
           m_budget(budget) {}
 
     bool rowsOutOfOrder = false;
@@ -517,10 +551,14 @@ public:
         } else if (m_depth == 3 && m_inSheetData && sameName(name, "row")) {
             startRow(attributes);
         } else if (m_depth == 2) {
-            if (sameName(name, "sheetData")) m_inSheetData = true;
-            else if (sameName(name, "sheetViews")) m_inSheetViews = true;
-            else if (sameName(name, "sheetFormatPr")) readSheetFormat(attributes);
-            else if (sameName(name, "autoFilter")) m_sheet.autoFilter = parseRangeText(attributes.get("ref").value_or(""));
+            if (sameName(name, "sheetData"))
+                m_inSheetData = true;
+            else if (sameName(name, "sheetViews"))
+                m_inSheetViews = true;
+            else if (sameName(name, "sheetFormatPr"))
+                readSheetFormat(attributes);
+            else if (sameName(name, "autoFilter"))
+                m_sheet.autoFilter = parseRangeText(attributes.get("ref").value_or(""));
         } else if (m_depth == 3 && sameName(name, "sheetView") && m_inSheetViews) {
             ++m_sheetViews;
         } else if (m_depth == 4 && sameName(name, "pane") && m_inSheetViews && m_sheetViews == 1) {
@@ -534,8 +572,10 @@ public:
 
     void endElement(std::string_view name) override {
         if (m_inCell) {
-            if (m_depth == 4) endCell();
-            else endCellChild(name);
+            if (m_depth == 4)
+                endCell();
+            else
+                endCellChild(name);
         } else if (m_depth == 3 && m_inSheetData && sameName(name, "row")) {
             endRow();
         } else if (m_depth == 2) {
@@ -584,7 +624,8 @@ private:
     std::string* m_textTarget = nullptr;
 
     std::string where(long long row, long long column) const {
-        return m_partName + " cell " + columnName(static_cast<int>(std::clamp<long long>(column, 1, 1'000'000))) +
+        return m_partName + " cell " +
+               columnName(static_cast<int>(std::clamp<long long>(column, 1, 1'000'000))) +
                std::to_string(row);
     }
     static std::string columnName(int column) {
@@ -601,7 +642,8 @@ private:
         auto value = parseWhole(*text);
         // An index past the book's styles falls back to the default format, as spreadsheet
         // programs display it.
-        if (!value || *value < 0 || static_cast<std::size_t>(*value) >= m_styles.styles.size()) return 0;
+        if (!value || *value < 0 || static_cast<std::size_t>(*value) >= m_styles.styles.size())
+            return 0;
         return static_cast<std::uint32_t>(*value);
     }
 
@@ -611,14 +653,16 @@ private:
         if (auto text = attributes.get("r")) {
             auto parsed = parseWhole(*text);
             if (!parsed) {
-                fail(Error(ErrorCode::XmlMalformed, m_partName + ": row number \"" + std::string(*text) + "\" is not a number"));
+                fail(Error(ErrorCode::XmlMalformed, m_partName + ": row number \"" +
+                                                        std::string(*text) + "\" is not a number"));
                 return;
             }
             number = *parsed;
             m_rowHasNumber = true;
         }
         if (number < 1 || number > XlsxMaxRows) {
-            fail(Error(ErrorCode::SheetLimit, m_partName + ": row " + std::to_string(number) + " lies outside the grid of " +
+            fail(Error(ErrorCode::SheetLimit, m_partName + ": row " + std::to_string(number) +
+                                                  " lies outside the grid of " +
                                                   std::to_string(XlsxMaxRows) + " rows"));
             return;
         }
@@ -626,7 +670,8 @@ private:
         // More row entries than the grid has rows can only be repeats; they would cost memory
         // that no cell limit bounds.
         if (m_sheet.rows.size() >= static_cast<std::size_t>(XlsxMaxRows)) {
-            fail(Error(ErrorCode::SheetLimit, m_partName + ": more than " + std::to_string(XlsxMaxRows) +
+            fail(Error(ErrorCode::SheetLimit, m_partName + ": more than " +
+                                                  std::to_string(XlsxMaxRows) +
                                                   " row entries (rows per sheet limit)"));
             return;
         }
@@ -637,42 +682,51 @@ private:
         // Rows of a sheet tend to be alike: start with the room the previous row needed.
         row.cells.reserve(m_previousRowCells);
         if (auto height = attributes.get("ht")) {
-            if (auto value = parseDouble(*height); value && *value >= 0 && *value <= 409.5) row.height = *value;
+            if (auto value = parseDouble(*height); value && *value >= 0 && *value <= 409.5)
+                row.height = *value;
         }
         row.customHeight = parseFlag(attributes.get("customHeight"));
         row.hidden = parseFlag(attributes.get("hidden"));
-        if (parseFlag(attributes.get("customFormat")) && attributes.get("s")) row.style = styleIndex(attributes.get("s"));
+        if (parseFlag(attributes.get("customFormat")) && attributes.get("s"))
+            row.style = styleIndex(attributes.get("s"));
     }
 
     void endRow() {
         Row& row = m_sheet.rows.back();
         m_previousRowCells = row.cells.size();
-        if (row.cells.empty() && !row.customHeight && !row.hidden && !row.style) m_sheet.rows.pop_back();
+        if (row.cells.empty() && !row.customHeight && !row.hidden && !row.style)
+            m_sheet.rows.pop_back();
     }
 
     void startCell(const XmlAttributes& attributes) {
-        if (m_sheet.rows.empty() || m_sheet.rows.back().number != m_rowNumber) return;  // a cell outside a row
+        if (m_sheet.rows.empty() || m_sheet.rows.back().number != m_rowNumber)
+            return;  // a cell outside a row
         long long column = m_column + 1;
         if (auto reference = attributes.get("r")) {
             long long row = 0;
             if (!parseCell(*reference, row, column)) {
-                fail(Error(ErrorCode::XmlMalformed, m_partName + ": cell reference \"" + std::string(*reference) + "\" is not an A1 reference"));
+                fail(Error(ErrorCode::XmlMalformed, m_partName + ": cell reference \"" +
+                                                        std::string(*reference) +
+                                                        "\" is not an A1 reference"));
                 return;
             }
             if (!insideGrid(row, column)) {
-                fail(Error(ErrorCode::SheetLimit, where(row, column) + " lies outside the grid of " +
+                fail(Error(ErrorCode::SheetLimit, where(row, column) +
+                                                      " lies outside the grid of " +
                                                       std::to_string(XlsxMaxRows) + " rows and " +
                                                       std::to_string(XlsxMaxColumns) + " columns"));
                 return;
             }
             // A row without its own number takes it from its cells.
             if (row != m_rowNumber && !m_rowHasNumber && m_sheet.rows.back().cells.empty()) {
-                if (m_sheet.rows.size() > 1 && row <= m_sheet.rows[m_sheet.rows.size() - 2].number) rowsOutOfOrder = true;
+                if (m_sheet.rows.size() > 1 && row <= m_sheet.rows[m_sheet.rows.size() - 2].number)
+                    rowsOutOfOrder = true;
                 m_rowNumber = row;
                 m_sheet.rows.back().number = static_cast<int>(row);
             }
         } else if (column > XlsxMaxColumns) {
-            fail(Error(ErrorCode::SheetLimit, where(m_rowNumber, column) + " lies outside the grid of " +
+            fail(Error(ErrorCode::SheetLimit, where(m_rowNumber, column) +
+                                                  " lies outside the grid of " +
                                                   std::to_string(XlsxMaxColumns) + " columns"));
             return;
         }
@@ -681,8 +735,13 @@ private:
         m_inCell = true;
         m_cellColumn = static_cast<int>(column);
         const std::string_view type = attributes.get("t").value_or("n");
-        m_cellType = sameName(type, "s") ? 's' : sameName(type, "str") ? 'f' : sameName(type, "inlineStr") ? 'i' : sameName(type, "b") ? 'b'
-                   : sameName(type, "e") ? 'e' : sameName(type, "d") ? 'd' : 'n';
+        m_cellType = sameName(type, "s")           ? 's'
+                     : sameName(type, "str")       ? 'f'
+                     : sameName(type, "inlineStr") ? 'i'
+                     : sameName(type, "b")         ? 'b'
+                     : sameName(type, "e")         ? 'e'
+                     : sameName(type, "d")         ? 'd'
+                                                   : 'n';
         m_cellStyle = styleIndex(attributes.get("s"));
         m_hasValue = m_hasFormula = m_hasInline = false;
         m_phonetic = 0;
@@ -704,8 +763,10 @@ private:
                 m_hasInline = true;
             }
         } else if (m_hasInline) {
-            if (sameName(name, "rPh")) ++m_phonetic;
-            else if (sameName(name, "t") && m_phonetic == 0) m_textTarget = &m_inline;
+            if (sameName(name, "rPh"))
+                ++m_phonetic;
+            else if (sameName(name, "t") && m_phonetic == 0)
+                m_textTarget = &m_inline;
         }
         setCollectingText(m_textTarget != nullptr);
     }
@@ -730,58 +791,65 @@ private:
             setText(cell, decodeXlsxEscapes(m_inline));
         } else if (m_hasValue) {
             switch (m_cellType) {
-            case 's': {
-                auto index = parseWhole(m_value);
-                if (!index || *index < 0 || static_cast<std::size_t>(*index) >= m_strings.size()) {
-                    fail(Error(ErrorCode::RecordCorrupt, where(m_rowNumber, m_cellColumn) + ": shared string index " +
-                                                             m_value + " outside the " + std::to_string(m_strings.size()) +
-                                                             " shared strings"));
-                    return;
+                case 's': {
+                    auto index = parseWhole(m_value);
+                    if (!index || *index < 0 ||
+                        static_cast<std::size_t>(*index) >= m_strings.size()) {
+                        fail(Error(ErrorCode::RecordCorrupt,
+                                   where(m_rowNumber, m_cellColumn) + ": shared string index " +
+                                       m_value + " outside the " +
+                                       std::to_string(m_strings.size()) + " shared strings"));
+                        return;
+                    }
+                    setText(cell, std::string(m_strings.at(static_cast<std::size_t>(*index))));
+                    break;
                 }
-                setText(cell, std::string(m_strings.at(static_cast<std::size_t>(*index))));
-                break;
-            }
-            case 'f':
-            case 'i':
-                setText(cell, decodeXlsxEscapes(m_value));
-                break;
-            case 'b': {
-                const std::string_view value = trimmed(m_value);
-                if (sameName(value, "1") || sameName(value, "true")) cell.type = CellType::Boolean, cell.number = 1;
-                else if (sameName(value, "0") || sameName(value, "false")) cell.type = CellType::Boolean, cell.number = 0;
-                else setText(cell, m_value);
-                break;
-            }
-            case 'e':
-                cell.type = m_value.empty() ? CellType::Empty : CellType::Error;
-                cell.text = m_value;
-                break;
-            case 'd': {
-                const std::string_view value = trimmed(m_value);
-                if (value.empty()) break;
-                if (auto serial = isoToSerial(value)) {
-                    cell.type = CellType::Number;
-                    const int kind = value.size() == 10 ? 0 : value.size() > 10 ? 1 : 2;
-                    cell.style = m_styles.dateStyleFor(cell.style, kind);
-                    // The dates of 1904 books get +1462 at the end of reading; an ISO date is
-                    // absolute, so it is stored in the book's own system here.
-                    const bool shifts = m_date1904 && shiftsWithDateSystem(m_styles.styles[cell.style].numberFormat);
-                    cell.number = shifts ? *serial - Date1904Offset : *serial;
-                } else {
-                    setText(cell, std::string(value));
+                case 'f':
+                case 'i':
+                    setText(cell, decodeXlsxEscapes(m_value));
+                    break;
+                case 'b': {
+                    const std::string_view value = trimmed(m_value);
+                    if (sameName(value, "1") || sameName(value, "true"))
+                        cell.type = CellType::Boolean, cell.number = 1;
+                    else if (sameName(value, "0") || sameName(value, "false"))
+                        cell.type = CellType::Boolean, cell.number = 0;
+                    else
+                        setText(cell, m_value);
+                    break;
                 }
-                break;
-            }
-            default:
-                if (trimmed(m_value).empty()) break;
-                if (auto number = parseDouble(m_value)) {
-                    cell.type = CellType::Number;
-                    cell.number = *number;
-                } else {
-                    // Not a number after all: keep what the file holds rather than lose it.
-                    setText(cell, m_value);
+                case 'e':
+                    cell.type = m_value.empty() ? CellType::Empty : CellType::Error;
+                    cell.text = m_value;
+                    break;
+                case 'd': {
+                    const std::string_view value = trimmed(m_value);
+                    if (value.empty()) break;
+                    if (auto serial = isoToSerial(value)) {
+                        cell.type = CellType::Number;
+                        const int kind = value.size() == 10 ? 0 : value.size() > 10 ? 1 : 2;
+                        cell.style = m_styles.dateStyleFor(cell.style, kind);
+                        // The dates of 1904 books get +1462 at the end of reading; an ISO date is
+                        // absolute, so it is stored in the book's own system here.
+                        const bool shifts =
+                            m_date1904 &&
+                            shiftsWithDateSystem(m_styles.styles[cell.style].numberFormat);
+                        cell.number = shifts ? *serial - Date1904Offset : *serial;
+                    } else {
+                        setText(cell, std::string(value));
+                    }
+                    break;
                 }
-                break;
+                default:
+                    if (trimmed(m_value).empty()) break;
+                    if (auto number = parseDouble(m_value)) {
+                        cell.type = CellType::Number;
+                        cell.number = *number;
+                    } else {
+                        // Not a number after all: keep what the file holds rather than lose it.
+                        setText(cell, m_value);
+                    }
+                    break;
             }
         } else if (m_hasFormula) {
             ++m_sheet.uncalculatedFormulas;
@@ -797,7 +865,8 @@ private:
         }
         if (cell.type == CellType::Empty && cell.style == 0 && !cell.hasFormula) return;
         if (++m_cellCount > MaxCellsPerSheet) {
-            fail(Error(ErrorCode::SheetLimit, m_partName + ": more than " + std::to_string(MaxCellsPerSheet) +
+            fail(Error(ErrorCode::SheetLimit, m_partName + ": more than " +
+                                                  std::to_string(MaxCellsPerSheet) +
                                                   " cells (cells per sheet limit)"));
             return;
         }
@@ -817,9 +886,11 @@ private:
     }
 
     void readSheetFormat(const XmlAttributes& attributes) {
-        if (auto width = parseDouble(attributes.get("defaultColWidth").value_or("")); width && *width > 0 && *width <= 255)
+        if (auto width = parseDouble(attributes.get("defaultColWidth").value_or(""));
+            width && *width > 0 && *width <= 255)
             m_sheet.defaultColumnWidth = *width;
-        if (auto height = parseDouble(attributes.get("defaultRowHeight").value_or("")); height && *height > 0 && *height <= 409.5)
+        if (auto height = parseDouble(attributes.get("defaultRowHeight").value_or(""));
+            height && *height > 0 && *height <= 409.5)
             m_sheet.defaultRowHeight = *height;
     }
 
@@ -844,7 +915,8 @@ private:
         info.last = static_cast<int>(std::min<long long>(*last, XlsxMaxColumns));
         // Ranges are ascending and disjoint; one that is not is dropped rather than trusted.
         if (!m_sheet.columns.empty() && info.first <= m_sheet.columns.back().last) return;
-        if (auto width = parseDouble(attributes.get("width").value_or("")); width && *width >= 0 && *width <= 255)
+        if (auto width = parseDouble(attributes.get("width").value_or(""));
+            width && *width >= 0 && *width <= 255)
             info.width = *width;
         info.customWidth = parseFlag(attributes.get("customWidth"));
         info.hidden = parseFlag(attributes.get("hidden"));
@@ -856,7 +928,8 @@ private:
         std::optional<RangeRef> range = parseRangeText(attributes.get("ref").value_or(""));
         if (!range || (range->rowCount() == 1 && range->columnCount() == 1)) return;
         if (merges.size() >= MaxMergesPerSheet) {
-            fail(Error(ErrorCode::SheetLimit, m_partName + ": more than " + std::to_string(MaxMergesPerSheet) +
+            fail(Error(ErrorCode::SheetLimit, m_partName + ": more than " +
+                                                  std::to_string(MaxMergesPerSheet) +
                                                   " merged ranges (merges per sheet limit)"));
             return;
         }
@@ -869,7 +942,8 @@ private:
 // one ordered map by first column answers each overlap test in O(log n).
 std::vector<RangeRef> withoutOverlaps(std::vector<RangeRef> merges) {
     std::sort(merges.begin(), merges.end(), [](const RangeRef& a, const RangeRef& b) {
-        return a.first.row != b.first.row ? a.first.row < b.first.row : a.first.column < b.first.column;
+        return a.first.row != b.first.row ? a.first.row < b.first.row
+                                          : a.first.column < b.first.column;
     });
     std::map<int, RangeRef> alive;  // by first column
     std::vector<RangeRef> kept;
@@ -896,7 +970,8 @@ std::vector<RangeRef> withoutOverlaps(std::vector<RangeRef> merges) {
 // Rows and cells written out of order are put in order; of two cells at one place the later wins.
 void putInOrder(Sheet& sheet, bool rowsOutOfOrder, bool cellsOutOfOrder) {
     if (rowsOutOfOrder) {
-        std::stable_sort(sheet.rows.begin(), sheet.rows.end(), [](const Row& a, const Row& b) { return a.number < b.number; });
+        std::stable_sort(sheet.rows.begin(), sheet.rows.end(),
+                         [](const Row& a, const Row& b) { return a.number < b.number; });
         std::vector<Row> merged;
         for (Row& row : sheet.rows) {
             if (!merged.empty() && merged.back().number == row.number) {
@@ -911,11 +986,14 @@ void putInOrder(Sheet& sheet, bool rowsOutOfOrder, bool cellsOutOfOrder) {
     }
     if (!cellsOutOfOrder) return;
     for (Row& row : sheet.rows) {
-        std::stable_sort(row.cells.begin(), row.cells.end(), [](const Cell& a, const Cell& b) { return a.column < b.column; });
+        std::stable_sort(row.cells.begin(), row.cells.end(),
+                         [](const Cell& a, const Cell& b) { return a.column < b.column; });
         std::vector<Cell> unique;
         for (Cell& cell : row.cells) {
-            if (!unique.empty() && unique.back().column == cell.column) unique.back() = std::move(cell);
-            else unique.push_back(std::move(cell));
+            if (!unique.empty() && unique.back().column == cell.column)
+                unique.back() = std::move(cell);
+            else
+                unique.push_back(std::move(cell));
         }
         row.cells = std::move(unique);
     }
@@ -934,11 +1012,14 @@ public:
         return m_zip.readWhole(*entry, m_zip.limits().maxPartBytes);
     }
 
-    Result<void> parseStreamed(detail::XmlHandler& handler, const ZipEntry& entry, std::uint64_t maxBytes) {
+    Result<void> parseStreamed(detail::XmlHandler& handler, const ZipEntry& entry,
+                               std::uint64_t maxBytes) {
         Result<ZipEntryStream> stream = m_zip.stream(entry, maxBytes);
         if (!stream) return stream.error();
         ZipEntryStream& source = *stream;
-        return detail::parseXml(handler, entry.name, [&source](char* out, std::size_t capacity) { return source.read(out, capacity); });
+        return detail::parseXml(handler, entry.name, [&source](char* out, std::size_t capacity) {
+            return source.read(out, capacity);
+        });
     }
 
     // The relationships of `part`; none when the part has no relationships part.
@@ -961,9 +1042,11 @@ private:
 
 Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return Error(ErrorCode::UnknownFormat, "the file is empty");
-    static constexpr std::uint8_t CompoundFileMagic[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    static constexpr std::uint8_t CompoundFileMagic[] = {0xD0, 0xCF, 0x11, 0xE0,
+                                                         0xA1, 0xB1, 0x1A, 0xE1};
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), CompoundFileMagic, 8) == 0)
-        return Error(ErrorCode::UnknownFormat, "a compound file (.xls or an encrypted package), not a zip package");
+        return Error(ErrorCode::UnknownFormat,
+                     "a compound file (.xls or an encrypted package), not a zip package");
     if (bytes.size() < 4 || bytes[0] != 'P' || bytes[1] != 'K')
         return Error(ErrorCode::UnknownFormat, "not a zip package");
 
@@ -977,8 +1060,11 @@ Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
     if (!rootRelationships) return rootRelationships.error();
     const Relationship* office = findByType(*rootRelationships, "/officeDocument");
     if (!office) {
-        if (zip.find("xl/workbook.bin")) return Error(ErrorCode::BinaryWorkbook, "xl/workbook.bin (an .xlsb workbook)");
-        return Error(ErrorCode::PartMissing, "the package names no workbook part (_rels/.rels has no officeDocument relationship)");
+        if (zip.find("xl/workbook.bin"))
+            return Error(ErrorCode::BinaryWorkbook, "xl/workbook.bin (an .xlsb workbook)");
+        return Error(
+            ErrorCode::PartMissing,
+            "the package names no workbook part (_rels/.rels has no officeDocument relationship)");
     }
     const std::string workbookPart = office->target;
     if (endsWith(normalisePartName(workbookPart), ".bin"))
@@ -990,27 +1076,31 @@ Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
     if (const ZipEntry* types = zip.find("[Content_Types].xml")) {
         Result<std::string> text = zip.readWhole(*types, zip.limits().maxPartBytes);
         if (!text) return text.error();
-        if (text->find("macroEnabled.main+xml") != std::string::npos) book.format = FileFormat::Xlsm;
+        if (text->find("macroEnabled.main+xml") != std::string::npos)
+            book.format = FileFormat::Xlsm;
     }
 
     Result<std::string> workbookText = package.readSmallPart(workbookPart);
     if (!workbookText) return workbookText.error();
     WorkbookHandler workbook;
-    if (Result<void> parsed = detail::parseXml(workbook, workbookPart, *workbookText); !parsed) return parsed.error();
+    if (Result<void> parsed = detail::parseXml(workbook, workbookPart, *workbookText); !parsed)
+        return parsed.error();
     book.date1904 = workbook.date1904;
 
     Result<std::vector<Relationship>> relationships = package.relationshipsOf(workbookPart);
     if (!relationships) return relationships.error();
 
     ThemeColors theme;
-    if (const Relationship* themeRelationship = findByType(*relationships, "/theme"); themeRelationship && zip.find(themeRelationship->target)) {
+    if (const Relationship* themeRelationship = findByType(*relationships, "/theme");
+        themeRelationship && zip.find(themeRelationship->target)) {
         Result<std::string> text = package.readSmallPart(themeRelationship->target);
         if (!text) return text.error();
         Result<ThemeColors> colors = readThemeColors(*text);
         if (!colors) return colors.error();
         theme = *colors;
     }
-    if (const Relationship* stylesRelationship = findByType(*relationships, "/styles"); stylesRelationship && zip.find(stylesRelationship->target)) {
+    if (const Relationship* stylesRelationship = findByType(*relationships, "/styles");
+        stylesRelationship && zip.find(stylesRelationship->target)) {
         Result<std::string> text = package.readSmallPart(stylesRelationship->target);
         if (!text) return text.error();
         Result<std::vector<CellStyle>> styles = readXlsxStyles(*text, theme);
@@ -1027,14 +1117,21 @@ Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
     if (const Relationship* stringsRelationship = findByType(*relationships, "/sharedStrings")) {
         if (const ZipEntry* entry = zip.find(stringsRelationship->target)) {
             SharedStringsHandler handler(strings);
-            if (Result<void> parsed = package.parseStreamed(handler, *entry, zip.limits().maxPartBytes); !parsed) return parsed.error();
-            if (!budget.addBytes(strings.arena.capacity() + strings.ends.capacity() * sizeof(std::uint32_t))) return budget.error();
+            if (Result<void> parsed =
+                    package.parseStreamed(handler, *entry, zip.limits().maxPartBytes);
+                !parsed)
+                return parsed.error();
+            if (!budget.addBytes(strings.arena.capacity() +
+                                 strings.ends.capacity() * sizeof(std::uint32_t)))
+                return budget.error();
         }
     }
 
     if (workbook.sheets.size() > MaxSheets)
-        return Error(ErrorCode::SheetLimit, workbookPart + " declares " + std::to_string(workbook.sheets.size()) +
-                                                " sheets, more than " + std::to_string(MaxSheets) + " (sheet count limit)");
+        return Error(ErrorCode::SheetLimit, workbookPart + " declares " +
+                                                std::to_string(workbook.sheets.size()) +
+                                                " sheets, more than " + std::to_string(MaxSheets) +
+                                                " (sheet count limit)");
     std::map<std::string_view, const Relationship*> relationshipById;
     for (const Relationship& relationship : *relationships) {
         if (!relationship.external) relationshipById.emplace(relationship.id, &relationship);
@@ -1046,9 +1143,12 @@ Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
         sheet.name = declaration.name;
         sheet.visibility = declaration.visibility;
         auto found = relationshipById.find(declaration.relationshipId);
-        const Relationship* relationship = found == relationshipById.end() ? nullptr : found->second;
+        const Relationship* relationship =
+            found == relationshipById.end() ? nullptr : found->second;
         if (!relationship)
-            return Error(ErrorCode::PartMissing, "sheet \"" + declaration.name + "\" has no relationship " + declaration.relationshipId);
+            return Error(ErrorCode::PartMissing, "sheet \"" + declaration.name +
+                                                     "\" has no relationship " +
+                                                     declaration.relationshipId);
         if (endsWith(relationship->type, "/chartsheet")) {
             sheet.kind = SheetKind::Chart;
             continue;
@@ -1059,14 +1159,22 @@ Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
             continue;
         }
         const ZipEntry* entry = zip.find(relationship->target);
-        if (!entry) return Error(ErrorCode::PartMissing, "part " + relationship->target + " of sheet \"" + declaration.name + "\" is missing");
-        SheetHandler handler(sheet, relationship->target, strings, styleTable, book.date1904, budget);
-        if (Result<void> parsed = package.parseStreamed(handler, *entry, zip.limits().maxSheetPartBytes); !parsed) return parsed.error();
+        if (!entry)
+            return Error(ErrorCode::PartMissing, "part " + relationship->target + " of sheet \"" +
+                                                     declaration.name + "\" is missing");
+        SheetHandler handler(sheet, relationship->target, strings, styleTable, book.date1904,
+                             budget);
+        if (Result<void> parsed =
+                package.parseStreamed(handler, *entry, zip.limits().maxSheetPartBytes);
+            !parsed)
+            return parsed.error();
         putInOrder(sheet, handler.rowsOutOfOrder, handler.cellsOutOfOrder);
         sheet.merges = withoutOverlaps(std::move(handler.merges));
     }
 
-    if (book.activeSheet = workbook.activeTab; book.activeSheet >= static_cast<int>(book.sheets.size())) book.activeSheet = 0;
+    if (book.activeSheet = workbook.activeTab;
+        book.activeSheet >= static_cast<int>(book.sheets.size()))
+        book.activeSheet = 0;
 
     // A 1904 book's dates are 1462 days smaller than the same dates in the 1900 system that
     // the result uses; durations ([h]:mm) are not dates and keep their value.
@@ -1078,7 +1186,8 @@ Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
         for (Sheet& sheet : book.sheets) {
             for (Row& row : sheet.rows) {
                 for (Cell& cell : row.cells) {
-                    if (cell.type == CellType::Number && shift[cell.style]) cell.number += Date1904Offset;
+                    if (cell.type == CellType::Number && shift[cell.style])
+                        cell.number += Date1904Offset;
                 }
             }
         }

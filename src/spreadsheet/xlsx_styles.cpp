@@ -115,9 +115,11 @@ public:
 
     void startElement(std::string_view name, const XmlAttributes& attributes) override {
         ++m_depth;
-        if (m_depth == 3 && std::max({fonts.size(), fills.size(), borders.size(), xfs.size(), numberFormats.size(),
-                                      indexedColors.size()}) > MaxTableEntries) {
-            fail(Error(ErrorCode::XmlLimit, "more than " + std::to_string(MaxTableEntries) + " entries in " + m_section +
+        if (m_depth == 3 &&
+            std::max({fonts.size(), fills.size(), borders.size(), xfs.size(), numberFormats.size(),
+                      indexedColors.size()}) > MaxTableEntries) {
+            fail(Error(ErrorCode::XmlLimit, "more than " + std::to_string(MaxTableEntries) +
+                                                " entries in " + m_section +
                                                 " (style table limit)"));
             return;
         }
@@ -130,8 +132,10 @@ public:
             auto code = attributes.get("formatCode");
             if (id && code) numberFormats[*id] = std::string(*code);
         } else if (m_section == "fonts") {
-            if (m_depth == 3 && name == "font") fonts.emplace_back();
-            else if (m_depth == 4 && !fonts.empty()) readFontProperty(fonts.back(), name, attributes);
+            if (m_depth == 3 && name == "font")
+                fonts.emplace_back();
+            else if (m_depth == 4 && !fonts.empty())
+                readFontProperty(fonts.back(), name, attributes);
         } else if (m_section == "fills") {
             readFillElement(name, attributes);
         } else if (m_section == "borders") {
@@ -145,14 +149,16 @@ public:
                 xf.borderId = parseNumber<std::size_t>(attributes.get("borderId")).value_or(0);
                 xfs.push_back(xf);
             } else if (m_depth == 4 && !xfs.empty()) {
-                if (name == "alignment") readAlignment(xfs.back().alignment, attributes);
+                if (name == "alignment")
+                    readAlignment(xfs.back().alignment, attributes);
                 else if (name == "protection") {
                     xfs.back().protection.locked = parseFlag(attributes.get("locked"), true);
                     xfs.back().protection.hidden = parseFlag(attributes.get("hidden"), false);
                 }
             }
         } else if (m_section == "colors" && name == "rgbColor" && m_depth == 4) {
-            indexedColors.push_back(parseHexColor(attributes.get("rgb").value_or("")).value_or(0xFF000000u));
+            indexedColors.push_back(
+                parseHexColor(attributes.get("rgb").value_or("")).value_or(0xFF000000u));
         }
     }
 
@@ -168,12 +174,16 @@ private:
     RawColor* m_edge = nullptr;  // the border edge whose <color> comes next
     bool m_inGradient = false;
 
-    static void readFontProperty(RawFont& raw, std::string_view name, const XmlAttributes& attributes) {
+    static void readFontProperty(RawFont& raw, std::string_view name,
+                                 const XmlAttributes& attributes) {
         Font& font = raw.font;
         const auto value = attributes.get("val");
-        if (name == "b") font.bold = parseFlag(value, true);
-        else if (name == "i") font.italic = parseFlag(value, true);
-        else if (name == "strike") font.strike = parseFlag(value, true);
+        if (name == "b")
+            font.bold = parseFlag(value, true);
+        else if (name == "i")
+            font.italic = parseFlag(value, true);
+        else if (name == "strike")
+            font.strike = parseFlag(value, true);
         else if (name == "u") {
             const std::string_view style = value.value_or("single");
             font.underline = style == "none" ? std::string() : std::string(style);
@@ -230,11 +240,16 @@ private:
         RawBorder& raw = borders.back();
         if (m_depth == 4) {
             BorderEdge* edge = nullptr;
-            if (name == "left" || name == "start") edge = &raw.border.left, m_edge = &raw.left;
-            else if (name == "right" || name == "end") edge = &raw.border.right, m_edge = &raw.right;
-            else if (name == "top") edge = &raw.border.top, m_edge = &raw.top;
-            else if (name == "bottom") edge = &raw.border.bottom, m_edge = &raw.bottom;
-            else if (name == "diagonal") edge = &raw.border.diagonal, m_edge = &raw.diagonal;
+            if (name == "left" || name == "start")
+                edge = &raw.border.left, m_edge = &raw.left;
+            else if (name == "right" || name == "end")
+                edge = &raw.border.right, m_edge = &raw.right;
+            else if (name == "top")
+                edge = &raw.border.top, m_edge = &raw.top;
+            else if (name == "bottom")
+                edge = &raw.border.bottom, m_edge = &raw.bottom;
+            else if (name == "diagonal")
+                edge = &raw.border.diagonal, m_edge = &raw.diagonal;
             if (edge) {
                 const std::string_view style = attributes.get("style").value_or("");
                 edge->style = style == "none" ? std::string() : std::string(style);
@@ -251,22 +266,32 @@ private:
         alignment.vertical = vertical == "bottom" ? std::string() : std::string(vertical);
         alignment.wrapText = parseFlag(attributes.get("wrapText"), false);
         alignment.shrinkToFit = parseFlag(attributes.get("shrinkToFit"), false);
-        alignment.indent = std::clamp(parseNumber<int>(attributes.get("indent")).value_or(0), 0, 250);
+        alignment.indent =
+            std::clamp(parseNumber<int>(attributes.get("indent")).value_or(0), 0, 250);
         const int rotation = parseNumber<int>(attributes.get("textRotation")).value_or(0);
-        alignment.textRotation = (rotation >= 0 && rotation <= 180) || rotation == 255 ? rotation : 0;
+        alignment.textRotation =
+            (rotation >= 0 && rotation <= 180) || rotation == 255 ? rotation : 0;
     }
 };
 
-Color resolve(const RawColor& raw, const ThemeColors& theme, const std::vector<std::uint32_t>& indexedColors) {
+Color resolve(const RawColor& raw, const ThemeColors& theme,
+              const std::vector<std::uint32_t>& indexedColors) {
     Color color;
     switch (raw.kind) {
-    case RawColor::Kind::None: return std::nullopt;
-    case RawColor::Kind::Rgb: color = raw.value; break;
-    case RawColor::Kind::Theme: color = theme.color(static_cast<int>(raw.value)); break;
-    case RawColor::Kind::Indexed:
-        if (raw.value < indexedColors.size()) color = indexedColors[raw.value] | 0xFF000000u;
-        else color = indexedColor(static_cast<int>(raw.value));
-        break;
+        case RawColor::Kind::None:
+            return std::nullopt;
+        case RawColor::Kind::Rgb:
+            color = raw.value;
+            break;
+        case RawColor::Kind::Theme:
+            color = theme.color(static_cast<int>(raw.value));
+            break;
+        case RawColor::Kind::Indexed:
+            if (raw.value < indexedColors.size())
+                color = indexedColors[raw.value] | 0xFF000000u;
+            else
+                color = indexedColor(static_cast<int>(raw.value));
+            break;
     }
     if (color && raw.tint != 0.0) color = applyTint(*color, raw.tint);
     return color;
@@ -282,9 +307,9 @@ public:
             return;
         }
         if (!m_inScheme) return;
-        static constexpr std::array<std::string_view, 12> Slots{"dk1", "lt1", "dk2", "lt2", "accent1", "accent2",
-                                                                  "accent3", "accent4", "accent5", "accent6",
-                                                                  "hlink", "folHlink"};
+        static constexpr std::array<std::string_view, 12> Slots{
+            "dk1",     "lt1",     "dk2",     "lt2",     "accent1", "accent2",
+            "accent3", "accent4", "accent5", "accent6", "hlink",   "folHlink"};
         auto slot = std::find(Slots.begin(), Slots.end(), name);
         if (slot != Slots.end()) {
             m_slot = static_cast<int>(slot - Slots.begin());
@@ -292,8 +317,10 @@ public:
         }
         if (m_slot < 0) return;
         std::optional<std::uint32_t> value;
-        if (name == "srgbClr") value = parseHexColor(attributes.get("val").value_or(""));
-        else if (name == "sysClr") value = parseHexColor(attributes.get("lastClr").value_or(""));
+        if (name == "srgbClr")
+            value = parseHexColor(attributes.get("val").value_or(""));
+        else if (name == "sysClr")
+            value = parseHexColor(attributes.get("lastClr").value_or(""));
         if (value) colors.scheme[static_cast<std::size_t>(m_slot)] = *value | 0xFF000000u;
     }
 
@@ -301,9 +328,9 @@ public:
         if (name == "clrScheme" && m_inScheme) {
             m_inScheme = false;
             m_done = true;
-        } else if (m_inScheme && name.size() <= 8 && m_slot >= 0 && (name.starts_with("dk") || name.starts_with("lt") ||
-                                                                    name.starts_with("accent") || name == "hlink" ||
-                                                                    name == "folHlink")) {
+        } else if (m_inScheme && name.size() <= 8 && m_slot >= 0 &&
+                   (name.starts_with("dk") || name.starts_with("lt") ||
+                    name.starts_with("accent") || name == "hlink" || name == "folHlink")) {
             m_slot = -1;
         }
     }
@@ -341,10 +368,14 @@ std::uint32_t applyTint(std::uint32_t argb, double tint) {
     double lightness = (maximum + minimum) / 2.0;
     const double delta = maximum - minimum;
     if (delta > 0.0) {
-        saturation = lightness < 0.5 ? delta / (maximum + minimum) : delta / (2.0 - maximum - minimum);
-        if (maximum == red) hue = std::fmod((green - blue) / delta + 6.0, 6.0);
-        else if (maximum == green) hue = (blue - red) / delta + 2.0;
-        else hue = (red - green) / delta + 4.0;
+        saturation =
+            lightness < 0.5 ? delta / (maximum + minimum) : delta / (2.0 - maximum - minimum);
+        if (maximum == red)
+            hue = std::fmod((green - blue) / delta + 6.0, 6.0);
+        else if (maximum == green)
+            hue = (blue - red) / delta + 2.0;
+        else
+            hue = (red - green) / delta + 4.0;
         hue /= 6.0;
     }
     lightness = tint < 0 ? lightness * (1.0 + tint) : lightness * (1.0 - tint) + tint;
@@ -359,7 +390,8 @@ std::uint32_t applyTint(std::uint32_t argb, double tint) {
     };
     double outRed = lightness, outGreen = lightness, outBlue = lightness;
     if (saturation > 0.0) {
-        const double q = lightness < 0.5 ? lightness * (1 + saturation) : lightness + saturation - lightness * saturation;
+        const double q = lightness < 0.5 ? lightness * (1 + saturation)
+                                         : lightness + saturation - lightness * saturation;
         const double p = 2 * lightness - q;
         outRed = channel(p, q, hue + 1.0 / 3);
         outGreen = channel(p, q, hue);
@@ -368,7 +400,8 @@ std::uint32_t applyTint(std::uint32_t argb, double tint) {
     auto toByte = [](double value) {
         return static_cast<std::uint32_t>(std::lround(std::clamp(value, 0.0, 1.0) * 255.0));
     };
-    return (argb & 0xFF000000u) | (toByte(outRed) << 16) | (toByte(outGreen) << 8) | toByte(outBlue);
+    return (argb & 0xFF000000u) | (toByte(outRed) << 16) | (toByte(outGreen) << 8) |
+           toByte(outBlue);
 }
 
 Color indexedColor(int index) {
@@ -376,7 +409,8 @@ Color indexedColor(int index) {
     return DefaultPalette[static_cast<std::size_t>(index)] | 0xFF000000u;
 }
 
-Result<std::vector<CellStyle>> readXlsxStyles(std::string_view stylesXml, const ThemeColors& theme) {
+Result<std::vector<CellStyle>> readXlsxStyles(std::string_view stylesXml,
+                                              const ThemeColors& theme) {
     StylesHandler handler;
     Result<void> parsed = detail::parseXml(handler, "styles", stylesXml);
     if (!parsed) return parsed.error();
@@ -411,11 +445,14 @@ Result<std::vector<CellStyle>> readXlsxStyles(std::string_view stylesXml, const 
         CellStyle style;
         // Files may redefine low ids, so their own table comes first.
         auto custom = handler.numberFormats.find(xf.numberFormatId);
-        if (custom != handler.numberFormats.end()) style.numberFormat = custom->second;
+        if (custom != handler.numberFormats.end())
+            style.numberFormat = custom->second;
         else if (std::string builtin = builtinNumberFormat(xf.numberFormatId); !builtin.empty())
             style.numberFormat = std::move(builtin);
-        if (xf.fontId < fonts.size()) style.font = fonts[xf.fontId];
-        else if (!fonts.empty()) style.font = fonts.front();
+        if (xf.fontId < fonts.size())
+            style.font = fonts[xf.fontId];
+        else if (!fonts.empty())
+            style.font = fonts.front();
         if (xf.fillId < fills.size()) style.fill = fills[xf.fillId];
         if (xf.borderId < borders.size()) style.border = borders[xf.borderId];
         style.alignment = xf.alignment;

@@ -1,10 +1,10 @@
 #include "spreadsheet/xlsx_writer.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -110,8 +110,7 @@ bool appendCellText(std::string& out, std::string_view text) {
                     break;
                 run += 2;
             } else if ((c >= 0xE1 && c <= 0xEC) || c == 0xEE) {
-                if (run + 2 >= size ||
-                    (static_cast<unsigned char>(text[run + 1]) & 0xC0) != 0x80 ||
+                if (run + 2 >= size || (static_cast<unsigned char>(text[run + 1]) & 0xC0) != 0x80 ||
                     (static_cast<unsigned char>(text[run + 2]) & 0xC0) != 0x80)
                     break;
                 run += 3;
@@ -640,10 +639,10 @@ struct RowSpool::Impl {
     std::string directory;
     isal_zstream stream{};
     std::vector<std::uint8_t> levelBuffer;  // the compressor's working memory for its level
-    std::string xml;                   // rows not yet deflated
-    std::vector<std::uint8_t> output;  // deflate output buffer
-    std::uint64_t deflatedBytes = 0;   // in the file
-    std::uint64_t inflatedBytes = 0;   // XML bytes that went into the compressor
+    std::string xml;                        // rows not yet deflated
+    std::vector<std::uint8_t> output;       // deflate output buffer
+    std::uint64_t deflatedBytes = 0;        // in the file
+    std::uint64_t inflatedBytes = 0;        // XML bytes that went into the compressor
     std::uint32_t crc = 0;
     bool pendingSync = false;  // rows deflated since the last sync flush
     bool failed = false;
@@ -678,8 +677,8 @@ struct RowSpool::Impl {
             return Error(ErrorCode::WriteFailed,
                          directory + ": an earlier write of the row spool failed");
         if (!xml.empty()) {
-            crc = crc32_gzip_refl(crc, reinterpret_cast<const std::uint8_t*>(xml.data()),
-                                  xml.size());
+            crc =
+                crc32_gzip_refl(crc, reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size());
             inflatedBytes += xml.size();
             pendingSync = true;
         }

@@ -58,10 +58,10 @@ public:
     // Appends a row; its number must be greater than every row appended before, its cells
     // ascending by column, their styles ids of the StyleRegistry the sheet is written with.
     Result<void> append(const Row& row);
-    int rowCount() const;    // rows appended
-    int lastRow() const;     // 0 when empty
-    int firstColumn() const; // 0 when no cell
-    int lastColumn() const;  // 0 when no cell
+    int rowCount() const;     // rows appended
+    int lastRow() const;      // 0 when empty
+    int firstColumn() const;  // 0 when no cell
+    int lastColumn() const;   // 0 when no cell
 
     struct Impl;
     Impl& impl() const { return *m_impl; }  // for the package writer
@@ -76,11 +76,12 @@ struct SheetToWrite {
     std::string name;  // already validated (see isValidSheetName)
     Visibility visibility = Visibility::Visible;
     const RowSpool* spooledRows = nullptr;  // written first; may be null
-    const std::vector<Row>* rows = nullptr; // written after, ascending, all below the spooled ones; may be null
-    std::vector<RangeRef> merges;           // not overlapping, none of one cell
-    std::vector<ColumnInfo> columns;        // ascending, not overlapping
+    const std::vector<Row>* rows =
+        nullptr;  // written after, ascending, all below the spooled ones; may be null
+    std::vector<RangeRef> merges;     // not overlapping, none of one cell
+    std::vector<ColumnInfo> columns;  // ascending, not overlapping
     std::optional<FrozenPane> frozenPane;
-    std::optional<CellRef> activeCell;      // the selected cell; A1 when not given
+    std::optional<CellRef> activeCell;  // the selected cell; A1 when not given
 };
 
 enum class ExistingFile { Refuse, Replace };

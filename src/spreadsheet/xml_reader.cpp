@@ -51,16 +51,18 @@ void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attribut
     for (const XML_Char** pair = attributes; *pair; pair += 2) {
         const std::string_view value(pair[1]);
         if (value.size() > context.limits.maxTextBytes) {
-            context.stop(Error(ErrorCode::XmlLimit, context.where() + ": attribute longer than " +
-                                                        std::to_string(context.limits.maxTextBytes) +
-                                                        " bytes (XML text length limit)"));
+            context.stop(
+                Error(ErrorCode::XmlLimit, context.where() + ": attribute longer than " +
+                                               std::to_string(context.limits.maxTextBytes) +
+                                               " bytes (XML text length limit)"));
             return;
         }
         const char* separator = std::strchr(pair[0], XmlNamespaceSeparator);
         XmlAttribute attribute;
         attribute.value = value;
         if (separator) {
-            attribute.namespaceUri = std::string_view(pair[0], static_cast<std::size_t>(separator - pair[0]));
+            attribute.namespaceUri =
+                std::string_view(pair[0], static_cast<std::size_t>(separator - pair[0]));
             attribute.localName = std::string_view(separator + 1);
         } else {
             attribute.localName = std::string_view(pair[0]);
@@ -68,7 +70,8 @@ void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attribut
         context.attributes.push_back(attribute);
     }
     context.textBytes = 0;
-    context.handler->startElement(localPart(name), XmlAttributes(context.attributes.data(), context.attributes.size()));
+    context.handler->startElement(
+        localPart(name), XmlAttributes(context.attributes.data(), context.attributes.size()));
     context.checkHandler();
 }
 
@@ -98,13 +101,18 @@ void XMLCALL onCharacters(void* data, const XML_Char* text, int length) {
 // Package parts never carry a document type; one is how entity-expansion bombs arrive.
 void XMLCALL onDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
     auto& context = *static_cast<ParseContext*>(data);
-    context.stop(Error(ErrorCode::XmlForbidden, context.where() + ": a DOCTYPE declaration is not allowed in a package part"));
+    context.stop(
+        Error(ErrorCode::XmlForbidden,
+              context.where() + ": a DOCTYPE declaration is not allowed in a package part"));
 }
 
-void XMLCALL onEntityDeclaration(void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
-                                 const XML_Char*, const XML_Char*, const XML_Char*) {
+void XMLCALL onEntityDeclaration(void* data, const XML_Char*, int, const XML_Char*, int,
+                                 const XML_Char*, const XML_Char*, const XML_Char*,
+                                 const XML_Char*) {
     auto& context = *static_cast<ParseContext*>(data);
-    context.stop(Error(ErrorCode::XmlForbidden, context.where() + ": an entity declaration is not allowed in a package part"));
+    context.stop(
+        Error(ErrorCode::XmlForbidden,
+              context.where() + ": an entity declaration is not allowed in a package part"));
 }
 
 struct ParserDeleter {
@@ -119,15 +127,18 @@ std::optional<std::string_view> XmlAttributes::getNamespaced(std::string_view na
         const XmlAttribute& attribute = m_items[index];
         if (attribute.namespaceUri.empty() || attribute.localName != localName) continue;
         if (attribute.namespaceUri.size() >= namespaceSuffix.size() &&
-            attribute.namespaceUri.substr(attribute.namespaceUri.size() - namespaceSuffix.size()) == namespaceSuffix)
+            attribute.namespaceUri.substr(attribute.namespaceUri.size() - namespaceSuffix.size()) ==
+                namespaceSuffix)
             return attribute.value;
     }
     return std::nullopt;
 }
 
-Result<void> parseXmlWithExpat(XmlHandler& handler, std::string_view partName, const XmlSource& source,
-                               XmlLimits limits, std::string_view alreadyRead) {
-    std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreateNS(nullptr, XmlNamespaceSeparator));
+Result<void> parseXmlWithExpat(XmlHandler& handler, std::string_view partName,
+                               const XmlSource& source, XmlLimits limits,
+                               std::string_view alreadyRead) {
+    std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(
+        XML_ParserCreateNS(nullptr, XmlNamespaceSeparator));
     if (!parser) return Error(ErrorCode::OperationFailed, "cannot create an XML parser");
     ParseContext context;
     context.parser = parser.get();
@@ -146,33 +157,41 @@ Result<void> parseXmlWithExpat(XmlHandler& handler, std::string_view partName, c
         if (status == XML_STATUS_OK) return {};
         const XML_Error code = XML_GetErrorCode(parser.get());
         // expat's own entity amplification guard reports as an entity error.
-        const ErrorCode ours = code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH ? ErrorCode::XmlLimit : ErrorCode::XmlMalformed;
+        const ErrorCode ours = code == XML_ERROR_AMPLIFICATION_LIMIT_BREACH
+                                   ? ErrorCode::XmlLimit
+                                   : ErrorCode::XmlMalformed;
         return Error(ours, context.where() + ": " + XML_ErrorString(code));
     };
     if (!alreadyRead.empty()) {
-        Result<void> parsed =
-            checked(XML_Parse(parser.get(), alreadyRead.data(), static_cast<int>(alreadyRead.size()), XML_FALSE));
+        Result<void> parsed = checked(XML_Parse(parser.get(), alreadyRead.data(),
+                                                static_cast<int>(alreadyRead.size()), XML_FALSE));
         if (!parsed) return parsed;
     }
     constexpr std::size_t ChunkSize = 64 * 1024;
     for (;;) {
         void* buffer = XML_GetBuffer(parser.get(), static_cast<int>(ChunkSize));
-        if (!buffer) return Error(ErrorCode::XmlLimit, std::string(partName) + ": out of parser memory");
+        if (!buffer)
+            return Error(ErrorCode::XmlLimit, std::string(partName) + ": out of parser memory");
         Result<std::size_t> got = source(static_cast<char*>(buffer), ChunkSize);
         if (!got) return got.error();
         const bool last = *got == 0;
-        Result<void> parsed = checked(XML_ParseBuffer(parser.get(), static_cast<int>(*got), last ? XML_TRUE : XML_FALSE));
+        Result<void> parsed = checked(
+            XML_ParseBuffer(parser.get(), static_cast<int>(*got), last ? XML_TRUE : XML_FALSE));
         if (!parsed || last) return parsed;
     }
 }
 
-Result<void> parseXml(XmlHandler& handler, std::string_view partName, const XmlSource& source, XmlLimits limits) {
+Result<void> parseXml(XmlHandler& handler, std::string_view partName, const XmlSource& source,
+                      XmlLimits limits) {
     std::string alreadyRead;
-    if (std::optional<Result<void>> scanned = scanXml(handler, partName, source, limits, alreadyRead)) return *scanned;
+    if (std::optional<Result<void>> scanned =
+            scanXml(handler, partName, source, limits, alreadyRead))
+        return *scanned;
     return parseXmlWithExpat(handler, partName, source, limits, alreadyRead);
 }
 
-Result<void> parseXml(XmlHandler& handler, std::string_view partName, std::string_view text, XmlLimits limits) {
+Result<void> parseXml(XmlHandler& handler, std::string_view partName, std::string_view text,
+                      XmlLimits limits) {
     std::size_t position = 0;
     XmlSource source = [&](char* out, std::size_t capacity) -> Result<std::size_t> {
         const std::size_t length = std::min(capacity, text.size() - position);

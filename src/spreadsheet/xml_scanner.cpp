@@ -23,7 +23,17 @@ constexpr std::size_t MaxPendingBytes = 64u << 20;
 constexpr std::string_view XmlNamespaceUri = "http://www.w3.org/XML/1998/namespace";
 
 // Byte classes in text and attribute values.
-enum ByteClass : unsigned char { Plain, Open, Ampersand, Return, Quote, Apostrophe, Space, Forbidden, Multibyte };
+enum ByteClass : unsigned char {
+    Plain,
+    Open,
+    Ampersand,
+    Return,
+    Quote,
+    Apostrophe,
+    Space,
+    Forbidden,
+    Multibyte
+};
 
 constexpr std::array<unsigned char, 256> makeClasses() {
     std::array<unsigned char, 256> classes{};
@@ -42,7 +52,8 @@ constexpr std::array<unsigned char, 256> Classes = makeClasses();
 
 // "xmlns" or "xmlns:prefix": a namespace declaration, not an attribute.
 bool isDeclaration(std::string_view name) {
-    return name.size() >= 5 && name[0] == 'x' && name.substr(0, 5) == "xmlns" && (name.size() == 5 || name[5] == ':');
+    return name.size() >= 5 && name[0] == 'x' && name.substr(0, 5) == "xmlns" &&
+           (name.size() == 5 || name[5] == ':');
 }
 
 // Where the prefix of a qualified name ends; names are too short for memchr to pay.
@@ -53,7 +64,9 @@ std::size_t colonIn(std::string_view name) {
     return std::string_view::npos;
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 bool isNameStart(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
@@ -91,10 +104,14 @@ int utf8Length(const unsigned char* p, const unsigned char* end) {
     const unsigned char lead = p[0];
     int length = 0;
     std::uint32_t code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, code = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, code = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, code = lead & 0x07;
-    else return 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2, code = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3, code = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4, code = lead & 0x07;
+    else
+        return 0;
     for (int k = 1; k < length; ++k) {
         if (p + k >= end) return -1;
         if ((p[k] & 0xC0) != 0x80) return 0;
@@ -139,12 +156,16 @@ bool readDeclaration(std::string_view body, std::string& encoding) {
         if (which == 0) {
             sawVersion = true;
             for (char c : value) {
-                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.' && c != ':' && c != '-') return false;
+                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.' &&
+                    c != ':' && c != '-')
+                    return false;
             }
         } else if (which == 1) {
             if (!std::isalpha(static_cast<unsigned char>(value[0]))) return false;
             for (char c : value) {
-                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.' && c != '-') return false;
+                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.' &&
+                    c != '-')
+                    return false;
             }
             encoding = std::string(value);
         } else if (value != "yes" && value != "no") {
@@ -163,7 +184,8 @@ struct Binding {
 
 class Scanner {
 public:
-    Scanner(XmlHandler& handler, std::string_view partName, const XmlSource& source, XmlLimits limits)
+    Scanner(XmlHandler& handler, std::string_view partName, const XmlSource& source,
+            XmlLimits limits)
         : m_handler(handler), m_partName(partName), m_source(source), m_limits(limits) {}
 
     // nullopt: the part is for expat; its first bytes are left in `alreadyRead`.
@@ -184,8 +206,9 @@ public:
             if (m_last && m_position >= m_buffer.size()) return finish();
             compact();
             if (m_buffer.size() > MaxPendingBytes)
-                return fail(ErrorCode::XmlLimit, m_position, "a tag longer than " + std::to_string(MaxPendingBytes) +
-                                                                 " bytes (XML text length limit)");
+                return fail(ErrorCode::XmlLimit, m_position,
+                            "a tag longer than " + std::to_string(MaxPendingBytes) +
+                                " bytes (XML text length limit)");
             if (!fill()) return *m_error;
         }
     }
@@ -213,7 +236,7 @@ private:
     std::string m_names;                    // qualified names of the open elements, joined
     std::vector<std::size_t> m_nameStarts;  // where each open element's name starts in m_names
     std::vector<Binding> m_bindings;
-    std::string m_text;                                       // decoded text when it differs from the bytes
+    std::string m_text;  // decoded text when it differs from the bytes
     // The attributes of the start tag being read: qualified name, value as in the buffer, and
     // where the decoded value lies in m_values when it differs.
     struct RawAttribute {
@@ -256,7 +279,8 @@ private:
         const char* begin = m_buffer.data();
         const char* end = begin + m_position;
         for (const char* p = begin; p < end;) {
-            const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            const char* newline =
+                static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
             if (!newline) {
                 m_columnBefore += end - p;
                 break;
@@ -274,7 +298,8 @@ private:
         if (start.substr(0, 3) == "\xEF\xBB\xBF") {
             m_position = 3;
             start.remove_prefix(3);
-        } else if (start.size() >= 2 && (start[0] == '\0' || start[1] == '\0' || static_cast<unsigned char>(start[0]) >= 0xFE)) {
+        } else if (start.size() >= 2 && (start[0] == '\0' || start[1] == '\0' ||
+                                         static_cast<unsigned char>(start[0]) >= 0xFE)) {
             return false;  // UTF-16 or UTF-32, with or without a byte order mark
         }
         if (start.substr(0, 5) != "<?xml" || start.size() < 6 || !isSpace(start[5])) return true;
@@ -282,7 +307,8 @@ private:
         if (close == std::string_view::npos) return true;  // found malformed later
         std::string name;
         if (!readDeclaration(start.substr(5, close - 5), name) || name.empty()) return true;
-        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         return name == "utf-8" || name == "utf8";
     }
 
@@ -292,21 +318,28 @@ private:
         long long line = m_linesBefore;
         long long column = m_columnBefore;
         for (std::size_t k = 0; k < offset && k < m_buffer.size(); ++k) {
-            if (m_buffer[k] == '\n') ++line, column = 0;
-            else ++column;
+            if (m_buffer[k] == '\n')
+                ++line, column = 0;
+            else
+                ++column;
         }
-        return std::string(m_partName) + " line " + std::to_string(line) + " column " + std::to_string(column);
+        return std::string(m_partName) + " line " + std::to_string(line) + " column " +
+               std::to_string(column);
     }
     Result<void> fail(ErrorCode code, std::size_t offset, const std::string& what) {
         m_error = Error(code, where(offset) + ": " + what);
         return *m_error;
     }
-    Result<void> malformed(std::size_t offset, const std::string& what) { return fail(ErrorCode::XmlMalformed, offset, what); }
+    Result<void> malformed(std::size_t offset, const std::string& what) {
+        return fail(ErrorCode::XmlMalformed, offset, what);
+    }
     Step failStep(ErrorCode code, std::size_t offset, const std::string& what) {
         (void)fail(code, offset, what);
         return Step::Failed;
     }
-    Step malformedStep(std::size_t offset, const std::string& what) { return failStep(ErrorCode::XmlMalformed, offset, what); }
+    Step malformedStep(std::size_t offset, const std::string& what) {
+        return failStep(ErrorCode::XmlMalformed, offset, what);
+    }
     bool handlerFailed() {
         if (!m_handler.failure()) return false;
         m_error = *m_handler.failure();
@@ -325,10 +358,14 @@ private:
     Step scanAvailable() {
         while (m_position < m_buffer.size()) {
             Step step;
-            if (m_mode == Mode::Comment) step = comment();
-            else if (m_mode == Mode::Cdata) step = cdata();
-            else if (m_buffer[m_position] == '<') step = markup();
-            else step = text();
+            if (m_mode == Mode::Comment)
+                step = comment();
+            else if (m_mode == Mode::Cdata)
+                step = cdata();
+            else if (m_buffer[m_position] == '<')
+                step = markup();
+            else
+                step = text();
             if (step != Step::Done) return step;
         }
         return Step::Done;
@@ -347,7 +384,8 @@ private:
         bool onlySpace = true;
         // Moves the bytes before `upTo` into m_text, where the decoded text is built.
         auto flush = [&](const unsigned char* upTo) {
-            m_text.append(reinterpret_cast<const char*>(runStart), static_cast<std::size_t>(upTo - runStart));
+            m_text.append(reinterpret_cast<const char*>(runStart),
+                          static_cast<std::size_t>(upTo - runStart));
             runStart = upTo;
             decoded = true;
         };
@@ -359,7 +397,8 @@ private:
                 if (c != ' ') onlySpace = false;
                 // "]]>" may not stand in text.
                 if (c == '>' && p >= begin + 2 && p[-1] == ']' && p[-2] == ']')
-                    return malformedStep(static_cast<std::size_t>(p - begin), "not well-formed (invalid token)");
+                    return malformedStep(static_cast<std::size_t>(p - begin),
+                                         "not well-formed (invalid token)");
                 ++p;
                 continue;
             }
@@ -371,16 +410,22 @@ private:
             if (kind != Return) onlySpace = false;
             if (kind == Multibyte) {
                 const int length = utf8Length(p, end);
-                if (length == 0) return malformedStep(static_cast<std::size_t>(p - begin), "not well-formed (invalid token)");
+                if (length == 0)
+                    return malformedStep(static_cast<std::size_t>(p - begin),
+                                         "not well-formed (invalid token)");
                 if (length < 0) {
-                    if (m_last) return malformedStep(static_cast<std::size_t>(p - begin), "not well-formed (invalid token)");
+                    if (m_last)
+                        return malformedStep(static_cast<std::size_t>(p - begin),
+                                             "not well-formed (invalid token)");
                     outcome = Step::NeedMore;
                     break;
                 }
                 p += length;
                 continue;
             }
-            if (kind == Forbidden) return malformedStep(static_cast<std::size_t>(p - begin), "not well-formed (invalid token)");
+            if (kind == Forbidden)
+                return malformedStep(static_cast<std::size_t>(p - begin),
+                                     "not well-formed (invalid token)");
             if (kind == Return) {
                 // A line end is "\n" whatever the file used.
                 if (p + 1 >= end && !m_last) {
@@ -394,7 +439,9 @@ private:
                 continue;
             }
             // An entity or character reference.
-            if (m_depth == 0) return malformedStep(static_cast<std::size_t>(p - begin), "reference outside the document element");
+            if (m_depth == 0)
+                return malformedStep(static_cast<std::size_t>(p - begin),
+                                     "reference outside the document element");
             flush(p);
             const std::size_t at = static_cast<std::size_t>(p - begin);
             const Step reference = decodeReference(at, m_text);
@@ -406,7 +453,8 @@ private:
             p = begin + m_position;  // decodeReference moved past the ';'
             runStart = p;
         }
-        if (m_depth == 0 && !onlySpace) return malformedStep(m_position, "text outside the document element");
+        if (m_depth == 0 && !onlySpace)
+            return malformedStep(m_position, "text outside the document element");
         if (p > begin + m_position) m_atStart = false;
         if (deliver) {
             std::string_view chunk;
@@ -414,7 +462,8 @@ private:
                 flush(p);
                 chunk = m_text;
             } else {
-                chunk = std::string_view(reinterpret_cast<const char*>(runStart), static_cast<std::size_t>(p - runStart));
+                chunk = std::string_view(reinterpret_cast<const char*>(runStart),
+                                         static_cast<std::size_t>(p - runStart));
             }
             if (!deliverText(chunk)) return Step::Failed;
         }
@@ -426,8 +475,9 @@ private:
         if (chunk.empty()) return true;
         m_textBytes += chunk.size();
         if (m_textBytes > m_limits.maxTextBytes) {
-            (void)fail(ErrorCode::XmlLimit, m_position, "text longer than " + std::to_string(m_limits.maxTextBytes) +
-                                                            " bytes (XML text length limit)");
+            (void)fail(ErrorCode::XmlLimit, m_position,
+                       "text longer than " + std::to_string(m_limits.maxTextBytes) +
+                           " bytes (XML text length limit)");
             return false;
         }
         m_handler.characters(chunk);
@@ -445,11 +495,16 @@ private:
         }
         const std::string_view name(m_buffer.data() + at + 1, semicolon - at - 1);
         m_position = semicolon + 1;
-        if (name == "amp") out += '&';
-        else if (name == "lt") out += '<';
-        else if (name == "gt") out += '>';
-        else if (name == "quot") out += '"';
-        else if (name == "apos") out += '\'';
+        if (name == "amp")
+            out += '&';
+        else if (name == "lt")
+            out += '<';
+        else if (name == "gt")
+            out += '>';
+        else if (name == "quot")
+            out += '"';
+        else if (name == "apos")
+            out += '\'';
         else if (name.size() >= 2 && name[0] == '#') {
             const bool hex = name[1] == 'x';
             const std::string_view digits = name.substr(hex ? 2 : 1);
@@ -457,14 +512,20 @@ private:
             std::uint32_t code = 0;
             for (char c : digits) {
                 int digit;
-                if (c >= '0' && c <= '9') digit = c - '0';
-                else if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-                else if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-                else return malformedStep(at, "not well-formed (invalid token)");
+                if (c >= '0' && c <= '9')
+                    digit = c - '0';
+                else if (hex && c >= 'a' && c <= 'f')
+                    digit = c - 'a' + 10;
+                else if (hex && c >= 'A' && c <= 'F')
+                    digit = c - 'A' + 10;
+                else
+                    return malformedStep(at, "not well-formed (invalid token)");
                 code = code * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
-                if (code > 0x10FFFF) return malformedStep(at, "reference to invalid character number");
+                if (code > 0x10FFFF)
+                    return malformedStep(at, "reference to invalid character number");
             }
-            if (!isXmlCharacter(code)) return malformedStep(at, "reference to invalid character number");
+            if (!isXmlCharacter(code))
+                return malformedStep(at, "reference to invalid character number");
             appendUtf8(out, code);
         } else {
             return malformedStep(at, "undefined entity");
@@ -488,18 +549,21 @@ private:
                 return Step::Done;
             }
             if (rest == "<![CDATA[") {
-                if (m_depth == 0) return malformedStep(at, "CDATA section outside the document element");
+                if (m_depth == 0)
+                    return malformedStep(at, "CDATA section outside the document element");
                 m_position = at + 9;
                 m_mode = Mode::Cdata;
                 return Step::Done;
             }
             // Package parts never carry a document type; one is how entity-expansion bombs arrive.
             if (rest == "<!DOCTYPE")
-                return failStep(ErrorCode::XmlForbidden, at, "a DOCTYPE declaration is not allowed in a package part");
+                return failStep(ErrorCode::XmlForbidden, at,
+                                "a DOCTYPE declaration is not allowed in a package part");
             auto cutShort = [&rest](std::string_view full) {
                 return rest.size() < full.size() && full.substr(0, rest.size()) == rest;
             };
-            if (!m_last && (cutShort("<!--") || cutShort("<![CDATA[") || cutShort("<!DOCTYPE"))) return Step::NeedMore;
+            if (!m_last && (cutShort("<!--") || cutShort("<![CDATA[") || cutShort("<!DOCTYPE")))
+                return Step::NeedMore;
             return malformedStep(at, "not well-formed (invalid token)");
         }
         return startTag();
@@ -522,7 +586,8 @@ private:
                 continue;
             }
             if (begin[p + 2] != '>') return malformedStep(p, "not well-formed (invalid token)");
-            if (Step checked = checkCharacters(m_position, p); checked != Step::Done) return checked;
+            if (Step checked = checkCharacters(m_position, p); checked != Step::Done)
+                return checked;
             m_position = p + 3;
             m_mode = Mode::Content;
             return Step::Done;
@@ -536,7 +601,8 @@ private:
     // `to`, or the start of a character the buffer cuts at `to`.
     std::size_t characterBoundary(std::size_t from, std::size_t to) const {
         std::size_t boundary = to;
-        while (boundary > from && boundary < m_buffer.size() && (static_cast<unsigned char>(m_buffer[boundary]) & 0xC0) == 0x80)
+        while (boundary > from && boundary < m_buffer.size() &&
+               (static_cast<unsigned char>(m_buffer[boundary]) & 0xC0) == 0x80)
             --boundary;
         return boundary;
     }
@@ -562,8 +628,10 @@ private:
             if (chunk.find('\r') != std::string_view::npos) {
                 m_text.clear();
                 for (std::size_t k = 0; k < chunk.size(); ++k) {
-                    if (chunk[k] != '\r') m_text += chunk[k];
-                    else if (k + 1 >= chunk.size() || chunk[k + 1] != '\n') m_text += '\n';
+                    if (chunk[k] != '\r')
+                        m_text += chunk[k];
+                    else if (k + 1 >= chunk.size() || chunk[k + 1] != '\n')
+                        m_text += '\n';
                 }
                 chunk = m_text;
             }
@@ -598,18 +666,22 @@ private:
     Step processingInstruction() {
         const std::size_t at = m_position;
         const std::size_t close = m_buffer.find("?>", at + 2);
-        if (close == std::string::npos) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
+        if (close == std::string::npos)
+            return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
         bool more = false;
         const std::size_t nameEnd = scanName(at + 2, more);
         if (nameEnd == at + 2 || (nameEnd != close && !isSpace(m_buffer[nameEnd])))
             return malformedStep(at, "not well-formed (invalid token)");
         std::string target = m_buffer.substr(at + 2, nameEnd - at - 2);
-        std::transform(target.begin(), target.end(), target.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::transform(target.begin(), target.end(), target.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         if (target == "xml") {
             // The declaration, only as the very first thing of the part.
-            if (!m_atStart) return malformedStep(at, "XML or text declaration not at start of entity");
+            if (!m_atStart)
+                return malformedStep(at, "XML or text declaration not at start of entity");
             std::string encoding;
-            if (!readDeclaration(std::string_view(m_buffer.data() + nameEnd, close - nameEnd), encoding))
+            if (!readDeclaration(std::string_view(m_buffer.data() + nameEnd, close - nameEnd),
+                                 encoding))
                 return malformedStep(at, "XML declaration not well-formed");
         }
         if (Step checked = checkCharacters(nameEnd, close); checked != Step::Done) return checked;
@@ -660,7 +732,8 @@ private:
         if (more) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
         if (nameEnd == at + 2) return malformedStep(at, "not well-formed (invalid token)");
         const std::size_t close = skipSpace(nameEnd);
-        if (close >= m_buffer.size()) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
+        if (close >= m_buffer.size())
+            return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
         if (m_buffer[close] != '>') return malformedStep(close, "not well-formed (invalid token)");
         const std::string_view name(m_buffer.data() + at + 2, nameEnd - at - 2);
         if (m_depth == 0 || !sameName(std::string_view(m_names).substr(m_nameStarts.back()), name))
@@ -700,8 +773,9 @@ private:
             // The limit is on the decoded value, and no reference is more than five times
             // longer than what it stands for ("&amp;"): past that the value is over it.
             if (k - start > 5 * m_limits.maxTextBytes)
-                return failStep(ErrorCode::XmlLimit, p, "attribute longer than " + std::to_string(m_limits.maxTextBytes) +
-                                                            " bytes (XML text length limit)");
+                return failStep(ErrorCode::XmlLimit, p,
+                                "attribute longer than " + std::to_string(m_limits.maxTextBytes) +
+                                    " bytes (XML text length limit)");
             const unsigned char kind = Classes[c];
             if (kind == Plain || kind == Quote || kind == Apostrophe) {
                 ++k;
@@ -712,7 +786,9 @@ private:
             if (kind == Multibyte) {
                 const int length = utf8Length(begin + k, begin + size);
                 if (length == 0) return malformedStep(k, "not well-formed (invalid token)");
-                if (length < 0) return m_last ? malformedStep(k, "not well-formed (invalid token)") : Step::NeedMore;
+                if (length < 0)
+                    return m_last ? malformedStep(k, "not well-formed (invalid token)")
+                                  : Step::NeedMore;
                 k += static_cast<std::size_t>(length);
                 continue;
             }
@@ -764,31 +840,40 @@ private:
         bool empty = false;
         for (;;) {
             const std::size_t afterSpace = skipSpace(p);
-            if (afterSpace >= m_buffer.size()) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
+            if (afterSpace >= m_buffer.size())
+                return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
             const char c = m_buffer[afterSpace];
             if (c == '>') {
                 p = afterSpace + 1;
                 break;
             }
             if (c == '/') {
-                if (afterSpace + 1 >= m_buffer.size()) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
-                if (m_buffer[afterSpace + 1] != '>') return malformedStep(afterSpace, "not well-formed (invalid token)");
+                if (afterSpace + 1 >= m_buffer.size())
+                    return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
+                if (m_buffer[afterSpace + 1] != '>')
+                    return malformedStep(afterSpace, "not well-formed (invalid token)");
                 p = afterSpace + 2;
                 empty = true;
                 break;
             }
-            if (afterSpace == p) return malformedStep(p, "not well-formed (invalid token)");  // no space before it
+            if (afterSpace == p)
+                return malformedStep(p, "not well-formed (invalid token)");  // no space before it
             const std::size_t attributeEnd = scanName(afterSpace, more);
             if (more) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
-            if (attributeEnd == afterSpace) return malformedStep(afterSpace, "not well-formed (invalid token)");
+            if (attributeEnd == afterSpace)
+                return malformedStep(afterSpace, "not well-formed (invalid token)");
             std::size_t q = skipSpace(attributeEnd);
-            if (q >= m_buffer.size()) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
+            if (q >= m_buffer.size())
+                return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
             if (m_buffer[q] != '=') return malformedStep(q, "not well-formed (invalid token)");
             q = skipSpace(q + 1);
-            if (q >= m_buffer.size()) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
-            if (m_buffer[q] != '"' && m_buffer[q] != '\'') return malformedStep(q, "not well-formed (invalid token)");
+            if (q >= m_buffer.size())
+                return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
+            if (m_buffer[q] != '"' && m_buffer[q] != '\'')
+                return malformedStep(q, "not well-formed (invalid token)");
             RawAttribute& attribute = m_raw.emplace_back();
-            attribute.name = std::string_view(m_buffer.data() + afterSpace, attributeEnd - afterSpace);
+            attribute.name =
+                std::string_view(m_buffer.data() + afterSpace, attributeEnd - afterSpace);
             std::size_t next = 0;
             if (Step value = attributeValue(attribute, q, next); value != Step::Done) return value;
             p = next;
@@ -796,21 +881,24 @@ private:
 
         // The whole tag is in the buffer: check it and report it.
         if (++m_depth > m_limits.maxDepth)
-            return failStep(ErrorCode::XmlLimit, at, "elements nested deeper than " + std::to_string(m_limits.maxDepth) +
-                                                         " levels (XML depth limit)");
+            return failStep(ErrorCode::XmlLimit, at,
+                            "elements nested deeper than " + std::to_string(m_limits.maxDepth) +
+                                " levels (XML depth limit)");
         const std::string_view name(m_buffer.data() + at + 1, nameEnd - at - 1);
         const std::size_t count = m_raw.size();
         bool declares = false;
         for (std::size_t k = 0; k < count; ++k) {
             for (std::size_t j = 0; j < k; ++j) {
-                if (sameName(m_raw[j].name, m_raw[k].name)) return malformedStep(at, "duplicate attribute");
+                if (sameName(m_raw[j].name, m_raw[k].name))
+                    return malformedStep(at, "duplicate attribute");
             }
             if (isDeclaration(m_raw[k].name)) declares = true;
         }
         auto valueOf = [this](const RawAttribute& attribute) {
             return attribute.decodedOffset == std::string::npos
                        ? attribute.raw
-                       : std::string_view(m_values).substr(attribute.decodedOffset, attribute.decodedLength);
+                       : std::string_view(m_values).substr(attribute.decodedOffset,
+                                                           attribute.decodedLength);
         };
         // Namespace declarations first: they apply to the tag that makes them.
         for (std::size_t k = 0; declares && k < count; ++k) {
@@ -818,8 +906,10 @@ private:
             if (attribute.size() == 5 && isDeclaration(attribute)) {
                 m_bindings.push_back({"", std::string(valueOf(m_raw[k])), m_depth});
             } else if (isDeclaration(attribute)) {
-                if (valueOf(m_raw[k]).empty()) return malformedStep(at, "must not undeclare prefix");
-                m_bindings.push_back({std::string(attribute.substr(6)), std::string(valueOf(m_raw[k])), m_depth});
+                if (valueOf(m_raw[k]).empty())
+                    return malformedStep(at, "must not undeclare prefix");
+                m_bindings.push_back(
+                    {std::string(attribute.substr(6)), std::string(valueOf(m_raw[k])), m_depth});
             }
         }
         m_attributes.clear();
@@ -828,8 +918,9 @@ private:
             if (declares && isDeclaration(attribute)) continue;
             const std::string_view value = valueOf(m_raw[k]);
             if (value.size() > m_limits.maxTextBytes)
-                return failStep(ErrorCode::XmlLimit, at, "attribute longer than " + std::to_string(m_limits.maxTextBytes) +
-                                                             " bytes (XML text length limit)");
+                return failStep(ErrorCode::XmlLimit, at,
+                                "attribute longer than " + std::to_string(m_limits.maxTextBytes) +
+                                    " bytes (XML text length limit)");
             XmlAttribute item;
             item.value = value;
             const std::size_t colon = colonIn(attribute);
@@ -851,7 +942,8 @@ private:
         std::string_view localName = name;
         if (const std::size_t colon = colonIn(name); colon != std::string_view::npos) {
             const std::string_view prefix = name.substr(0, colon);
-            if (prefix != "xml" && !namespaceFor(prefix)) return malformedStep(at, "unbound prefix");
+            if (prefix != "xml" && !namespaceFor(prefix))
+                return malformedStep(at, "unbound prefix");
             localName = name.substr(colon + 1);
         }
 
@@ -869,8 +961,9 @@ private:
 
 }  // namespace
 
-std::optional<Result<void>> scanXml(XmlHandler& handler, std::string_view partName, const XmlSource& source,
-                                    XmlLimits limits, std::string& alreadyRead) {
+std::optional<Result<void>> scanXml(XmlHandler& handler, std::string_view partName,
+                                    const XmlSource& source, XmlLimits limits,
+                                    std::string& alreadyRead) {
     Scanner scanner(handler, partName, source, limits);
     return scanner.run(alreadyRead);
 }

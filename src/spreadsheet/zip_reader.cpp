@@ -22,32 +22,41 @@ constexpr std::size_t Zip64EndSize = 56;
 constexpr std::size_t CentralHeaderSize = 46;
 constexpr std::size_t LocalHeaderSize = 30;
 
-std::uint16_t read16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t read16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t read32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 std::uint64_t read64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(read32(p)) | (static_cast<std::uint64_t>(read32(p + 4)) << 32);
+    return static_cast<std::uint64_t>(read32(p)) |
+           (static_cast<std::uint64_t>(read32(p + 4)) << 32);
 }
 
-Error corrupt(std::string detail) { return Error(ErrorCode::ZipCorrupt, std::move(detail)); }
+Error corrupt(std::string detail) {
+    return Error(ErrorCode::ZipCorrupt, std::move(detail));
+}
 
 // What a failing isal_inflate status means for a raw deflate stream.
 std::string inflateFailure(int status) {
     switch (status) {
-    case ISAL_INVALID_BLOCK: return "invalid block type, stored length or code lengths";
-    case ISAL_INVALID_SYMBOL: return "invalid literal, length or distance code";
-    case ISAL_INVALID_LOOKBACK: return "distance too far back";
-    default: return "inflater status " + std::to_string(status);
+        case ISAL_INVALID_BLOCK:
+            return "invalid block type, stored length or code lengths";
+        case ISAL_INVALID_SYMBOL:
+            return "invalid literal, length or distance code";
+        case ISAL_INVALID_LOOKBACK:
+            return "distance too far back";
+        default:
+            return "inflater status " + std::to_string(status);
     }
 }
 
 // Replaces the 0xFFFFFFFF placeholders of a central header by the ZIP64 extra field's values,
 // which come in the fixed order: uncompressed size, compressed size, local header offset.
-Result<void> applyZip64Extra(const std::uint8_t* extra, std::size_t extraLength, bool needUncompressed,
-                             bool needCompressed, bool needOffset, ZipEntry& entry,
-                             std::uint64_t& localOffset) {
+Result<void> applyZip64Extra(const std::uint8_t* extra, std::size_t extraLength,
+                             bool needUncompressed, bool needCompressed, bool needOffset,
+                             ZipEntry& entry, std::uint64_t& localOffset) {
     std::size_t position = 0;
     while (position + 4 <= extraLength) {
         const std::uint16_t id = read16(extra + position);
@@ -79,7 +88,8 @@ std::string normalisePartName(std::string_view name) {
     result.reserve(name.size());
     for (char character : name) {
         if (character == '\\') character = '/';
-        if (character >= 'A' && character <= 'Z') character = static_cast<char>(character - 'A' + 'a');
+        if (character >= 'A' && character <= 'Z')
+            character = static_cast<char>(character - 'A' + 'a');
         result.push_back(character);
     }
     std::size_t leading = 0;
@@ -114,23 +124,25 @@ struct ZipEntryStream::State {
         *totalInflated += bytes;
         if (produced > maxBytes)
             return Error(ErrorCode::ZipLimit, "part " + name + " inflates to more than " +
-                                                  std::to_string(maxBytes) + " bytes (part size limit)");
+                                                  std::to_string(maxBytes) +
+                                                  " bytes (part size limit)");
         if (*totalInflated > limits.maxTotalBytes)
             return Error(ErrorCode::ZipLimit, "the package inflates to more than " +
                                                   std::to_string(limits.maxTotalBytes) +
                                                   " bytes (package size limit)");
-        if (produced > limits.ratioGraceBytes && produced / std::max<std::uint64_t>(compressedSize, 1) > limits.maxRatio)
-            return Error(ErrorCode::ZipLimit, "part " + name + " inflates more than " +
-                                                  std::to_string(limits.maxRatio) +
-                                                  " times its compressed size (compression ratio limit)");
+        if (produced > limits.ratioGraceBytes &&
+            produced / std::max<std::uint64_t>(compressedSize, 1) > limits.maxRatio)
+            return Error(ErrorCode::ZipLimit,
+                         "part " + name + " inflates more than " + std::to_string(limits.maxRatio) +
+                             " times its compressed size (compression ratio limit)");
         return {};
     }
 
     Result<void> finish() {
         finished = true;
         if (produced != claimedSize)
-            return corrupt("part " + name + " holds " + std::to_string(produced) + " bytes, its directory entry says " +
-                           std::to_string(claimedSize));
+            return corrupt("part " + name + " holds " + std::to_string(produced) +
+                           " bytes, its directory entry says " + std::to_string(claimedSize));
         if (crc != claimedCrc) return corrupt("part " + name + " fails its CRC-32 check");
         return {};
     }
@@ -148,7 +160,8 @@ Result<std::size_t> ZipEntryStream::read(char* out, std::size_t capacity) {
 
     if (state.method == 0) {
         const std::uint64_t remaining = state.compressedSize - state.consumed;
-        const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, capacity));
+        const std::size_t length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, capacity));
         if (length == 0) {
             Result<void> finished = state.finish();
             if (!finished) return finished.error();
@@ -179,7 +192,8 @@ Result<std::size_t> ZipEntryStream::read(char* out, std::size_t capacity) {
         const std::uint32_t availableBefore = inflater.avail_in;
         const int status = isal_inflate(&inflater);
         if (status != ISAL_DECOMP_OK)
-            return corrupt("part " + state.name + ": damaged deflate data (" + inflateFailure(status) + ")");
+            return corrupt("part " + state.name + ": damaged deflate data (" +
+                           inflateFailure(status) + ")");
         if (inflater.block_state == ISAL_BLOCK_FINISH) break;
         if (inflater.avail_out == capacity && inflater.avail_in == availableBefore) {
             if (availableBefore == 0)
@@ -204,12 +218,15 @@ Result<std::size_t> ZipEntryStream::read(char* out, std::size_t capacity) {
 // Directory
 
 Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits limits) {
-    if (bytes.size() < EndOfDirectorySize) return corrupt("file of " + std::to_string(bytes.size()) + " bytes is too short for a zip package");
+    if (bytes.size() < EndOfDirectorySize)
+        return corrupt("file of " + std::to_string(bytes.size()) +
+                       " bytes is too short for a zip package");
     const std::uint8_t* base = bytes.data();
 
     // The end-of-directory record sits in the last 22 + 65,535 bytes (its comment may follow).
     std::size_t endOffset = SIZE_MAX;
-    const std::size_t lowest = bytes.size() > EndOfDirectorySize + 0xFFFF ? bytes.size() - EndOfDirectorySize - 0xFFFF : 0;
+    const std::size_t lowest =
+        bytes.size() > EndOfDirectorySize + 0xFFFF ? bytes.size() - EndOfDirectorySize - 0xFFFF : 0;
     for (std::size_t offset = bytes.size() - EndOfDirectorySize + 1; offset-- > lowest;) {
         if (read32(base + offset) == EndOfDirectorySignature &&
             offset + EndOfDirectorySize + read16(base + offset + 20) <= bytes.size()) {
@@ -217,7 +234,8 @@ Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits
             break;
         }
     }
-    if (endOffset == SIZE_MAX) return corrupt("no end of central directory found (truncated or not a zip file)");
+    if (endOffset == SIZE_MAX)
+        return corrupt("no end of central directory found (truncated or not a zip file)");
 
     const std::uint8_t* end = base + endOffset;
     std::uint64_t diskNumber = read16(end + 4);
@@ -238,14 +256,16 @@ Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits
         directorySize = read64(end64 + 40);
         directoryOffset = read64(end64 + 48);
     }
-    if (diskNumber != 0 || directoryDisk != 0) return Error(ErrorCode::ZipUnsupported, "multi-disk zip archive");
+    if (diskNumber != 0 || directoryDisk != 0)
+        return Error(ErrorCode::ZipUnsupported, "multi-disk zip archive");
     if (directoryOffset > bytes.size() || directorySize > bytes.size() - directoryOffset)
         return corrupt("central directory at " + std::to_string(directoryOffset) + " (+" +
                        std::to_string(directorySize) + " bytes) lies outside the file of " +
                        std::to_string(bytes.size()) + " bytes");
     if (entryCount > limits.maxEntries)
         return Error(ErrorCode::ZipLimit, std::to_string(entryCount) + " entries, more than " +
-                                              std::to_string(limits.maxEntries) + " (entry count limit)");
+                                              std::to_string(limits.maxEntries) +
+                                              " (entry count limit)");
 
     ZipReader reader;
     reader.m_bytes = bytes;
@@ -261,15 +281,18 @@ Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits
     std::uint64_t position = directoryOffset;
     const std::uint64_t directoryEnd = directoryOffset + directorySize;
     for (std::uint64_t index = 0; index < entryCount; ++index) {
-        if (directoryEnd - position < CentralHeaderSize || read32(base + position) != CentralHeaderSignature)
-            return corrupt("central directory entry " + std::to_string(index) + " at offset " + std::to_string(position) + " is damaged");
+        if (directoryEnd - position < CentralHeaderSize ||
+            read32(base + position) != CentralHeaderSignature)
+            return corrupt("central directory entry " + std::to_string(index) + " at offset " +
+                           std::to_string(position) + " is damaged");
         const std::uint8_t* header = base + position;
         const std::uint16_t flags = read16(header + 8);
         const std::size_t nameLength = read16(header + 28);
         const std::size_t extraLength = read16(header + 30);
         const std::size_t commentLength = read16(header + 32);
         if (directoryEnd - position < CentralHeaderSize + nameLength + extraLength + commentLength)
-            return corrupt("central directory entry " + std::to_string(index) + " runs past the directory");
+            return corrupt("central directory entry " + std::to_string(index) +
+                           " runs past the directory");
 
         ZipEntry entry;
         entry.name.assign(reinterpret_cast<const char*>(header + CentralHeaderSize), nameLength);
@@ -282,36 +305,46 @@ Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits
         const bool needCompressed = entry.compressedSize == 0xFFFFFFFF;
         const bool needOffset = localOffset == 0xFFFFFFFF;
         if (needUncompressed || needCompressed || needOffset) {
-            Result<void> applied = applyZip64Extra(header + CentralHeaderSize + nameLength, extraLength,
-                                                   needUncompressed, needCompressed, needOffset, entry, localOffset);
+            Result<void> applied =
+                applyZip64Extra(header + CentralHeaderSize + nameLength, extraLength,
+                                needUncompressed, needCompressed, needOffset, entry, localOffset);
             if (!applied) return applied.error();
         }
         position += CentralHeaderSize + nameLength + extraLength + commentLength;
 
-        if (flags & 0x0001) return Error(ErrorCode::ZipUnsupported, "entry " + entry.name + " is encrypted");
+        if (flags & 0x0001)
+            return Error(ErrorCode::ZipUnsupported, "entry " + entry.name + " is encrypted");
         if (entry.method != 0 && entry.method != 8)
-            return Error(ErrorCode::ZipUnsupported, "entry " + entry.name + " uses compression method " + std::to_string(entry.method));
+            return Error(
+                ErrorCode::ZipUnsupported,
+                "entry " + entry.name + " uses compression method " + std::to_string(entry.method));
 
         if (localOffset > bytes.size() || bytes.size() - localOffset < LocalHeaderSize ||
             read32(base + localOffset) != LocalHeaderSignature)
-            return corrupt("entry " + entry.name + ": no local header at offset " + std::to_string(localOffset));
-        const std::uint64_t dataOffset =
-            localOffset + LocalHeaderSize + read16(base + localOffset + 26) + read16(base + localOffset + 28);
+            return corrupt("entry " + entry.name + ": no local header at offset " +
+                           std::to_string(localOffset));
+        const std::uint64_t dataOffset = localOffset + LocalHeaderSize +
+                                         read16(base + localOffset + 26) +
+                                         read16(base + localOffset + 28);
         if (dataOffset > bytes.size() || entry.compressedSize > bytes.size() - dataOffset)
-            return corrupt("entry " + entry.name + ": data runs past the end of the file (truncated?)");
+            return corrupt("entry " + entry.name +
+                           ": data runs past the end of the file (truncated?)");
         if (entry.method == 0 && entry.compressedSize != entry.uncompressedSize)
-            return corrupt("stored entry " + entry.name + " has different compressed and uncompressed sizes");
+            return corrupt("stored entry " + entry.name +
+                           " has different compressed and uncompressed sizes");
         entry.dataOffset = dataOffset;
         ranges.push_back({localOffset, dataOffset + entry.compressedSize, reader.m_entries.size()});
         reader.m_entries.push_back(std::move(entry));
     }
 
     // Entries sharing bytes are the mark of overlapping-entry zip bombs.
-    std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.first < b.first; });
+    std::sort(ranges.begin(), ranges.end(),
+              [](const Range& a, const Range& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < ranges.size(); ++i) {
         if (ranges[i].first < ranges[i - 1].end)
-            return Error(ErrorCode::ZipLimit, "entries " + reader.m_entries[ranges[i - 1].entry].name + " and " +
-                                                  reader.m_entries[ranges[i].entry].name +
+            return Error(ErrorCode::ZipLimit, "entries " +
+                                                  reader.m_entries[ranges[i - 1].entry].name +
+                                                  " and " + reader.m_entries[ranges[i].entry].name +
                                                   " overlap (overlapping entries are refused)");
     }
 
@@ -326,8 +359,9 @@ Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits
 
 const ZipEntry* ZipReader::find(std::string_view name) const {
     const std::string key = normalisePartName(name);
-    auto found = std::lower_bound(m_lookup.begin(), m_lookup.end(), key,
-                                  [](const auto& item, const std::string& wanted) { return item.first < wanted; });
+    auto found = std::lower_bound(
+        m_lookup.begin(), m_lookup.end(), key,
+        [](const auto& item, const std::string& wanted) { return item.first < wanted; });
     if (found == m_lookup.end() || found->first != key) return nullptr;
     return &m_entries[found->second];
 }
@@ -359,7 +393,8 @@ Result<std::string> ZipReader::readWhole(const ZipEntry& entry, std::uint64_t ma
     if (!opened) return opened.error();
     std::string content;
     // Grow from what has really been inflated; the claimed size only caps the first guess.
-    std::size_t chunk = static_cast<std::size_t>(std::clamp<std::uint64_t>(entry.uncompressedSize, 4096, 1 << 20));
+    std::size_t chunk =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(entry.uncompressedSize, 4096, 1 << 20));
     for (;;) {
         const std::size_t used = content.size();
         content.resize(used + chunk);

@@ -1,7 +1,8 @@
 // Reads zip packages held in memory: central directory (ZIP64 when present), stored and
 // deflated entries, CRC-32 checks, and limits on what inflating actually produces.
 //   Result<ZipReader> zip = ZipReader::open(bytes);
-//   Result<std::string> xml = zip->readWhole(*zip->find("xl/workbook.xml"), zip->limits().maxPartBytes);
+//   Result<std::string> xml = zip->readWhole(*zip->find("xl/workbook.xml"),
+//   zip->limits().maxPartBytes);
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,7 @@ struct ZipLimits {
 };
 
 struct ZipEntry {
-    std::string name;  // as stored (UTF-8 or CP437; the parts we look up are ASCII)
+    std::string name;          // as stored (UTF-8 or CP437; the parts we look up are ASCII)
     std::uint16_t method = 0;  // 0 stored, 8 deflated
     std::uint32_t crc32 = 0;
     std::uint64_t compressedSize = 0;

@@ -60,18 +60,21 @@ TEST(FolderWalk, TakesOnlyLowerCaseSpreadsheetExtensions) {
     Question question;
     const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
     ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
-    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/a.xls", "/d/c.xlsx", "/d/e.csv", "/d/f.xlsm"}));
+    EXPECT_EQ(walk.sourceList,
+              (std::vector<std::string>{"/d/a.xls", "/d/c.xlsx", "/d/e.csv", "/d/f.xlsm"}));
     EXPECT_EQ(question.asked, 0);
 }
 
 TEST(FolderWalk, SortsNamesIgnoringCaseThenByBytes) {
     FakeLister lister;
-    lister.addFiles("/d/", {"b.xls", "B.xls", "a.xls", "_x.xls", "A.xls", "2.xls", "10.xls", "ab.xls"});
+    lister.addFiles("/d/",
+                    {"b.xls", "B.xls", "a.xls", "_x.xls", "A.xls", "2.xls", "10.xls", "ab.xls"});
     Question question;
     const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
     ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
-    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/10.xls", "/d/2.xls", "/d/_x.xls", "/d/A.xls",
-                                                         "/d/a.xls", "/d/ab.xls", "/d/B.xls", "/d/b.xls"}));
+    EXPECT_EQ(walk.sourceList,
+              (std::vector<std::string>{"/d/10.xls", "/d/2.xls", "/d/_x.xls", "/d/A.xls",
+                                        "/d/a.xls", "/d/ab.xls", "/d/B.xls", "/d/b.xls"}));
 }
 
 TEST(FolderWalk, HiddenNamesAreNotListed) {
@@ -114,8 +117,9 @@ TEST(FolderWalk, YesAnswerWalksBreadthFirstAskingOnce) {
     const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
     ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
     EXPECT_EQ(question.asked, 1);
-    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/top.xlsx", "/d/A/a1.csv", "/d/b/b1.csv",
-                                                         "/d/A/deep/x.xls", "/d/A/deep/deeper/y.xls"}));
+    EXPECT_EQ(walk.sourceList,
+              (std::vector<std::string>{"/d/top.xlsx", "/d/A/a1.csv", "/d/b/b1.csv",
+                                        "/d/A/deep/x.xls", "/d/A/deep/deeper/y.xls"}));
     EXPECT_EQ(lister.listed, (std::vector<std::string>{"/d/", "/d/A/", "/d/b/", "/d/A/deep/",
                                                        "/d/A/deep/deeper/"}));
 }
@@ -129,14 +133,16 @@ TEST(FolderWalk, OneFileAboveTwoBelowDependsOnTheAnswer) {
     yes.answer = true;
     const app::WalkResult merged = app::walkFolder("/d/", lister, yes.callback());
     ASSERT_EQ(merged.outcome, WalkOutcome::Ok);
-    EXPECT_EQ(merged.sourceList, (std::vector<std::string>{"/d/z.xlsx", "/d/a/1.xls", "/d/a/2.xls"}));
+    EXPECT_EQ(merged.sourceList,
+              (std::vector<std::string>{"/d/z.xlsx", "/d/a/1.xls", "/d/a/2.xls"}));
 
     Question no;
     const app::WalkResult refused = app::walkFolder("/d/", lister, no.callback());
     EXPECT_EQ(refused.outcome, WalkOutcome::OneFile);
     EXPECT_TRUE(refused.sourceList.empty());
     EXPECT_EQ(refused.message,
-              "指定路径下仅存在一个符合条件的Excel/csv文件，无需执行数据合并操作，请重新选择目标文件夹。");
+              "指定路径下仅存在一个符合条件的Excel/"
+              "csv文件，无需执行数据合并操作，请重新选择目标文件夹。");
     EXPECT_FALSE(app::endsProgram(refused.outcome));
 }
 
@@ -146,8 +152,9 @@ TEST(FolderWalk, NoFilesGivesItsMessage) {
     Question question;
     const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
     EXPECT_EQ(walk.outcome, WalkOutcome::NoFiles);
-    EXPECT_EQ(walk.message,
-              "指定路径不存在扩展名为“.xls”、“.xlsx”、“.xlsm”或“.csv”的任何文件，请重新选择目标文件夹。");
+    EXPECT_EQ(
+        walk.message,
+        "指定路径不存在扩展名为“.xls”、“.xlsx”、“.xlsm”或“.csv”的任何文件，请重新选择目标文件夹。");
     EXPECT_FALSE(app::endsProgram(walk.outcome));
 }
 
@@ -256,7 +263,8 @@ TEST(FolderWalk, AcceptsExactlyTenThousandFiles) {
     const app::WalkResult refused = app::walkFolder("/d/", tenThousand, yes.callback());
     EXPECT_EQ(refused.outcome, WalkOutcome::FileLimit);
     EXPECT_TRUE(refused.sourceList.empty());
-    EXPECT_EQ(refused.message, "指定路径的Excel/csv文件个数超过10000了，请先做相应处理再运行本软件。");
+    EXPECT_EQ(refused.message,
+              "指定路径的Excel/csv文件个数超过10000了，请先做相应处理再运行本软件。");
     EXPECT_TRUE(app::endsProgram(refused.outcome));
 }
 
@@ -302,7 +310,8 @@ TEST(ChosenFolder, RefusesInvalidPathsAndWholeDrives) {
         {"share", "/mnt/nas/share/2024", "", FolderCheck::InvalidPath, ""},
         {"cd", "/media/cd/data", "", FolderCheck::InvalidPath, ""},
         {"bd", "/media/bd/x", "", FolderCheck::InvalidPath, ""},
-        {"gvfs", "/run/user/1000/gvfs/smb-share:server=a,share=b/x", "", FolderCheck::InvalidPath, ""},
+        {"gvfs", "/run/user/1000/gvfs/smb-share:server=a,share=b/x", "", FolderCheck::InvalidPath,
+         ""},
         {"ssh", "/mnt/ssh/x", "", FolderCheck::InvalidPath, ""},
         {"smb", "/mnt/smb/x", "", FolderCheck::InvalidPath, ""},
         {"drive", "/mnt/drive/x", "", FolderCheck::InvalidPath, ""},
@@ -317,7 +326,8 @@ TEST(ChosenFolder, RefusesInvalidPathsAndWholeDrives) {
         const std::map<FolderCheck, std::string> messages = {
             {FolderCheck::Ok, ""},
             {FolderCheck::InvalidPath, "所选路径无效，请重新选取。"},
-            {FolderCheck::WholeDrive, "选取整个磁盘文件多如牛毛，请选择其下一级文件夹或改用“文件选取”模式。"},
+            {FolderCheck::WholeDrive,
+             "选取整个磁盘文件多如牛毛，请选择其下一级文件夹或改用“文件选取”模式。"},
         };
         EXPECT_EQ(chosen.message, messages.at(row.check));
     }
@@ -348,11 +358,16 @@ TEST(MountInfo, TellsRemoteAndOpticalFromLocal) {
         bool remote;
     };
     const std::vector<Row> rows = {
-        {{"/a", "ext4", "/dev/sda1"}, false},        {{"/a", "tmpfs", "tmpfs"}, false},
-        {{"/a", "fuse.ntfs-3g", "/dev/sdb1"}, false}, {{"/a", "nfs", "h:/e"}, true},
-        {{"/a", "cifs", "//h/s"}, true},             {{"/a", "smb3", "//h/s"}, true},
-        {{"/a", "fuse.sshfs", "u@h:/"}, true},       {{"/a", "fuse.gvfsd-fuse", "gvfsd-fuse"}, true},
-        {{"/a", "fuse.somefs", "host:/x"}, true},    {{"/a", "iso9660", "/dev/sr0"}, true},
+        {{"/a", "ext4", "/dev/sda1"}, false},
+        {{"/a", "tmpfs", "tmpfs"}, false},
+        {{"/a", "fuse.ntfs-3g", "/dev/sdb1"}, false},
+        {{"/a", "nfs", "h:/e"}, true},
+        {{"/a", "cifs", "//h/s"}, true},
+        {{"/a", "smb3", "//h/s"}, true},
+        {{"/a", "fuse.sshfs", "u@h:/"}, true},
+        {{"/a", "fuse.gvfsd-fuse", "gvfsd-fuse"}, true},
+        {{"/a", "fuse.somefs", "host:/x"}, true},
+        {{"/a", "iso9660", "/dev/sr0"}, true},
         {{"/a", "udf", "/dev/sr0"}, true},
     };
     for (const Row& row : rows) {
@@ -411,7 +426,8 @@ TEST_F(RealFolder, ListsKindsWithoutFollowingFolderLinks) {
     const std::string top = m_root.string() + "/";
     const app::WalkResult walk = app::walkFolder(top, lister, [] { return true; });
     ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
-    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{top + "a.csv", top + "alias.csv", top + "sub/b.csv"}));
+    EXPECT_EQ(walk.sourceList,
+              (std::vector<std::string>{top + "a.csv", top + "alias.csv", top + "sub/b.csv"}));
     EXPECT_FALSE(lister.list(top + "nothing-here/").has_value());
 }
 

@@ -34,13 +34,14 @@ struct Shown {
 class MessageRecorder {
 public:
     MessageRecorder() {
-        app::MessageService::setHandler([this](const QString& text, merge::MessageStyle style, const QString& title) {
-            Shown shown{text, style, title, {}};
-            for (QWidget* window : QApplication::topLevelWidgets())
-                if (window->isVisible()) shown.visibleWindows << window->objectName();
-            messages.push_back(shown);
-            return answer;
-        });
+        app::MessageService::setHandler(
+            [this](const QString& text, merge::MessageStyle style, const QString& title) {
+                Shown shown{text, style, title, {}};
+                for (QWidget* window : QApplication::topLevelWidgets())
+                    if (window->isVisible()) shown.visibleWindows << window->objectName();
+                messages.push_back(shown);
+                return answer;
+            });
     }
     ~MessageRecorder() { app::MessageService::setHandler({}); }
     QStringList texts() const {
@@ -93,7 +94,9 @@ private slots:
 
 private:
     // The windows' pictures and labels, as the pointer meets them.
-    app::ActiveLabel* part(const char* name) { return m_form->findChild<app::ActiveLabel*>(QString::fromLatin1(name)); }
+    app::ActiveLabel* part(const char* name) {
+        return m_form->findChild<app::ActiveLabel*>(QString::fromLatin1(name));
+    }
     QStringList litButtons();
     // Moves the pointer onto a normal picture, coming from the background, so that its
     // highlight shows; then clicks the highlight.
@@ -127,14 +130,16 @@ void Form1Test::init() {
     m_form->setMergeRunningProbe([] { return false; });
     m_form->setFileChooser([] { return std::nullopt; });
     m_form->setFolderChooser([](const QString&) { return std::nullopt; });
-    m_form->setResultOpener([this](const std::filesystem::path& result) { m_opened.push_back(result); });
+    m_form->setResultOpener(
+        [this](const std::filesystem::path& result) { m_opened.push_back(result); });
 }
 
 void Form1Test::cleanup() {
     m_form.reset();
     m_messages.reset();
     for (QWidget* window : QApplication::topLevelWidgets())
-        QVERIFY2(!window->isVisible(), qPrintable(window->objectName() + QStringLiteral(" left open")));
+        QVERIFY2(!window->isVisible(),
+                 qPrintable(window->objectName() + QStringLiteral(" left open")));
 }
 
 QStringList Form1Test::litButtons() {
@@ -149,7 +154,8 @@ void Form1Test::refusesToStartBesideARunningMerge() {
     QVERIFY(!m_form->Form_Load());
     QVERIFY(!m_form->isVisible());
     QCOMPARE(m_messages->messages.size(), std::size_t(1));
-    QCOMPARE(m_messages->messages[0].text, QStringLiteral("为保证程序运行顺畅，请先关闭所有Excel文件。"));
+    QCOMPARE(m_messages->messages[0].text,
+             QStringLiteral("为保证程序运行顺畅，请先关闭所有Excel文件。"));
     QCOMPARE(m_messages->messages[0].style, merge::MessageStyle::Warning);
     QCOMPARE(m_messages->messages[0].title, QStringLiteral("提示"));
 }
@@ -201,14 +207,18 @@ void Form1Test::pointerLightsButtons_data() {
     QTest::addColumn<QStringList>("lit");
     QTest::newRow("over files") << QStringList{"ImgFiles2"} << QStringList{"ImgFiles1"};
     QTest::newRow("files then straight onto folder")
-        << QStringList{"ImgMin2", "ImgFiles2", "ImgFolder2"} << QStringList{"ImgFolder1", "ImgMin1"};
-    QTest::newRow("folder then files") << QStringList{"ImgFolder2", "ImgFiles2"} << QStringList{"ImgFiles1"};
+        << QStringList{"ImgMin2", "ImgFiles2", "ImgFolder2"}
+        << QStringList{"ImgFolder1", "ImgMin1"};
+    QTest::newRow("folder then files")
+        << QStringList{"ImgFolder2", "ImgFiles2"} << QStringList{"ImgFiles1"};
     QTest::newRow("quit then background") << QStringList{"ImgQuit2", "Form1"} << QStringList{};
     QTest::newRow("minimise then background") << QStringList{"ImgMin2", "Form1"} << QStringList{};
-    QTest::newRow("minimise then quit") << QStringList{"ImgFiles2", "ImgMin2", "ImgQuit2"}
-                                        << QStringList{"ImgFiles1", "ImgQuit1"};
-    QTest::newRow("files then greeting") << QStringList{"ImgFiles2", "LblGreeting"} << QStringList{};
-    QTest::newRow("icon changes nothing") << QStringList{"ImgQuit2", "LblIcon"} << QStringList{"ImgQuit1"};
+    QTest::newRow("minimise then quit")
+        << QStringList{"ImgFiles2", "ImgMin2", "ImgQuit2"} << QStringList{"ImgFiles1", "ImgQuit1"};
+    QTest::newRow("files then greeting")
+        << QStringList{"ImgFiles2", "LblGreeting"} << QStringList{};
+    QTest::newRow("icon changes nothing")
+        << QStringList{"ImgQuit2", "LblIcon"} << QStringList{"ImgQuit1"};
 }
 
 void Form1Test::pointerLightsButtons() {
@@ -292,10 +302,10 @@ void Form1Test::quitEndsTheProgram() {
     QSignalSpy ended(m_form.get(), &app::Form1::programEnded);
     // Unlit, the quit button does not react: a click that reaches the normal picture is lost.
     const QPointF centre = QRectF(part("ImgQuit2")->rect()).center();
-    QMouseEvent press(QEvent::MouseButtonPress, centre, part("ImgQuit2")->mapToGlobal(centre), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, centre, part("ImgQuit2")->mapToGlobal(centre), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, centre, part("ImgQuit2")->mapToGlobal(centre),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, centre, part("ImgQuit2")->mapToGlobal(centre),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(part("ImgQuit2"), &press);
     QApplication::sendEvent(part("ImgQuit2"), &release);
     QVERIFY(m_form->isVisible());
@@ -331,7 +341,8 @@ void Form1Test::singleFileAsksAgain() {
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     int calls = 0;
     m_form->setFileChooser([&]() -> std::optional<app::SelectedFiles> {
-        if (++calls == 1) return app::SelectedFiles{QStringLiteral("/data"), {QStringLiteral("a.xlsx")}};
+        if (++calls == 1)
+            return app::SelectedFiles{QStringLiteral("/data"), {QStringLiteral("a.xlsx")}};
         return std::nullopt;
     });
     pressButton("ImgFiles2", "ImgFiles1");
@@ -364,13 +375,19 @@ void Form1Test::cancelledFolderPickerShowsWindowAgain() {
 void Form1Test::refusedFolderAsksAgain_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message");
-    QTest::newRow("optical drive's display name") << "dvd" << "所选路径无效，请重新选取。";
-    QTest::newRow("relative path") << "relative" << "所选路径无效，请重新选取。";
-    QTest::newRow("the root") << "root" << "选取整个磁盘文件多如牛毛，请选择其下一级文件夹或改用“文件选取”模式。";
-    QTest::newRow("no source file")
-        << "none" << "指定路径不存在扩展名为“.xls”、“.xlsx”、“.xlsm”或“.csv”的任何文件，请重新选择目标文件夹。";
-    QTest::newRow("one source file")
-        << "one" << "指定路径下仅存在一个符合条件的Excel/csv文件，无需执行数据合并操作，请重新选择目标文件夹。";
+    QTest::newRow("optical drive's display name") << "dvd"
+                                                  << "所选路径无效，请重新选取。";
+    QTest::newRow("relative path") << "relative"
+                                   << "所选路径无效，请重新选取。";
+    QTest::newRow("the root")
+        << "root"
+        << "选取整个磁盘文件多如牛毛，请选择其下一级文件夹或改用“文件选取”模式。";
+    QTest::newRow("no source file") << "none"
+                                    << "指定路径不存在扩展名为“.xls”、“.xlsx”、“.xlsm”或“."
+                                       "csv”的任何文件，请重新选择目标文件夹。";
+    QTest::newRow("one source file") << "one"
+                                     << "指定路径下仅存在一个符合条件的Excel/"
+                                        "csv文件，无需执行数据合并操作，请重新选择目标文件夹。";
 }
 
 void Form1Test::refusedFolderAsksAgain() {
@@ -383,7 +400,8 @@ void Form1Test::refusedFolderAsksAgain() {
     if (kind == QStringLiteral("one")) writeFile(tree.filePath(QStringLiteral("a.xlsx")), "x");
     app::BrowsedFolder chosen{tree.path(), QFileInfo(tree.path()).fileName()};
     if (kind == QStringLiteral("dvd")) chosen.displayName = QStringLiteral("DVD 驱动器 (E:)");
-    if (kind == QStringLiteral("relative")) chosen = {QStringLiteral("data/x"), QStringLiteral("x")};
+    if (kind == QStringLiteral("relative"))
+        chosen = {QStringLiteral("data/x"), QStringLiteral("x")};
     if (kind == QStringLiteral("root")) chosen = {QStringLiteral("/"), QString()};
 
     QVERIFY(m_form->Form_Load());
@@ -425,8 +443,10 @@ void Form1Test::subfolderQuestionComesOnce() {
     pressButton("ImgFolder2", "ImgFolder1");
     // No: the sub-folders are not read, so one file remains and the folder is asked for again.
     QCOMPARE(m_messages->texts(),
-             (QStringList{"指定路径下发现【子文件夹】，【子文件夹】下的Excel/csv文件是否参与数据合并呢？",
-                          "指定路径下仅存在一个符合条件的Excel/csv文件，无需执行数据合并操作，请重新选择目标文件夹。"}));
+             (QStringList{
+                 "指定路径下发现【子文件夹】，【子文件夹】下的Excel/csv文件是否参与数据合并呢？",
+                 "指定路径下仅存在一个符合条件的Excel/"
+                 "csv文件，无需执行数据合并操作，请重新选择目标文件夹。"}));
     QCOMPARE(m_messages->messages[0].style, merge::MessageStyle::YesNoQuestion);
     QCOMPARE(m_messages->messages[0].title, QStringLiteral("选择"));
     QCOMPARE(calls, 2);
@@ -437,8 +457,10 @@ void Form1Test::folderLimitsEndTheProgram_data() {
     QTest::addColumn<int>("folders");
     QTest::addColumn<int>("files");
     QTest::addColumn<QString>("message");
-    QTest::newRow("1001 sub-folders") << 1001 << 0 << "指定路径的文件夹个数超过1000了，请先做相应处理再运行本软件。";
-    QTest::newRow("10001 files") << 0 << 10001 << "指定路径的Excel/csv文件个数超过10000了，请先做相应处理再运行本软件。";
+    QTest::newRow("1001 sub-folders")
+        << 1001 << 0 << "指定路径的文件夹个数超过1000了，请先做相应处理再运行本软件。";
+    QTest::newRow("10001 files")
+        << 0 << 10001 << "指定路径的Excel/csv文件个数超过10000了，请先做相应处理再运行本软件。";
 }
 
 void Form1Test::folderLimitsEndTheProgram() {
@@ -448,8 +470,10 @@ void Form1Test::folderLimitsEndTheProgram() {
     QTemporaryDir tree;
     QVERIFY(tree.isValid());
     QDir top(tree.path());
-    for (int folder = 0; folder < folders; ++folder) QVERIFY(top.mkdir(QStringLiteral("d%1").arg(folder)));
-    for (int file = 0; file < files; ++file) writeFile(top.filePath(QStringLiteral("f%1.csv").arg(file)), "");
+    for (int folder = 0; folder < folders; ++folder)
+        QVERIFY(top.mkdir(QStringLiteral("d%1").arg(folder)));
+    for (int file = 0; file < files; ++file)
+        writeFile(top.filePath(QStringLiteral("f%1.csv").arg(file)), "");
     QVERIFY(m_form->Form_Load());
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     int calls = 0;
@@ -477,7 +501,8 @@ void Form1Test::answerOptionsDialog(std::function<void(options::Form2&)> answer,
         poll->stop();
         poll->deleteLater();
         answer(*dialog);
-        QWidget* button = confirm ? static_cast<QWidget*>(dialog->OK1) : static_cast<QWidget*>(dialog->NO1);
+        QWidget* button =
+            confirm ? static_cast<QWidget*>(dialog->OK1) : static_cast<QWidget*>(dialog->NO1);
         QTest::mouseClick(button, Qt::LeftButton);
     });
     poll->start();
@@ -491,7 +516,8 @@ void Form1Test::wholeMergeFromPickedFiles() {
     QVERIFY(m_form->Form_Load());
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     m_form->setFileChooser([&]() -> std::optional<app::SelectedFiles> {
-        return app::SelectedFiles{folder.path(), {QStringLiteral("一月.csv"), QStringLiteral("二月.csv")}};
+        return app::SelectedFiles{folder.path(),
+                                  {QStringLiteral("一月.csv"), QStringLiteral("二月.csv")}};
     });
     QStringList sheetItems;
     answerOptionsDialog(
@@ -514,14 +540,16 @@ void Form1Test::wholeMergeFromPickedFiles() {
     QVERIFY(run.options.CopyHeaderOnce);
     QCOMPARE(run.options.RangeSpec, std::string("22"));
     // The summary comes once the progress window is gone; the result is handed over after it.
-    QCOMPARE(m_messages->texts(), QStringList{"共选取【2】个文件，成功合并【2】个，【0】个合并失败。"});
+    QCOMPARE(m_messages->texts(),
+             QStringList{"共选取【2】个文件，成功合并【2】个，【0】个合并失败。"});
     QVERIFY(!m_messages->messages[0].visibleWindows.contains(QStringLiteral("Form3")));
     QCOMPARE(m_opened.size(), std::size_t(1));
     QCOMPARE(m_opened[0].string(), run.resultPath);
     QVERIFY(m_form->SourceList.empty());
     QVERIFY(m_form->FolderPath.empty());
 
-    spreadsheet::Result<spreadsheet::WorkbookData> result = spreadsheet::openWorkbookFile(m_opened[0]);
+    spreadsheet::Result<spreadsheet::WorkbookData> result =
+        spreadsheet::openWorkbookFile(m_opened[0]);
     QVERIFY(result);
     const spreadsheet::Sheet& sheet = result->sheets.at(0);
     auto text = [&sheet](int row, int column) {
@@ -543,7 +571,8 @@ void Form1Test::cancelledOptionsWriteNothing() {
     QVERIFY(m_form->Form_Load());
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     m_form->setFileChooser([&]() -> std::optional<app::SelectedFiles> {
-        return app::SelectedFiles{folder.path(), {QStringLiteral("a.csv"), QStringLiteral("b.csv")}};
+        return app::SelectedFiles{folder.path(),
+                                  {QStringLiteral("a.csv"), QStringLiteral("b.csv")}};
     });
     answerOptionsDialog([](options::Form2&) {}, false);
     QSignalSpy ended(m_form.get(), &app::Form1::programEnded);

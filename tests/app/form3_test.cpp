@@ -41,7 +41,8 @@ void Form3Test::initTestCase() {
 
 void Form3Test::cleanup() {
     for (QWidget* window : QApplication::topLevelWidgets())
-        QVERIFY2(!window->isVisible(), qPrintable(window->objectName() + QStringLiteral(" left open")));
+        QVERIFY2(!window->isVisible(),
+                 qPrintable(window->objectName() + QStringLiteral(" left open")));
 }
 
 void Form3Test::barWidthsForThreeSources_data() {
@@ -91,7 +92,9 @@ void Form3Test::hostShowsOneWindowAndClosesIt() {
     auto visibleProgress = [] {
         QList<app::Form3*> shown;
         for (QWidget* window : QApplication::topLevelWidgets())
-            if (auto* progress = qobject_cast<app::Form3*>(window); progress && progress->isVisible()) shown << progress;
+            if (auto* progress = qobject_cast<app::Form3*>(window);
+                progress && progress->isVisible())
+                shown << progress;
         return shown;
     };
     QVERIFY(visibleProgress().isEmpty());
@@ -109,7 +112,8 @@ void Form3Test::hostShowsOneWindowAndClosesIt() {
 }
 
 void Form3Test::handOverReleasesTheLockThenOpens() {
-    const std::filesystem::path lockPath = std::filesystem::path(m_runtime.path().toStdString()) / "test.lock";
+    const std::filesystem::path lockPath =
+        std::filesystem::path(m_runtime.path().toStdString()) / "test.lock";
     merge::RunLock lock = merge::RunLock::acquire(lockPath);
     QVERIFY(lock.held());
     QVERIFY(merge::isMergeRunning(lockPath));
@@ -146,14 +150,16 @@ void Form3Test::cancelledOptionsComeBackUnconfirmed() {
 void Form3Test::fileDialogKeepsTitleAndFilters() {
     QCOMPARE(app::ApiSelectFiles::filterPatterns(QStringLiteral("Excel文件(*.xls;*.xlsx;*.xlsm)")),
              (QStringList{"*.xls", "*.xlsx", "*.xlsm"}));
-    QCOMPARE(app::ApiSelectFiles::filterPatterns(QStringLiteral("文本文件(*.csv)")), QStringList{"*.csv"});
+    QCOMPARE(app::ApiSelectFiles::filterPatterns(QStringLiteral("文本文件(*.csv)")),
+             QStringList{"*.csv"});
 
     bool inspected = false;
     QTimer::singleShot(50, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         QVERIFY(dialog);
         QCOMPARE(dialog->windowTitle(), QStringLiteral("请选择要处理的Excel或CSV文件"));
-        QCOMPARE(dialog->nameFilters(), (QStringList{"Excel文件(*.xls;*.xlsx;*.xlsm)", "文本文件(*.csv)"}));
+        QCOMPARE(dialog->nameFilters(),
+                 (QStringList{"Excel文件(*.xls;*.xlsx;*.xlsm)", "文本文件(*.csv)"}));
         QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("Excel文件(*.xls;*.xlsx;*.xlsm)"));
         QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
         auto* model = dialog->findChild<QFileSystemModel*>();
@@ -176,7 +182,9 @@ void Form3Test::folderDialogCancelYieldsNothing() {
         caption = dialog->windowTitle();
         dialog->reject();
     });
-    QVERIFY(!app::ApiSelectFiles::BrowseForFolder(QStringLiteral("请选择存放目标文件的文件夹（可包含子文件夹）")).has_value());
+    QVERIFY(!app::ApiSelectFiles::BrowseForFolder(
+                 QStringLiteral("请选择存放目标文件的文件夹（可包含子文件夹）"))
+                 .has_value());
     QCOMPARE(caption, QStringLiteral("请选择存放目标文件的文件夹（可包含子文件夹）"));
 }
 

@@ -22,21 +22,23 @@ struct Merge {
     RunInput input;
     RunOutcome outcome;
 
-    Merge()
-    {
+    Merge() {
         input.FolderPath = "/d/";
         input.now = [] { return LocalTime{2020, 1, 2, 3, 4, 5}; };
-        input.fileExists = [this](const std::string& path) { return application.written.count(path) > 0; };
+        input.fileExists = [this](const std::string& path) {
+            return application.written.count(path) > 0;
+        };
         host.answer.Confirmed = true;
     }
     // A source with a header in rows 1-3 ("h" texts) and `rows` data rows from row 4.
-    void addWithHeader(const std::string& name, const std::string& tag, int rows, bool copyFails = false)
-    {
+    void addWithHeader(const std::string& name, const std::string& tag, int rows,
+                       bool copyFails = false) {
         FakeSheet sheet = gridSheet("S", tag, rows, 2, 4);
         for (int row = 1; row <= 3; ++row)
             for (int column = 1; column <= 2; ++column)
                 sheet.cells[{row, column}] = CellValue::ofText(tag + "h" + std::to_string(row));
-        sheet.cells[{2, 7}] = CellValue::ofNumber(static_cast<double>(name.size()));  // G2, left of nothing
+        sheet.cells[{2, 7}] =
+            CellValue::ofNumber(static_cast<double>(name.size()));  // G2, left of nothing
         sheet.cells[{2, 2}] = CellValue::ofText(tag + "-B2");
         sheet.widths[1] = 20;
         sheet.widths[2] = 7.5;
@@ -47,12 +49,13 @@ struct Merge {
         application.files["/d/" + name] = file;
         input.SourceList.push_back("/d/" + name);
     }
-    FakeSheet& sheet(int position) { return *application.result->sheets[static_cast<std::size_t>(position) - 1]; }
+    FakeSheet& sheet(int position) {
+        return *application.result->sheets[static_cast<std::size_t>(position) - 1];
+    }
     void go() { outcome = Zelk(input, application, host); }
 };
 
-TEST(CopyAndMark, HeaderOnceWithPathLabels)
-{
+TEST(CopyAndMark, HeaderOnceWithPathLabels) {
     Merge merge;
     merge.host.answer.RangeSpec = "24";
     merge.host.answer.CopyHeaderOnce = true;
@@ -82,8 +85,7 @@ TEST(CopyAndMark, HeaderOnceWithPathLabels)
     EXPECT_EQ(data.frozenAt, (spreadsheet::CellRef{4, 1}));
 }
 
-TEST(CopyAndMark, CellLabelsUseTheTopLeftValue)
-{
+TEST(CopyAndMark, CellLabelsUseTheTopLeftValue) {
     Merge merge;
     merge.host.answer.MarkSource = true;
     merge.host.answer.MarkCells = "B2:C9,G2";
@@ -107,8 +109,7 @@ TEST(CopyAndMark, CellLabelsUseTheTopLeftValue)
     EXPECT_EQ(data.widths.count(1), 0u);
 }
 
-TEST(CopyAndMark, FullSheetContinuesOnANewSheetWithHeaderAndWidths)
-{
+TEST(CopyAndMark, FullSheetContinuesOnANewSheetWithHeaderAndWidths) {
     Merge merge;
     merge.application.resultMaxRows = 20;
     merge.host.answer.RangeSpec = "24";
@@ -139,8 +140,7 @@ TEST(CopyAndMark, FullSheetContinuesOnANewSheetWithHeaderAndWidths)
     EXPECT_EQ(merge.outcome.failed, 0);
 }
 
-TEST(CopyAndMark, NewSheetWithoutHeaderGetsOnlyWidths)
-{
+TEST(CopyAndMark, NewSheetWithoutHeaderGetsOnlyWidths) {
     Merge merge;
     merge.application.resultMaxRows = 20;
     merge.addWithHeader("a.xlsx", "a", 12);  // 15 rows from A1
@@ -155,8 +155,7 @@ TEST(CopyAndMark, NewSheetWithoutHeaderGetsOnlyWidths)
     EXPECT_FALSE(second.frozenAt.has_value());
 }
 
-TEST(CopyAndMark, FailedFirstBlockLeavesNothingAndTheNextTakesItsPlace)
-{
+TEST(CopyAndMark, FailedFirstBlockLeavesNothingAndTheNextTakesItsPlace) {
     Merge merge;
     merge.host.answer.RangeSpec = "24";
     merge.host.answer.CopyHeaderOnce = true;
@@ -169,7 +168,8 @@ TEST(CopyAndMark, FailedFirstBlockLeavesNothingAndTheNextTakesItsPlace)
 
     EXPECT_EQ(merge.outcome.merged, 2);
     EXPECT_EQ(merge.outcome.failed, 2);
-    EXPECT_EQ(merge.host.messages.back().text, "共选取【4】个文件，成功合并【2】个，【2】个合并失败。");
+    EXPECT_EQ(merge.host.messages.back().text,
+              "共选取【4】个文件，成功合并【2】个，【2】个合并失败。");
     ASSERT_EQ(merge.application.result->sheets.size(), 2u);
     FakeSheet& failures = merge.sheet(1);
     EXPECT_EQ(failures.name, "失败列表(2)");
@@ -185,8 +185,7 @@ TEST(CopyAndMark, FailedFirstBlockLeavesNothingAndTheNextTakesItsPlace)
     EXPECT_EQ(data.lastRow(), 6);
 }
 
-TEST(CopyAndMark, HeaderWithStartRowOneHasNoHeaderRows)
-{
+TEST(CopyAndMark, HeaderWithStartRowOneHasNoHeaderRows) {
     Merge merge;
     merge.host.answer.RangeSpec = "21";
     merge.host.answer.CopyHeaderOnce = true;
@@ -201,12 +200,10 @@ TEST(CopyAndMark, HeaderWithStartRowOneHasNoHeaderRows)
     EXPECT_EQ(data.textAt(1, 2), "ah1");
     EXPECT_EQ(data.textAt(5, 1), "b.xlsx");
     EXPECT_FALSE(data.frozenAt.has_value());
-    for (const auto& merged : data.merges)
-        EXPECT_NE(merged.first.column, 1);
+    for (const auto& merged : data.merges) EXPECT_NE(merged.first.column, 1);
 }
 
-TEST(CopyAndMark, StartRowTwoMergesNoSingleLabelCell)
-{
+TEST(CopyAndMark, StartRowTwoMergesNoSingleLabelCell) {
     Merge merge;
     merge.host.answer.RangeSpec = "22";
     merge.host.answer.CopyHeaderOnce = true;

@@ -10,18 +10,14 @@
 namespace merge {
 namespace {
 
-TEST(ChooseSample, TakesTheFirstLowerCaseXlsxOrXlsm)
-{
+TEST(ChooseSample, TakesTheFirstLowerCaseXlsxOrXlsm) {
     struct Case {
         std::vector<std::string> sources;
         int expected;
     } cases[] = {
-        {{"a.xls", "b.csv", "c.xlsx"}, 2},
-        {{"a.xls", "b.csv"}, 0},
-        {{"a.xls", "C.XLSX", "d.xlsm"}, 2},
-        {{"a.xls", "C.XLSX"}, 0},
-        {{"a.xlsx.bak", "b.xlsm"}, 1},
-        {{"x.xlsx", "y.xlsx"}, 0},
+        {{"a.xls", "b.csv", "c.xlsx"}, 2},  {{"a.xls", "b.csv"}, 0},
+        {{"a.xls", "C.XLSX", "d.xlsm"}, 2}, {{"a.xls", "C.XLSX"}, 0},
+        {{"a.xlsx.bak", "b.xlsm"}, 1},      {{"x.xlsx", "y.xlsx"}, 0},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.sources.back());
@@ -29,8 +25,7 @@ TEST(ChooseSample, TakesTheFirstLowerCaseXlsxOrXlsm)
     }
 }
 
-TEST(ResultName, StampsTheLocalTime)
-{
+TEST(ResultName, StampsTheLocalTime) {
     const LocalTime time{2015, 6, 15, 9, 30, 12};
     EXPECT_EQ(timeStamp(time), "150615 093012");
     EXPECT_EQ(timeStamp(LocalTime{2009, 12, 31, 23, 5, 7}), "091231 230507");
@@ -39,30 +34,28 @@ TEST(ResultName, StampsTheLocalTime)
     EXPECT_EQ(resultBaseName("/d/data/", "", time), "/d/data/合并 150615 093012");
 }
 
-TEST(ResultName, NumbersATakenName)
-{
+TEST(ResultName, NumbersATakenName) {
     std::set<std::string> taken{"/d/合并 1.xlsx", "/d/合并 1 (2).xlsx"};
     auto isTaken = [&](const std::string& path) { return taken.count(path) > 0; };
     EXPECT_EQ(freeResultPath("/d/合并 1", ".xlsx", isTaken), "/d/合并 1 (3).xlsx");
     EXPECT_EQ(freeResultPath("/d/合并 1", ".xls", isTaken), "/d/合并 1.xls");
 }
 
-TEST(Progress, WidthIsIntegerDivision)
-{
+TEST(Progress, WidthIsIntegerDivision) {
     EXPECT_EQ(progressWidth(1, 3), 1666);
     EXPECT_EQ(progressWidth(3, 3), 5000);
     EXPECT_EQ(progressWidth(3, 40), 375);
     EXPECT_EQ(progressWidth(1'000'000, 1'000'000), 5000);
 }
 
-TEST(SheetPosition, ReadsTheListItem)
-{
+TEST(SheetPosition, ReadsTheListItem) {
     struct Case {
         std::string spec;
         std::optional<int> expected;
     } cases[] = {
-        {"2第 3 个", 3}, {"2第 12 个", 12}, {"2第  1 个 ", 1}, {"2第 个", std::nullopt},
-        {"2第 x 个", std::nullopt}, {"2第 99999 个", std::nullopt}, {"2", std::nullopt},
+        {"2第 3 个", 3},          {"2第 12 个", 12},          {"2第  1 个 ", 1},
+        {"2第 个", std::nullopt}, {"2第 x 个", std::nullopt}, {"2第 99999 个", std::nullopt},
+        {"2", std::nullopt},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.spec);
@@ -70,8 +63,7 @@ TEST(SheetPosition, ReadsTheListItem)
     }
 }
 
-TEST(TargetRange, ReadsTheThreeModes)
-{
+TEST(TargetRange, ReadsTheThreeModes) {
     struct Case {
         std::string spec, topLeft;
         std::optional<std::string> bottomRight;
@@ -91,14 +83,14 @@ TEST(TargetRange, ReadsTheThreeModes)
     }
 }
 
-TEST(HeaderRows, ExistOnlyWithCopyHeaderOnceAndAStartRowAboveOne)
-{
+TEST(HeaderRows, ExistOnlyWithCopyHeaderOnceAndAStartRowAboveOne) {
     struct Case {
         std::string spec;
         bool copyHeader;
         int rows;
     } cases[] = {
-        {"24", true, 3}, {"24", false, 0}, {"21", true, 0}, {"", true, 0}, {"3|B2|", true, 0}, {"2100", true, 99},
+        {"24", true, 3}, {"24", false, 0},   {"21", true, 0},
+        {"", true, 0},   {"3|B2|", true, 0}, {"2100", true, 99},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.spec);
@@ -109,8 +101,7 @@ TEST(HeaderRows, ExistOnlyWithCopyHeaderOnceAndAStartRowAboveOne)
     }
 }
 
-TEST(MarkerColumns, CountsLabelColumns)
-{
+TEST(MarkerColumns, CountsLabelColumns) {
     MergeOptions options;
     EXPECT_EQ(markerColumns(options), 0);
     options.MarkSource = true;
@@ -121,8 +112,7 @@ TEST(MarkerColumns, CountsLabelColumns)
     EXPECT_EQ(markerColumns(options), 3);
 }
 
-TEST(SheetNames, CarryTheMergedCountAndPosition)
-{
+TEST(SheetNames, CarryTheMergedCountAndPosition) {
     EXPECT_EQ(dataSheetName("成功合并", 12, 1, 1), "成功合并(12)");
     EXPECT_EQ(dataSheetName("销售", 300, 2, 2), "销售(300)-2");
     EXPECT_EQ(dataSheetName("", 0, 1, 1), "(0)");
@@ -133,11 +123,11 @@ TEST(SheetNames, CarryTheMergedCountAndPosition)
     EXPECT_EQ(dataSheetBaseName(MergeOptions{}, "Sheet1"), "成功合并");
 }
 
-TEST(Summary, ReadsAsTheUserSeesIt)
-{
+TEST(Summary, ReadsAsTheUserSeesIt) {
     EXPECT_EQ(summaryText(40, 37, 3), "共选取【40】个文件，成功合并【37】个，【3】个合并失败。");
     EXPECT_EQ(saveFailedText(2, 2, 0, "/d/r.xlsx", "磁盘已满"),
-              "共选取【2】个文件，成功合并【2】个，【0】个合并失败，但合并结果无法保存到“/d/r.xlsx”：磁盘已满。");
+              "共选取【2】个文件，成功合并【2】个，【0】个合并失败，但合并结果无法保存到“/d/"
+              "r.xlsx”：磁盘已满。");
 }
 
 }  // namespace

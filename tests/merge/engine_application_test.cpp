@@ -20,16 +20,13 @@ struct ResultBook {
     ErrorState& errors() { return application->errors(); }
 };
 
-ValueBlock column(std::initializer_list<const char*> texts)
-{
+ValueBlock column(std::initializer_list<const char*> texts) {
     ValueBlock block;
-    for (const char* text : texts)
-        block.push_back({CellValue::ofText(text)});
+    for (const char* text : texts) block.push_back({CellValue::ofText(text)});
     return block;
 }
 
-TEST(EngineApplication, HeldRowsStayReadableAfterLaterBlocks)
-{
+TEST(EngineApplication, HeldRowsStayReadableAfterLaterBlocks) {
     ResultBook result;
     // Rows 1-3 placed as a block, then a second block below: rows above it are final.
     result.sheet->range("A1:A3")->setValues(column({"h1", "h2", "d1"}));
@@ -60,16 +57,20 @@ TEST(EngineApplication, HeldRowsStayReadableAfterLaterBlocks)
     EXPECT_TRUE(result.sheet->range("A4")->value().isEmpty());
 }
 
-TEST(EngineApplication, RefusesBadNamesAndReferences)
-{
+TEST(EngineApplication, RefusesBadNamesAndReferences) {
     ResultBook result;
     std::shared_ptr<Worksheet> second = result.book->addWorksheet(*result.sheet, Placement::After);
     struct Case {
         std::string name;
         bool refused;
     } cases[] = {
-        {"销售(300)-1", false}, {"", true}, {"a/b", true}, {"[x]", true},
-        {std::string(32, 'x'), true}, {"SHEET1", true}, {std::string(31, 'x'), false},
+        {"销售(300)-1", false},
+        {"", true},
+        {"a/b", true},
+        {"[x]", true},
+        {std::string(32, 'x'), true},
+        {"SHEET1", true},
+        {std::string(31, 'x'), false},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
@@ -88,8 +89,7 @@ TEST(EngineApplication, RefusesBadNamesAndReferences)
     EXPECT_TRUE(result.errors().isSet());
 }
 
-TEST(EngineApplication, SingleCellMergeIsNoMergeAndOverlapsAreReplaced)
-{
+TEST(EngineApplication, SingleCellMergeIsNoMergeAndOverlapsAreReplaced) {
     ResultBook result;
     result.sheet->range("A1")->merge();
     result.sheet->range("A1:B2")->merge();
@@ -100,7 +100,8 @@ TEST(EngineApplication, SingleCellMergeIsNoMergeAndOverlapsAreReplaced)
     fs::create_directories(folder);
     result.book->saveAs((folder / "r.xlsx").string(), SaveFormat::Xlsx);
     ASSERT_FALSE(result.errors().isSet()) << result.errors().message();
-    spreadsheet::Result<spreadsheet::WorkbookData> read = spreadsheet::openWorkbookFile(folder / "r.xlsx");
+    spreadsheet::Result<spreadsheet::WorkbookData> read =
+        spreadsheet::openWorkbookFile(folder / "r.xlsx");
     ASSERT_TRUE(read);
     const std::vector<spreadsheet::RangeRef> merges{{{2, 2}, {3, 3}}};
     EXPECT_EQ(read->sheets[0].merges, merges);
@@ -114,25 +115,24 @@ TEST(EngineApplication, SingleCellMergeIsNoMergeAndOverlapsAreReplaced)
     fs::remove_all(folder);
 }
 
-TEST(EngineApplication, AutoFitCountsWideCharactersDouble)
-{
+TEST(EngineApplication, AutoFitCountsWideCharactersDouble) {
     ResultBook result;
-    result.sheet->range("A1:B1")->setValues({{CellValue::ofText("abcdefghij"), CellValue::ofText("一二三四五六七八九十")}});
+    result.sheet->range("A1:B1")->setValues(
+        {{CellValue::ofText("abcdefghij"), CellValue::ofText("一二三四五六七八九十")}});
     result.sheet->range("A1:B1")->autoFitColumns();
     ASSERT_FALSE(result.errors().isSet());
     const fs::path folder = fs::temp_directory_path() / "sheetmerge-engine-autofit";
     fs::remove_all(folder);
     fs::create_directories(folder);
     result.book->saveAs((folder / "r.xlsx").string(), SaveFormat::Xlsx);
-    spreadsheet::Result<spreadsheet::WorkbookData> read = spreadsheet::openWorkbookFile(folder / "r.xlsx");
+    spreadsheet::Result<spreadsheet::WorkbookData> read =
+        spreadsheet::openWorkbookFile(folder / "r.xlsx");
     ASSERT_TRUE(read);
     double narrow = 0;
     double wide = 0;
     for (const auto& info : read->sheets[0].columns) {
-        if (info.first <= 1 && 1 <= info.last)
-            narrow = info.width;
-        if (info.first <= 2 && 2 <= info.last)
-            wide = info.width;
+        if (info.first <= 1 && 1 <= info.last) narrow = info.width;
+        if (info.first <= 2 && 2 <= info.last) wide = info.width;
     }
     EXPECT_GE(narrow, 10);
     EXPECT_GE(wide, 20);

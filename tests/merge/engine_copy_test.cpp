@@ -8,15 +8,15 @@
 #include <chrono>
 #include <filesystem>
 
-#include "spreadsheet/xlsx_writer.h"
 #include "../cell_builders.h"
+#include "spreadsheet/xlsx_writer.h"
 
 namespace merge {
 namespace {
 
-using spreadsheet::testing::textCell;
 using spreadsheet::testing::numberCell;
 using spreadsheet::testing::styledEmptyCell;
+using spreadsheet::testing::textCell;
 
 namespace fs = std::filesystem;
 using spreadsheet::Cell;
@@ -29,8 +29,7 @@ struct SourceFile {
                        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::path path = folder / "source.xlsx";
     SourceFile() { fs::create_directories(folder); }
-    ~SourceFile()
-    {
+    ~SourceFile() {
         std::error_code ignored;
         fs::remove_all(folder, ignored);
     }
@@ -38,8 +37,7 @@ struct SourceFile {
 
 // Values in A1:E3; row 3 has a formatted empty cell in G and row 4 only formatted empty cells,
 // so neither the last row nor the last column is where the cells end.
-void writeSource(const fs::path& path)
-{
+void writeSource(const fs::path& path) {
     spreadsheet::StyleRegistry styles;
     spreadsheet::CellStyle bold = spreadsheet::defaultResultStyle();
     bold.font.bold = true;
@@ -48,7 +46,8 @@ void writeSource(const fs::path& path)
     rows[0].number = 1;
     rows[0].cells = {textCell(1, "h1"), textCell(2, "h2", boldId), textCell(3, "h3")};
     rows[1].number = 2;
-    rows[1].cells = {numberCell(1, 1), textCell(2, "x"), styledEmptyCell(3, boldId), numberCell(5, 5)};
+    rows[1].cells = {numberCell(1, 1), textCell(2, "x"), styledEmptyCell(3, boldId),
+                     numberCell(5, 5)};
     rows[2].number = 3;
     rows[2].cells = {textCell(1, "a"), styledEmptyCell(7, boldId)};
     rows[3].number = 4;
@@ -56,23 +55,22 @@ void writeSource(const fs::path& path)
     spreadsheet::SheetToWrite sheet;
     sheet.name = "源";
     sheet.rows = &rows;
-    spreadsheet::Result<void> written =
-        spreadsheet::writeXlsx(path, std::span(&sheet, 1), 0, styles, spreadsheet::ExistingFile::Replace);
+    spreadsheet::Result<void> written = spreadsheet::writeXlsx(
+        path, std::span(&sheet, 1), 0, styles, spreadsheet::ExistingFile::Replace);
     ASSERT_TRUE(written) << spreadsheet::errorText(written.error());
 }
 
-std::vector<std::string> texts(const ValueBlock& block)
-{
+std::vector<std::string> texts(const ValueBlock& block) {
     std::vector<std::string> out;
     for (const auto& row : block)
         for (const CellValue& value : row)
-            out.push_back(value.type == CellType::Number ? "#" + std::to_string(static_cast<int>(value.number))
-                                                         : value.text);
+            out.push_back(value.type == CellType::Number
+                              ? "#" + std::to_string(static_cast<int>(value.number))
+                              : value.text);
     return out;
 }
 
-TEST(EngineCopy, FindsTheLastRowAndColumnHoldingValues)
-{
+TEST(EngineCopy, FindsTheLastRowAndColumnHoldingValues) {
     SourceFile file;
     writeSource(file.path);
     std::unique_ptr<Application> application = makeEngineApplication();
@@ -86,8 +84,7 @@ TEST(EngineCopy, FindsTheLastRowAndColumnHoldingValues)
     EXPECT_EQ(byColumns->column(), 5);
 }
 
-TEST(EngineCopy, FindsNothingInASheetOfFormattedEmptyCells)
-{
+TEST(EngineCopy, FindsNothingInASheetOfFormattedEmptyCells) {
     std::unique_ptr<Application> application = makeEngineApplication();
     std::shared_ptr<Workbook> book = application->addWorkbook();
     std::shared_ptr<Worksheet> sheet = book->activeSheet();
@@ -97,8 +94,7 @@ TEST(EngineCopy, FindsNothingInASheetOfFormattedEmptyCells)
     EXPECT_EQ(sheet->findLast(SearchOrder::ByColumns), nullptr);
 }
 
-TEST(EngineCopy, PlacesAColumnWindowBesideCellsAlreadyInTheResult)
-{
+TEST(EngineCopy, PlacesAColumnWindowBesideCellsAlreadyInTheResult) {
     SourceFile file;
     writeSource(file.path);
     std::unique_ptr<Application> application = makeEngineApplication();
@@ -106,7 +102,8 @@ TEST(EngineCopy, PlacesAColumnWindowBesideCellsAlreadyInTheResult)
     ASSERT_TRUE(source) << application->errors().message();
     std::shared_ptr<Workbook> result = application->addWorkbook();
     std::shared_ptr<Worksheet> target = result->activeSheet();
-    target->range("A2:A4")->setValues({{CellValue::ofText("l1")}, {CellValue::ofText("l2")}, {CellValue::ofText("l3")}});
+    target->range("A2:A4")->setValues(
+        {{CellValue::ofText("l1")}, {CellValue::ofText("l2")}, {CellValue::ofText("l3")}});
     target->range("D3")->setValue(CellValue::ofText("old"));
 
     source->activeSheet()->range("B1:C3")->copyTo(*target->cell(2, 3));
@@ -123,8 +120,7 @@ TEST(EngineCopy, PlacesAColumnWindowBesideCellsAlreadyInTheResult)
     EXPECT_EQ(target->findLast(SearchOrder::ByRows)->row(), 4);
 }
 
-TEST(EngineCopy, CopiesABlockOntoItselfShiftedDown)
-{
+TEST(EngineCopy, CopiesABlockOntoItselfShiftedDown) {
     std::unique_ptr<Application> application = makeEngineApplication();
     std::shared_ptr<Workbook> result = application->addWorkbook();
     std::shared_ptr<Worksheet> sheet = result->activeSheet();
@@ -138,12 +134,12 @@ TEST(EngineCopy, CopiesABlockOntoItselfShiftedDown)
     EXPECT_EQ(texts(sheet->range("A1:B4")->values()), expected);
 }
 
-TEST(EngineCopy, BlockWithRowsAlreadyWrittenOutPlacesNothing)
-{
+TEST(EngineCopy, BlockWithRowsAlreadyWrittenOutPlacesNothing) {
     std::unique_ptr<Application> application = makeEngineApplication();
     std::shared_ptr<Workbook> result = application->addWorkbook();
     std::shared_ptr<Worksheet> first = result->activeSheet();
-    first->range("A1:A3")->setValues({{CellValue::ofText("h")}, {CellValue::ofText("d1")}, {CellValue::ofText("d2")}});
+    first->range("A1:A3")->setValues(
+        {{CellValue::ofText("h")}, {CellValue::ofText("d1")}, {CellValue::ofText("d2")}});
     first->holdTopRows(1);
     // A block at row 4 sends rows 1-3 to the spool; only row 1 stays readable.
     first->range("A1")->copyTo(*first->cell(4, 1));

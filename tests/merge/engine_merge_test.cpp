@@ -9,18 +9,18 @@
 #include <fstream>
 #include <map>
 
+#include "../cell_builders.h"
 #include "fake_application.h"
 #include "merge/engine_application.h"
 #include "merge/merge_run.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xlsx_writer.h"
-#include "../cell_builders.h"
 
 namespace merge {
 namespace {
 
-using spreadsheet::testing::textCell;
 using spreadsheet::testing::numberCell;
+using spreadsheet::testing::textCell;
 
 namespace fs = std::filesystem;
 using spreadsheet::Cell;
@@ -29,8 +29,7 @@ using spreadsheet::Row;
 
 // A source: a bold title merged over A1:B1, headings in row 3, `rows` data rows from row 4
 // (text "<tag>-<n>" in A, n * 1.5 in B with a two-decimal format), column A 18 wide.
-void writeSource(const fs::path& path, const std::string& tag, int rows)
-{
+void writeSource(const fs::path& path, const std::string& tag, int rows) {
     spreadsheet::StyleRegistry styles;
     spreadsheet::CellStyle bold = spreadsheet::defaultResultStyle();
     bold.font.bold = true;
@@ -64,8 +63,8 @@ void writeSource(const fs::path& path, const std::string& tag, int rows)
     width.width = 18;
     width.customWidth = true;
     sheet.columns = {width};
-    spreadsheet::Result<void> written =
-        spreadsheet::writeXlsx(path, std::span(&sheet, 1), 0, styles, spreadsheet::ExistingFile::Replace);
+    spreadsheet::Result<void> written = spreadsheet::writeXlsx(
+        path, std::span(&sheet, 1), 0, styles, spreadsheet::ExistingFile::Replace);
     ASSERT_TRUE(written) << spreadsheet::errorText(written.error());
 }
 
@@ -75,8 +74,7 @@ struct Snapshot {
     friend bool operator==(const Snapshot&, const Snapshot&) = default;
 };
 
-std::map<std::string, Snapshot> snapshot(const std::vector<std::string>& paths)
-{
+std::map<std::string, Snapshot> snapshot(const std::vector<std::string>& paths) {
     std::map<std::string, Snapshot> result;
     for (const std::string& path : paths) {
         std::ifstream in(path, std::ios::binary);
@@ -91,45 +89,43 @@ std::map<std::string, Snapshot> snapshot(const std::vector<std::string>& paths)
 // for the independent check.
 struct Cleanup {
     fs::path folder;
-    ~Cleanup()
-    {
+    ~Cleanup() {
         std::error_code ignored;
-        if (!std::getenv("SHEETMERGE_RESULT_OUT"))
-            fs::remove_all(folder, ignored);
+        if (!std::getenv("SHEETMERGE_RESULT_OUT")) fs::remove_all(folder, ignored);
     }
 };
 
-fs::path freshFolder(const std::string& name)
-{
+fs::path freshFolder(const std::string& name) {
     const char* out = std::getenv("SHEETMERGE_RESULT_OUT");
-    fs::path folder = out ? fs::path(out) / name
-                          : fs::temp_directory_path() / ("sheetmerge-" + name + "-" +
-                                                         std::to_string(std::chrono::steady_clock::now()
-                                                                            .time_since_epoch()
-                                                                            .count()));
+    fs::path folder =
+        out ? fs::path(out) / name
+            : fs::temp_directory_path() /
+                  ("sheetmerge-" + name + "-" +
+                   std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::remove_all(folder);
     fs::create_directories(folder / "sub");
     return folder;
 }
 
-std::string text(const spreadsheet::Sheet& sheet, int row, int column)
-{
+std::string text(const spreadsheet::Sheet& sheet, int row, int column) {
     const Cell* cell = sheet.cell(row, column);
     return cell ? cell->text : std::string("<none>");
 }
 
 const std::vector<std::string> BrokenCorpusFiles{
-    "calamine__pass_protected.xlsx",      "sheetjs__password_2002_40_xor.xls",
-    "calamine__date.xlsb-renamed.xlsx",   "openpyxl__null_file.xlsx",
-    "poi__poc-xmlbomb.xlsx",              "calamine__temperature-table.truncated.xlsx",
+    "calamine__pass_protected.xlsx",
+    "sheetjs__password_2002_40_xor.xls",
+    "calamine__date.xlsb-renamed.xlsx",
+    "openpyxl__null_file.xlsx",
+    "poi__poc-xmlbomb.xlsx",
+    "calamine__temperature-table.truncated.xlsx",
     "poi__clusterfuzz-POIHSSFFuzzer-6537773940867072.xls",
 };
 // An .xls under an .xlsx name: read by its content, its data ends above row 4.
 const std::string MisnamedXls = "calamine__date.xls-named.xlsx";
 
 // The run behind the independent check (tests/merge/check_result.py reads its result).
-TEST(EngineMerge, HeaderLabelsFormatsAndBrokenFiles)
-{
+TEST(EngineMerge, HeaderLabelsFormatsAndBrokenFiles) {
     const fs::path folder = freshFolder("e2e");
     const Cleanup cleanup{folder};
     const std::string base = folder.string() + "/";
@@ -170,7 +166,8 @@ TEST(EngineMerge, HeaderLabelsFormatsAndBrokenFiles)
     EXPECT_EQ(outcome.failed, 8);
     EXPECT_EQ(host.messages.back().text, "共选取【11】个文件，成功合并【3】个，【8】个合并失败。");
 
-    spreadsheet::Result<spreadsheet::WorkbookData> result = spreadsheet::openWorkbookFile(outcome.resultPath);
+    spreadsheet::Result<spreadsheet::WorkbookData> result =
+        spreadsheet::openWorkbookFile(outcome.resultPath);
     ASSERT_TRUE(result) << spreadsheet::errorText(result.error());
     ASSERT_EQ(result->sheets.size(), 2u);
     const spreadsheet::Sheet& failures = result->sheets[0];
@@ -184,11 +181,13 @@ TEST(EngineMerge, HeaderLabelsFormatsAndBrokenFiles)
     EXPECT_EQ(text(data, 1, 2), "标题 a");
     EXPECT_EQ(text(data, 3, 3), "金额");
     std::vector<spreadsheet::RangeRef> merges = data.merges;
-    std::sort(merges.begin(), merges.end(), [](const auto& x, const auto& y) { return x.first.column < y.first.column; });
+    std::sort(merges.begin(), merges.end(),
+              [](const auto& x, const auto& y) { return x.first.column < y.first.column; });
     const std::vector<spreadsheet::RangeRef> expectedMerges{{{1, 1}, {3, 1}}, {{1, 2}, {1, 3}}};
     EXPECT_EQ(merges, expectedMerges);
     EXPECT_EQ(data.frozenPane, (spreadsheet::FrozenPane{3, 0}));
-    const std::string labels[] = {"a.xlsx", "a.xlsx", "a.xlsx", "c.csv", "sub/b.xlsx", "sub/b.xlsx"};
+    const std::string labels[] = {"a.xlsx", "a.xlsx",     "a.xlsx",
+                                  "c.csv",  "sub/b.xlsx", "sub/b.xlsx"};
     const std::string names[] = {"a-1", "a-2", "a-3", "c-1", "b-1", "b-2"};
     const double amounts[] = {1.5, 3, 4.5, 7, 1.5, 3};
     for (int index = 0; index < 6; ++index) {
@@ -229,8 +228,7 @@ TEST(EngineMerge, HeaderLabelsFormatsAndBrokenFiles)
     EXPECT_EQ(failures.frozenPane, (spreadsheet::FrozenPane{2, 0}));
 }
 
-TEST(EngineMerge, SourcesNeverWrittenAndResultNeverReplaced)
-{
+TEST(EngineMerge, SourcesNeverWrittenAndResultNeverReplaced) {
     const fs::path folder = freshFolder("names");
     const Cleanup cleanup{folder};
     const std::string base = folder.string() + "/";
@@ -238,7 +236,8 @@ TEST(EngineMerge, SourcesNeverWrittenAndResultNeverReplaced)
     writeSource(folder / "b.xlsx", "b", 1);
     // Somebody else's file already bears the time-stamped name.
     { std::ofstream(folder / "合并 150615 093012.xlsx") << "not ours"; }
-    const std::vector<std::string> sources{base + "a.xlsx", base + "b.xlsx", base + "合并 150615 093012.xlsx"};
+    const std::vector<std::string> sources{base + "a.xlsx", base + "b.xlsx",
+                                           base + "合并 150615 093012.xlsx"};
     const auto before = snapshot(sources);
     std::unique_ptr<Application> application = makeEngineApplication();
     testing::RecordingHost host;
@@ -250,7 +249,8 @@ TEST(EngineMerge, SourcesNeverWrittenAndResultNeverReplaced)
     const RunOutcome outcome = Zelk(input, *application, host);
     EXPECT_EQ(snapshot(sources), before);
     EXPECT_EQ(outcome.resultPath, base + "合并 150615 093012 (2).xlsx");
-    spreadsheet::Result<spreadsheet::WorkbookData> result = spreadsheet::openWorkbookFile(outcome.resultPath);
+    spreadsheet::Result<spreadsheet::WorkbookData> result =
+        spreadsheet::openWorkbookFile(outcome.resultPath);
     ASSERT_TRUE(result);
     ASSERT_EQ(result->sheets.size(), 1u);
     EXPECT_EQ(result->sheets[0].name, "成功合并(2)");
@@ -259,8 +259,7 @@ TEST(EngineMerge, SourcesNeverWrittenAndResultNeverReplaced)
     EXPECT_FALSE(result->sheets[0].frozenPane.has_value());
 }
 
-TEST(EngineMerge, UnwritableFolderMergesNothing)
-{
+TEST(EngineMerge, UnwritableFolderMergesNothing) {
     const fs::path folder = freshFolder("unwritable");
     const Cleanup cleanup{folder};
     const std::string base = folder.string() + "/";
@@ -276,14 +275,14 @@ TEST(EngineMerge, UnwritableFolderMergesNothing)
     const RunOutcome outcome = Zelk(input, *application, host);
     EXPECT_EQ(outcome.status, RunStatus::ResultNotCreated);
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_NE(host.messages[0].text.find(base + "no/such/folder/合并 "), std::string::npos) << host.messages[0].text;
+    EXPECT_NE(host.messages[0].text.find(base + "no/such/folder/合并 "), std::string::npos)
+        << host.messages[0].text;
     EXPECT_TRUE(host.progress.empty());
 }
 
 // The same formatted grid as .xls and .xlsx (formulas with cached values, an autofilter, a
 // merge): both blocks of the result hold the grid's values as constants.
-TEST(EngineMerge, XlsAndXlsxSourcesGiveTheSameBlock)
-{
+TEST(EngineMerge, XlsAndXlsxSourcesGiveTheSameBlock) {
     const fs::path folder = freshFolder("grid");
     const Cleanup cleanup{folder};
     const std::string data = std::string(SHEETMERGE_TEST_DATA) + "/";
@@ -305,7 +304,8 @@ TEST(EngineMerge, XlsAndXlsxSourcesGiveTheSameBlock)
     EXPECT_EQ(snapshot(sources), before);
     ASSERT_EQ(outcome.status, RunStatus::Saved) << outcome.message;
     EXPECT_EQ(outcome.merged, 2);
-    spreadsheet::Result<spreadsheet::WorkbookData> result = spreadsheet::openWorkbookFile(outcome.resultPath);
+    spreadsheet::Result<spreadsheet::WorkbookData> result =
+        spreadsheet::openWorkbookFile(outcome.resultPath);
     ASSERT_TRUE(result);
     const spreadsheet::Sheet& merged = result->sheets[0];
     EXPECT_FALSE(merged.autoFilter.has_value());
@@ -313,15 +313,14 @@ TEST(EngineMerge, XlsAndXlsxSourcesGiveTheSameBlock)
     int values = 0;
     for (const Row& row : source.rows)
         for (const Cell& cell : row.cells)
-            if (cell.type != CellType::Empty)
-                height = std::max(height, row.number);
+            if (cell.type != CellType::Empty) height = std::max(height, row.number);
     ASSERT_GT(height, 0);
     for (int block = 0; block < 2; ++block)
         for (const Row& row : source.rows)
             for (const Cell& cell : row.cells) {
-                if (cell.type == CellType::Empty)
-                    continue;
-                const std::string where = spreadsheet::formatCell({row.number + block * height, cell.column});
+                if (cell.type == CellType::Empty) continue;
+                const std::string where =
+                    spreadsheet::formatCell({row.number + block * height, cell.column});
                 SCOPED_TRACE(where);
                 const Cell* copy = merged.cell(row.number + block * height, cell.column);
                 ASSERT_NE(copy, nullptr);

@@ -5,8 +5,7 @@
 namespace merge {
 namespace {
 
-TEST(FailureTable, SharesRowsBetweenReasons)
-{
+TEST(FailureTable, SharesRowsBetweenReasons) {
     FailureTable table(6);
     table.record(FailureReason::SheetEmpty, "a.xlsx");
     table.record(FailureReason::Other, "e.xls");
@@ -27,8 +26,7 @@ TEST(FailureTable, SharesRowsBetweenReasons)
         EXPECT_EQ(grid[1][column].type, spreadsheet::CellType::Number);
         EXPECT_EQ(grid[1][column].number, counts[column - 1]);
     }
-    for (int k = 1; k <= 3; ++k)
-        EXPECT_EQ(grid[static_cast<std::size_t>(k) + 1][0].number, k);
+    for (int k = 1; k <= 3; ++k) EXPECT_EQ(grid[static_cast<std::size_t>(k) + 1][0].number, k);
     EXPECT_EQ(grid[2][2].text, "a.xlsx");
     EXPECT_EQ(grid[3][2].text, "sub/b.csv");
     EXPECT_EQ(grid[4][2].text, "c.xlsx");
@@ -38,23 +36,19 @@ TEST(FailureTable, SharesRowsBetweenReasons)
     EXPECT_EQ(table.failCount(), 4);
 }
 
-TEST(FailureTable, StartsEmptyWithZeroCounts)
-{
+TEST(FailureTable, StartsEmptyWithZeroCounts) {
     FailureTable table(2);
     EXPECT_TRUE(table.empty());
     EXPECT_EQ(table.grid()[1][4].number, 0);
     EXPECT_TRUE(table.grid()[2][0].isEmpty());
 }
 
-TEST(RelativePath, RemovesTheFolderOnlyAtTheStart)
-{
+TEST(RelativePath, RemovesTheFolderOnlyAtTheStart) {
     struct Case {
         std::string source, folder, expected;
     } cases[] = {
-        {"/d/x/a.xlsx", "/d/x/", "a.xlsx"},
-        {"/d/x/sub/a.xlsx", "/d/x/", "sub/a.xlsx"},
-        {"/d/x/d/x/a.xlsx", "/d/x/", "d/x/a.xlsx"},
-        {"/e/d/x/a.xlsx", "/d/x/", "/e/d/x/a.xlsx"},
+        {"/d/x/a.xlsx", "/d/x/", "a.xlsx"},         {"/d/x/sub/a.xlsx", "/d/x/", "sub/a.xlsx"},
+        {"/d/x/d/x/a.xlsx", "/d/x/", "d/x/a.xlsx"}, {"/e/d/x/a.xlsx", "/d/x/", "/e/d/x/a.xlsx"},
         {"/D/X/a.xlsx", "/d/x/", "/D/X/a.xlsx"},
     };
     for (const Case& row : cases) {

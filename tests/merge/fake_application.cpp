@@ -8,45 +8,42 @@ namespace merge::testing {
 
 namespace {
 
-std::string lower(std::string text)
-{
+std::string lower(std::string text) {
     for (char& character : text)
         character = static_cast<char>(std::tolower(static_cast<unsigned char>(character)));
     return text;
 }
 
-bool overlaps(const RangeRef& a, const RangeRef& b)
-{
-    return a.first.row <= b.last.row && b.first.row <= a.last.row && a.first.column <= b.last.column &&
-           b.first.column <= a.last.column;
+bool overlaps(const RangeRef& a, const RangeRef& b) {
+    return a.first.row <= b.last.row && b.first.row <= a.last.row &&
+           a.first.column <= b.last.column && b.first.column <= a.last.column;
 }
 
 // 1 to 31 characters, none of []:*?/\ (the rule Excel applies to sheet names).
-bool acceptableName(const std::string& name)
-{
+bool acceptableName(const std::string& name) {
     std::size_t characters = 0;
     for (unsigned char byte : name)
-        if ((byte & 0xC0) != 0x80)
-            ++characters;
-    return characters >= 1 && characters <= 31 && name.find_first_of("[]:*?/\\") == std::string::npos;
+        if ((byte & 0xC0) != 0x80) ++characters;
+    return characters >= 1 && characters <= 31 &&
+           name.find_first_of("[]:*?/\\") == std::string::npos;
 }
 
 }  // namespace
 
-FakeSheet gridSheet(const std::string& name, const std::string& tag, int rows, int columns, int firstRow)
-{
+FakeSheet gridSheet(const std::string& name, const std::string& tag, int rows, int columns,
+                    int firstRow) {
     FakeSheet sheet;
     sheet.name = name;
     for (int row = firstRow; row < firstRow + rows; ++row)
         for (int column = 1; column <= columns; ++column)
-            sheet.cells[{row, column}] = CellValue::ofText(tag + std::to_string(row) + "," + std::to_string(column));
+            sheet.cells[{row, column}] =
+                CellValue::ofText(tag + std::to_string(row) + "," + std::to_string(column));
     return sheet;
 }
 
 // Range.
 
-ValueBlock FakeRange::values()
-{
+ValueBlock FakeRange::values() {
     ValueBlock block;
     for (int row = m_area.first.row; row <= m_area.last.row; ++row) {
         block.emplace_back();
@@ -56,23 +53,22 @@ ValueBlock FakeRange::values()
     return block;
 }
 
-void FakeRange::setValue(const CellValue& value)
-{
+void FakeRange::setValue(const CellValue& value) {
     for (int row = m_area.first.row; row <= m_area.last.row; ++row)
         for (int column = m_area.first.column; column <= m_area.last.column; ++column)
             m_sheet->cells[{row, column}] = value;
 }
 
-void FakeRange::setValues(const ValueBlock& values)
-{
+void FakeRange::setValues(const ValueBlock& values) {
     for (std::size_t r = 0; r < values.size(); ++r)
         for (std::size_t c = 0; c < values[r].size(); ++c)
-            m_sheet->cells[{row() + static_cast<int>(r), column() + static_cast<int>(c)}] = values[r][c];
+            m_sheet->cells[{row() + static_cast<int>(r), column() + static_cast<int>(c)}] =
+                values[r][c];
 }
 
-std::shared_ptr<Range> FakeRange::offset(int rows, int columns)
-{
-    RangeRef moved{{row() + rows, column() + columns}, {m_area.last.row + rows, m_area.last.column + columns}};
+std::shared_ptr<Range> FakeRange::offset(int rows, int columns) {
+    RangeRef moved{{row() + rows, column() + columns},
+                   {m_area.last.row + rows, m_area.last.column + columns}};
     if (moved.first.row < 1 || moved.first.column < 1 || moved.last.row > m_sheet->maxRows) {
         m_application.errors().set(Error(ErrorCode::InvalidReference, "offset"));
         return nullptr;
@@ -80,18 +76,16 @@ std::shared_ptr<Range> FakeRange::offset(int rows, int columns)
     return std::make_shared<FakeRange>(m_application, m_sheet, moved);
 }
 
-std::shared_ptr<Range> FakeRange::resize(int rows, int columns)
-{
+std::shared_ptr<Range> FakeRange::resize(int rows, int columns) {
     if (rows < 1 || columns < 1 || row() + rows - 1 > m_sheet->maxRows) {
         m_application.errors().set(Error(ErrorCode::InvalidReference, "resize"));
         return nullptr;
     }
-    return std::make_shared<FakeRange>(m_application, m_sheet,
-                                       RangeRef{m_area.first, {row() + rows - 1, column() + columns - 1}});
+    return std::make_shared<FakeRange>(
+        m_application, m_sheet, RangeRef{m_area.first, {row() + rows - 1, column() + columns - 1}});
 }
 
-void FakeRange::copy()
-{
+void FakeRange::copy() {
     for (const auto& book : m_application.books)
         for (const auto& sheet : book->sheets)
             if (sheet == m_sheet && book->copyFails) {
@@ -101,9 +95,8 @@ void FakeRange::copy()
     m_application.clipboard = std::make_shared<FakeRange>(*this);
 }
 
-static void pasteCells(FakeApplication& application, const FakeRange& from, const std::shared_ptr<FakeSheet>& to,
-                       CellRef at, bool values)
-{
+static void pasteCells(FakeApplication& application, const FakeRange& from,
+                       const std::shared_ptr<FakeSheet>& to, CellRef at, bool values) {
     const RangeRef area = from.area();
     if (at.row + area.rowCount() - 1 > to->maxRows) {
         application.errors().set(Error(ErrorCode::InvalidReference, "paste beyond the last row"));
@@ -114,7 +107,8 @@ static void pasteCells(FakeApplication& application, const FakeRange& from, cons
             for (int column = area.first.column; column <= area.last.column; ++column) {
                 const CellValue value = from.sheet()->at(row, column);
                 if (!value.isEmpty())
-                    to->cells[{at.row + row - area.first.row, at.column + column - area.first.column}] = value;
+                    to->cells[{at.row + row - area.first.row,
+                               at.column + column - area.first.column}] = value;
             }
         for (const RangeRef& merged : from.sheet()->merges)
             if (area.contains(merged.first) && area.contains(merged.last))
@@ -131,8 +125,7 @@ static void pasteCells(FakeApplication& application, const FakeRange& from, cons
     }
 }
 
-void FakeRange::copyTo(Range& destination)
-{
+void FakeRange::copyTo(Range& destination) {
     for (const auto& book : m_application.books)
         for (const auto& sheet : book->sheets)
             if (sheet == m_sheet && book->copyFails) {
@@ -143,19 +136,17 @@ void FakeRange::copyTo(Range& destination)
     pasteCells(m_application, *this, target.sheet(), target.area().first, true);
 }
 
-void FakeRange::pasteSpecial(PasteKind kind)
-{
+void FakeRange::pasteSpecial(PasteKind kind) {
     if (!m_application.clipboard) {
         m_application.errors().set(Error(ErrorCode::OperationFailed, "clipboard empty"));
         return;
     }
-    pasteCells(m_application, *m_application.clipboard, m_sheet, m_area.first, kind == PasteKind::All);
+    pasteCells(m_application, *m_application.clipboard, m_sheet, m_area.first,
+               kind == PasteKind::All);
 }
 
-void FakeRange::merge()
-{
-    if (m_area.rowCount() == 1 && m_area.columnCount() == 1)
-        return;
+void FakeRange::merge() {
+    if (m_area.rowCount() == 1 && m_area.columnCount() == 1) return;
     for (const RangeRef& merged : m_sheet->merges)
         if (overlaps(merged, m_area)) {
             m_application.errors().set(Error(ErrorCode::OperationFailed, "overlapping merge"));
@@ -164,20 +155,17 @@ void FakeRange::merge()
     m_sheet->merges.push_back(m_area);
 }
 
-void FakeRange::setColumnWidth(double characters)
-{
+void FakeRange::setColumnWidth(double characters) {
     for (int column = m_area.first.column; column <= m_area.last.column; ++column)
         m_sheet->widths[column] = characters;
 }
 
 // Worksheet.
 
-void FakeWorksheet::setName(const std::string& name)
-{
+void FakeWorksheet::setName(const std::string& name) {
     bool taken = false;
     for (const auto& other : m_book.sheets)
-        if (other != m_sheet && lower(other->name) == lower(name))
-            taken = true;
+        if (other != m_sheet && lower(other->name) == lower(name)) taken = true;
     if (!acceptableName(name) || taken) {
         m_application.errors().set(Error(ErrorCode::InvalidSheetName, name));
         return;
@@ -185,28 +173,23 @@ void FakeWorksheet::setName(const std::string& name)
     m_sheet->name = name;
 }
 
-void FakeWorksheet::select()
-{
+void FakeWorksheet::select() {
     for (std::size_t index = 0; index < m_book.sheets.size(); ++index)
-        if (m_book.sheets[index] == m_sheet)
-            m_book.active = static_cast<int>(index);
+        if (m_book.sheets[index] == m_sheet) m_book.active = static_cast<int>(index);
 }
 
-int FakeWorksheet::usedColumnCount()
-{
+int FakeWorksheet::usedColumnCount() {
     int first = 0;
     int last = 0;
     for (const auto& [key, value] : m_sheet->cells) {
-        if (value.isEmpty())
-            continue;
+        if (value.isEmpty()) continue;
         first = first == 0 ? key.second : std::min(first, key.second);
         last = std::max(last, key.second);
     }
     return first == 0 ? 1 : last - first + 1;
 }
 
-std::shared_ptr<Range> FakeWorksheet::range(const std::string& reference)
-{
+std::shared_ptr<Range> FakeWorksheet::range(const std::string& reference) {
     spreadsheet::GridLimits grid{m_sheet->maxRows, spreadsheet::XlsxMaxColumns};
     spreadsheet::Result<RangeRef> parsed = spreadsheet::parseRange(reference, grid);
     if (!m_sheet->worksheet || !parsed) {
@@ -216,8 +199,7 @@ std::shared_ptr<Range> FakeWorksheet::range(const std::string& reference)
     return std::make_shared<FakeRange>(m_application, m_sheet, *parsed);
 }
 
-std::shared_ptr<Range> FakeWorksheet::range(CellRef first, CellRef last)
-{
+std::shared_ptr<Range> FakeWorksheet::range(CellRef first, CellRef last) {
     RangeRef area{{std::min(first.row, last.row), std::min(first.column, last.column)},
                   {std::max(first.row, last.row), std::max(first.column, last.column)}};
     if (area.first.row < 1 || area.first.column < 1 || area.last.row > m_sheet->maxRows) {
@@ -227,8 +209,7 @@ std::shared_ptr<Range> FakeWorksheet::range(CellRef first, CellRef last)
     return std::make_shared<FakeRange>(m_application, m_sheet, area);
 }
 
-int FakeWorksheet::formulaCellCount()
-{
+int FakeWorksheet::formulaCellCount() {
     if (m_sheet->formulas.empty()) {
         m_application.errors().set(Error(ErrorCode::OperationFailed, "no formula cells"));
         return 0;
@@ -236,31 +217,26 @@ int FakeWorksheet::formulaCellCount()
     return static_cast<int>(m_sheet->formulas.size());
 }
 
-std::shared_ptr<Range> FakeWorksheet::findLast(SearchOrder order)
-{
+std::shared_ptr<Range> FakeWorksheet::findLast(SearchOrder order) {
     int lastRow = 0;
     int lastColumn = 0;
     for (const auto& [key, value] : m_sheet->cells) {
-        if (value.isEmpty())
-            continue;
+        if (value.isEmpty()) continue;
         lastRow = std::max(lastRow, key.first);
         lastColumn = std::max(lastColumn, key.second);
     }
-    if (lastRow == 0)
-        return nullptr;
+    if (lastRow == 0) return nullptr;
     return order == SearchOrder::ByRows ? cell(lastRow, 1) : cell(1, lastColumn);
 }
 
-void FakeWorksheet::clearFromRow(int row)
-{
+void FakeWorksheet::clearFromRow(int row) {
     std::erase_if(m_sheet->cells, [row](const auto& entry) { return entry.first.first >= row; });
-    std::erase_if(m_sheet->merges, [row](const RangeRef& merged) { return merged.last.row >= row; });
-    if (row <= 1)
-        m_sheet->widths.clear();
+    std::erase_if(m_sheet->merges,
+                  [row](const RangeRef& merged) { return merged.last.row >= row; });
+    if (row <= 1) m_sheet->widths.clear();
 }
 
-void FakeWorksheet::remove()
-{
+void FakeWorksheet::remove() {
     if (m_book.sheets.size() <= 1) {
         m_application.errors().set(Error(ErrorCode::OperationFailed, "last sheet"));
         return;
@@ -271,26 +247,23 @@ void FakeWorksheet::remove()
 
 // Workbook.
 
-std::string FakeWorkbook::name() const
-{
+std::string FakeWorkbook::name() const {
     const std::size_t slash = m_path.rfind('/');
     return slash == std::string::npos ? m_path : m_path.substr(slash + 1);
 }
 
-std::shared_ptr<Worksheet> FakeWorkbook::activeSheet()
-{
-    if (sheets.empty())
-        return nullptr;
-    return std::make_shared<FakeWorksheet>(m_application, *this, sheets[static_cast<std::size_t>(active)]);
+std::shared_ptr<Worksheet> FakeWorkbook::activeSheet() {
+    if (sheets.empty()) return nullptr;
+    return std::make_shared<FakeWorksheet>(m_application, *this,
+                                           sheets[static_cast<std::size_t>(active)]);
 }
 
-int FakeWorkbook::worksheetCount()
-{
-    return static_cast<int>(std::count_if(sheets.begin(), sheets.end(), [](const auto& sheet) { return sheet->worksheet; }));
+int FakeWorkbook::worksheetCount() {
+    return static_cast<int>(std::count_if(sheets.begin(), sheets.end(),
+                                          [](const auto& sheet) { return sheet->worksheet; }));
 }
 
-std::shared_ptr<Worksheet> FakeWorkbook::worksheet(int position)
-{
+std::shared_ptr<Worksheet> FakeWorkbook::worksheet(int position) {
     int seen = 0;
     for (const auto& sheet : sheets)
         if (sheet->worksheet && ++seen == position)
@@ -299,8 +272,7 @@ std::shared_ptr<Worksheet> FakeWorkbook::worksheet(int position)
     return nullptr;
 }
 
-std::shared_ptr<Worksheet> FakeWorkbook::worksheet(const std::string& name)
-{
+std::shared_ptr<Worksheet> FakeWorkbook::worksheet(const std::string& name) {
     for (const auto& sheet : sheets)
         if (sheet->worksheet && lower(sheet->name) == lower(name))
             return std::make_shared<FakeWorksheet>(m_application, *this, sheet);
@@ -308,30 +280,25 @@ std::shared_ptr<Worksheet> FakeWorkbook::worksheet(const std::string& name)
     return nullptr;
 }
 
-std::shared_ptr<Worksheet> FakeWorkbook::addWorksheet(Worksheet& anchor, Placement placement)
-{
+std::shared_ptr<Worksheet> FakeWorkbook::addWorksheet(Worksheet& anchor, Placement placement) {
     auto sheet = std::make_shared<FakeSheet>();
     sheet->maxRows = m_application.resultMaxRows;
     for (int number = 1;; ++number) {
         sheet->name = "Sheet" + std::to_string(number);
         bool taken = false;
-        for (const auto& other : sheets)
-            taken = taken || lower(other->name) == lower(sheet->name);
-        if (!taken)
-            break;
+        for (const auto& other : sheets) taken = taken || lower(other->name) == lower(sheet->name);
+        if (!taken) break;
     }
-    auto found = std::find(sheets.begin(), sheets.end(), static_cast<FakeWorksheet&>(anchor).sheet());
-    if (placement == Placement::After && found != sheets.end())
-        ++found;
+    auto found =
+        std::find(sheets.begin(), sheets.end(), static_cast<FakeWorksheet&>(anchor).sheet());
+    if (placement == Placement::After && found != sheets.end()) ++found;
     found = sheets.insert(found, sheet);
     active = static_cast<int>(found - sheets.begin());
     return std::make_shared<FakeWorksheet>(m_application, *this, sheet);
 }
 
-void FakeWorkbook::setFreezePanes(bool frozen)
-{
-    if (sheets.empty())
-        return;
+void FakeWorkbook::setFreezePanes(bool frozen) {
+    if (sheets.empty()) return;
     FakeSheet& sheet = *sheets[static_cast<std::size_t>(active)];
     if (frozen)
         sheet.frozenAt = sheet.activeCell;
@@ -339,8 +306,7 @@ void FakeWorkbook::setFreezePanes(bool frozen)
         sheet.frozenAt.reset();
 }
 
-void FakeWorkbook::saveAs(const std::string& path, SaveFormat saveFormat)
-{
+void FakeWorkbook::saveAs(const std::string& path, SaveFormat saveFormat) {
     if (saveFormat == SaveFormat::Xlsx && !m_application.canWriteXlsx) {
         m_application.errors().set(Error(ErrorCode::FormatNotAvailable, ".xlsx"));
         return;
@@ -356,14 +322,12 @@ void FakeWorkbook::saveAs(const std::string& path, SaveFormat saveFormat)
     m_path = path;
     format = saveFormat;
     if (saveFormat == SaveFormat::Xls)
-        for (auto& sheet : sheets)
-            sheet->maxRows = spreadsheet::XlsMaxRows;
+        for (auto& sheet : sheets) sheet->maxRows = spreadsheet::XlsMaxRows;
     m_application.written[path] = saveFormat;
     ++saves;
 }
 
-void FakeWorkbook::save()
-{
+void FakeWorkbook::save() {
     if (!m_application.saveFailsWith.empty()) {
         m_application.errors().set(Error(ErrorCode::WriteFailed, m_application.saveFailsWith));
         return;
@@ -371,16 +335,14 @@ void FakeWorkbook::save()
     ++saves;
 }
 
-void FakeWorkbook::close()
-{
+void FakeWorkbook::close() {
     closed = true;
     m_application.calls.push_back("close " + name());
 }
 
 // Application.
 
-std::shared_ptr<Workbook> FakeApplication::openWorkbook(const std::string& path)
-{
+std::shared_ptr<Workbook> FakeApplication::openWorkbook(const std::string& path) {
     calls.push_back("open " + path);
     auto file = files.find(path);
     if (file == files.end()) {
@@ -396,8 +358,7 @@ std::shared_ptr<Workbook> FakeApplication::openWorkbook(const std::string& path)
     return book;
 }
 
-std::shared_ptr<Workbook> FakeApplication::addWorkbook()
-{
+std::shared_ptr<Workbook> FakeApplication::addWorkbook() {
     calls.push_back("add workbook");
     maxSheetsAllowed = m_sheetsInNewWorkbook;
     auto book = std::make_shared<FakeWorkbook>(*this, "Book1");

@@ -32,19 +32,16 @@ struct FakeSheet {
     CellRef activeCell{1, 1};
     std::vector<std::string> formats;  // "B2:E2 colour 3", ... as the run set them
 
-    CellValue at(int row, int column) const
-    {
+    CellValue at(int row, int column) const {
         auto found = cells.find({row, column});
         return found == cells.end() ? CellValue{} : found->second;
     }
     std::string textAt(int row, int column) const { return at(row, column).text; }
     double numberAt(int row, int column) const { return at(row, column).number; }
-    int lastRow() const
-    {
+    int lastRow() const {
         int last = 0;
         for (const auto& [key, value] : cells)
-            if (!value.isEmpty() && key.first > last)
-                last = key.first;
+            if (!value.isEmpty() && key.first > last) last = key.first;
         return last;
     }
 };
@@ -80,7 +77,9 @@ public:
     void pasteSpecial(PasteKind kind) override;
     void merge() override;
     void setFontName(const std::string& name) override { note("font " + name); }
-    void setFontSize(double points) override { note("size " + std::to_string(static_cast<int>(points))); }
+    void setFontSize(double points) override {
+        note("size " + std::to_string(static_cast<int>(points)));
+    }
     void setFontBold(bool bold) override { note(bold ? "bold" : "not bold"); }
     void setFontColorIndex(int index) override { note("colour " + std::to_string(index)); }
     void centreHorizontally() override { note("centre"); }
@@ -92,7 +91,9 @@ public:
     const RangeRef& area() const { return m_area; }
 
 private:
-    void note(const std::string& what) { m_sheet->formats.push_back(spreadsheet::formatRange(m_area) + " " + what); }
+    void note(const std::string& what) {
+        m_sheet->formats.push_back(spreadsheet::formatRange(m_area) + " " + what);
+    }
     FakeApplication& m_application;
     std::shared_ptr<FakeSheet> m_sheet;
     RangeRef m_area;
@@ -100,7 +101,8 @@ private:
 
 class FakeWorksheet : public Worksheet {
 public:
-    FakeWorksheet(FakeApplication& application, FakeWorkbook& book, std::shared_ptr<FakeSheet> sheet)
+    FakeWorksheet(FakeApplication& application, FakeWorkbook& book,
+                  std::shared_ptr<FakeSheet> sheet)
         : m_application(application), m_book(book), m_sheet(std::move(sheet)) {}
     std::string name() const override { return m_sheet->name; }
     void setName(const std::string& name) override;
@@ -110,7 +112,9 @@ public:
     int usedColumnCount() override;
     std::shared_ptr<Range> range(const std::string& reference) override;
     std::shared_ptr<Range> range(CellRef first, CellRef last) override;
-    std::shared_ptr<Range> cell(int row, int column) override { return range(CellRef{row, column}, CellRef{row, column}); }
+    std::shared_ptr<Range> cell(int row, int column) override {
+        return range(CellRef{row, column}, CellRef{row, column});
+    }
     int formulaCellCount() override;
     void replaceFormulasByValues() override { m_sheet->formulas.clear(); }
     std::shared_ptr<Range> findLast(SearchOrder order) override;
@@ -130,7 +134,8 @@ private:
 
 class FakeWorkbook : public Workbook, public std::enable_shared_from_this<FakeWorkbook> {
 public:
-    FakeWorkbook(FakeApplication& application, std::string path) : m_application(application), m_path(std::move(path)) {}
+    FakeWorkbook(FakeApplication& application, std::string path)
+        : m_application(application), m_path(std::move(path)) {}
     std::string name() const override;
     std::string fullName() const override { return m_path; }
     std::shared_ptr<Worksheet> activeSheet() override;
@@ -164,7 +169,9 @@ public:
     void setSheetsInNewWorkbook(int count) override { m_sheetsInNewWorkbook = count; }
     std::shared_ptr<Workbook> addWorkbook() override;
     void clearClipboard() override { clipboard.reset(); }
-    void setDisplayAlerts(bool shown) override { calls.push_back(shown ? "alerts on" : "alerts off"); }
+    void setDisplayAlerts(bool shown) override {
+        calls.push_back(shown ? "alerts on" : "alerts off");
+    }
     void setVisible(bool visible) override { calls.push_back(visible ? "visible" : "invisible"); }
     void maximise() override { calls.push_back("maximise"); }
     void quit() override { calls.push_back("quit"); }
@@ -172,17 +179,17 @@ public:
     // Set up by tests.
     std::map<std::string, FakeFile> files;
     bool canWriteXlsx = true;
-    std::string saveFailsWith;             // non-empty: the final save() fails with this detail
-    std::set<std::string> unwritablePaths; // saveAs to these fails with WriteFailed
+    std::string saveFailsWith;              // non-empty: the final save() fails with this detail
+    std::set<std::string> unwritablePaths;  // saveAs to these fails with WriteFailed
     int resultMaxRows = spreadsheet::XlsxMaxRows;
 
     // Observed.
-    std::vector<std::string> calls;                 // application-level calls and opens, in order
+    std::vector<std::string> calls;  // application-level calls and opens, in order
     std::vector<std::shared_ptr<FakeWorkbook>> books;  // every workbook opened or added
-    std::shared_ptr<FakeWorkbook> result;             // the last added workbook
-    std::map<std::string, SaveFormat> written;        // files the fake "wrote"
+    std::shared_ptr<FakeWorkbook> result;              // the last added workbook
+    std::map<std::string, SaveFormat> written;         // files the fake "wrote"
     std::shared_ptr<FakeRange> clipboard;
-    int maxSheetsAllowed = 0;                         // observed SheetsInNewWorkbook at addWorkbook
+    int maxSheetsAllowed = 0;  // observed SheetsInNewWorkbook at addWorkbook
 
 private:
     ErrorState m_errors;
@@ -206,17 +213,15 @@ public:
     std::vector<std::filesystem::path> handedOver;
     std::function<void(const ReferenceResolver&)> duringDialog;
 
-    MergeOptions askOptions(const SampleInfo& info, const ReferenceResolver& resolve) override
-    {
+    MergeOptions askOptions(const SampleInfo& info, const ReferenceResolver& resolve) override {
         sample = info;
-        if (duringDialog)
-            duringDialog(resolve);
+        if (duringDialog) duringDialog(resolve);
         return answer;
     }
     void showProgress(int done, int total) override { progress.emplace_back(done, total); }
     void closeProgress() override { ++progressClosed; }
-    MessageAnswer showMessage(const std::string& text, MessageStyle style, const std::string& title) override
-    {
+    MessageAnswer showMessage(const std::string& text, MessageStyle style,
+                              const std::string& title) override {
         messages.push_back({text, style, title});
         return MessageAnswer::Ok;
     }
@@ -224,6 +229,7 @@ public:
 };
 
 // A sheet with `rows` rows of `columns` values: row r, column c holds the text "<tag>r,c".
-FakeSheet gridSheet(const std::string& name, const std::string& tag, int rows, int columns, int firstRow = 1);
+FakeSheet gridSheet(const std::string& name, const std::string& tag, int rows, int columns,
+                    int firstRow = 1);
 
 }  // namespace merge::testing

@@ -86,13 +86,15 @@ public:
 // The names the result's failure list shows, in order.
 std::vector<std::string> failedNames(const std::string& resultPath) {
     std::vector<std::string> names;
-    spreadsheet::Result<spreadsheet::WorkbookData> result = spreadsheet::openWorkbookFile(resultPath);
+    spreadsheet::Result<spreadsheet::WorkbookData> result =
+        spreadsheet::openWorkbookFile(resultPath);
     if (!result || result->sheets.empty()) return names;
     const spreadsheet::Sheet& list = result->sheets[0];
     for (const spreadsheet::Row& row : list.rows) {
         if (row.number < 3) continue;
         for (const spreadsheet::Cell& cell : row.cells)
-            if (cell.column > 1 && cell.type == spreadsheet::CellType::Text) names.push_back(cell.text);
+            if (cell.column > 1 && cell.type == spreadsheet::CellType::Text)
+                names.push_back(cell.text);
     }
     return names;
 }
@@ -131,7 +133,8 @@ TEST(RunFaults, SourcesChangedBeforeTheirTurnAreListedAsFailed) {
     EXPECT_EQ(outcome.merged + outcome.failed, outcome.chosen);
     ASSERT_FALSE(host.messages.empty());
     EXPECT_EQ(host.messages.back().text, "共选取【6】个文件，成功合并【2】个，【4】个合并失败。");
-    EXPECT_EQ(failedNames(outcome.resultPath), (std::vector<std::string>{"c.csv", "d.xlsx", "e.xlsx", "f.csv"}));
+    EXPECT_EQ(failedNames(outcome.resultPath),
+              (std::vector<std::string>{"c.csv", "d.xlsx", "e.xlsx", "f.csv"}));
     // Only the sources and the result are in the folder: nothing half-written stays behind.
     int files = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder.path())) ++files;

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <unistd.h>
 
 #include "spreadsheet/workbook_reader.h"
 
@@ -17,9 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(FinishRows, FinalRowsLeaveMemoryAndStillReachTheFile)
-{
-    const fs::path folder = fs::temp_directory_path() / ("finish_rows_" + std::to_string(::getpid()));
+TEST(FinishRows, FinalRowsLeaveMemoryAndStillReachTheFile) {
+    const fs::path folder =
+        fs::temp_directory_path() / ("finish_rows_" + std::to_string(::getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder);
     std::unique_ptr<Application> application = makeEngineApplication();
@@ -28,7 +28,8 @@ TEST(FinishRows, FinalRowsLeaveMemoryAndStillReachTheFile)
     const std::string path = (folder / "result.xlsx").string();
     book->saveAs(path, SaveFormat::Xlsx);
     std::shared_ptr<Worksheet> sheet = book->activeSheet();
-    sheet->range("A1:A3")->setValues({{CellValue::ofText("head")}, {CellValue::ofText("d1")}, {CellValue::ofText("d2")}});
+    sheet->range("A1:A3")->setValues(
+        {{CellValue::ofText("head")}, {CellValue::ofText("d1")}, {CellValue::ofText("d2")}});
     sheet->holdTopRows(1);
     sheet->finishRows();
     ASSERT_FALSE(errors.isSet()) << errors.message();
@@ -41,7 +42,8 @@ TEST(FinishRows, FinalRowsLeaveMemoryAndStillReachTheFile)
     };
     const Refused refused[] = {
         {"reading a finished row", [&] { (void)sheet->range("A3")->value(); }},
-        {"writing a finished row", [&] { sheet->range("B2")->setValue(CellValue::ofText("late")); }},
+        {"writing a finished row",
+         [&] { sheet->range("B2")->setValue(CellValue::ofText("late")); }},
         {"clearing finished rows", [&] { sheet->clearFromRow(2); }},
     };
     for (const Refused& row : refused) {

@@ -17,8 +17,7 @@ using testing::RecordingHost;
 
 const LocalTime Stamp{2015, 6, 15, 9, 30, 12};
 
-FakeFile fileWith(FakeSheet sheet)
-{
+FakeFile fileWith(FakeSheet sheet) {
     FakeFile file;
     file.sheets.push_back(std::move(sheet));
     return file;
@@ -30,8 +29,7 @@ struct FakeRun {
     RunInput input;
     RunOutcome outcome;
 
-    FakeRun()
-    {
+    FakeRun() {
         input.FolderPath = "/d/";
         input.now = [] { return Stamp; };
         input.fileExists = [this](const std::string& path) {
@@ -39,17 +37,17 @@ struct FakeRun {
         };
         host.answer.Confirmed = true;
     }
-    void add(const std::string& name, FakeFile file)
-    {
+    void add(const std::string& name, FakeFile file) {
         application.files["/d/" + name] = std::move(file);
         input.SourceList.push_back("/d/" + name);
     }
-    FakeSheet& data(int position = 1) { return *application.result->sheets[static_cast<std::size_t>(position) - 1]; }
+    FakeSheet& data(int position = 1) {
+        return *application.result->sheets[static_cast<std::size_t>(position) - 1];
+    }
     void go() { outcome = Zelk(input, application, host); }
 };
 
-TEST(MergeRun, StacksBlocksInSampleOrder)
-{
+TEST(MergeRun, StacksBlocksInSampleOrder) {
     FakeRun run;
     run.add("a.xls", fileWith(gridSheet("S", "a", 10, 2)));
     run.add("b.csv", fileWith(gridSheet("S", "b", 20, 2)));
@@ -83,23 +81,23 @@ TEST(MergeRun, StacksBlocksInSampleOrder)
     EXPECT_TRUE(run.input.FolderPath.empty());
     // Every source closed, the result book created with exactly one sheet and the setting restored.
     for (const auto& book : run.application.books)
-        if (book != run.application.result)
+        if (book != run.application.result) {
             EXPECT_TRUE(book->closed) << book->fullName();
+        }
     EXPECT_EQ(run.application.maxSheetsAllowed, 1);
     EXPECT_EQ(run.application.sheetsInNewWorkbook(), 3);
 }
 
-TEST(MergeRun, BooksEachReasonOnceInItsOrder)
-{
+TEST(MergeRun, BooksEachReasonOnceInItsOrder) {
     FakeRun run;
     run.host.answer.SheetSpec = "3Data";
     run.host.answer.RangeSpec = "25";
     run.add("good.xlsx", fileWith(gridSheet("Data", "g", 6, 2)));
-    run.input.SourceList.push_back("/d/missing.xlsx");         // cannot open: 其它
+    run.input.SourceList.push_back("/d/missing.xlsx");               // cannot open: 其它
     run.add("other.xlsx", fileWith(gridSheet("Other", "o", 9, 2)));  // no sheet Data: reason 2
     FakeSheet empty;
     empty.name = "data";
-    run.add("empty.xlsx", fileWith(empty));                   // reason 3
+    run.add("empty.xlsx", fileWith(empty));                         // reason 3
     run.add("short.xlsx", fileWith(gridSheet("Data", "s", 4, 2)));  // ends above row 5: reason 4
     run.add("exact.xlsx", fileWith(gridSheet("Data", "e", 5, 3)));  // one row: A5:C5
     run.go();
@@ -118,8 +116,9 @@ TEST(MergeRun, BooksEachReasonOnceInItsOrder)
         EXPECT_EQ(failures.numberAt(2, column), 1) << column;
     EXPECT_TRUE(failures.at(4, 1).isEmpty());
     EXPECT_EQ(failures.frozenAt, (spreadsheet::CellRef{3, 1}));
-    const std::vector<std::string> expectedFormats{"A1:E8 size 10", "A1:E8 font 微软雅黑", "A1:E8 autofit",
-                                                   "A1:E2 bold", "B2:E2 colour 3", "B2:E2 centre"};
+    const std::vector<std::string> expectedFormats{"A1:E8 size 10",  "A1:E8 font 微软雅黑",
+                                                   "A1:E8 autofit",  "A1:E2 bold",
+                                                   "B2:E2 colour 3", "B2:E2 centre"};
     EXPECT_EQ(failures.formats, expectedFormats);
     // The data sheet: good rows 5-6, then exact's row 5; the sheet named by the chosen name.
     const FakeSheet& data = run.data(2);
@@ -130,11 +129,11 @@ TEST(MergeRun, BooksEachReasonOnceInItsOrder)
     EXPECT_EQ(data.lastRow(), 3);
     EXPECT_EQ(run.application.result->active, 1);
     EXPECT_EQ(run.outcome.resultPath, "/d/Data合并 150615 093012.xlsx");
-    EXPECT_EQ(run.host.messages.back().text, "共选取【6】个文件，成功合并【2】个，【4】个合并失败。");
+    EXPECT_EQ(run.host.messages.back().text,
+              "共选取【6】个文件，成功合并【2】个，【4】个合并失败。");
 }
 
-TEST(MergeRun, ResolvesTheTargetRangeModes)
-{
+TEST(MergeRun, ResolvesTheTargetRangeModes) {
     struct Case {
         const char* spec;
         std::string firstText;  // of result A1
@@ -155,7 +154,8 @@ TEST(MergeRun, ResolvesTheTargetRangeModes)
         sheet.name = "S";
         for (int r = 5; r <= 20; ++r)
             for (int c = 3; c <= 6; ++c)
-                sheet.cells[{r, c}] = CellValue::ofText("x" + std::to_string(r) + "," + std::to_string(c));
+                sheet.cells[{r, c}] =
+                    CellValue::ofText("x" + std::to_string(r) + "," + std::to_string(c));
         run.add("a.xlsx", fileWith(sheet));
         run.add("b.xlsx", fileWith(sheet));
         run.go();
@@ -164,14 +164,12 @@ TEST(MergeRun, ResolvesTheTargetRangeModes)
         EXPECT_EQ(run.data().lastRow(), 2 * row.rows);
         int lastColumn = 0;
         for (const auto& [key, value] : run.data().cells)
-            if (!value.isEmpty())
-                lastColumn = std::max(lastColumn, key.second);
+            if (!value.isEmpty()) lastColumn = std::max(lastColumn, key.second);
         EXPECT_EQ(lastColumn, row.columns);
     }
 }
 
-TEST(MergeRun, RefusesIllogicalCorners)
-{
+TEST(MergeRun, RefusesIllogicalCorners) {
     struct Case {
         const char* spec;
         int failedForReason4;
@@ -184,13 +182,13 @@ TEST(MergeRun, RefusesIllogicalCorners)
         run.add("b.xlsx", fileWith(gridSheet("S", "b", 20, 6)));
         run.go();
         EXPECT_EQ(run.outcome.failed, row.failedForReason4);
-        if (row.failedForReason4 > 0)
+        if (row.failedForReason4 > 0) {
             EXPECT_EQ(run.application.result->sheets[0]->numberAt(2, 4), 2);
+        }
     }
 }
 
-TEST(MergeRun, FindsExtentFromDifferentCells)
-{
+TEST(MergeRun, FindsExtentFromDifferentCells) {
     FakeRun run;
     FakeSheet sheet;
     sheet.name = "S";
@@ -205,8 +203,7 @@ TEST(MergeRun, FindsExtentFromDifferentCells)
     EXPECT_EQ(run.data().textAt(14, 2), "B7");
 }
 
-TEST(MergeRun, SelectsSheetsByPositionAndPreparesThem)
-{
+TEST(MergeRun, SelectsSheetsByPositionAndPreparesThem) {
     FakeRun run;
     run.host.answer.SheetSpec = "2第 2 个";
     FakeFile file;
@@ -232,8 +229,7 @@ TEST(MergeRun, SelectsSheetsByPositionAndPreparesThem)
     EXPECT_FALSE(opened.sheets[2]->autoFilter);
 }
 
-TEST(MergeRun, FailsAnActiveChartSheetAsEmpty)
-{
+TEST(MergeRun, FailsAnActiveChartSheetAsEmpty) {
     FakeRun run;
     FakeFile file;
     file.sheets.push_back(gridSheet("One", "1-", 2, 1));
@@ -248,12 +244,10 @@ TEST(MergeRun, FailsAnActiveChartSheetAsEmpty)
     EXPECT_EQ(run.application.result->sheets[0]->textAt(3, 3), "chart.xlsx");
 }
 
-TEST(MergeRun, FillsTheDialogFromTheSample)
-{
+TEST(MergeRun, FillsTheDialogFromTheSample) {
     FakeRun run;
     FakeFile file;
-    for (const char* name : {"甲", "乙", "丙"})
-        file.sheets.push_back(gridSheet(name, "s", 1, 1));
+    for (const char* name : {"甲", "乙", "丙"}) file.sheets.push_back(gridSheet(name, "s", 1, 1));
     file.activeSheet = 2;
     run.add("a.xls", fileWith(gridSheet("S", "a", 1, 1)));
     run.add("b.xlsx", file);
@@ -276,14 +270,12 @@ TEST(MergeRun, FillsTheDialogFromTheSample)
     EXPECT_EQ(run.outcome.status, RunStatus::Cancelled);
     EXPECT_TRUE(run.application.written.empty());
     EXPECT_EQ(run.application.result, nullptr);
-    for (const auto& book : run.application.books)
-        EXPECT_TRUE(book->closed);
+    for (const auto& book : run.application.books) EXPECT_TRUE(book->closed);
     EXPECT_TRUE(run.host.messages.empty());
     EXPECT_TRUE(run.input.SourceList.empty());
 }
 
-TEST(MergeRun, SampleWithoutWorksheetEndsTheRun)
-{
+TEST(MergeRun, SampleWithoutWorksheetEndsTheRun) {
     FakeRun run;
     FakeFile file;
     FakeSheet chart;
@@ -295,14 +287,14 @@ TEST(MergeRun, SampleWithoutWorksheetEndsTheRun)
     run.go();
     EXPECT_EQ(run.outcome.status, RunStatus::NoWorksheetInSample);
     ASSERT_EQ(run.host.messages.size(), 1u);
-    EXPECT_EQ(run.host.messages[0].text, "“charts.xlsx”文件不存在普通工作表（Worksheet），请不要选取该文件。");
+    EXPECT_EQ(run.host.messages[0].text,
+              "“charts.xlsx”文件不存在普通工作表（Worksheet），请不要选取该文件。");
     EXPECT_EQ(run.host.messages[0].title, "提示");
     EXPECT_TRUE(run.application.written.empty());
     EXPECT_EQ(run.application.calls.back(), "quit");
 }
 
-TEST(MergeRun, UnreadableSampleShowsTheReason)
-{
+TEST(MergeRun, UnreadableSampleShowsTheReason) {
     FakeRun run;
     run.input.SourceList = {"/d/gone.xlsx", "/d/b.xls"};
     run.go();
@@ -313,8 +305,7 @@ TEST(MergeRun, UnreadableSampleShowsTheReason)
     EXPECT_TRUE(run.application.written.empty());
 }
 
-TEST(MergeRun, ResultThatCannotBeCreatedMergesNothing)
-{
+TEST(MergeRun, ResultThatCannotBeCreatedMergesNothing) {
     FakeRun run;
     run.add("a.xlsx", fileWith(gridSheet("S", "a", 1, 1)));
     run.add("b.xlsx", fileWith(gridSheet("S", "b", 1, 1)));
@@ -332,8 +323,7 @@ TEST(MergeRun, ResultThatCannotBeCreatedMergesNothing)
               1);
 }
 
-TEST(MergeRun, TakenNameGetsANumber)
-{
+TEST(MergeRun, TakenNameGetsANumber) {
     FakeRun run;
     run.add("a.xlsx", fileWith(gridSheet("S", "a", 1, 1)));
     run.add("b.xlsx", fileWith(gridSheet("S", "b", 1, 1)));
@@ -343,8 +333,7 @@ TEST(MergeRun, TakenNameGetsANumber)
     EXPECT_EQ(run.outcome.resultPath, "/d/合并 150615 093012 (3).xlsx");
 }
 
-TEST(MergeRun, OlderApplicationWritesXlsWithItsRowLimit)
-{
+TEST(MergeRun, OlderApplicationWritesXlsWithItsRowLimit) {
     FakeRun run;
     run.application.canWriteXlsx = false;
     run.add("a.xlsx", fileWith(gridSheet("S", "a", 70000, 1)));
@@ -360,8 +349,7 @@ TEST(MergeRun, OlderApplicationWritesXlsWithItsRowLimit)
     EXPECT_EQ(run.data(2).lastRow(), 3);
 }
 
-TEST(MergeRun, FinalSaveFailureIsReported)
-{
+TEST(MergeRun, FinalSaveFailureIsReported) {
     FakeRun run;
     run.add("a.xlsx", fileWith(gridSheet("S", "a", 1, 1)));
     run.add("b.xlsx", fileWith(gridSheet("S", "b", 1, 1)));
@@ -369,7 +357,8 @@ TEST(MergeRun, FinalSaveFailureIsReported)
     run.go();
     EXPECT_EQ(run.outcome.status, RunStatus::SaveFailed);
     ASSERT_EQ(run.host.messages.size(), 1u);
-    EXPECT_NE(run.host.messages[0].text.find("无法保存到“/d/合并 150615 093012.xlsx”"), std::string::npos);
+    EXPECT_NE(run.host.messages[0].text.find("无法保存到“/d/合并 150615 093012.xlsx”"),
+              std::string::npos);
     EXPECT_NE(run.host.messages[0].text.find("disk full"), std::string::npos);
     EXPECT_TRUE(run.host.handedOver.empty());
 }

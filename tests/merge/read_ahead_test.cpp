@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace merge {
@@ -18,8 +18,7 @@ namespace fs = std::filesystem;
 struct SourceFolder {
     fs::path folder = fs::temp_directory_path() / ("read_ahead_" + std::to_string(::getpid()));
 
-    SourceFolder()
-    {
+    SourceFolder() {
         fs::remove_all(folder);
         fs::create_directories(folder);
         std::unique_ptr<Application> application = makeEngineApplication();
@@ -36,11 +35,11 @@ struct SourceFolder {
 };
 
 // "A1 text" of an opened workbook, or "failed: <code>" when opening failed.
-std::string openAndRead(Application& application, const std::string& path)
-{
+std::string openAndRead(Application& application, const std::string& path) {
     std::shared_ptr<Workbook> book = application.openWorkbook(path);
     if (!book || application.errors().isSet()) {
-        const std::string outcome = "failed: " + std::to_string(static_cast<int>(application.errors().error().code));
+        const std::string outcome =
+            "failed: " + std::to_string(static_cast<int>(application.errors().error().code));
         application.errors().clear();
         return outcome;
     }
@@ -49,8 +48,7 @@ std::string openAndRead(Application& application, const std::string& path)
     return text;
 }
 
-TEST(ReadAhead, EachOpenReturnsTheWorkbookItNames)
-{
+TEST(ReadAhead, EachOpenReturnsTheWorkbookItNames) {
     SourceFolder sources;
     struct Step {
         std::vector<std::string> announce;  // before the open
@@ -65,9 +63,14 @@ TEST(ReadAhead, EachOpenReturnsTheWorkbookItNames)
         {"announced in order", {{{"b", "c"}, "a", "a"}, {{}, "b", "b"}, {{}, "c", "c"}}},
         {"announced source skipped", {{{"b", "c"}, "a", "a"}, {{}, "c", "c"}, {{}, "b", "b"}}},
         {"more announced than read at once",
-         {{{"b", "c", "a", "b", "c"}, "a", "a"}, {{}, "b", "b"}, {{}, "c", "c"}, {{}, "a", "a"}, {{}, "b", "b"},
+         {{{"b", "c", "a", "b", "c"}, "a", "a"},
+          {{}, "b", "b"},
+          {{}, "c", "c"},
+          {{}, "a", "a"},
+          {{}, "b", "b"},
           {{}, "c", "c"}}},
-        {"opened out of announcement order", {{{"c", "b"}, "b", "b"}, {{}, "c", "c"}, {{}, "a", "a"}}},
+        {"opened out of announcement order",
+         {{{"c", "b"}, "b", "b"}, {{}, "c", "c"}, {{}, "a", "a"}}},
         {"same file announced twice", {{{"a", "a"}, "a", "a"}, {{}, "a", "a"}, {{}, "a", "a"}}},
         {"announced later", {{{}, "a", "a"}, {{"c"}, "", ""}, {{}, "b", "b"}, {{}, "c", "c"}}},
         {"announced and never opened", {{{"c", "b"}, "a", "a"}}},
@@ -78,14 +81,15 @@ TEST(ReadAhead, EachOpenReturnsTheWorkbookItNames)
         for (const Step& step : row.steps) {
             for (const std::string& name : step.announce)
                 application->expectOpen(sources.path(name));
-            if (!step.open.empty())
-                EXPECT_EQ(openAndRead(*application, sources.path(step.open)), step.expected) << "opening " << step.open;
+            if (!step.open.empty()) {
+                EXPECT_EQ(openAndRead(*application, sources.path(step.open)), step.expected)
+                    << "opening " << step.open;
+            }
         }
     }
 }
 
-TEST(ReadAhead, FailuresAreTheSameAsWithoutTheAnnouncement)
-{
+TEST(ReadAhead, FailuresAreTheSameAsWithoutTheAnnouncement) {
     SourceFolder sources;
     const fs::path data = fs::path(SHEETMERGE_TEST_DATA);
     const std::vector<std::string> failing = {
@@ -109,8 +113,7 @@ TEST(ReadAhead, FailuresAreTheSameAsWithoutTheAnnouncement)
     }
 }
 
-TEST(ReadAhead, FilesChangedAfterTheAnnouncementAreTakenAsTheyAreAtTheirTurn)
-{
+TEST(ReadAhead, FilesChangedAfterTheAnnouncementAreTakenAsTheyAreAtTheirTurn) {
     SourceFolder sources;
     {
         // A replacement for b saved under another name, renamed over b once b is read ahead.

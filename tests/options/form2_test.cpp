@@ -29,10 +29,11 @@ struct Shown {
 class MessageRecorder {
 public:
     MessageRecorder() {
-        app::MessageService::setHandler([this](const QString& text, merge::MessageStyle style, const QString& title) {
-            messages.push_back({text, style, title});
-            return merge::MessageAnswer::Ok;
-        });
+        app::MessageService::setHandler(
+            [this](const QString& text, merge::MessageStyle style, const QString& title) {
+                messages.push_back({text, style, title});
+                return merge::MessageAnswer::Ok;
+            });
     }
     ~MessageRecorder() { app::MessageService::setHandler({}); }
     std::vector<Shown> messages;
@@ -79,9 +80,13 @@ private slots:
     void cancelLeavesOptionsUnconfirmed();
 
 private:
-    void clickCentre(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center()); }
+    void clickCentre(QWidget* widget) {
+        QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
+    }
     // A point of OK2's rim that OK1 does not cover.
-    void clickFaceRim(app::ActiveLabel* face) { QTest::mouseClick(face, Qt::LeftButton, {}, QPoint(1, 1)); }
+    void clickFaceRim(app::ActiveLabel* face) {
+        QTest::mouseClick(face, Qt::LeftButton, {}, QPoint(1, 1));
+    }
 
     std::unique_ptr<options::Form2> m_dialog;
     std::unique_ptr<MessageRecorder> m_messages;
@@ -106,7 +111,8 @@ void Form2Test::cleanup() {
     m_dialog.reset();
     m_messages.reset();
     for (QWidget* window : QApplication::topLevelWidgets())
-        QVERIFY2(!window->isVisible(), qPrintable(window->objectName() + QStringLiteral(" left open")));
+        QVERIFY2(!window->isVisible(),
+                 qPrintable(window->objectName() + QStringLiteral(" left open")));
 }
 
 void Form2Test::opensWithItsStartState() {
@@ -432,9 +438,11 @@ void Form2Test::okWordingsDependOnPartClicked_data() {
     QTest::addColumn<QString>("message");
     QTest::newRow("empty list, caption") << "" << true << "请输入单元格地址。";
     QTest::newRow("empty list, face") << "" << false << "请输入指定单元格的地址。";
-    QTest::newRow("trailing comma, caption") << "B2," << true << "指定的单元格地址输入有误，请修正。";
+    QTest::newRow("trailing comma, caption")
+        << "B2," << true << "指定的单元格地址输入有误，请修正。";
     QTest::newRow("trailing comma, face") << "B2," << false << "指定单元格的地址输入有误，请修正。";
-    QTest::newRow("unknown address, face") << "B2，ZZ" << false << "指定单元格的地址输入有误，请修正。";
+    QTest::newRow("unknown address, face")
+        << "B2，ZZ" << false << "指定单元格的地址输入有误，请修正。";
 }
 
 void Form2Test::okWordingsDependOnPartClicked() {
@@ -447,8 +455,10 @@ void Form2Test::okWordingsDependOnPartClicked() {
     clickCentre(d.Option8);
     // Full-width characters arrive as input-method text, not as key presses.
     d.Txt_Head->insert(cells);
-    if (onCaption) clickCentre(d.OK1);
-    else clickFaceRim(d.OK2);
+    if (onCaption)
+        clickCentre(d.OK1);
+    else
+        clickFaceRim(d.OK2);
     QCOMPARE(m_messages->messages.size(), std::size_t(1));
     QCOMPARE(m_messages->messages.front().text, message);
     QCOMPARE(m_messages->messages.front().title, QStringLiteral("提示"));
@@ -463,12 +473,23 @@ void Form2Test::refusedOkKeepsDialogOpenWithFocus_data() {
     QTest::addColumn<QString>("bottomRight");  // empty: "右下角" stays unticked
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("focus");
-    QTest::newRow("empty start row") << "" << "" << "起始行数不能为空，请输入大于0的整数。" << "Txt_Row";
-    QTest::newRow("unknown top-left") << "Q0" << "" << "左上角单元格地址有误，请修正。" << "Txt_LT";
-    QTest::newRow("corner above the top-left") << "B2" << "B1"
-                                               << "当前左上角单元格位于右下角单元格的右方/下方，不合逻辑，请修正。"
-                                               << "Txt_LT";
-    QTest::newRow("unknown bottom-right") << "B2" << "H9" << "右下角单元格地址有误，请修正。" << "Txt_RB";
+    QTest::newRow("empty start row") << ""
+                                     << ""
+                                     << "起始行数不能为空，请输入大于0的整数。"
+                                     << "Txt_Row";
+    QTest::newRow("unknown top-left") << "Q0"
+                                      << ""
+                                      << "左上角单元格地址有误，请修正。"
+                                      << "Txt_LT";
+    QTest::newRow("corner above the top-left")
+        << "B2"
+        << "B1"
+        << "当前左上角单元格位于右下角单元格的右方/下方，不合逻辑，请修正。"
+        << "Txt_LT";
+    QTest::newRow("unknown bottom-right") << "B2"
+                                          << "H9"
+                                          << "右下角单元格地址有误，请修正。"
+                                          << "Txt_RB";
 }
 
 void Form2Test::refusedOkKeepsDialogOpenWithFocus() {
@@ -549,8 +570,10 @@ void Form2Test::cancelLeavesOptionsUnconfirmed() {
     QSignalSpy rejected(&d, &QDialog::rejected);
     auto* target = d.findChild<app::ActiveLabel*>(clicked);
     QVERIFY(target);
-    if (clicked == QStringLiteral("NO2")) clickFaceRim(target);
-    else clickCentre(target);
+    if (clicked == QStringLiteral("NO2"))
+        clickFaceRim(target);
+    else
+        clickCentre(target);
     QCOMPARE(rejected.count(), 1);
     QVERIFY(!d.isVisible());
     QVERIFY(!d.mergeOptions().Confirmed);

@@ -21,7 +21,7 @@ using options::SheetOption;
 // A sample sheet that knows a fixed set of addresses and records every text it is asked about.
 struct FakeSample {
     std::map<std::string, spreadsheet::CellRef> known{
-        {"A1", {1, 1}}, {"B1", {1, 2}}, {"B2", {2, 2}},  {"b2", {2, 2}},
+        {"A1", {1, 1}}, {"B1", {1, 2}}, {"B2", {2, 2}}, {"b2", {2, 2}},
         {"B3", {3, 2}}, {"G5", {5, 7}}, {"A5", {5, 1}}, {"B2:G5", {2, 2}},
     };
     std::vector<std::string> asked;
@@ -89,8 +89,8 @@ TEST(OkAction, StartRowIsStoredAsTheNumberTheBoxRead) {
         std::string typed;
         std::string rangeSpec;
     };
-    const std::vector<Row> rows = {{"25", "225"}, {"1.5", "22"},  {"2.5", "22"},
-                                   {"007", "27"}, {"1", "21"},    {" 12", "212"}};
+    const std::vector<Row> rows = {{"25", "225"}, {"1.5", "22"}, {"2.5", "22"},
+                                   {"007", "27"}, {"1", "21"},   {" 12", "212"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.typed);
         FakeSample sample;
@@ -110,11 +110,13 @@ TEST(OkAction, CellChecksInOrderWithMessagesAndFocus) {
         FocusTarget focus;
     };
     const std::vector<Row> rows = {
-        {"empty top-left", cells("", true, ""), "左上角单元格地址不能为空，请补填。", FocusTarget::TxtLT},
+        {"empty top-left", cells("", true, ""), "左上角单元格地址不能为空，请补填。",
+         FocusTarget::TxtLT},
         {"invalid top-left before empty bottom-right", cells("ZZ", true, ""),
          "左上角单元格地址有误，请修正。", FocusTarget::TxtLT},
         {"empty bottom-right", cells("B2", true, ""),
-         "右下角单元格地址不能为空，否则请勿勾选“右下角”，由程序自动判断即可。", FocusTarget::TxtRB},
+         "右下角单元格地址不能为空，否则请勿勾选“右下角”，由程序自动判断即可。",
+         FocusTarget::TxtRB},
         {"invalid bottom-right", cells("B2", true, "G"), "右下角单元格地址有误，请修正。",
          FocusTarget::TxtRB},
         {"bottom-right one row above, same column", cells("B3", true, "B2"),
@@ -148,7 +150,8 @@ TEST(OkAction, CellRangeEncodings) {
         {"same cell", cells("B2", true, "B2"), "3|B2|B2"},
         {"same row", cells("B1", true, "G5"), "3|B1|G5"},
         {"text kept as typed", cells("b2", true, "G5"), "3|b2|G5"},
-        {"a range as top-left counts by its top-left cell", cells("B2:G5", true, "G5"), "3|B2:G5|G5"},
+        {"a range as top-left counts by its top-left cell", cells("B2:G5", true, "G5"),
+         "3|B2:G5|G5"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -220,7 +223,8 @@ TEST(OkAction, CellListWordingsDependOnThePartClicked) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         FakeSample sample;
-        const options::OkOutcome outcome = options::runOkAction(cellList(row.list, row.part), sample.resolver());
+        const options::OkOutcome outcome =
+            options::runOkAction(cellList(row.list, row.part), sample.resolver());
         EXPECT_FALSE(outcome.accepted);
         EXPECT_EQ(outcome.message, row.message);
         EXPECT_EQ(outcome.focus, FocusTarget::TxtHead);
@@ -237,14 +241,14 @@ TEST(OkAction, CellListPiecesAreJudgedAsTyped) {
     const std::vector<Row> rows = {
         {"B2", true, "B2"},
         {"B2,G5", true, "B2,G5"},
-        {"B2，G5", true, "B2,G5"},           // full-width comma stored as ","
+        {"B2，G5", true, "B2,G5"},  // full-width comma stored as ","
         {"B2，G5，A1", true, "B2,G5,A1"},
         {"B2:G5,A1", true, "B2:G5,A1"},
-        {"B2,", false, ""},                   // trailing comma: an empty last piece
+        {"B2,", false, ""},  // trailing comma: an empty last piece
         {"B2，", false, ""},
         {",B2", false, ""},
         {"B2,,G5", false, ""},
-        {"B2, G5", false, ""},                // pieces are not trimmed
+        {"B2, G5", false, ""},  // pieces are not trimmed
         {"B2;G5", false, ""},
     };
     for (const Row& row : rows) {
@@ -302,7 +306,8 @@ TEST(OkAction, SheetAndFlagsAreEncoded) {
 }
 
 TEST(OkAction, FailingResolverCountsAsInvalidAddress) {
-    const merge::ReferenceResolver throwing = [](const std::string&) -> std::optional<spreadsheet::CellRef> {
+    const merge::ReferenceResolver throwing =
+        [](const std::string&) -> std::optional<spreadsheet::CellRef> {
         throw std::runtime_error("application gone");
     };
     options::OkOutcome outcome = options::runOkAction(cells("B2", false, ""), throwing);
@@ -369,9 +374,9 @@ TEST(AddressLook, NeedsALetterRightBeforeADigit) {
         bool looks;
     };
     const std::vector<Row> rows = {
-        {"B2", true},   {"b2", true},  {"AB12", true}, {"x1y", true}, {"12B3", true},
-        {"B", false},   {"2B", false}, {"$B$2", false}, {"", false},  {"中1", false},
-        {"B 2", false}, {"BB", false},
+        {"B2", true},   {"b2", true},   {"AB12", true}, {"x1y", true},
+        {"12B3", true}, {"B", false},   {"2B", false},  {"$B$2", false},
+        {"", false},    {"中1", false}, {"B 2", false}, {"BB", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);

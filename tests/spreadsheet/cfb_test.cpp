@@ -26,12 +26,15 @@ void putU32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t 
 }
 
 // Offsets of the small crafted file (512-byte sectors): sector n starts at 512 * (n + 1).
-std::size_t sectorOffset(std::uint32_t sector) { return 512 * (static_cast<std::size_t>(sector) + 1); }
+std::size_t sectorOffset(std::uint32_t sector) {
+    return 512 * (static_cast<std::size_t>(sector) + 1);
+}
 
 bool isBiffWorkbookStream(const std::vector<std::uint8_t>& stream) {
     // BOF 0x0809 first, EOF 0x000A with no data last.
-    return stream.size() > 8 && stream[0] == 0x09 && stream[1] == 0x08 && stream[stream.size() - 4] == 0x0A &&
-           stream[stream.size() - 3] == 0x00 && stream[stream.size() - 2] == 0 && stream[stream.size() - 1] == 0;
+    return stream.size() > 8 && stream[0] == 0x09 && stream[1] == 0x08 &&
+           stream[stream.size() - 4] == 0x0A && stream[stream.size() - 3] == 0x00 &&
+           stream[stream.size() - 2] == 0 && stream[stream.size() - 1] == 0;
 }
 
 TEST(CompoundFile, ReadsAStreamFromRegularSectors) {
@@ -91,7 +94,8 @@ TEST(CompoundFile, RejectsBrokenStructures) {
     const Case cases[] = {
         {"header cut short", [](auto& b, auto, auto) { b.resize(300); }},
         {"bad sector shift", [](auto& b, auto, auto) { b[30] = 10; }},
-        {"directory sector beyond the file", [](auto& b, auto, auto) { putU32(b, 48, 0x00FFFFFF); }},
+        {"directory sector beyond the file",
+         [](auto& b, auto, auto) { putU32(b, 48, 0x00FFFFFF); }},
         {"directory chain loops",
          [](auto& b, std::uint32_t dir, auto) { putU32(b, sectorOffset(0) + 4 * dir, dir); }},
         {"FAT sector beyond the file", [](auto& b, auto, auto) { putU32(b, 76, 5000); }},
@@ -104,8 +108,10 @@ TEST(CompoundFile, RejectsBrokenStructures) {
              std::memset(b.data() + sectorOffset(last), 0xFF, 512);
              putU32(b, sectorOffset(last) + 508, last);
          }},
-        {"stream larger than the file", [](auto& b, auto, std::size_t entry) { putU32(b, entry + 120, 4000); }},
-        {"mini sector beyond the mini FAT", [](auto& b, auto, std::size_t entry) { putU32(b, entry + 116, 0x7FFF); }},
+        {"stream larger than the file",
+         [](auto& b, auto, std::size_t entry) { putU32(b, entry + 120, 4000); }},
+        {"mini sector beyond the mini FAT",
+         [](auto& b, auto, std::size_t entry) { putU32(b, entry + 116, 0x7FFF); }},
         {"no root entry", [](auto& b, std::uint32_t dir, auto) { b[sectorOffset(dir) + 66] = 1; }},
     };
     for (const Case& c : cases) {
@@ -129,7 +135,8 @@ TEST(CompoundFile, TruncatedFilesFailOrReadWhatIsComplete) {
     const std::vector<std::uint8_t> good = fixture("grid.xls");
     for (std::size_t length = 0; length < good.size(); length += 61) {
         SCOPED_TRACE(length);
-        std::vector<std::uint8_t> bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
+        std::vector<std::uint8_t> bytes(good.begin(),
+                                        good.begin() + static_cast<std::ptrdiff_t>(length));
         if (!isCompoundFile(bytes)) continue;
         Result<CompoundFile> file = CompoundFile::open(bytes);
         if (!file) {

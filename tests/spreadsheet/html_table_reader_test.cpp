@@ -15,7 +15,9 @@ std::vector<std::uint8_t> fixture(const char* name) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::vector<std::uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> bytesOf(const std::string& text) {
+    return {text.begin(), text.end()};
+}
 
 TEST(HtmlTableReader, ReadsAGb2312ExportSavedAsXls) {
     std::vector<std::uint8_t> bytes = fixture("html_table_gb2312.xls");
@@ -45,7 +47,7 @@ TEST(HtmlTableReader, ReadsAGb2312ExportSavedAsXls) {
         {"B3", 3, 2, CellType::Text, 0, "北京&上海\n分公司"},
         {"C3", 3, 3, CellType::Number, 1234.5, ""},
         {"D3", 3, 4, CellType::Number, -7, ""},
-        {"A4", 4, 1, CellType::Text, 0, "0456"},               // a leading zero keeps it text
+        {"A4", 4, 1, CellType::Text, 0, "0456"},  // a leading zero keeps it text
         {"B4", 4, 2, CellType::Text, 0, "多个 空格"},
         {"C4", 4, 3, CellType::Text, 0, "12345678901234567"},  // more than 15 digits
         {"D4", 4, 4, CellType::Text, 0, "中文"},
@@ -78,11 +80,14 @@ TEST(HtmlTableReader, RecognisesTablesOnly) {
     };
     const Case cases[] = {
         {"table", "<table><tr><td>1</td></tr></table>", true},
-        {"page", "\xEF\xBB\xBF  <!DOCTYPE html><HTML><BODY><TABLE><TR><TD>1</TD></TR></TABLE>", true},
+        {"page", "\xEF\xBB\xBF  <!DOCTYPE html><HTML><BODY><TABLE><TR><TD>1</TD></TR></TABLE>",
+         true},
         {"page without table", "<html><body><p>hello</p></body></html>", false},
         {"csv", "a,b\n1,2\n", false},
-        {"spreadsheetml", "<?xml version=\"1.0\"?><Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\">"
-                          "<Worksheet><Table></Table></Worksheet></Workbook>", false},
+        {"spreadsheetml",
+         "<?xml version=\"1.0\"?><Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\">"
+         "<Worksheet><Table></Table></Worksheet></Workbook>",
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -92,8 +97,10 @@ TEST(HtmlTableReader, RecognisesTablesOnly) {
 
 TEST(HtmlTableReader, KeepsHugeSpansAsRectangles) {
     // Spans are clamped to the HTML limits and never expanded into cells.
-    Result<WorkbookData> data = readHtmlTable(
-        bytesOf("<table><tr><td colspan=99999 rowspan=99999>x</td><td>y</td></tr><tr><td>z</td></tr></table>"), "S");
+    Result<WorkbookData> data =
+        readHtmlTable(bytesOf("<table><tr><td colspan=99999 "
+                              "rowspan=99999>x</td><td>y</td></tr><tr><td>z</td></tr></table>"),
+                      "S");
     ASSERT_TRUE(data) << data.error().detail;
     const Sheet& sheet = data->sheets[0];
     ASSERT_EQ(sheet.merges.size(), 1u);

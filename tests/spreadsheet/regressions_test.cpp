@@ -20,14 +20,16 @@ std::vector<fs::path> filesIn(const fs::path& folder) {
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
         const std::string extension = entry.path().extension().string();
         const bool hidden = entry.path().filename().string().starts_with(".");
-        if (entry.is_regular_file() && !hidden && extension != ".py" && extension != ".md") files.push_back(entry.path());
+        if (entry.is_regular_file() && !hidden && extension != ".py" && extension != ".md")
+            files.push_back(entry.path());
     }
     return files;
 }
 
 TEST(Regressions, EveryKeptInputOpensOrFailsWithACode) {
     std::vector<fs::path> files = filesIn(fs::path(SHEETMERGE_TEST_DATA) / "regressions");
-    for (const fs::path& file : filesIn(fs::path(SHEETMERGE_TEST_DATA) / "hostile")) files.push_back(file);
+    for (const fs::path& file : filesIn(fs::path(SHEETMERGE_TEST_DATA) / "hostile"))
+        files.push_back(file);
     ASSERT_FALSE(files.empty());
     for (const fs::path& file : files) {
         SCOPED_TRACE(file.string());
@@ -35,9 +37,11 @@ TEST(Regressions, EveryKeptInputOpensOrFailsWithACode) {
         if (book) {
             // A book that opens is whole: rows ascend, and cells ascend within each row.
             for (const Sheet& sheet : book->sheets) {
-                for (std::size_t i = 1; i < sheet.rows.size(); ++i) EXPECT_LT(sheet.rows[i - 1].number, sheet.rows[i].number);
+                for (std::size_t i = 1; i < sheet.rows.size(); ++i)
+                    EXPECT_LT(sheet.rows[i - 1].number, sheet.rows[i].number);
                 for (const Row& row : sheet.rows) {
-                    for (std::size_t i = 1; i < row.cells.size(); ++i) EXPECT_LT(row.cells[i - 1].column, row.cells[i].column);
+                    for (std::size_t i = 1; i < row.cells.size(); ++i)
+                        EXPECT_LT(row.cells[i - 1].column, row.cells[i].column);
                 }
             }
         } else {
@@ -66,8 +70,9 @@ TEST(Regressions, BrokenCorpusFilesFailWithTheirCause) {
         ASSERT_FALSE(book);
         EXPECT_EQ(book.error().code, row.code) << errorText(book.error());
     }
-    for (const char* file : {"openpyxl__null_file.xlsx", "calamine__temperature-table.truncated.xlsx",
-                             "poi__clusterfuzz-POIHSSFFuzzer-6537773940867072.xls"}) {
+    for (const char* file :
+         {"openpyxl__null_file.xlsx", "calamine__temperature-table.truncated.xlsx",
+          "poi__clusterfuzz-POIHSSFFuzzer-6537773940867072.xls"}) {
         SCOPED_TRACE(file);
         Result<WorkbookData> book = openWorkbookFile(corpus / file);
         EXPECT_FALSE(book);

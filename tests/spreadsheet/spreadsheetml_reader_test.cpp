@@ -17,11 +17,15 @@ std::vector<std::uint8_t> fixture(const char* name) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::vector<std::uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> bytesOf(const std::string& text) {
+    return {text.begin(), text.end()};
+}
 
 std::string workbook(const std::string& table) {
-    return "<?xml version=\"1.0\"?>\n<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\" "
-           "xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"><Worksheet ss:Name=\"S\"><Table>" +
+    return "<?xml version=\"1.0\"?>\n<Workbook "
+           "xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\" "
+           "xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"><Worksheet "
+           "ss:Name=\"S\"><Table>" +
            table + "</Table></Worksheet></Workbook>";
 }
 
@@ -51,7 +55,7 @@ TEST(SpreadsheetMlReader, ReadsAnExcel2003XmlBookSavedAsXls) {
         {"A2", 2, 1, CellType::Text, 0, "张三"},      // the note's text is not the value
         {"C2", 2, 3, CellType::Number, 42170, ""},    // 2015-06-15
         {"D2", 2, 4, CellType::Number, 12345.5, ""},
-        {"A3", 3, 1, CellType::Text, 0, "李四"},      // rich text runs joined
+        {"A3", 3, 1, CellType::Text, 0, "李四"},  // rich text runs joined
         {"D3", 3, 4, CellType::Number, 24691, ""},
         {"A5", 5, 1, CellType::Boolean, 1, ""},
         {"B5", 5, 2, CellType::Error, 0, "#DIV/0!"},
@@ -132,23 +136,29 @@ TEST(SpreadsheetMlReader, RecognisesOnlySpreadsheetMl) {
 
 // Excel can save its 2003 XML as UTF-16, with a byte order mark either way round.
 TEST(SpreadsheetMlReader, ReadsABookSavedAsUtf16) {
-    const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\" "
-                             "xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"><Worksheet ss:Name=\"S\"><Table>"
-                             "<Row><Cell><Data ss:Type=\"String\">\xE5\x90\x8D</Data></Cell></Row></Table></Worksheet></Workbook>";
+    const std::string utf8 =
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<Workbook "
+        "xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\" "
+        "xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"><Worksheet ss:Name=\"S\"><Table>"
+        "<Row><Cell><Data "
+        "ss:Type=\"String\">\xE5\x90\x8D</Data></Cell></Row></Table></Worksheet></Workbook>";
     for (const bool littleEndian : {true, false}) {
         SCOPED_TRACE(littleEndian ? "little-endian" : "big-endian");
         // Every character here is in the basic plane: one UTF-16 unit each.
-        std::vector<std::uint8_t> bytes = littleEndian ? std::vector<std::uint8_t>{0xFF, 0xFE} : std::vector<std::uint8_t>{0xFE, 0xFF};
+        std::vector<std::uint8_t> bytes = littleEndian ? std::vector<std::uint8_t>{0xFF, 0xFE}
+                                                       : std::vector<std::uint8_t>{0xFE, 0xFF};
         for (std::size_t k = 0; k < utf8.size();) {
             const auto lead = static_cast<unsigned char>(utf8[k]);
             std::uint16_t unit = lead;
             if (lead >= 0xE0) {
-                unit = static_cast<std::uint16_t>(((lead & 0x0F) << 12) | ((utf8[k + 1] & 0x3F) << 6) | (utf8[k + 2] & 0x3F));
+                unit = static_cast<std::uint16_t>(
+                    ((lead & 0x0F) << 12) | ((utf8[k + 1] & 0x3F) << 6) | (utf8[k + 2] & 0x3F));
                 k += 3;
             } else {
                 ++k;
             }
-            const auto low = static_cast<std::uint8_t>(unit & 0xFF), high = static_cast<std::uint8_t>(unit >> 8);
+            const auto low = static_cast<std::uint8_t>(unit & 0xFF),
+                       high = static_cast<std::uint8_t>(unit >> 8);
             bytes.push_back(littleEndian ? low : high);
             bytes.push_back(littleEndian ? high : low);
         }
@@ -169,14 +179,19 @@ TEST(SpreadsheetMlReader, RejectsBrokenDocuments) {
         ErrorCode code;
     };
     const Case cases[] = {
-        {"not closed", workbook("<Row><Cell><Data ss:Type=\"String\">x</Data></Cell>"), ErrorCode::XmlMalformed},
-        {"rows out of order", workbook("<Row ss:Index=\"3\"/><Row ss:Index=\"2\"/>"), ErrorCode::XmlMalformed},
-        {"cell past the grid", workbook("<Row><Cell ss:Index=\"16385\"/></Row>"), ErrorCode::XmlMalformed},
+        {"not closed", workbook("<Row><Cell><Data ss:Type=\"String\">x</Data></Cell>"),
+         ErrorCode::XmlMalformed},
+        {"rows out of order", workbook("<Row ss:Index=\"3\"/><Row ss:Index=\"2\"/>"),
+         ErrorCode::XmlMalformed},
+        {"cell past the grid", workbook("<Row><Cell ss:Index=\"16385\"/></Row>"),
+         ErrorCode::XmlMalformed},
         {"row past the grid", workbook("<Row ss:Index=\"1048577\"/>"), ErrorCode::XmlMalformed},
-        {"another root", "<?xml version=\"1.0\"?><Book xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\"/>",
+        {"another root",
+         "<?xml version=\"1.0\"?><Book xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\"/>",
          ErrorCode::UnknownFormat},
         {"no worksheet",
-         "<?xml version=\"1.0\"?><Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\"/>",
+         "<?xml version=\"1.0\"?><Workbook "
+         "xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\"/>",
          ErrorCode::PartMissing},
         {"doctype",
          "<?xml version=\"1.0\"?><!DOCTYPE Workbook [<!ENTITY a \"b\">]>"
@@ -192,9 +207,10 @@ TEST(SpreadsheetMlReader, RejectsBrokenDocuments) {
 }
 
 TEST(SpreadsheetMlReader, KeepsNumbersThatAreNotNumbersAsText) {
-    Result<WorkbookData> data = readSpreadsheetMl(bytesOf(workbook(
-        "<Row><Cell><Data ss:Type=\"Number\">12abc</Data></Cell><Cell><Data ss:Type=\"Number\"> -2.5e3 </Data></Cell>"
-        "<Cell><Data ss:Type=\"DateTime\">not a date</Data></Cell></Row>")));
+    Result<WorkbookData> data = readSpreadsheetMl(
+        bytesOf(workbook("<Row><Cell><Data ss:Type=\"Number\">12abc</Data></Cell><Cell><Data "
+                         "ss:Type=\"Number\"> -2.5e3 </Data></Cell>"
+                         "<Cell><Data ss:Type=\"DateTime\">not a date</Data></Cell></Row>")));
     ASSERT_TRUE(data) << data.error().detail;
     const Sheet& sheet = data->sheets[0];
     EXPECT_EQ(sheet.cell(1, 1)->type, CellType::Text);

@@ -85,7 +85,8 @@ TEST(IsDateFormat, RecognisesDateAndTimeTokensOutsideLiterals) {
 }
 
 TEST(IsDateFormat, TreatsEveryCjkDateIdAsDate) {
-    for (int id : {27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 50, 51, 52, 53, 54, 55, 56, 57, 58, 14, 22, 45, 46, 47}) {
+    for (int id : {27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 50, 51,
+                   52, 53, 54, 55, 56, 57, 58, 14, 22, 45, 46, 47}) {
         SCOPED_TRACE(id);
         EXPECT_TRUE(isDateFormat(builtinNumberFormat(id)));
     }

@@ -46,16 +46,21 @@ TEST(XlsCorpus, ReadsAsTheIndependentReaderDid) {
         {"calamine__sst_continue.xls", "", {{"Sheet1", Visibility::Visible, 136, 1, 136}}},
         {"poi__DBCSSheetName.xls",
          "",
-         {{"जा", Visibility::Visible, 0, 0, 0}, {"एक", Visibility::Visible, 0, 0, 0},
+         {{"जा", Visibility::Visible, 0, 0, 0},
+          {"एक", Visibility::Visible, 0, 0, 0},
           {"Sheet3", Visibility::Visible, 0, 0, 0}}},
         {"poi__testEXCEL_95.xls",
          "",
-         {{"Feuil1", Visibility::Visible, 22, 5, 46}, {"Feuil2", Visibility::Visible, 0, 0, 0},
+         {{"Feuil1", Visibility::Visible, 22, 5, 46},
+          {"Feuil2", Visibility::Visible, 0, 0, 0},
           {"Feuil3", Visibility::Visible, 0, 0, 0}}},
-        {"poi__testEXCEL_4.xls", "poi__testEXCEL_4", {{"poi__testEXCEL_4", Visibility::Visible, 163, 12, 980}}},
+        {"poi__testEXCEL_4.xls",
+         "poi__testEXCEL_4",
+         {{"poi__testEXCEL_4", Visibility::Visible, 163, 12, 980}}},
         {"xlrd__ragged.xls",
          "",
-         {{"Sheet1", Visibility::Visible, 5, 4, 12}, {"Sheet2", Visibility::Visible, 0, 0, 0},
+         {{"Sheet1", Visibility::Visible, 5, 4, 12},
+          {"Sheet2", Visibility::Visible, 0, 0, 0},
           {"Sheet3", Visibility::Visible, 0, 0, 0}}},
     };
     for (const FileExpectation& expected : files) {
@@ -96,12 +101,15 @@ TEST(XlsCorpus, ReadsSampleValues) {
         double number;
     };
     const Sample samples[] = {
-        {"calamine__sst_continue.xls", 1, 1, "This is a long string with a serial number at the end 0001", 0},
-        {"calamine__sst_continue.xls", 5, 1, "This is a long string with a serial number at the end 0005", 0},
+        {"calamine__sst_continue.xls", 1, 1,
+         "This is a long string with a serial number at the end 0001", 0},
+        {"calamine__sst_continue.xls", 5, 1,
+         "This is a long string with a serial number at the end 0005", 0},
         {"poi__testEXCEL_95.xls", 1, 1, "Sample Excel Worksheet - Numbers and their Squares", 0},
         {"poi__testEXCEL_95.xls", 4, 2, "Number", 0},
         {"poi__testEXCEL_95.xls", 6, 2, nullptr, 1.0},
-        {"poi__testEXCEL_4.xls", 1, 1, "Table 10 -- Examination Coverage:  Recommended and Average Recommended", 0},
+        {"poi__testEXCEL_4.xls", 1, 1,
+         "Table 10 -- Examination Coverage:  Recommended and Average Recommended", 0},
         {"poi__testEXCEL_4.xls", 5, 10, "Percentage of", 0},
         {"sheetjs__1904.xls", 1, 1, nullptr, 1.0},
         // 1904-01-02 in a 1904 book is serial 1463 once moved to the 1900 system.
@@ -110,7 +118,8 @@ TEST(XlsCorpus, ReadsSampleValues) {
         {"xlrd__ragged.xls", 1, 3, "c", 0},
     };
     for (const Sample& sample : samples) {
-        SCOPED_TRACE(std::string(sample.file) + " R" + std::to_string(sample.row) + "C" + std::to_string(sample.column));
+        SCOPED_TRACE(std::string(sample.file) + " R" + std::to_string(sample.row) + "C" +
+                     std::to_string(sample.column));
         std::optional<std::vector<std::uint8_t>> bytes = corpusFile(sample.file);
         if (!bytes) GTEST_SKIP() << "corpus not available";
         Result<WorkbookData> data = readXls(*bytes);

@@ -53,7 +53,9 @@ void addRecord(std::vector<std::uint8_t>& stream, std::uint16_t id, const Bytes&
     stream.insert(stream.end(), payload.data.begin(), payload.data.end());
 }
 
-Bytes bof(unsigned type) { return Bytes().u16(0x0600).u16(type).u16(0x0DBB).u16(0x07CC).u32(0).u32(0x0206); }
+Bytes bof(unsigned type) {
+    return Bytes().u16(0x0600).u16(type).u16(0x0DBB).u16(0x07CC).u32(0).u32(0x0206);
+}
 
 struct SheetDefinition {
     std::string name;
@@ -63,14 +65,16 @@ struct SheetDefinition {
 };
 
 // A raw BIFF8 workbook stream (readXls accepts these as well as compound files).
-std::vector<std::uint8_t> book(const std::vector<std::uint8_t>& globals, const std::vector<SheetDefinition>& sheets) {
+std::vector<std::uint8_t> book(const std::vector<std::uint8_t>& globals,
+                               const std::vector<SheetDefinition>& sheets) {
     std::vector<std::uint8_t> stream;
     addRecord(stream, biff::Bof, bof(0x05));
     stream.insert(stream.end(), globals.begin(), globals.end());
     std::vector<std::size_t> offsetFields;
     for (const SheetDefinition& sheet : sheets) {
         offsetFields.push_back(stream.size() + 4);
-        addRecord(stream, biff::BoundSheet, Bytes().u32(0).u8(sheet.state).u8(sheet.type).shortLatin1(sheet.name));
+        addRecord(stream, biff::BoundSheet,
+                  Bytes().u32(0).u8(sheet.state).u8(sheet.type).shortLatin1(sheet.name));
     }
     addRecord(stream, biff::Eof);
     for (std::size_t i = 0; i < sheets.size(); ++i) {
@@ -89,7 +93,9 @@ std::vector<std::uint8_t> records(std::initializer_list<std::pair<std::uint16_t,
     return stream;
 }
 
-Bytes cellHeader(unsigned row, unsigned column, unsigned xf = 0) { return Bytes().u16(row).u16(column).u16(xf); }
+Bytes cellHeader(unsigned row, unsigned column, unsigned xf = 0) {
+    return Bytes().u16(row).u16(column).u16(xf);
+}
 Bytes number(unsigned row, unsigned column, double value, unsigned xf = 0) {
     return cellHeader(row, column, xf).f64(value);
 }
@@ -97,10 +103,14 @@ Bytes number(unsigned row, unsigned column, double value, unsigned xf = 0) {
 // Globals defining a FONT and XF 0 (General) and XF 1 with format id 14 (a built-in date).
 std::vector<std::uint8_t> formattingGlobals(std::vector<std::uint8_t> extra = {}) {
     std::vector<std::uint8_t> globals;
-    Bytes font = Bytes().u16(200).u16(0).u16(0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(0).u8(0).shortLatin1("Arial");
+    Bytes font =
+        Bytes().u16(200).u16(0).u16(0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(0).u8(0).shortLatin1(
+            "Arial");
     for (int i = 0; i < 5; ++i) addRecord(globals, biff::Font, font);
-    addRecord(globals, biff::Xf, Bytes().u16(0).u16(0).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0));
-    addRecord(globals, biff::Xf, Bytes().u16(0).u16(14).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0));
+    addRecord(globals, biff::Xf,
+              Bytes().u16(0).u16(0).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0));
+    addRecord(globals, biff::Xf,
+              Bytes().u16(0).u16(14).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0));
     globals.insert(globals.end(), extra.begin(), extra.end());
     return globals;
 }
@@ -225,7 +235,9 @@ TEST(XlsReader, ReadsLibreOfficeGridFormats) {
 }
 
 // Border colours: LibreOffice writes black (palette index 8) to .xls where its .xlsx has none.
-Color borderColor(const BorderEdge& edge) { return edge.style.empty() ? Color() : edge.color.value_or(0xFF000000); }
+Color borderColor(const BorderEdge& edge) {
+    return edge.style.empty() ? Color() : edge.color.value_or(0xFF000000);
+}
 
 double effectiveWidth(const Sheet& sheet, int column) {
     for (const ColumnInfo& info : sheet.columns) {
@@ -315,7 +327,8 @@ TEST(XlsReader, DecodesBiff5TextInCodePage936) {
         int row, column;
         const char* text;
     };
-    const Expected texts[] = {{1, 1, "姓名"}, {1, 2, "城市"}, {2, 1, "张三"}, {2, 2, "北京市"}, {3, 1, "€ 100"}};
+    const Expected texts[] = {
+        {1, 1, "姓名"}, {1, 2, "城市"}, {2, 1, "张三"}, {2, 2, "北京市"}, {3, 1, "€ 100"}};
     for (const Expected& expected : texts) {
         SCOPED_TRACE(expected.text);
         const Cell* cell = cellAt(*data, 0, expected.row, expected.column);
@@ -345,8 +358,8 @@ TEST(XlsReader, DecodesRkNumbers) {
         {(42u << 2) | 2, 42.0},
         {(12345u << 2) | 3, 123.45},
         {static_cast<std::uint32_t>(-7 * 4) | 2, -7.0},
-        {0x3FF00000u, 1.0},      // the high 30 bits of the double 1.0
-        {0x3FF00000u | 1, 0.01}, // 1.0 / 100
+        {0x3FF00000u, 1.0},       // the high 30 bits of the double 1.0
+        {0x3FF00000u | 1, 0.01},  // 1.0 / 100
         {0xC0040000u, -2.5},
     };
     for (const Case& c : cases) {
@@ -359,15 +372,19 @@ TEST(XlsReader, ReadsCellRecordKinds) {
     std::vector<std::uint8_t> sheet = records({
         {biff::Number, number(0, 0, 1.5)},
         {biff::Rk, cellHeader(0, 1).u32((5u << 2) | 2)},
-        {biff::MulRk, Bytes().u16(1).u16(2).u16(0).u32((1u << 2) | 2).u16(0).u32((2u << 2) | 2).u16(3)},
+        {biff::MulRk,
+         Bytes().u16(1).u16(2).u16(0).u32((1u << 2) | 2).u16(0).u32((2u << 2) | 2).u16(3)},
         {biff::BoolErr, cellHeader(2, 0).u8(1).u8(0)},
         {biff::BoolErr, cellHeader(2, 1).u8(0x2A).u8(1)},
         {biff::Label, cellHeader(3, 0).latin1("caf\xe9")},
         {biff::MulBlank, Bytes().u16(4).u16(0).u16(1).u16(1).u16(1)},
-        {biff::Formula, cellHeader(5, 0).u8(0).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u32(0).u16(0)},
+        {biff::Formula,
+         cellHeader(5, 0).u8(0).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u32(0).u16(0)},
         {biff::String, Bytes().latin1("from formula")},
-        {biff::Formula, cellHeader(5, 1).u8(2).u8(0).u8(0x07).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u32(0).u16(0)},
-        {biff::Formula, cellHeader(5, 2).u8(3).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u32(0).u16(0)},
+        {biff::Formula,
+         cellHeader(5, 1).u8(2).u8(0).u8(0x07).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u32(0).u16(0)},
+        {biff::Formula,
+         cellHeader(5, 2).u8(3).u8(0).u8(0).u8(0).u8(0).u8(0).u16(0xFFFF).u16(0).u32(0).u16(0)},
         {biff::Formula, cellHeader(5, 3).f64(6.25).u16(0).u32(0).u16(0)},
     });
     Result<WorkbookData> data = readXls(book(formattingGlobals(), {{"S", sheet}}));
@@ -412,8 +429,10 @@ TEST(XlsReader, SortsOutOfOrderCellsAndKeepsTheLastDuplicate) {
 }
 
 TEST(XlsReader, ShiftsDatesOf1904Books) {
-    std::vector<std::uint8_t> globals = formattingGlobals(records({{biff::DateMode, Bytes().u16(1)}}));
-    std::vector<std::uint8_t> sheet = records({{biff::Number, number(0, 0, 0, 1)}, {biff::Number, number(0, 1, 5, 0)}});
+    std::vector<std::uint8_t> globals =
+        formattingGlobals(records({{biff::DateMode, Bytes().u16(1)}}));
+    std::vector<std::uint8_t> sheet =
+        records({{biff::Number, number(0, 0, 0, 1)}, {biff::Number, number(0, 1, 5, 0)}});
     Result<WorkbookData> data = readXls(book(globals, {{"S", sheet}}));
     ASSERT_TRUE(data) << data.error().detail;
     EXPECT_TRUE(data->date1904);
@@ -422,8 +441,9 @@ TEST(XlsReader, ShiftsDatesOf1904Books) {
 }
 
 TEST(XlsReader, ReadsSheetKindsStatesAndActiveTab) {
-    std::vector<std::uint8_t> globals =
-        formattingGlobals(records({{biff::Window1, Bytes().u16(0).u16(0).u16(0).u16(0).u16(0x38).u16(2).u16(0).u16(1).u16(600)}}));
+    std::vector<std::uint8_t> globals = formattingGlobals(
+        records({{biff::Window1,
+                  Bytes().u16(0).u16(0).u16(0).u16(0).u16(0x38).u16(2).u16(0).u16(1).u16(600)}}));
     std::vector<SheetDefinition> sheets = {
         {"Visible", {}, 0, 0},
         {"Chart", records({{biff::Number, number(0, 0, 9)}}), 2, 0},
@@ -439,8 +459,9 @@ TEST(XlsReader, ReadsSheetKindsStatesAndActiveTab) {
     EXPECT_EQ(data->sheets[2].kind, SheetKind::Other);  // a dialog sheet
     EXPECT_EQ(data->sheets[2].visibility, Visibility::VeryHidden);
 
-    std::vector<std::uint8_t> badTab =
-        formattingGlobals(records({{biff::Window1, Bytes().u16(0).u16(0).u16(0).u16(0).u16(0x38).u16(9).u16(0).u16(1).u16(600)}}));
+    std::vector<std::uint8_t> badTab = formattingGlobals(
+        records({{biff::Window1,
+                  Bytes().u16(0).u16(0).u16(0).u16(0).u16(0x38).u16(9).u16(0).u16(1).u16(600)}}));
     Result<WorkbookData> clamped = readXls(book(badTab, sheets));
     ASSERT_TRUE(clamped);
     EXPECT_EQ(clamped->activeSheet, 0);
@@ -454,7 +475,8 @@ TEST(XlsReader, ReadsLayoutRecords) {
         {biff::Row, Bytes().u16(2).u16(0).u16(1).u16(600).u16(0).u16(0).u16(0x40).u16(0)},
         {biff::Row, Bytes().u16(9).u16(0).u16(0).u16(255).u16(0).u16(0).u16(0x20).u16(0)},
         {biff::Number, number(2, 0, 1)},
-        {biff::MergedCells, Bytes().u16(2).u16(0).u16(1).u16(0).u16(2).u16(4).u16(4).u16(250).u16(300)},
+        {biff::MergedCells,
+         Bytes().u16(2).u16(0).u16(1).u16(0).u16(2).u16(4).u16(4).u16(250).u16(300)},
         {biff::Window2, Bytes().u16(0x06BE).u16(0).u16(0)},
         {biff::Pane, Bytes().u16(1).u16(2).u16(2).u16(1).u8(0)},
     });
@@ -495,13 +517,24 @@ TEST(XlsReader, SkipsFontIndexFourAndAppliesThePalette) {
     std::vector<std::uint8_t> globals;
     for (int i = 0; i < 6; ++i) {
         addRecord(globals, biff::Font,
-                  Bytes().u16(200 + 20 * i).u16(0).u16(i == 4 ? 8 : 0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(0).u8(0)
+                  Bytes()
+                      .u16(200 + 20 * i)
+                      .u16(0)
+                      .u16(i == 4 ? 8 : 0x7FFF)
+                      .u16(400)
+                      .u16(0)
+                      .u8(0)
+                      .u8(0)
+                      .u8(0)
+                      .u8(0)
                       .shortLatin1("F" + std::to_string(i)));
     }
     // XF 0 uses font index 5, which is the sixth FONT record (index 4 does not exist).
-    addRecord(globals, biff::Xf, Bytes().u16(5).u16(0).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0));
+    addRecord(globals, biff::Xf,
+              Bytes().u16(5).u16(0).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0));
     addRecord(globals, biff::Palette, Bytes().u16(1).u8(0x12).u8(0x34).u8(0x56).u8(0));
-    Result<WorkbookData> data = readXls(book(globals, {{"S", records({{biff::Number, number(0, 0, 1)}})}}));
+    Result<WorkbookData> data =
+        readXls(book(globals, {{"S", records({{biff::Number, number(0, 0, 1)}})}}));
     ASSERT_TRUE(data) << data.error().detail;
     const Font& font = data->styles.at(cellAt(*data, 0, 1, 1)->style).font;
     EXPECT_EQ(font.name, "F4");
@@ -515,7 +548,8 @@ TEST(XlsReader, RejectsMalformedStreams) {
         std::vector<std::uint8_t> stream;
         ErrorCode code;
     };
-    std::vector<std::uint8_t> cut = book(formattingGlobals(), {{"S", records({{biff::Number, number(0, 0, 1)}})}});
+    std::vector<std::uint8_t> cut =
+        book(formattingGlobals(), {{"S", records({{biff::Number, number(0, 0, 1)}})}});
     cut.resize(cut.size() - 7);
     std::vector<std::uint8_t> noEof = book(formattingGlobals(), {{"S", {}}});
     noEof.resize(noEof.size() - 4);
@@ -524,21 +558,26 @@ TEST(XlsReader, RejectsMalformedStreams) {
         // Point the second sheet at the first sheet's BOF.
         std::size_t first = 0, second = 0;
         for (std::size_t i = 0; i + 1 < overlapping.size(); ++i) {
-            if (overlapping[i] == 0x85 && overlapping[i + 1] == 0x00) (first ? second : first) = i + 4;
+            if (overlapping[i] == 0x85 && overlapping[i + 1] == 0x00)
+                (first ? second : first) = i + 4;
         }
         std::memcpy(overlapping.data() + second, overlapping.data() + first, 4);
     }
     const Case cases[] = {
-        {"encrypted", book(formattingGlobals(records({{biff::FilePass, Bytes().u16(0).u16(0).u16(0)}})), {{"S", {}}}),
+        {"encrypted",
+         book(formattingGlobals(records({{biff::FilePass, Bytes().u16(0).u16(0).u16(0)}})),
+              {{"S", {}}}),
          ErrorCode::EncryptedWorkbook},
         {"shared string index out of range",
          book(formattingGlobals(), {{"S", records({{biff::LabelSst, cellHeader(0, 0).u32(3)}})}}),
          ErrorCode::RecordCorrupt},
         {"record runs past the stream", cut, ErrorCode::RecordCorrupt},
         {"sheet without EOF", noEof, ErrorCode::RecordCorrupt},
-        {"value outside the grid", book(formattingGlobals(), {{"S", records({{biff::Number, number(0, 256, 1)}})}}),
+        {"value outside the grid",
+         book(formattingGlobals(), {{"S", records({{biff::Number, number(0, 256, 1)}})}}),
          ErrorCode::RecordCorrupt},
-        {"short NUMBER", book(formattingGlobals(), {{"S", records({{biff::Number, cellHeader(0, 0).u16(1)}})}}),
+        {"short NUMBER",
+         book(formattingGlobals(), {{"S", records({{biff::Number, cellHeader(0, 0).u16(1)}})}}),
          ErrorCode::RecordCorrupt},
         {"short MERGEDCELLS",
          book(formattingGlobals(), {{"S", records({{biff::MergedCells, Bytes().u16(40).u16(0)}})}}),
@@ -556,7 +595,8 @@ TEST(XlsReader, RejectsMalformedStreams) {
 }
 
 TEST(XlsReader, DropsFormattingOnlyCellsPastTheGrid) {
-    std::vector<std::uint8_t> sheet = records({{biff::MulBlank, Bytes().u16(0).u16(254).u16(0).u16(0).u16(0).u16(256)}});
+    std::vector<std::uint8_t> sheet =
+        records({{biff::MulBlank, Bytes().u16(0).u16(254).u16(0).u16(0).u16(0).u16(256)}});
     Result<WorkbookData> data = readXls(book(formattingGlobals(), {{"S", sheet}}));
     ASSERT_TRUE(data) << data.error().detail;
     ASSERT_EQ(data->sheets[0].rows.size(), 1u);
@@ -570,13 +610,13 @@ TEST(XlsReader, CutsAndFlippedBytesNeverCrash) {
     const std::vector<std::uint8_t> good = fixture("grid.xls");
     for (std::size_t length = 0; length < good.size(); length += 37) {
         SCOPED_TRACE(length);
-        Result<WorkbookData> data =
-            readXls(std::span<const std::uint8_t>(good.data(), length));
+        Result<WorkbookData> data = readXls(std::span<const std::uint8_t>(good.data(), length));
         if (!data) {
             EXPECT_FALSE(data.error().detail.empty());
         }
     }
-    Result<WorkbookData> half = readXls(std::span<const std::uint8_t>(good.data(), good.size() / 2));
+    Result<WorkbookData> half =
+        readXls(std::span<const std::uint8_t>(good.data(), good.size() / 2));
     EXPECT_FALSE(half);
     for (std::size_t at = 512; at < good.size(); at += 29) {
         SCOPED_TRACE(at);

@@ -39,8 +39,8 @@ std::map<std::string, ExpectedFile> loadExpectations() {
         ExpectedFile& file = files[fields[0]];
         file.ok = fields[1] == "ok";
         if (!file.ok || fields.size() < 9) continue;
-        file.sheets.push_back({fields[3], fields[4], fields[5], std::stoi(fields[6]), std::stoi(fields[7]),
-                               std::stoi(fields[8])});
+        file.sheets.push_back({fields[3], fields[4], fields[5], std::stoi(fields[6]),
+                               std::stoi(fields[7]), std::stoi(fields[8])});
     }
     return files;
 }
@@ -51,15 +51,20 @@ std::vector<std::uint8_t> corpusFile(const std::string& name) {
 }
 
 std::string kindName(SheetKind kind) {
-    return kind == SheetKind::Worksheet ? "worksheet" : kind == SheetKind::Chart ? "chartsheet" : "other";
+    return kind == SheetKind::Worksheet ? "worksheet"
+           : kind == SheetKind::Chart   ? "chartsheet"
+                                        : "other";
 }
 
 std::string stateName(Visibility visibility) {
-    return visibility == Visibility::Visible ? "visible" : visibility == Visibility::Hidden ? "hidden" : "veryHidden";
+    return visibility == Visibility::Visible  ? "visible"
+           : visibility == Visibility::Hidden ? "hidden"
+                                              : "veryHidden";
 }
 
 TEST(XlsxCorpus, ReadsEveryGoodFileAsTheIndependentReaderDid) {
-    if (!std::filesystem::exists(SHEETMERGE_CORPUS)) GTEST_SKIP() << "no corpus at " << SHEETMERGE_CORPUS;
+    if (!std::filesystem::exists(SHEETMERGE_CORPUS))
+        GTEST_SKIP() << "no corpus at " << SHEETMERGE_CORPUS;
     const std::map<std::string, ExpectedFile> files = loadExpectations();
     ASSERT_FALSE(files.empty());
     int checked = 0;
@@ -76,7 +81,9 @@ TEST(XlsxCorpus, ReadsEveryGoodFileAsTheIndependentReaderDid) {
             const ExpectedSheet& want = expected.sheets[i];
             SCOPED_TRACE(want.name);
             EXPECT_EQ(sheet.name, want.name);
-            EXPECT_EQ(kindName(sheet.kind), want.type == "macrosheet" || want.type == "dialogsheet" ? "other" : want.type);
+            EXPECT_EQ(kindName(sheet.kind), want.type == "macrosheet" || want.type == "dialogsheet"
+                                                ? "other"
+                                                : want.type);
             EXPECT_EQ(stateName(sheet.visibility), want.state);
             if (want.type != "worksheet") continue;
             int maxRow = 0, maxColumn = 0, nonempty = 0;
@@ -98,7 +105,8 @@ TEST(XlsxCorpus, ReadsEveryGoodFileAsTheIndependentReaderDid) {
 }
 
 TEST(XlsxCorpus, FailsCleanlyOnEveryBrokenFile) {
-    if (!std::filesystem::exists(SHEETMERGE_CORPUS)) GTEST_SKIP() << "no corpus at " << SHEETMERGE_CORPUS;
+    if (!std::filesystem::exists(SHEETMERGE_CORPUS))
+        GTEST_SKIP() << "no corpus at " << SHEETMERGE_CORPUS;
     const std::map<std::string, ExpectedFile> files = loadExpectations();
     const std::map<std::string, ErrorCode> codes = {
         {"calamine__date.xlsb-renamed.xlsx", ErrorCode::BinaryWorkbook},

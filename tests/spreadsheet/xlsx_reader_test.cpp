@@ -33,7 +33,9 @@ WorkbookData mustRead(const std::string& name) {
 }
 
 // The cell at an A1 position, for readable expectations.
-const Cell* at(const Sheet& sheet, int row, int column) { return sheet.cell(row, column); }
+const Cell* at(const Sheet& sheet, int row, int column) {
+    return sheet.cell(row, column);
+}
 
 void expectNumber(const Sheet& sheet, int row, int column, double value) {
     SCOPED_TRACE("row " + std::to_string(row) + " column " + std::to_string(column));
@@ -139,8 +141,8 @@ TEST(XlsxReader, FormulaWithoutCachedValueIsEmptyAndCounted) {
         int row, column;
         std::string text;
     };
-    const Expected formulas[] = {{1, 2, "\"x\"&\"y\""}, {1, 5, "1/0"}, {2, 1, "SUM(F1:G1)"},
-                                 {2, 2, "NOW()"},        {2, 3, "A2*2"}, {3, 3, ""}};
+    const Expected formulas[] = {{1, 2, "\"x\"&\"y\""}, {1, 5, "1/0"},  {2, 1, "SUM(F1:G1)"},
+                                 {2, 2, "NOW()"},       {2, 3, "A2*2"}, {3, 3, ""}};
     ASSERT_EQ(sheet.formulas.size(), std::size(formulas));
     for (std::size_t i = 0; i < sheet.formulas.size(); ++i) {
         SCOPED_TRACE(i);
@@ -203,7 +205,7 @@ TEST(XlsxReader, ResolvesStylesWithThemeIndexedAndCustomFormats) {
     EXPECT_EQ(rich.font.charset, 134);
     EXPECT_EQ(rich.fill.pattern, "solid");
     EXPECT_EQ(rich.fill.foreground, Color(0xFFABCDEFu));  // the file's own indexed palette
-    EXPECT_EQ(rich.fill.background, Color());              // 64: system colour
+    EXPECT_EQ(rich.fill.background, Color());             // 64: system colour
     EXPECT_EQ(rich.border.left.style, "thin");
     EXPECT_EQ(rich.border.left.color, Color(0xFF000000u));
     EXPECT_EQ(rich.border.right.style, "medium");
@@ -427,7 +429,9 @@ TEST(XlsxEscapes, DecodesEscapesSurrogatesAndEscapedUnderscores) {
         {"_x005F_x000D_", "_x000D_"},
         {"_x4E2D_", "中"},
         {"_xD83D__xDE00_", "\xF0\x9F\x98\x80"},
-        {"_xD83D_x", "\xEF\xBF\xBD" "x"},
+        {"_xD83D_x",
+         "\xEF\xBF\xBD"
+         "x"},
         {"_x12G4_", "_x12G4_"},
         {"_x123_", "_x123_"},
         {"_x0041", "_x0041"},
@@ -487,25 +491,50 @@ std::vector<std::uint8_t> packageOfValues(const std::vector<std::string>& values
         EXPECT_TRUE(zip.endEntry());
     };
     const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-    const std::string relationships = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-    add("_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                       "<Relationship Id=\"rId1\" Type=\"" + relationships + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
-    add("xl/workbook.xml", "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + relationships +
-                               "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
-    add("xl/_rels/workbook.xml.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                                      "<Relationship Id=\"rId1\" Type=\"" + relationships + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>");
+    const std::string relationships =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    add("_rels/.rels",
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId1\" Type=\"" +
+            relationships + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
+    add("xl/workbook.xml",
+        "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + relationships +
+            "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
+    add("xl/_rels/workbook.xml.rels",
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId1\" Type=\"" +
+            relationships + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>");
     std::string sheet = "<worksheet xmlns=\"" + main + "\"><sheetData>";
     for (std::size_t k = 0; k < values.size(); ++k)
-        sheet += "<row r=\"" + std::to_string(k + 1) + "\"><c r=\"A" + std::to_string(k + 1) + "\"><v>" + values[k] + "</v></c></row>";
+        sheet += "<row r=\"" + std::to_string(k + 1) + "\"><c r=\"A" + std::to_string(k + 1) +
+                 "\"><v>" + values[k] + "</v></c></row>";
     add("xl/worksheets/sheet1.xml", sheet + "</sheetData></worksheet>");
     EXPECT_TRUE(zip.finish());
     return sink.takeBytes();
 }
 
 TEST(XlsxReader, ReadsNumbersToTheNearestDoubleAsTheStandardLibraryDoes) {
-    std::vector<std::string> values = {"0", "-0", "7", "-12", "0.1", "0.3", "-2.675", "1.005", "123456789012345",
-                                       "999999999999999", "0.000000000000001", "12345678.9012345", "9007199254740993",
-                                       "1234567890123456", "1e3", "-1.5E-7", "3.", ".5", "-.25", "000123.4500", "1.7976931348623157e308"};
+    std::vector<std::string> values = {"0",
+                                       "-0",
+                                       "7",
+                                       "-12",
+                                       "0.1",
+                                       "0.3",
+                                       "-2.675",
+                                       "1.005",
+                                       "123456789012345",
+                                       "999999999999999",
+                                       "0.000000000000001",
+                                       "12345678.9012345",
+                                       "9007199254740993",
+                                       "1234567890123456",
+                                       "1e3",
+                                       "-1.5E-7",
+                                       "3.",
+                                       ".5",
+                                       "-.25",
+                                       "000123.4500",
+                                       "1.7976931348623157e308"};
     std::mt19937_64 generator(20261208);
     for (int k = 0; k < 3000; ++k) {
         // Up to 17 digits with the point anywhere: both sides of the 15-digit short path.

@@ -47,8 +47,9 @@ TEST(ThemeColors, SwapsDarkAndLightForTheFirstFourIndexes) {
     ThemeColors theme;
     theme.scheme = {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004, 0xFF000005, 0xFF000006,
                     0xFF000007, 0xFF000008, 0xFF000009, 0xFF00000A, 0xFF00000B, 0xFF00000C};
-    const std::uint32_t expected[] = {0xFF000002, 0xFF000001, 0xFF000004, 0xFF000003, 0xFF000005, 0xFF000006,
-                                      0xFF000007, 0xFF000008, 0xFF000009, 0xFF00000A, 0xFF00000B, 0xFF00000C};
+    const std::uint32_t expected[] = {0xFF000002, 0xFF000001, 0xFF000004, 0xFF000003,
+                                      0xFF000005, 0xFF000006, 0xFF000007, 0xFF000008,
+                                      0xFF000009, 0xFF00000A, 0xFF00000B, 0xFF00000C};
     for (int index = 0; index < 12; ++index) {
         SCOPED_TRACE(index);
         EXPECT_EQ(theme.color(index), expected[index]);
@@ -60,9 +61,9 @@ TEST(IndexedColor, UsesTheDefaultPaletteAndLeavesSystemColoursAutomatic) {
         int index;
         Color color;
     };
-    const Case cases[] = {{0, 0xFF000000u}, {8, 0xFF000000u}, {10, 0xFFFF0000u}, {22, 0xFFC0C0C0u},
-                          {44, 0xFF99CCFFu}, {63, 0xFF333333u}, {64, std::nullopt}, {65, std::nullopt},
-                          {-1, std::nullopt}};
+    const Case cases[] = {{0, 0xFF000000u},   {8, 0xFF000000u},   {10, 0xFFFF0000u},
+                          {22, 0xFFC0C0C0u},  {44, 0xFF99CCFFu},  {63, 0xFF333333u},
+                          {64, std::nullopt}, {65, std::nullopt}, {-1, std::nullopt}};
     for (const Case& row : cases) {
         SCOPED_TRACE(row.index);
         EXPECT_EQ(indexedColor(row.index), row.color);

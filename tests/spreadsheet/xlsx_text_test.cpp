@@ -66,11 +66,18 @@ TEST(XlsxText, WritesShortDecimalsAsThemselves) {
         const char* expected;
     };
     const Case cases[] = {
-        {1234.56, "1234.56"},   {-1234.5, "-1234.5"},   {0.35, "0.35"},
-        {0.1 + 0.2, "0.30000000000000004"},               // not the double nearest to 0.3
-        {0.001, "0.001"},       {0.0015, "0.0015"},     {0.0001, "1e-04"},
-        {99999.9999, "99999.9999"}, {12.00005, "12.00005"}, {100000.5, "100000.5"},
-        {2.675, "2.675"},       {-0.05, "-0.05"},
+        {1234.56, "1234.56"},
+        {-1234.5, "-1234.5"},
+        {0.35, "0.35"},
+        {0.1 + 0.2, "0.30000000000000004"},  // not the double nearest to 0.3
+        {0.001, "0.001"},
+        {0.0015, "0.0015"},
+        {0.0001, "1e-04"},
+        {99999.9999, "99999.9999"},
+        {12.00005, "12.00005"},
+        {100000.5, "100000.5"},
+        {2.675, "2.675"},
+        {-0.05, "-0.05"},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.expected);
@@ -98,8 +105,10 @@ TEST(XlsxText, DecimalsMatchTheStandardShortestForm) {
         for (long long scaled = 0; scaled <= edge + 10'000; scaled += stride) check(scaled);
     }
     // Values that are no short decimal at all.
-    const double others[] = {1.0 / 3.0, -2.0 / 7.0, 12345.678901, 0.1 + 0.7, 1e-7, 3.14159265358979};
-    for (const double value : others) ASSERT_EQ(numberText(value), standardShortest(value)) << value;
+    const double others[] = {1.0 / 3.0, -2.0 / 7.0, 12345.678901,
+                             0.1 + 0.7, 1e-7,       3.14159265358979};
+    for (const double value : others)
+        ASSERT_EQ(numberText(value), standardShortest(value)) << value;
 }
 
 TEST(XlsxText, CopiesPlainMultiByteCharactersAndStillEscapesTheRest) {
@@ -109,20 +118,25 @@ TEST(XlsxText, CopiesPlainMultiByteCharactersAndStillEscapesTheRest) {
     };
     const Case cases[] = {
         {"合并报表", "合并报表"},
-        {"é ü ß", "é ü ß"},                             // two-byte characters
-        {"\xEE\x80\x80", "\xEE\x80\x80"},               // U+E000, private use: kept
-        {"，：（）", "，：（）"},                           // full-width punctuation (lead EF)
-        {"a\xEF\xBF\xBE" "b", "a_xFFFE_b"},             // U+FFFE cannot be carried
+        {"é ü ß", "é ü ß"},                // two-byte characters
+        {"\xEE\x80\x80", "\xEE\x80\x80"},  // U+E000, private use: kept
+        {"，：（）", "，：（）"},          // full-width punctuation (lead EF)
+        {"a\xEF\xBF\xBE"
+         "b",
+         "a_xFFFE_b"},  // U+FFFE cannot be carried
         {"\xEF\xBF\xBF", "_xFFFF_"},
-        {"\xED\xA0\x80", "_xD800_"},                    // an encoded surrogate
-        {"\xED\x9F\xBF", "\xED\x9F\xBF"},               // U+D7FF, just below the surrogates
-        {"\xE0\xA4\xB9", "\xE0\xA4\xB9"},               // U+0939 (lead E0)
+        {"\xED\xA0\x80", "_xD800_"},       // an encoded surrogate
+        {"\xED\x9F\xBF", "\xED\x9F\xBF"},  // U+D7FF, just below the surrogates
+        {"\xE0\xA4\xB9", "\xE0\xA4\xB9"},  // U+0939 (lead E0)
         {"\xE0\x80\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // overlong '/'
-        {"中\xE4\xB8", "中\xEF\xBF\xBD\xEF\xBF\xBD"},    // cut sequence at the end
-        {"中\xE4" "A", "中\xEF\xBF\xBD" "A"},            // lead without continuation
+        {"中\xE4\xB8", "中\xEF\xBF\xBD\xEF\xBF\xBD"},              // cut sequence at the end
+        {"中\xE4"
+         "A",
+         "中\xEF\xBF\xBD"
+         "A"},  // lead without continuation
         {"\xC3", "\xEF\xBF\xBD"},
-        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},       // overlong two-byte form
-        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},       // four-byte character
+        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},  // overlong two-byte form
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},  // four-byte character
         {"数&量<5>", "数&amp;量&lt;5&gt;"},
         {"编号_x0041_", "编号_x005F_x0041_"},
         {"行\r\n列", "行_x000D_\n列"},
@@ -141,9 +155,9 @@ TEST(XlsxText, AsksForPreservedSpaceOnlyForTabsLineBreaksAndEdges) {
         bool preserve;
     };
     const Case cases[] = {
-        {"合并", false},       {"合 并", false},   {" 合并", true}, {"合并 ", true},
-        {"合\t并", true},      {"合\n并", true},   {"合\r并", true}, {"", false},
-        {"é\xEF\xBF\xBE", false},
+        {"合并", false},  {"合 并", false}, {" 合并", true},
+        {"合并 ", true},  {"合\t并", true}, {"合\n并", true},
+        {"合\r并", true}, {"", false},      {"é\xEF\xBF\xBE", false},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.input);

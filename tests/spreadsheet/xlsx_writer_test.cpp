@@ -10,8 +10,8 @@
 #include <limits>
 #include <regex>
 
-#include "spreadsheet/detail/xlsx_text.h"
 #include "../cell_builders.h"
+#include "spreadsheet/detail/xlsx_text.h"
 #include "writer_test_support.h"
 
 namespace spreadsheet {

@@ -16,7 +16,8 @@ public:
     std::string text;
     void startElement(std::string_view name, const XmlAttributes& attributes) override {
         std::string event(name);
-        if (auto id = attributes.getNamespaced("relationships", "id")) event += "(r:id=" + std::string(*id) + ")";
+        if (auto id = attributes.getNamespaced("relationships", "id"))
+            event += "(r:id=" + std::string(*id) + ")";
         if (auto value = attributes.get("val")) event += "(val=" + std::string(*value) + ")";
         events.push_back(event);
         setCollectingText(name == "t");
@@ -83,7 +84,8 @@ TEST(XmlReader, RefusesDoctypeDepthAndOverlongTextWithTheirCodes) {
     Recorder recorder;
     EXPECT_TRUE(parseXml(recorder, "part", "<a><a><a><t>0123456789</t></a></a></a>", limits));
     // The limits count decoded text: ten "&amp;" are ten bytes.
-    EXPECT_TRUE(parseXml(recorder, "part", "<a v='&amp;&amp;&amp;&amp;&amp;&amp;&amp;&amp;&amp;&amp;'/>", limits));
+    EXPECT_TRUE(parseXml(recorder, "part",
+                         "<a v='&amp;&amp;&amp;&amp;&amp;&amp;&amp;&amp;&amp;&amp;'/>", limits));
 }
 
 class Failing : public XmlHandler {

@@ -24,15 +24,20 @@ public:
     void startElement(std::string_view name, const XmlAttributes& attributes) override {
         std::string event = "<" + std::string(name);
         for (std::size_t k = 0; k < attributes.size(); ++k) {
-            event += " {" + std::string(attributes[k].namespaceUri) + "}" + std::string(attributes[k].localName) + "=[" +
+            event += " {" + std::string(attributes[k].namespaceUri) + "}" +
+                     std::string(attributes[k].localName) + "=[" +
                      std::string(attributes[k].value) + "]";
         }
         events.push_back(event + ">");
     }
-    void endElement(std::string_view name) override { events.push_back("</" + std::string(name) + ">"); }
+    void endElement(std::string_view name) override {
+        events.push_back("</" + std::string(name) + ">");
+    }
     void characters(std::string_view text) override {
-        if (!events.empty() && events.back().rfind("T:", 0) == 0) events.back() += text;
-        else events.push_back("T:" + std::string(text));
+        if (!events.empty() && events.back().rfind("T:", 0) == 0)
+            events.back() += text;
+        else
+            events.push_back("T:" + std::string(text));
     }
 };
 
@@ -55,16 +60,19 @@ struct Outcome {
 Outcome withExpat(std::string_view text) {
     Recorder recorder;
     Result<void> parsed = parseXmlWithExpat(recorder, "part", chunked(text, 1 << 16));
-    return {bool(parsed), parsed ? ErrorCode::OperationFailed : parsed.error().code, recorder.events};
+    return {bool(parsed), parsed ? ErrorCode::OperationFailed : parsed.error().code,
+            recorder.events};
 }
 
 // nullopt when the scanner hands the part to expat.
 std::optional<Outcome> withScanner(std::string_view text, std::size_t chunk = 1 << 16) {
     Recorder recorder;
     std::string alreadyRead;
-    std::optional<Result<void>> parsed = scanXml(recorder, "part", chunked(text, chunk), {}, alreadyRead);
+    std::optional<Result<void>> parsed =
+        scanXml(recorder, "part", chunked(text, chunk), {}, alreadyRead);
     if (!parsed) return std::nullopt;
-    return Outcome{bool(*parsed), *parsed ? ErrorCode::OperationFailed : parsed->error().code, recorder.events};
+    return Outcome{bool(*parsed), *parsed ? ErrorCode::OperationFailed : parsed->error().code,
+                   recorder.events};
 }
 
 void expectSameAsExpat(std::string_view text) {
@@ -72,8 +80,10 @@ void expectSameAsExpat(std::string_view text) {
     std::optional<Outcome> ours = withScanner(text);
     ASSERT_TRUE(ours) << "handed to expat";
     ASSERT_EQ(ours->ok, reference.ok);
-    if (reference.ok) EXPECT_EQ(ours->events, reference.events);
-    else EXPECT_EQ(ours->code, reference.code);
+    if (reference.ok)
+        EXPECT_EQ(ours->events, reference.events);
+    else
+        EXPECT_EQ(ours->code, reference.code);
 }
 
 TEST(XmlScanner, ReportsWhatExpatReportsForEachConstruct) {
@@ -148,7 +158,8 @@ TEST(XmlScanner, GivesTheSameEventsWhateverTheChunkSize) {
         "<x:ws xmlns:x='urn:main' xmlns:r='urn:rel'><!-- a comment - with a dash -->"
         "<row r='1' spans='1:3'><c r='A1' t='s' s='1'><v>12</v></c>"
         "<c r='B1' t='inlineStr'><is><t xml:space='preserve'>中文&amp;\r\n😀&#x4E2D;</t></is></c>"
-        "<c r='C1' r:id='rId5' v='a&#9;b\r\nc'><f>SUM(A1:B1)&lt;3</f><v><![CDATA[x]]y\r\n]]></v></c></row>"
+        "<c r='C1' r:id='rId5' "
+        "v='a&#9;b\r\nc'><f>SUM(A1:B1)&lt;3</f><v><![CDATA[x]]y\r\n]]></v></c></row>"
         "<?pi data?></x:ws>\n";
     const std::optional<Outcome> whole = withScanner(text);
     ASSERT_TRUE(whole && whole->ok);
@@ -201,16 +212,19 @@ TEST(XmlScanner, NamesThePartLineAndColumnOfAnError) {
     Recorder recorder;
     std::string alreadyRead;
     const std::string text = "<a>\n<b>\n  <c></b>\n</a>";
-    std::optional<Result<void>> parsed = scanXml(recorder, "xl/worksheets/sheet1.xml", chunked(text, 4), {}, alreadyRead);
+    std::optional<Result<void>> parsed =
+        scanXml(recorder, "xl/worksheets/sheet1.xml", chunked(text, 4), {}, alreadyRead);
     ASSERT_TRUE(parsed);
     ASSERT_FALSE(*parsed);
-    EXPECT_NE(parsed->error().detail.find("xl/worksheets/sheet1.xml line 3 column 5"), std::string::npos)
+    EXPECT_NE(parsed->error().detail.find("xl/worksheets/sheet1.xml line 3 column 5"),
+              std::string::npos)
         << parsed->error().detail;
 }
 
 std::vector<std::filesystem::path> packages() {
     std::vector<std::filesystem::path> files;
-    for (const std::string& folder : {std::string(SHEETMERGE_CORPUS), std::string(SHEETMERGE_TEST_DATA) + "/xlsx"}) {
+    for (const std::string& folder :
+         {std::string(SHEETMERGE_CORPUS), std::string(SHEETMERGE_TEST_DATA) + "/xlsx"}) {
         if (!std::filesystem::exists(folder)) continue;
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             const std::string extension = entry.path().extension().string();
@@ -227,24 +241,31 @@ TEST(XmlScanner, ReadsEveryXmlPartOfTheCorpusAsExpatDoes) {
     int compared = 0;
     for (const std::filesystem::path& file : files) {
         std::ifstream in(file, std::ios::binary);
-        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                              std::istreambuf_iterator<char>());
         Result<ZipReader> zip = ZipReader::open(bytes);
         if (!zip) continue;  // the broken packages of the corpus
         for (const ZipEntry& entry : zip->entries()) {
             const std::string& name = entry.name;
-            if (name.size() < 4 || (name.substr(name.size() - 4) != ".xml" && name.substr(name.size() - 5) != ".rels")) continue;
+            if (name.size() < 4 ||
+                (name.substr(name.size() - 4) != ".xml" && name.substr(name.size() - 5) != ".rels"))
+                continue;
             Result<std::string> text = zip->readWhole(entry, 64u << 20);
             if (!text) continue;
             SCOPED_TRACE(file.filename().string() + ":" + name);
             const Outcome reference = withExpat(*text);
             // Small chunks on the small parts, where the cuts fall in every construct.
-            for (std::size_t chunk : {std::size_t(1) << 16, text->size() < (1u << 20) ? std::size_t(997) : std::size_t(0)}) {
+            for (std::size_t chunk :
+                 {std::size_t(1) << 16,
+                  text->size() < (1u << 20) ? std::size_t(997) : std::size_t(0)}) {
                 if (chunk == 0) continue;
                 std::optional<Outcome> ours = withScanner(*text, chunk);
                 if (!ours) continue;  // another encoding: expat reads it
                 ASSERT_EQ(ours->ok, reference.ok);
-                if (reference.ok) ASSERT_EQ(ours->events, reference.events);
-                else EXPECT_EQ(ours->code, reference.code);
+                if (reference.ok)
+                    ASSERT_EQ(ours->events, reference.events);
+                else
+                    EXPECT_EQ(ours->code, reference.code);
             }
             ++compared;
         }
@@ -262,13 +283,15 @@ namespace {
 // must grow with it: with 64 KiB reads an 8 MiB tag would be scanned 128 times.
 TEST(XmlScanner, AsksForMoreAtOnceWhileATagGrows) {
     std::string text = "<a";
-    for (int k = 0; text.size() < (8u << 20); ++k) text += " v" + std::to_string(k) + "='" + std::string(1000, 'x') + "'";
+    for (int k = 0; text.size() < (8u << 20); ++k)
+        text += " v" + std::to_string(k) + "='" + std::string(1000, 'x') + "'";
     text += "/>";
     std::size_t largestRequest = 0;
     std::size_t position = 0;
     XmlSource source = [&](char* out, std::size_t capacity) -> Result<std::size_t> {
         largestRequest = std::max(largestRequest, capacity);
-        const std::size_t length = std::min({capacity, std::size_t(1) << 16, text.size() - position});
+        const std::size_t length =
+            std::min({capacity, std::size_t(1) << 16, text.size() - position});
         std::copy_n(text.data() + position, length, out);
         position += length;
         return length;

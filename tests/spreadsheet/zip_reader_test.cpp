@@ -27,7 +27,8 @@ std::string repeated(const std::string& text, int times) {
 
 const std::string HelloText = repeated("hello, zip ", 50);
 
-Result<std::string> readEntry(const std::vector<std::uint8_t>& bytes, const std::string& name, ZipLimits limits = {}) {
+Result<std::string> readEntry(const std::vector<std::uint8_t>& bytes, const std::string& name,
+                              ZipLimits limits = {}) {
     Result<ZipReader> zip = ZipReader::open(bytes, limits);
     if (!zip) return zip.error();
     const ZipEntry* entry = zip->find(name);
@@ -59,7 +60,8 @@ TEST(ZipReader, FindsNamesIgnoringCaseBackslashAndLeadingSlash) {
     Result<ZipReader> zip = ZipReader::open(bytes);
     ASSERT_TRUE(zip);
     EXPECT_EQ(zip->entries().size(), 4u);
-    for (const char* name : {"folder/stored.txt", "FOLDER/STORED.TXT", "/Folder/Stored.TXT", "Folder\\Stored.TXT"}) {
+    for (const char* name :
+         {"folder/stored.txt", "FOLDER/STORED.TXT", "/Folder/Stored.TXT", "Folder\\Stored.TXT"}) {
         SCOPED_TRACE(name);
         const ZipEntry* entry = zip->find(name);
         ASSERT_NE(entry, nullptr);
@@ -111,7 +113,8 @@ TEST(ZipReader, StreamsInSmallChunksToTheSameBytes) {
             EXPECT_LE(*got, sizeof buffer);
             collected.append(buffer, *got);
         }
-        EXPECT_EQ(collected, std::string(name) == "folder/deflated.txt" ? HelloText : "stored bytes");
+        EXPECT_EQ(collected,
+                  std::string(name) == "folder/deflated.txt" ? HelloText : "stored bytes");
     }
 }
 
@@ -148,7 +151,8 @@ TEST(ZipReader, RejectsBrokenContainersWithTheirOwnCodes) {
 }
 
 TEST(ZipReader, RejectsBytesThatAreNoZip) {
-    const std::string texts[] = {"", "PK", "plain text that is long enough to be searched for a directory"};
+    const std::string texts[] = {"", "PK",
+                                 "plain text that is long enough to be searched for a directory"};
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);
         std::vector<std::uint8_t> bytes(text.begin(), text.end());
@@ -182,7 +186,8 @@ TEST(ZipReader, CountsInflatedBytesAgainstPartAndFileLimits) {
     const std::vector<std::uint8_t> bytes = zipFixture("stored_and_deflated.zip");
     Result<ZipReader> zip = ZipReader::open(bytes);
     ASSERT_TRUE(zip);
-    Result<std::string> overPart = zip->readWhole(*zip->find("folder/deflated.txt"), HelloText.size() - 1);
+    Result<std::string> overPart =
+        zip->readWhole(*zip->find("folder/deflated.txt"), HelloText.size() - 1);
     ASSERT_FALSE(overPart);
     EXPECT_EQ(overPart.error().code, ErrorCode::ZipLimit);
     EXPECT_NE(overPart.error().detail.find("part size limit"), std::string::npos);

@@ -26,12 +26,12 @@ struct RunState {
     int mergedCount = 0;  // blocks in the result
     int usedRows = 0;     // rows of resultSheet taken
     std::string sheetBaseName;
-    int current = 0;      // 0-based position of the source in `sources`
+    int current = 0;  // 0-based position of the source in `sources`
 
     ErrorState& errors() { return application.errors(); }
-    void recordFailure(FailureReason reason)
-    {
-        failures.record(reason, relativePath(sources[static_cast<std::size_t>(current)], folderPath));
+    void recordFailure(FailureReason reason) {
+        failures.record(reason,
+                        relativePath(sources[static_cast<std::size_t>(current)], folderPath));
     }
 };
 

@@ -96,14 +96,16 @@ Result<void> parseXml(XmlHandler& handler, std::string_view partName, std::strin
 // The same through expat alone, whatever the encoding: the reference the scanner is checked
 // against, and the parser for parts declared in UTF-16 or a legacy encoding. `alreadyRead` is
 // the start of the part, taken from the source before the call.
-Result<void> parseXmlWithExpat(XmlHandler& handler, std::string_view partName, const XmlSource& source,
-                               XmlLimits limits = {}, std::string_view alreadyRead = {});
+Result<void> parseXmlWithExpat(XmlHandler& handler, std::string_view partName,
+                               const XmlSource& source, XmlLimits limits = {},
+                               std::string_view alreadyRead = {});
 
 // Our own scanner alone. It returns nullopt without calling the handler when the part must go
 // to expat instead (a byte order mark or declaration of another encoding than UTF-8); the
 // bytes it took from the source are then in `alreadyRead`.
-std::optional<Result<void>> scanXml(XmlHandler& handler, std::string_view partName, const XmlSource& source,
-                                    XmlLimits limits, std::string& alreadyRead);
+std::optional<Result<void>> scanXml(XmlHandler& handler, std::string_view partName,
+                                    const XmlSource& source, XmlLimits limits,
+                                    std::string& alreadyRead);
 
 // Decodes the `_xHHHH_` escapes that stand for characters XML cannot carry (surrogate pairs
 // joined, lone surrogates as U+FFFD); `_x005F_` is an escaped underscore, so "_x005F_x000D_"
