@@ -102,7 +102,7 @@ def main():
     parser.add_argument("--mem-rows", type=int, default=5000, help="rows per source of the memory sets")
     parser.add_argument("--keep", action="store_true", help="keep the merged results")
     arguments = parser.parse_args()
-    sheetmerge = os.path.join(arguments.build, "src", "app", "sheetmerge")
+    sheetmerge = os.path.join(arguments.build, "src", "sheetmerge")
     floor_bench = os.path.join(arguments.build, "bench", "floor_bench")
     lxw_write = os.path.join(arguments.build, "bench", "lxw_write")
     lxw_missing_told = False

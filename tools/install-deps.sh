@@ -4,6 +4,7 @@
 set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
+    clang-format                        # the format check of the test script
     zlib1g-dev libexpat1-dev            # deflate/inflate; streaming XML
     libisal-dev                         # fast deflate and CRC-32 of the result rows
     qt6-base-dev                        # desktop program (Widgets, Test)

@@ -8,7 +8,7 @@ if [ "${SKIP_INSTALL:-0}" != 1 ]; then tools/install-deps.sh; fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target sheetmerge
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    exec build/src/app/sheetmerge
+    exec build/src/sheetmerge
 fi
 out=$(mktemp -d /tmp/sheetmerge-example.XXXXXX)
-exec build/src/app/sheetmerge merge --header --start-row 2 --mark-path -o "$out" examples/月报
+exec build/src/sheetmerge merge --header --start-row 2 --mark-path -o "$out" examples/月报

@@ -11,11 +11,11 @@
 #include <QTest>
 
 #include "app/artwork.h"
-#include "app/fonts.h"
 #include "app/form1.h"
 #include "app/form3.h"
 #include "options/form2.h"
 #include "spreadsheet/workbook_reader.h"
+#include "widgets/fonts.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
         std::fputs("usage: screenshots SAMPLE.xlsx OUTPUT_FOLDER\n", stderr);
         return 2;
     }
-    QApplication::setFont(app::dialogFont(12));
+    QApplication::setFont(widgets::dialogFont(12));
     QApplication::setWindowIcon(app::artwork::windowIcon());
     const std::filesystem::path samplePath = argv[1];
     const QString output = QString::fromLocal8Bit(argv[2]);

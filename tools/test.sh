@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds sheetmerge and runs every test, then runs the engine and
-# merge tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and the merge tests
-# (sources read ahead on other threads) under ThreadSanitizer.
+# Installs what is needed, checks the formatting and the layering of the includes, builds
+# sheetmerge and runs every test, then runs the engine and merge tests again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the merge tests (sources read ahead on
+# other threads) under ThreadSanitizer.
 #   tools/test.sh            (from the repository root, on Debian 12)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${SKIP_INSTALL:-0}" != 1 ]; then tools/install-deps.sh; fi
 jobs=$(nproc)
+
+# Every C and C++ file is formatted by .clang-format, and no include crosses the layers upwards.
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror
+python3 tools/check_layers.py
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"

@@ -4,8 +4,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "app/fonts.h"
 #include "app/texts.h"
+#include "widgets/fonts.h"
 
 namespace app::artwork {
 
@@ -98,19 +98,19 @@ QPixmap backgroundPicture() {
     drawWorkbookIcon(painter, QRectF(8, 8, 17, 17));
 
     painter.setPen(Qt::white);
-    QFont title = dialogFont(15);
+    QFont title = widgets::dialogFont(15);
     title.setBold(true);
     painter.setFont(title);
     painter.drawText(QRect(32, 4, 260, 26), Qt::AlignLeft | Qt::AlignVCenter,
                      QString::fromUtf8(texts::ArtworkTitle));
     const int titleWidth =
         painter.fontMetrics().horizontalAdvance(QString::fromUtf8(texts::ArtworkTitle));
-    painter.setFont(dialogFont(11));
+    painter.setFont(widgets::dialogFont(11));
     painter.setPen(QColor(214, 240, 222));
     painter.drawText(QRect(32 + titleWidth + 8, 6, 120, 26), Qt::AlignLeft | Qt::AlignVCenter,
                      QStringLiteral("sheetmerge"));
 
-    painter.setFont(dialogFont(13));
+    painter.setFont(widgets::dialogFont(13));
     painter.setPen(QColor(90, 96, 92));
     painter.drawText(QRect(68, 224, 100, 22), Qt::AlignCenter,
                      QString::fromUtf8(texts::ArtworkFilesCaption));

@@ -5,8 +5,8 @@
 #include <QUrl>
 
 #include "app/form3.h"
-#include "app/message_service.h"
 #include "options/form2.h"
+#include "widgets/message_service.h"
 
 namespace app {
 
@@ -41,7 +41,8 @@ void DesktopHost::closeProgress() {
 
 merge::MessageAnswer DesktopHost::showMessage(const std::string& text, merge::MessageStyle style,
                                               const std::string& title) {
-    return MessageService::show(QString::fromStdString(text), style, QString::fromStdString(title));
+    return widgets::MessageService::show(QString::fromStdString(text), style,
+                                         QString::fromStdString(title));
 }
 
 void DesktopHost::handOver(const std::filesystem::path& result) {

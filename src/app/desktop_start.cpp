@@ -5,8 +5,8 @@
 #include <QApplication>
 
 #include "app/artwork.h"
-#include "app/fonts.h"
 #include "app/form1.h"
+#include "widgets/fonts.h"
 
 namespace app {
 
@@ -25,7 +25,7 @@ int runDesktop(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sheetmerge"));
     QApplication::setWindowIcon(artwork::windowIcon());
-    QApplication::setFont(dialogFont(12));
+    QApplication::setFont(widgets::dialogFont(12));
     // The program ends when its work is over, not when its last window closes: the main window
     // closes before the merge run opens its dialogs.
     QApplication::setQuitOnLastWindowClosed(false);

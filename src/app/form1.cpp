@@ -8,17 +8,17 @@
 #include <QRandomGenerator>
 #include <QScreen>
 
-#include "app/active_label.h"
 #include "app/artwork.h"
 #include "app/desktop_host.h"
-#include "app/folder_walk.h"
-#include "app/fonts.h"
-#include "app/mdl_move_noborder_wnd.h"
-#include "app/message_service.h"
 #include "app/texts.h"
-#include "app/twips.h"
 #include "merge/engine_application.h"
 #include "merge/run_lock.h"
+#include "sources/folder_walk.h"
+#include "widgets/active_label.h"
+#include "widgets/fonts.h"
+#include "widgets/mdl_move_noborder_wnd.h"
+#include "widgets/message_service.h"
+#include "widgets/twips.h"
 
 namespace app {
 
@@ -29,12 +29,13 @@ QString text(const char* utf8) {
 }
 
 merge::MessageAnswer notice(const QString& message) {
-    return MessageService::show(message, merge::MessageStyle::Information,
-                                text(texts::NoticeTitle));
+    return widgets::MessageService::show(message, merge::MessageStyle::Information,
+                                         text(texts::NoticeTitle));
 }
 
-ActiveLabel* makePicture(QWidget* parent, const char* name, QRect where, const QPixmap& picture) {
-    auto* label = new ActiveLabel(parent);
+widgets::ActiveLabel* makePicture(QWidget* parent, const char* name, QRect where,
+                                  const QPixmap& picture) {
+    auto* label = new widgets::ActiveLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(where);
     label->setPixmap(picture);
@@ -53,7 +54,7 @@ Form1::Form1(QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(text(texts::MainWindowCaption));
     setWindowIcon(artwork::windowIcon());
-    setFixedSize(twipsToPixels(6000), twipsToPixels(3900));
+    setFixedSize(widgets::twipsToPixels(6000), widgets::twipsToPixels(3900));
     setMouseTracking(true);
     m_background = artwork::backgroundPicture();
     createControls();
@@ -63,49 +64,49 @@ Form1::Form1(QWidget* parent)
 void Form1::createControls() {
     using artwork::Look;
     // Created from the bottom of the stacking order up: a later control lies above.
-    ImgMin2 = makePicture(this, "ImgMin2", twipsRect(5280, 130, 300, 300),
+    ImgMin2 = makePicture(this, "ImgMin2", widgets::twipsRect(5280, 130, 300, 300),
                           artwork::minimisePicture(Look::Normal));
-    ImgQuit2 = makePicture(this, "ImgQuit2", twipsRect(5580, 130, 300, 300),
+    ImgQuit2 = makePicture(this, "ImgQuit2", widgets::twipsRect(5580, 130, 300, 300),
                            artwork::quitPicture(Look::Normal));
-    LblIcon = new ActiveLabel(this);
+    LblIcon = new widgets::ActiveLabel(this);
     LblIcon->setObjectName(QStringLiteral("LblIcon"));
-    LblIcon->setGeometry(twipsRect(120, 130, 255, 255));
-    LblGreeting = new ActiveLabel(this);
+    LblIcon->setGeometry(widgets::twipsRect(120, 130, 255, 255));
+    LblGreeting = new widgets::ActiveLabel(this);
     LblGreeting->setObjectName(QStringLiteral("LblGreeting"));
-    LblGreeting->setGeometry(twipsRect(240, 660, 5720, 495));
-    LblGreeting->setFont(songFont(14));
+    LblGreeting->setGeometry(widgets::twipsRect(240, 660, 5720, 495));
+    LblGreeting->setFont(widgets::songFont(14));
     LblGreeting->setWordWrap(true);
     LblGreeting->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     QPalette greetingPalette = LblGreeting->palette();
     greetingPalette.setColor(QPalette::WindowText, Qt::white);
     LblGreeting->setPalette(greetingPalette);
     LblGreeting->setText(text(texts::GreetingAtStart));
-    ImgQuit1 = makePicture(this, "ImgQuit1", twipsRect(5580, 130, 300, 300),
+    ImgQuit1 = makePicture(this, "ImgQuit1", widgets::twipsRect(5580, 130, 300, 300),
                            artwork::quitPicture(Look::Highlighted));
-    ImgMin1 = makePicture(this, "ImgMin1", twipsRect(5280, 130, 300, 300),
+    ImgMin1 = makePicture(this, "ImgMin1", widgets::twipsRect(5280, 130, 300, 300),
                           artwork::minimisePicture(Look::Highlighted));
-    ImgFolder2 = makePicture(this, "ImgFolder2", twipsRect(3500, 1800, 1500, 1500),
+    ImgFolder2 = makePicture(this, "ImgFolder2", widgets::twipsRect(3500, 1800, 1500, 1500),
                              artwork::folderPicture(Look::Normal));
-    ImgFolder1 = makePicture(this, "ImgFolder1", twipsRect(3500, 1800, 1500, 1500),
+    ImgFolder1 = makePicture(this, "ImgFolder1", widgets::twipsRect(3500, 1800, 1500, 1500),
                              artwork::folderPicture(Look::Highlighted));
-    ImgFiles2 = makePicture(this, "ImgFiles2", twipsRect(1020, 1800, 1500, 1500),
+    ImgFiles2 = makePicture(this, "ImgFiles2", widgets::twipsRect(1020, 1800, 1500, 1500),
                             artwork::filesPicture(Look::Normal));
-    ImgFiles1 = makePicture(this, "ImgFiles1", twipsRect(1020, 1800, 1500, 1500),
+    ImgFiles1 = makePicture(this, "ImgFiles1", widgets::twipsRect(1020, 1800, 1500, 1500),
                             artwork::filesPicture(Look::Highlighted));
-    for (ActiveLabel* button : {ImgFiles1, ImgFolder1, ImgMin1, ImgQuit1})
+    for (widgets::ActiveLabel* button : {ImgFiles1, ImgFolder1, ImgMin1, ImgQuit1})
         button->setCursor(Qt::PointingHandCursor);
 
-    connect(LblGreeting, &ActiveLabel::pointerMoved, this, &Form1::LblGreeting_MouseMove);
-    connect(LblIcon, &ActiveLabel::pointerMoved, this, &Form1::LblIcon_MouseMove);
-    connect(LblIcon, &ActiveLabel::doubleClicked, this, &Form1::LblIcon_DblClick);
-    connect(ImgFiles2, &ActiveLabel::pointerMoved, this, &Form1::ImgFiles2_MouseMove);
-    connect(ImgFolder2, &ActiveLabel::pointerMoved, this, &Form1::ImgFolder2_MouseMove);
-    connect(ImgMin2, &ActiveLabel::pointerMoved, this, &Form1::ImgMin2_MouseMove);
-    connect(ImgQuit2, &ActiveLabel::pointerMoved, this, &Form1::ImgQuit2_MouseMove);
-    connect(ImgFiles1, &ActiveLabel::clicked, this, &Form1::ImgFiles1_Click);
-    connect(ImgFolder1, &ActiveLabel::clicked, this, &Form1::ImgFolder1_Click);
-    connect(ImgMin1, &ActiveLabel::clicked, this, &Form1::ImgMin1_Click);
-    connect(ImgQuit1, &ActiveLabel::clicked, this, &Form1::ImgQuit1_Click);
+    connect(LblGreeting, &widgets::ActiveLabel::pointerMoved, this, &Form1::LblGreeting_MouseMove);
+    connect(LblIcon, &widgets::ActiveLabel::pointerMoved, this, &Form1::LblIcon_MouseMove);
+    connect(LblIcon, &widgets::ActiveLabel::doubleClicked, this, &Form1::LblIcon_DblClick);
+    connect(ImgFiles2, &widgets::ActiveLabel::pointerMoved, this, &Form1::ImgFiles2_MouseMove);
+    connect(ImgFolder2, &widgets::ActiveLabel::pointerMoved, this, &Form1::ImgFolder2_MouseMove);
+    connect(ImgMin2, &widgets::ActiveLabel::pointerMoved, this, &Form1::ImgMin2_MouseMove);
+    connect(ImgQuit2, &widgets::ActiveLabel::pointerMoved, this, &Form1::ImgQuit2_MouseMove);
+    connect(ImgFiles1, &widgets::ActiveLabel::clicked, this, &Form1::ImgFiles1_Click);
+    connect(ImgFolder1, &widgets::ActiveLabel::clicked, this, &Form1::ImgFolder1_Click);
+    connect(ImgMin1, &widgets::ActiveLabel::clicked, this, &Form1::ImgMin1_Click);
+    connect(ImgQuit1, &widgets::ActiveLabel::clicked, this, &Form1::ImgQuit1_Click);
 }
 
 QStringList Form1::greetingTips() {
@@ -119,8 +120,8 @@ int Form1::greetingIndex(double x) {
 
 bool Form1::Form_Load() {
     if (m_isMergeRunning && m_isMergeRunning()) {
-        MessageService::show(text(texts::MergeAlreadyRunning), merge::MessageStyle::Warning,
-                             text(texts::NoticeTitle));
+        widgets::MessageService::show(text(texts::MergeAlreadyRunning),
+                                      merge::MessageStyle::Warning, text(texts::NoticeTitle));
         return false;
     }
     hideHighlights();
@@ -131,7 +132,8 @@ bool Form1::Form_Load() {
 }
 
 void Form1::hideHighlights() {
-    for (ActiveLabel* picture : {ImgFiles1, ImgFolder1, ImgMin1, ImgQuit1}) picture->hide();
+    for (widgets::ActiveLabel* picture : {ImgFiles1, ImgFolder1, ImgMin1, ImgQuit1})
+        picture->hide();
 }
 
 void Form1::moveToScreenCentre() {
@@ -147,10 +149,10 @@ void Form1::paintEvent(QPaintEvent*) {
     painter.drawPixmap(0, 0, m_background);
     // The four edge lines Line4, Line3, Line2 and LineB.
     painter.setPen(QColor(0xE0, 0xE0, 0xE0));
-    painter.drawLine(twipsPoint(0, 0), twipsPoint(6000, 0));
-    painter.drawLine(twipsPoint(0, 3900), twipsPoint(0, 0));
-    painter.drawLine(twipsPoint(5980, 3900), twipsPoint(5980, 0));
-    painter.drawLine(twipsPoint(0, 3880), twipsPoint(6000, 3880));
+    painter.drawLine(widgets::twipsPoint(0, 0), widgets::twipsPoint(6000, 0));
+    painter.drawLine(widgets::twipsPoint(0, 3900), widgets::twipsPoint(0, 0));
+    painter.drawLine(widgets::twipsPoint(5980, 3900), widgets::twipsPoint(5980, 0));
+    painter.drawLine(widgets::twipsPoint(0, 3880), widgets::twipsPoint(6000, 3880));
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
@@ -161,21 +163,21 @@ void Form1::mouseMoveEvent(QMouseEvent* event) {
 
 void Form1::Form_MouseMove(Qt::MouseButtons buttons) {
     hideHighlights();
-    if (buttons == Qt::LeftButton) MdlMoveNoborderWnd::MoveNoborderWnd(this);
+    if (buttons == Qt::LeftButton) widgets::MdlMoveNoborderWnd::MoveNoborderWnd(this);
 }
 
 void Form1::LblGreeting_MouseMove(Qt::MouseButtons buttons) {
     hideHighlights();
-    if (buttons == Qt::LeftButton) MdlMoveNoborderWnd::MoveNoborderWnd(this);
+    if (buttons == Qt::LeftButton) widgets::MdlMoveNoborderWnd::MoveNoborderWnd(this);
 }
 
 void Form1::LblIcon_MouseMove(Qt::MouseButtons buttons) {
-    if (buttons == Qt::LeftButton) MdlMoveNoborderWnd::MoveNoborderWnd(this);
+    if (buttons == Qt::LeftButton) widgets::MdlMoveNoborderWnd::MoveNoborderWnd(this);
 }
 
 void Form1::LblIcon_DblClick() {
-    MessageService::show(text(texts::AboutText), merge::MessageStyle::Plain,
-                         text(texts::AboutTitle), this);
+    widgets::MessageService::show(text(texts::AboutText), merge::MessageStyle::Plain,
+                                  text(texts::AboutTitle), this);
 }
 
 void Form1::ImgFiles2_MouseMove() {
@@ -211,8 +213,8 @@ void Form1::ImgQuit1_Click() {
 void Form1::ImgFiles1_Click() {
     ImgFiles1->hide();
     // Out of sight while the dialog is open: it stays loaded and visible, only off the screen.
-    move(-twipsToPixels(width() * TwipsPerPixel + 100),
-         -twipsToPixels(height() * TwipsPerPixel + 100));
+    move(-widgets::twipsToPixels(width() * widgets::TwipsPerPixel + 100),
+         -widgets::twipsToPixels(height() * widgets::TwipsPerPixel + 100));
     for (;;) {
         const std::optional<SelectedFiles> chosen = m_chooseFiles ? m_chooseFiles() : std::nullopt;
         if (!chosen) {
@@ -223,7 +225,7 @@ void Form1::ImgFiles1_Click() {
             notice(text(texts::AtLeastTwoFiles));
             continue;
         }
-        FolderPath = withOneTrailingSlash(chosen->directory.toStdString());
+        FolderPath = sources::withOneTrailingSlash(chosen->directory.toStdString());
         SourceList.clear();
         for (const QString& name : chosen->names)
             SourceList.push_back(FolderPath + name.toStdString());
@@ -245,21 +247,21 @@ void Form1::ImgFolder1_Click() {
             show();
             return;
         }
-        const ChosenFolder folder =
-            checkChosenFolderOnDisk(chosen->displayName.toStdString(), chosen->path.toStdString());
-        if (folder.check != FolderCheck::Ok) {
+        const sources::ChosenFolder folder = sources::checkChosenFolderOnDisk(
+            chosen->displayName.toStdString(), chosen->path.toStdString());
+        if (folder.check != sources::FolderCheck::Ok) {
             FolderPath.clear();
             notice(QString::fromStdString(folder.message));
             continue;
         }
         FolderPath = folder.folderPath;
-        FileSystemLister lister;
-        const WalkResult walk = walkFolder(FolderPath, lister, [] {
-            return MessageService::show(text(texts::IncludeSubfoldersQuestion),
-                                        merge::MessageStyle::YesNoQuestion,
-                                        text(texts::ChoiceTitle)) == merge::MessageAnswer::Yes;
+        sources::FileSystemLister lister;
+        const sources::WalkResult walk = sources::walkFolder(FolderPath, lister, [] {
+            return widgets::MessageService::show(
+                       text(texts::IncludeSubfoldersQuestion), merge::MessageStyle::YesNoQuestion,
+                       text(texts::ChoiceTitle)) == merge::MessageAnswer::Yes;
         });
-        if (walk.outcome == WalkOutcome::Ok) {
+        if (walk.outcome == sources::WalkOutcome::Ok) {
             SourceList = walk.sourceList;
             close();
             Zelk();
@@ -269,7 +271,7 @@ void Form1::ImgFolder1_Click() {
         SourceList.clear();
         FolderPath.clear();
         notice(QString::fromStdString(walk.message));
-        if (endsProgram(walk.outcome)) {
+        if (sources::endsProgram(walk.outcome)) {
             close();
             emit programEnded();
             return;

@@ -15,9 +15,11 @@
 #include "app/api_select_files.h"
 #include "merge/merge_run.h"
 
-namespace app {
-
+namespace widgets {
 class ActiveLabel;
+}
+
+namespace app {
 
 class Form1 : public QWidget {
     Q_OBJECT
@@ -53,16 +55,16 @@ public:
     // What the last merge run reported; empty before a run.
     const std::optional<merge::RunOutcome>& lastRun() const { return m_lastRun; }
 
-    ActiveLabel* ImgFiles1;
-    ActiveLabel* ImgFiles2;
-    ActiveLabel* ImgFolder1;
-    ActiveLabel* ImgFolder2;
-    ActiveLabel* ImgMin1;
-    ActiveLabel* ImgQuit1;
-    ActiveLabel* LblGreeting;
-    ActiveLabel* LblIcon;
-    ActiveLabel* ImgQuit2;
-    ActiveLabel* ImgMin2;
+    widgets::ActiveLabel* ImgFiles1;
+    widgets::ActiveLabel* ImgFiles2;
+    widgets::ActiveLabel* ImgFolder1;
+    widgets::ActiveLabel* ImgFolder2;
+    widgets::ActiveLabel* ImgMin1;
+    widgets::ActiveLabel* ImgQuit1;
+    widgets::ActiveLabel* LblGreeting;
+    widgets::ActiveLabel* LblIcon;
+    widgets::ActiveLabel* ImgQuit2;
+    widgets::ActiveLabel* ImgMin2;
 
 signals:
     // The program's work is over (quit, a merge run returned, or a folder limit): the event

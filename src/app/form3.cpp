@@ -5,10 +5,10 @@
 #include <QScreen>
 
 #include "app/artwork.h"
-#include "app/fonts.h"
-#include "app/mdl_set_window_pos.h"
 #include "app/texts.h"
-#include "app/twips.h"
+#include "widgets/fonts.h"
+#include "widgets/mdl_set_window_pos.h"
+#include "widgets/twips.h"
 
 namespace app {
 
@@ -32,16 +32,16 @@ Form3::Form3(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindow
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QString::fromUtf8(texts::ProgressCaption));
     setWindowIcon(artwork::windowIcon());
-    setFixedSize(twipsToPixels(4995), twipsToPixels(600));
+    setFixedSize(widgets::twipsToPixels(4995), widgets::twipsToPixels(600));
 
     // Created from the bottom of the stacking order up.
-    Lbl_bg = makeLabel(this, "Lbl_bg", twipsRect(0, 0, 5000, 600));
+    Lbl_bg = makeLabel(this, "Lbl_bg", widgets::twipsRect(0, 0, 5000, 600));
     paintBackground(Lbl_bg, QColor(0xC0, 0xFF, 0xC0));  // &H00C0FFC0
-    Lbl_Prog = makeLabel(this, "Lbl_Prog", twipsRect(0, 0, 0, 600));
+    Lbl_Prog = makeLabel(this, "Lbl_Prog", widgets::twipsRect(0, 0, 0, 600));
     paintBackground(Lbl_Prog, QColor(0x00, 0xC0, 0x00));  // &H0000C000
-    Lbl_Tip = makeLabel(this, "Lbl_Tip", twipsRect(1530, 173, 1935, 255));
+    Lbl_Tip = makeLabel(this, "Lbl_Tip", widgets::twipsRect(1530, 173, 1935, 255));
     Lbl_Tip->setAlignment(Qt::AlignCenter);
-    Lbl_Tip->setFont(verdanaFont(16, true));
+    Lbl_Tip->setFont(widgets::verdanaFont(16, true));
     QPalette tipPalette = Lbl_Tip->palette();
     tipPalette.setColor(QPalette::WindowText, Qt::black);
     Lbl_Tip->setPalette(tipPalette);
@@ -55,7 +55,7 @@ Form3::Form3(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindow
 }
 
 void Form3::Form_Load() {
-    MdlSetWindowPos::SetWindowTopmost(this, true);
+    widgets::MdlSetWindowPos::SetWindowTopmost(this, true);
 }
 
 int Form3::barWidthTwips(int done, int total) {
@@ -65,7 +65,7 @@ int Form3::barWidthTwips(int done, int total) {
 
 void Form3::showProgress(int done, int total) {
     Lbl_Tip->setText(QStringLiteral("%1 / %2").arg(done).arg(total));
-    Lbl_Prog->resize(twipsToPixels(barWidthTwips(done, total)), Lbl_Prog->height());
+    Lbl_Prog->resize(widgets::twipsToPixels(barWidthTwips(done, total)), Lbl_Prog->height());
     QApplication::processEvents();
 }
 

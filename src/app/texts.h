@@ -1,10 +1,16 @@
-// User-visible texts of the desktop program, exactly as it shows them. The folder scan's
-// texts are in texts_walk.h, included here.
+// User-visible texts of the desktop program, exactly as it shows them. The folder walk's
+// refusals are in sources/texts.h.
 #pragma once
 
-#include "app/texts_walk.h"
-
 namespace app::texts {
+
+inline constexpr const char* NoticeTitle = "提示";
+inline constexpr const char* ChoiceTitle = "选择";
+
+// Folder picking.
+inline constexpr const char* ChooseFolderPrompt = "请选择存放目标文件的文件夹（可包含子文件夹）";
+inline constexpr const char* IncludeSubfoldersQuestion =
+    "指定路径下发现【子文件夹】，【子文件夹】下的Excel/csv文件是否参与数据合并呢？";
 
 inline constexpr const char* MainWindowCaption = "文件选取";
 inline constexpr const char* ProgressCaption = "合并进度";
@@ -68,11 +74,6 @@ inline constexpr const char* AboutText =
 inline constexpr const char* ArtworkTitle = "工作表合并助手";
 inline constexpr const char* ArtworkFilesCaption = "选取文件";
 inline constexpr const char* ArtworkFolderCaption = "选取文件夹";
-
-// Message box buttons.
-inline constexpr const char* OkButton = "确定";
-inline constexpr const char* YesButton = "是(&Y)";
-inline constexpr const char* NoButton = "否(&N)";
 
 // Printed on stderr when the desktop program is started without a display.
 inline constexpr const char* NoDisplay =

@@ -15,13 +15,13 @@
 #include <spawn.h>
 #include <unistd.h>
 
-#include "app/folder_walk.h"
 #include "cli/merge_texts.h"
 #include "merge/engine_application.h"
 #include "merge/merge_run.h"
 #include "merge/run_host.h"
 #include "merge/run_lock.h"
 #include "options/options_check.h"
+#include "sources/folder_walk.h"
 
 extern char** environ;
 
@@ -314,7 +314,7 @@ std::string commonFolder(const std::vector<std::string>& files) {
         for (; a != common.end() && b != folder.end() && *a == *b; ++a, ++b) shared /= *a;
         common = shared;
     }
-    return app::withOneTrailingSlash(common.string());
+    return sources::withOneTrailingSlash(common.string());
 }
 
 }  // namespace
@@ -348,7 +348,7 @@ int runMergeCommand(int argc, char** argv) {
         const std::string folder = absoluteNormal(*arguments.outputDir);
         if (!fs::is_directory(folder, error))
             return refuseArguments(merge_texts::OutputDirMissing + *arguments.outputDir);
-        input.resultFolder = app::withOneTrailingSlash(folder);
+        input.resultFolder = sources::withOneTrailingSlash(folder);
     }
 
     // Sources: one folder, walked; or two or more files, taken as given.
@@ -357,17 +357,17 @@ int runMergeCommand(int argc, char** argv) {
     if (arguments.paths.size() == 1 && fs::is_directory(first)) {
         const std::string folder = absoluteNormal(arguments.paths.front());
         const std::string displayName =
-            fs::path(app::withOneTrailingSlash(folder)).parent_path().filename().string();
-        const app::ChosenFolder chosen = app::checkChosenFolderOnDisk(displayName, folder);
-        if (chosen.check != app::FolderCheck::Ok) {
+            fs::path(sources::withOneTrailingSlash(folder)).parent_path().filename().string();
+        const sources::ChosenFolder chosen = sources::checkChosenFolderOnDisk(displayName, folder);
+        if (chosen.check != sources::FolderCheck::Ok) {
             printError(chosen.message);
             return ExitRefused;
         }
-        app::FileSystemLister lister;
+        sources::FileSystemLister lister;
         const bool recursive = arguments.recursive;
-        app::WalkResult walk =
-            app::walkFolder(chosen.folderPath, lister, [recursive] { return recursive; });
-        if (walk.outcome != app::WalkOutcome::Ok) {
+        sources::WalkResult walk =
+            sources::walkFolder(chosen.folderPath, lister, [recursive] { return recursive; });
+        if (walk.outcome != sources::WalkOutcome::Ok) {
             printError(walk.message);
             return ExitRefused;
         }

@@ -11,17 +11,17 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 
-#include "app/active_label.h"
-#include "app/fonts.h"
-#include "app/mdl_set_window_pos.h"
-#include "app/message_service.h"
-#include "app/twips.h"
 #include "options/form2_texts.h"
 #include "options/texts.h"
+#include "widgets/active_label.h"
+#include "widgets/fonts.h"
+#include "widgets/mdl_set_window_pos.h"
+#include "widgets/message_service.h"
+#include "widgets/twips.h"
 
 namespace options {
 
-using app::twipsRect;
+using widgets::twipsRect;
 
 namespace {
 
@@ -70,8 +70,8 @@ Form2::Form2(QWidget* parent) : QDialog(parent) {
     // A single fixed border: no resizing, no maximising, no help button.
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
-    setFixedSize(app::twipsToPixels(6735), app::twipsToPixels(6180));
-    setFont(app::dialogFont(12));
+    setFixedSize(widgets::twipsToPixels(6735), widgets::twipsToPixels(6180));
+    setFont(widgets::dialogFont(12));
     setMouseTracking(true);
     createControls();
     setTabOrder();
@@ -116,9 +116,9 @@ void Form2::createControls() {
         member->setObjectName(QString::fromLatin1(name));
         member->setGeometry(where);
     };
-    auto face = [this](app::ActiveLabel*& member, const char* name, const char* caption,
+    auto face = [this](widgets::ActiveLabel*& member, const char* name, const char* caption,
                        QRect where) {
-        member = new app::ActiveLabel(this);
+        member = new widgets::ActiveLabel(this);
         member->setObjectName(QString::fromLatin1(name));
         member->setGeometry(where);
         if (caption) {
@@ -129,46 +129,54 @@ void Form2::createControls() {
     };
 
     // Information fields.
-    label(this, Label2, "Label2", form2_texts::Label2, twipsRect(240, 240, 1695, 255));
-    lineEdit(this, Txt_Path, "Txt_Path", twipsRect(1680, 230, 4920, 270));
-    label(this, Label1, "Label1", form2_texts::Label1, twipsRect(240, 600, 1575, 255));
-    label(this, Lbl_Cnt, "Lbl_Cnt", nullptr, twipsRect(1710, 615, 855, 255));
-    label(this, Label3, "Label3", form2_texts::Label3, twipsRect(240, 960, 1575, 255));
-    lineEdit(this, Txt_Xls1, "Txt_Xls1", twipsRect(1680, 950, 4920, 270));
+    label(this, Label2, "Label2", form2_texts::Label2, widgets::twipsRect(240, 240, 1695, 255));
+    lineEdit(this, Txt_Path, "Txt_Path", widgets::twipsRect(1680, 230, 4920, 270));
+    label(this, Label1, "Label1", form2_texts::Label1, widgets::twipsRect(240, 600, 1575, 255));
+    label(this, Lbl_Cnt, "Lbl_Cnt", nullptr, widgets::twipsRect(1710, 615, 855, 255));
+    label(this, Label3, "Label3", form2_texts::Label3, widgets::twipsRect(240, 960, 1575, 255));
+    lineEdit(this, Txt_Xls1, "Txt_Xls1", widgets::twipsRect(1680, 950, 4920, 270));
     Txt_Path->setReadOnly(true);
     Txt_Xls1->setReadOnly(true);
 
     // Target worksheet.
-    frame(Frame1, "Frame1", form2_texts::Frame1, twipsRect(120, 1400, 6495, 1455));
-    option(Frame1, Option1, "Option1", form2_texts::Option1, twipsRect(480, 360, 1455, 375));
-    option(Frame1, Option2, "Option2", form2_texts::Option2, twipsRect(3120, 360, 975, 375));
-    combo(Frame1, Combo1, "Combo1", twipsRect(4080, 400, 1935, 300));
-    option(Frame1, Option3, "Option3", form2_texts::Option3, twipsRect(480, 840, 975, 375));
-    combo(Frame1, Combo2, "Combo2", twipsRect(1440, 880, 4575, 300));
+    frame(Frame1, "Frame1", form2_texts::Frame1, widgets::twipsRect(120, 1400, 6495, 1455));
+    option(Frame1, Option1, "Option1", form2_texts::Option1,
+           widgets::twipsRect(480, 360, 1455, 375));
+    option(Frame1, Option2, "Option2", form2_texts::Option2,
+           widgets::twipsRect(3120, 360, 975, 375));
+    combo(Frame1, Combo1, "Combo1", widgets::twipsRect(4080, 400, 1935, 300));
+    option(Frame1, Option3, "Option3", form2_texts::Option3,
+           widgets::twipsRect(480, 840, 975, 375));
+    combo(Frame1, Combo2, "Combo2", widgets::twipsRect(1440, 880, 4575, 300));
 
     // Target range.
-    frame(Frame2, "Frame2", form2_texts::Frame2, twipsRect(120, 3030, 6495, 1455));
-    option(Frame2, Option4, "Option4", form2_texts::Option4, twipsRect(480, 360, 2415, 375));
-    option(Frame2, Option5, "Option5", form2_texts::Option5, twipsRect(3840, 360, 1335, 375));
-    lineEdit(Frame2, Txt_Row, "Txt_Row", twipsRect(5160, 420, 855, 270));
-    option(Frame2, Option6, "Option6", form2_texts::Option6, twipsRect(480, 840, 1695, 375));
-    label(Frame2, Label7, "Label7", form2_texts::Label7, twipsRect(2390, 945, 735, 255));
-    lineEdit(Frame2, Txt_LT, "Txt_LT", twipsRect(3060, 930, 855, 270));
-    check(Frame2, Check1, "Check1", form2_texts::Check1, twipsRect(4200, 850, 975, 375));
-    lineEdit(Frame2, Txt_RB, "Txt_RB", twipsRect(5160, 930, 855, 270));
+    frame(Frame2, "Frame2", form2_texts::Frame2, widgets::twipsRect(120, 3030, 6495, 1455));
+    option(Frame2, Option4, "Option4", form2_texts::Option4,
+           widgets::twipsRect(480, 360, 2415, 375));
+    option(Frame2, Option5, "Option5", form2_texts::Option5,
+           widgets::twipsRect(3840, 360, 1335, 375));
+    lineEdit(Frame2, Txt_Row, "Txt_Row", widgets::twipsRect(5160, 420, 855, 270));
+    option(Frame2, Option6, "Option6", form2_texts::Option6,
+           widgets::twipsRect(480, 840, 1695, 375));
+    label(Frame2, Label7, "Label7", form2_texts::Label7, widgets::twipsRect(2390, 945, 735, 255));
+    lineEdit(Frame2, Txt_LT, "Txt_LT", widgets::twipsRect(3060, 930, 855, 270));
+    check(Frame2, Check1, "Check1", form2_texts::Check1, widgets::twipsRect(4200, 850, 975, 375));
+    lineEdit(Frame2, Txt_RB, "Txt_RB", widgets::twipsRect(5160, 930, 855, 270));
 
     // Header and source labels.
-    check(this, Check2, "Check2", form2_texts::Check2, twipsRect(240, 4560, 2535, 375));
-    check(this, Check3, "Check3", form2_texts::Check3, twipsRect(240, 4920, 4335, 375));
-    option(this, Option7, "Option7", form2_texts::Option7, twipsRect(600, 5280, 1215, 375));
-    option(this, Option8, "Option8", form2_texts::Option8, twipsRect(600, 5640, 1815, 375));
-    lineEdit(this, Txt_Head, "Txt_Head", twipsRect(2460, 5710, 1830, 270));
+    check(this, Check2, "Check2", form2_texts::Check2, widgets::twipsRect(240, 4560, 2535, 375));
+    check(this, Check3, "Check3", form2_texts::Check3, widgets::twipsRect(240, 4920, 4335, 375));
+    option(this, Option7, "Option7", form2_texts::Option7,
+           widgets::twipsRect(600, 5280, 1215, 375));
+    option(this, Option8, "Option8", form2_texts::Option8,
+           widgets::twipsRect(600, 5640, 1815, 375));
+    lineEdit(this, Txt_Head, "Txt_Head", widgets::twipsRect(2460, 5710, 1830, 270));
 
     // The two buttons: a coloured face with its caption lying on it.
-    face(OK2, "OK2", nullptr, twipsRect(5280, 5025, 855, 315));
-    face(OK1, "OK1", form2_texts::OK1, twipsRect(5340, 5085, 735, 195));
-    face(NO2, "NO2", nullptr, twipsRect(5280, 5505, 855, 315));
-    face(NO1, "NO1", form2_texts::NO1, twipsRect(5340, 5565, 735, 195));
+    face(OK2, "OK2", nullptr, widgets::twipsRect(5280, 5025, 855, 315));
+    face(OK1, "OK1", form2_texts::OK1, widgets::twipsRect(5340, 5085, 735, 195));
+    face(NO2, "NO2", nullptr, widgets::twipsRect(5280, 5505, 855, 315));
+    face(NO1, "NO1", form2_texts::NO1, widgets::twipsRect(5340, 5565, 735, 195));
     OK1->raise();
     NO1->raise();
 
@@ -213,7 +221,7 @@ void Form2::setTabOrder() {
 }
 
 void Form2::Form_Load() {
-    app::MdlSetWindowPos::SetWindowTopmost(this, true);
+    widgets::MdlSetWindowPos::SetWindowTopmost(this, true);
 
     setAutoFillBackground(true);
     QPalette palette = this->palette();
@@ -233,7 +241,7 @@ void Form2::Form_Load() {
     for (QWidget* control : std::initializer_list<QWidget*>{Option7, Option8, Check2, Check3})
         paintControl(control);
 
-    for (app::ActiveLabel* face : {OK2, NO2}) {
+    for (widgets::ActiveLabel* face : {OK2, NO2}) {
         face->setAutoFillBackground(true);
         paintFace(face, faceColour());
     }
@@ -262,14 +270,14 @@ void Form2::connectRules() {
     for (QWidget* box : std::initializer_list<QWidget*>{Combo1, Combo2, Txt_Row, Txt_LT})
         box->installEventFilter(this);
 
-    connect(OK1, &app::ActiveLabel::clicked, this, &Form2::OK1_Click);
-    connect(OK2, &app::ActiveLabel::clicked, this, &Form2::OK2_Click);
-    connect(NO1, &app::ActiveLabel::clicked, this, &Form2::NO1_Click);
-    connect(NO2, &app::ActiveLabel::clicked, this, &Form2::NO2_Click);
-    connect(OK1, &app::ActiveLabel::pointerMoved, this, &Form2::OK_MouseMove);
-    connect(OK2, &app::ActiveLabel::pointerMoved, this, &Form2::OK_MouseMove);
-    connect(NO1, &app::ActiveLabel::pointerMoved, this, &Form2::NO_MouseMove);
-    connect(NO2, &app::ActiveLabel::pointerMoved, this, &Form2::NO_MouseMove);
+    connect(OK1, &widgets::ActiveLabel::clicked, this, &Form2::OK1_Click);
+    connect(OK2, &widgets::ActiveLabel::clicked, this, &Form2::OK2_Click);
+    connect(NO1, &widgets::ActiveLabel::clicked, this, &Form2::NO1_Click);
+    connect(NO2, &widgets::ActiveLabel::clicked, this, &Form2::NO2_Click);
+    connect(OK1, &widgets::ActiveLabel::pointerMoved, this, &Form2::OK_MouseMove);
+    connect(OK2, &widgets::ActiveLabel::pointerMoved, this, &Form2::OK_MouseMove);
+    connect(NO1, &widgets::ActiveLabel::pointerMoved, this, &Form2::NO_MouseMove);
+    connect(NO2, &widgets::ActiveLabel::pointerMoved, this, &Form2::NO_MouseMove);
 }
 
 void Form2::fill(const merge::SampleInfo& sample) {
@@ -380,9 +388,9 @@ void Form2::Txt_Row_Change() {
     }
     const std::optional<int> startRow = readStartRow(toUtf8(typed));
     if (!startRow || *startRow <= 0) {
-        app::MessageService::show(text(texts::StartRowNotPositive),
-                                  merge::MessageStyle::Information, text(texts::MessageTitle),
-                                  this);
+        widgets::MessageService::show(text(texts::StartRowNotPositive),
+                                      merge::MessageStyle::Information, text(texts::MessageTitle),
+                                      this);
         Txt_Row->clear();
         Txt_Row->setFocus(Qt::OtherFocusReason);
         return;
@@ -507,8 +515,9 @@ void Form2::runOk(OkPart clicked) {
         accept();
         return;
     }
-    app::MessageService::show(QString::fromStdString(outcome.message),
-                              merge::MessageStyle::Information, text(texts::MessageTitle), this);
+    widgets::MessageService::show(QString::fromStdString(outcome.message),
+                                  merge::MessageStyle::Information, text(texts::MessageTitle),
+                                  this);
     QLineEdit* atFault = nullptr;
     switch (outcome.focus) {
         case FocusTarget::TxtRow:

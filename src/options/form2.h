@@ -18,7 +18,7 @@ class QLabel;
 class QLineEdit;
 class QRadioButton;
 
-namespace app {
+namespace widgets {
 class ActiveLabel;
 }
 
@@ -73,10 +73,10 @@ public:
     QRadioButton* Option7;
     QRadioButton* Option8;
     QLineEdit* Txt_Head;
-    app::ActiveLabel* OK2;
-    app::ActiveLabel* OK1;
-    app::ActiveLabel* NO2;
-    app::ActiveLabel* NO1;
+    widgets::ActiveLabel* OK2;
+    widgets::ActiveLabel* OK1;
+    widgets::ActiveLabel* NO2;
+    widgets::ActiveLabel* NO1;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -14,13 +14,13 @@
 
 #include <memory>
 
-#include "app/active_label.h"
 #include "app/form1.h"
 #include "app/form3.h"
-#include "app/mdl_move_noborder_wnd.h"
-#include "app/message_service.h"
 #include "options/form2.h"
 #include "spreadsheet/workbook_reader.h"
+#include "widgets/active_label.h"
+#include "widgets/mdl_move_noborder_wnd.h"
+#include "widgets/message_service.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ struct Shown {
 class MessageRecorder {
 public:
     MessageRecorder() {
-        app::MessageService::setHandler(
+        widgets::MessageService::setHandler(
             [this](const QString& text, merge::MessageStyle style, const QString& title) {
                 Shown shown{text, style, title, {}};
                 for (QWidget* window : QApplication::topLevelWidgets())
@@ -43,7 +43,7 @@ public:
                 return answer;
             });
     }
-    ~MessageRecorder() { app::MessageService::setHandler({}); }
+    ~MessageRecorder() { widgets::MessageService::setHandler({}); }
     QStringList texts() const {
         QStringList all;
         for (const Shown& shown : messages) all << shown.text;
@@ -94,8 +94,8 @@ private slots:
 
 private:
     // The windows' pictures and labels, as the pointer meets them.
-    app::ActiveLabel* part(const char* name) {
-        return m_form->findChild<app::ActiveLabel*>(QString::fromLatin1(name));
+    widgets::ActiveLabel* part(const char* name) {
+        return m_form->findChild<widgets::ActiveLabel*>(QString::fromLatin1(name));
     }
     QStringList litButtons();
     // Moves the pointer onto a normal picture, coming from the background, so that its
@@ -119,7 +119,7 @@ void Form1Test::initTestCase() {
     // The run lock of these tests lives in a folder of their own.
     QVERIFY(m_runtime.isValid());
     qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
-    app::MdlMoveNoborderWnd::setMoveObserver([this](QWidget*) { ++m_moves; });
+    widgets::MdlMoveNoborderWnd::setMoveObserver([this](QWidget*) { ++m_moves; });
 }
 
 void Form1Test::init() {
@@ -232,7 +232,7 @@ void Form1Test::pointerLightsButtons() {
         if (name == QStringLiteral("Form1")) {
             QTest::mouseMove(m_form.get(), QPoint(200, 100));  // white, between the buttons
         } else {
-            auto* target = m_form->findChild<app::ActiveLabel*>(name);
+            auto* target = m_form->findChild<widgets::ActiveLabel*>(name);
             QVERIFY(target);
             // The normal pictures lie under their highlights: point at them through the window.
             QTest::mouseMove(m_form.get(), target->geometry().center());
@@ -261,8 +261,9 @@ void Form1Test::leftButtonAloneDrags() {
     QFETCH(int, drags);
     QVERIFY(m_form->Form_Load());
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    QWidget* target = over == QStringLiteral("Form1") ? static_cast<QWidget*>(m_form.get())
-                                                      : m_form->findChild<app::ActiveLabel*>(over);
+    QWidget* target = over == QStringLiteral("Form1")
+                          ? static_cast<QWidget*>(m_form.get())
+                          : m_form->findChild<widgets::ActiveLabel*>(over);
     QVERIFY(target);
     const QPoint at = over == QStringLiteral("Form1") ? QPoint(200, 100) : target->rect().center();
     QMouseEvent move(QEvent::MouseMove, QPointF(at), QPointF(target->mapToGlobal(at)), Qt::NoButton,

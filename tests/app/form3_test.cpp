@@ -8,11 +8,11 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/active_label.h"
 #include "app/api_select_files.h"
 #include "app/desktop_host.h"
 #include "app/form3.h"
 #include "options/form2.h"
+#include "widgets/active_label.h"
 
 class Form3Test : public QObject {
     Q_OBJECT

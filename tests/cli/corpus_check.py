@@ -7,7 +7,7 @@ values of the first worksheet against an independent reader (openpyxl for .xlsx/
 for .xls, the csv module for .csv). For broken files, checks that both commands fail with
 exit status 1 and one line on stderr naming the file, without a crash or sanitizer report.
 
-    corpus_check.py --sheetmerge build/src/app/sheetmerge --corpus ../shared/corpus
+    corpus_check.py --sheetmerge build/src/sheetmerge --corpus ../shared/corpus
 
 Prints one line per file. Files listed in PENDING are not read yet by the engine; their
 failures are reported but do not fail the run, and a pending file that passes is reported

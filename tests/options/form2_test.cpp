@@ -13,9 +13,9 @@
 #include <map>
 #include <memory>
 
-#include "app/active_label.h"
-#include "app/message_service.h"
 #include "options/form2.h"
+#include "widgets/active_label.h"
+#include "widgets/message_service.h"
 
 namespace {
 
@@ -29,13 +29,13 @@ struct Shown {
 class MessageRecorder {
 public:
     MessageRecorder() {
-        app::MessageService::setHandler(
+        widgets::MessageService::setHandler(
             [this](const QString& text, merge::MessageStyle style, const QString& title) {
                 messages.push_back({text, style, title});
                 return merge::MessageAnswer::Ok;
             });
     }
-    ~MessageRecorder() { app::MessageService::setHandler({}); }
+    ~MessageRecorder() { widgets::MessageService::setHandler({}); }
     std::vector<Shown> messages;
 };
 
@@ -84,7 +84,7 @@ private:
         QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
     }
     // A point of OK2's rim that OK1 does not cover.
-    void clickFaceRim(app::ActiveLabel* face) {
+    void clickFaceRim(widgets::ActiveLabel* face) {
         QTest::mouseClick(face, Qt::LeftButton, {}, QPoint(1, 1));
     }
 
@@ -568,7 +568,7 @@ void Form2Test::cancelLeavesOptionsUnconfirmed() {
     options::Form2& d = *m_dialog;
     QTest::keyClicks(d.Txt_Row, QStringLiteral("4"));
     QSignalSpy rejected(&d, &QDialog::rejected);
-    auto* target = d.findChild<app::ActiveLabel*>(clicked);
+    auto* target = d.findChild<widgets::ActiveLabel*>(clicked);
     QVERIFY(target);
     if (clicked == QStringLiteral("NO2"))
         clickFaceRim(target);

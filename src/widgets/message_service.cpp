@@ -1,11 +1,11 @@
-#include "app/message_service.h"
+#include "widgets/message_service.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
 
-#include "app/texts.h"
+#include "widgets/texts.h"
 
-namespace app {
+namespace widgets {
 
 namespace {
 MessageService::Handler& handler() {
@@ -61,4 +61,4 @@ void MessageService::setHandler(Handler handler_) {
     handler() = std::move(handler_);
 }
 
-}  // namespace app
+}  // namespace widgets

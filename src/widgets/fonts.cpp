@@ -1,8 +1,8 @@
-#include "app/fonts.h"
+#include "widgets/fonts.h"
 
 #include <QStringList>
 
-namespace app {
+namespace widgets {
 
 QFont dialogFont(int pixelSize) {
     QFont font;
@@ -30,4 +30,4 @@ QFont verdanaFont(int pixelSize, bool bold) {
     return font;
 }
 
-}  // namespace app
+}  // namespace widgets

@@ -1,5 +1,5 @@
 // The folder scan: tests of the chosen folder and the breadth-first walk.
-#include "app/folder_walk.h"
+#include "sources/folder_walk.h"
 
 #include <algorithm>
 #include <array>
@@ -9,9 +9,9 @@
 #include <iterator>
 #include <system_error>
 
-#include "app/texts_walk.h"
+#include "sources/texts.h"
 
-namespace app {
+namespace sources {
 
 namespace {
 
@@ -292,4 +292,4 @@ bool endsProgram(WalkOutcome outcome) {
     return outcome == WalkOutcome::FolderLimit || outcome == WalkOutcome::FileLimit;
 }
 
-}  // namespace app
+}  // namespace sources

@@ -1,6 +1,6 @@
 // The folder scan: chosen-folder tests, the walk's order, question, limits and messages, and
 // the real directory listing.
-#include "app/folder_walk.h"
+#include "sources/folder_walk.h"
 
 #include <gtest/gtest.h>
 
@@ -15,17 +15,17 @@
 
 namespace {
 
-using app::DirectoryEntry;
-using app::EntryKind;
-using app::WalkOutcome;
+using sources::DirectoryEntry;
+using sources::EntryKind;
+using sources::WalkOutcome;
 
 // Folders by path; a folder that is missing from the map cannot be listed.
-class FakeLister : public app::DirectoryLister {
+class FakeLister : public sources::DirectoryLister {
 public:
-    std::map<std::string, std::vector<DirectoryEntry>> folders;
+    std::map<std::string, std::vector<sources::DirectoryEntry>> folders;
     std::vector<std::string> listed;
 
-    std::optional<std::vector<DirectoryEntry>> list(const std::string& folder) override {
+    std::optional<std::vector<sources::DirectoryEntry>> list(const std::string& folder) override {
         listed.push_back(folder);
         const auto it = folders.find(folder);
         if (it == folders.end()) return std::nullopt;
@@ -33,10 +33,10 @@ public:
     }
     void addFiles(const std::string& folder, const std::vector<std::string>& names) {
         auto& entries = folders[folder];
-        for (const std::string& name : names) entries.push_back({name, EntryKind::File});
+        for (const std::string& name : names) entries.push_back({name, sources::EntryKind::File});
     }
     void addFolder(const std::string& parent, const std::string& name) {
-        folders[parent].push_back({name, EntryKind::Directory});
+        folders[parent].push_back({name, sources::EntryKind::Directory});
         folders[parent + name + "/"];
     }
 };
@@ -58,8 +58,8 @@ TEST(FolderWalk, TakesOnlyLowerCaseSpreadsheetExtensions) {
     lister.addFiles("/d/", {"a.xls", "b.XLS", "c.xlsx", "d.txt", "e.csv", "f.xlsm", "g.xlsx.bak",
                             "h.Csv", "xls", "i.xlsb", "j.CSV"});
     Question question;
-    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
-    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
+    ASSERT_EQ(walk.outcome, sources::WalkOutcome::Ok);
     EXPECT_EQ(walk.sourceList,
               (std::vector<std::string>{"/d/a.xls", "/d/c.xlsx", "/d/e.csv", "/d/f.xlsm"}));
     EXPECT_EQ(question.asked, 0);
@@ -70,8 +70,8 @@ TEST(FolderWalk, SortsNamesIgnoringCaseThenByBytes) {
     lister.addFiles("/d/",
                     {"b.xls", "B.xls", "a.xls", "_x.xls", "A.xls", "2.xls", "10.xls", "ab.xls"});
     Question question;
-    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
-    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
+    ASSERT_EQ(walk.outcome, sources::WalkOutcome::Ok);
     EXPECT_EQ(walk.sourceList,
               (std::vector<std::string>{"/d/10.xls", "/d/2.xls", "/d/_x.xls", "/d/A.xls",
                                         "/d/a.xls", "/d/ab.xls", "/d/B.xls", "/d/b.xls"}));
@@ -83,7 +83,7 @@ TEST(FolderWalk, HiddenNamesAreNotListed) {
     lister.addFolder("/d/", ".git");
     lister.addFiles("/d/.git/", {"c.csv"});
     Question question;
-    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
     EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/a.csv", "/d/b.csv"}));
     EXPECT_EQ(question.asked, 0);
 }
@@ -95,7 +95,7 @@ TEST(FolderWalk, NoAnswerSkipsEverySubfolder) {
     lister.addFolder("/d/", "sub2");
     lister.addFiles("/d/sub1/", {"s.xls"});
     Question question;
-    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
     EXPECT_EQ(question.asked, 1);
     EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/top.xlsx", "/d/z.csv"}));
     EXPECT_EQ(lister.listed, std::vector<std::string>{"/d/"});
@@ -114,8 +114,8 @@ TEST(FolderWalk, YesAnswerWalksBreadthFirstAskingOnce) {
     lister.addFiles("/d/A/deep/deeper/", {"y.xls"});
     Question question;
     question.answer = true;
-    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
-    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
+    ASSERT_EQ(walk.outcome, sources::WalkOutcome::Ok);
     EXPECT_EQ(question.asked, 1);
     EXPECT_EQ(walk.sourceList,
               (std::vector<std::string>{"/d/top.xlsx", "/d/A/a1.csv", "/d/b/b1.csv",
@@ -131,31 +131,31 @@ TEST(FolderWalk, OneFileAboveTwoBelowDependsOnTheAnswer) {
     lister.addFiles("/d/a/", {"1.xls", "2.xls"});
     Question yes;
     yes.answer = true;
-    const app::WalkResult merged = app::walkFolder("/d/", lister, yes.callback());
-    ASSERT_EQ(merged.outcome, WalkOutcome::Ok);
+    const sources::WalkResult merged = sources::walkFolder("/d/", lister, yes.callback());
+    ASSERT_EQ(merged.outcome, sources::WalkOutcome::Ok);
     EXPECT_EQ(merged.sourceList,
               (std::vector<std::string>{"/d/z.xlsx", "/d/a/1.xls", "/d/a/2.xls"}));
 
     Question no;
-    const app::WalkResult refused = app::walkFolder("/d/", lister, no.callback());
-    EXPECT_EQ(refused.outcome, WalkOutcome::OneFile);
+    const sources::WalkResult refused = sources::walkFolder("/d/", lister, no.callback());
+    EXPECT_EQ(refused.outcome, sources::WalkOutcome::OneFile);
     EXPECT_TRUE(refused.sourceList.empty());
     EXPECT_EQ(refused.message,
               "指定路径下仅存在一个符合条件的Excel/"
               "csv文件，无需执行数据合并操作，请重新选择目标文件夹。");
-    EXPECT_FALSE(app::endsProgram(refused.outcome));
+    EXPECT_FALSE(sources::endsProgram(refused.outcome));
 }
 
 TEST(FolderWalk, NoFilesGivesItsMessage) {
     FakeLister lister;
     lister.addFiles("/d/", {"readme.txt", "A.XLSX"});
     Question question;
-    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
-    EXPECT_EQ(walk.outcome, WalkOutcome::NoFiles);
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
+    EXPECT_EQ(walk.outcome, sources::WalkOutcome::NoFiles);
     EXPECT_EQ(
         walk.message,
         "指定路径不存在扩展名为“.xls”、“.xlsx”、“.xlsm”或“.csv”的任何文件，请重新选择目标文件夹。");
-    EXPECT_FALSE(app::endsProgram(walk.outcome));
+    EXPECT_FALSE(sources::endsProgram(walk.outcome));
 }
 
 TEST(FolderWalk, SecondScanStartsFromAnEmptyList) {
@@ -164,8 +164,9 @@ TEST(FolderWalk, SecondScanStartsFromAnEmptyList) {
     FakeLister pair;
     pair.addFiles("/two/", {"b.csv", "a.csv"});
     Question question;
-    ASSERT_EQ(app::walkFolder("/one/", single, question.callback()).outcome, WalkOutcome::OneFile);
-    const app::WalkResult second = app::walkFolder("/two/", pair, question.callback());
+    ASSERT_EQ(sources::walkFolder("/one/", single, question.callback()).outcome,
+              sources::WalkOutcome::OneFile);
+    const sources::WalkResult second = sources::walkFolder("/two/", pair, question.callback());
     EXPECT_EQ(second.sourceList, (std::vector<std::string>{"/two/a.csv", "/two/b.csv"}));
 }
 
@@ -175,22 +176,22 @@ TEST(FolderWalk, DirectoryNamedLikeAWorkbookIsAFolder) {
     lister.addFolder("/d/", "old.xls");
     lister.addFiles("/d/old.xls/", {"c.csv"});
     Question no;
-    EXPECT_EQ(app::walkFolder("/d/", lister, no.callback()).sourceList,
+    EXPECT_EQ(sources::walkFolder("/d/", lister, no.callback()).sourceList,
               (std::vector<std::string>{"/d/a.csv", "/d/b.csv"}));
     EXPECT_EQ(no.asked, 1);
     Question yes;
     yes.answer = true;
-    EXPECT_EQ(app::walkFolder("/d/", lister, yes.callback()).sourceList,
+    EXPECT_EQ(sources::walkFolder("/d/", lister, yes.callback()).sourceList,
               (std::vector<std::string>{"/d/a.csv", "/d/b.csv", "/d/old.xls/c.csv"}));
 }
 
 TEST(FolderWalk, OtherEntriesAreNeitherWalkedNorTaken) {
     FakeLister lister;
     lister.addFiles("/d/", {"a.csv", "b.csv"});
-    lister.folders["/d/"].push_back({"link.xls", EntryKind::Other});
-    lister.folders["/d/"].push_back({"pipe.csv", EntryKind::Other});
+    lister.folders["/d/"].push_back({"link.xls", sources::EntryKind::Other});
+    lister.folders["/d/"].push_back({"pipe.csv", sources::EntryKind::Other});
     Question question;
-    const app::WalkResult walk = app::walkFolder("/d/", lister, question.callback());
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
     EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/a.csv", "/d/b.csv"}));
     EXPECT_EQ(question.asked, 0);
 }
@@ -198,16 +199,17 @@ TEST(FolderWalk, OtherEntriesAreNeitherWalkedNorTaken) {
 TEST(FolderWalk, UnlistableFolderContributesNothing) {
     FakeLister lister;
     lister.addFiles("/d/", {"a.csv"});
-    lister.folders["/d/"].push_back({"locked", EntryKind::Directory});  // not in the map
+    lister.folders["/d/"].push_back({"locked", sources::EntryKind::Directory});  // not in the map
     lister.addFolder("/d/", "open");
     lister.addFiles("/d/open/", {"b.csv"});
     Question yes;
     yes.answer = true;
-    const app::WalkResult walk = app::walkFolder("/d/", lister, yes.callback());
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, yes.callback());
     EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/a.csv", "/d/open/b.csv"}));
 
     FakeLister nothing;
-    EXPECT_EQ(app::walkFolder("/gone/", nothing, yes.callback()).outcome, WalkOutcome::NoFiles);
+    EXPECT_EQ(sources::walkFolder("/gone/", nothing, yes.callback()).outcome,
+              sources::WalkOutcome::NoFiles);
 }
 
 // A top folder with `subfolders` sub-folders spread over two levels and two files at the top.
@@ -225,20 +227,20 @@ TEST(FolderWalk, AcceptsExactlyOneThousandSubfolders) {
     Question yes;
     yes.answer = true;
     FakeLister thousand = treeWithSubfolders(1000);
-    const app::WalkResult accepted = app::walkFolder("/d/", thousand, yes.callback());
-    EXPECT_EQ(accepted.outcome, WalkOutcome::Ok);
+    const sources::WalkResult accepted = sources::walkFolder("/d/", thousand, yes.callback());
+    EXPECT_EQ(accepted.outcome, sources::WalkOutcome::Ok);
     EXPECT_EQ(thousand.listed.size(), 1001u);
 
     FakeLister tooMany = treeWithSubfolders(1001);
-    const app::WalkResult refused = app::walkFolder("/d/", tooMany, yes.callback());
-    EXPECT_EQ(refused.outcome, WalkOutcome::FolderLimit);
+    const sources::WalkResult refused = sources::walkFolder("/d/", tooMany, yes.callback());
+    EXPECT_EQ(refused.outcome, sources::WalkOutcome::FolderLimit);
     EXPECT_TRUE(refused.sourceList.empty());
     EXPECT_EQ(refused.message, "指定路径的文件夹个数超过1000了，请先做相应处理再运行本软件。");
-    EXPECT_TRUE(app::endsProgram(refused.outcome));
+    EXPECT_TRUE(sources::endsProgram(refused.outcome));
 
     // Without sub-folders the same tree is no problem.
     Question no;
-    EXPECT_EQ(app::walkFolder("/d/", tooMany, no.callback()).outcome, WalkOutcome::Ok);
+    EXPECT_EQ(sources::walkFolder("/d/", tooMany, no.callback()).outcome, sources::WalkOutcome::Ok);
 }
 
 std::vector<std::string> numberedNames(int count, const std::string& extension) {
@@ -254,21 +256,21 @@ TEST(FolderWalk, AcceptsExactlyTenThousandFiles) {
     tenThousand.addFiles("/d/", numberedNames(6000, ".csv"));
     tenThousand.addFolder("/d/", "more");
     tenThousand.addFiles("/d/more/", numberedNames(4000, ".xlsx"));
-    const app::WalkResult accepted = app::walkFolder("/d/", tenThousand, yes.callback());
-    ASSERT_EQ(accepted.outcome, WalkOutcome::Ok);
+    const sources::WalkResult accepted = sources::walkFolder("/d/", tenThousand, yes.callback());
+    ASSERT_EQ(accepted.outcome, sources::WalkOutcome::Ok);
     EXPECT_EQ(accepted.sourceList.size(), 10000u);
     EXPECT_EQ(accepted.sourceList.back().rfind("/d/more/", 0), 0u);
 
     tenThousand.addFiles("/d/more/", {"last.xls"});
-    const app::WalkResult refused = app::walkFolder("/d/", tenThousand, yes.callback());
-    EXPECT_EQ(refused.outcome, WalkOutcome::FileLimit);
+    const sources::WalkResult refused = sources::walkFolder("/d/", tenThousand, yes.callback());
+    EXPECT_EQ(refused.outcome, sources::WalkOutcome::FileLimit);
     EXPECT_TRUE(refused.sourceList.empty());
     EXPECT_EQ(refused.message,
               "指定路径的Excel/csv文件个数超过10000了，请先做相应处理再运行本软件。");
-    EXPECT_TRUE(app::endsProgram(refused.outcome));
+    EXPECT_TRUE(sources::endsProgram(refused.outcome));
 }
 
-const std::vector<app::MountPoint> SampleMounts = {
+const std::vector<sources::MountPoint> SampleMounts = {
     {"/", "ext4", "/dev/sda1"},
     {"/home", "ext4", "/dev/sda2"},
     {"/mnt/nas", "nfs4", "server:/export"},
@@ -286,47 +288,47 @@ TEST(ChosenFolder, RefusesInvalidPathsAndWholeDrives) {
         std::string displayName;
         std::string path;
         std::string resolved;
-        app::FolderCheck check;
+        sources::FolderCheck check;
         std::string folderPath;
     };
-    using app::FolderCheck;
+    using sources::FolderCheck;
     const std::vector<Row> rows = {
-        {"data", "/home/me/data", "", FolderCheck::Ok, "/home/me/data/"},
-        {"data", "/home/me/data///", "", FolderCheck::Ok, "/home/me/data/"},
-        {"nas2", "/mnt/nas2/x", "", FolderCheck::Ok, "/mnt/nas2/x/"},
-        {"dvd 驱动器", "/home/me/dvd", "", FolderCheck::Ok, "/home/me/dvd/"},
-        {"驱动器 DVD", "/home/me/d", "", FolderCheck::Ok, "/home/me/d/"},
-        {"", "/", "", FolderCheck::WholeDrive, ""},
-        {"home", "/home", "", FolderCheck::WholeDrive, ""},
-        {"home", "/home/", "", FolderCheck::WholeDrive, ""},
-        {"usb", "/mnt/usb", "", FolderCheck::WholeDrive, ""},
-        {"stick", "/home/me/stick", "/mnt/usb", FolderCheck::WholeDrive, ""},
-        {"DVD RW 驱动器 (E:)", "/home/me/x", "", FolderCheck::InvalidPath, ""},
-        {"x", "relative/dir", "", FolderCheck::InvalidPath, ""},
-        {"x", "", "", FolderCheck::InvalidPath, ""},
-        {"x", "//server/share", "", FolderCheck::InvalidPath, ""},
-        {"x", "smb://server/share", "", FolderCheck::InvalidPath, ""},
-        {"nas", "/mnt/nas", "", FolderCheck::InvalidPath, ""},
-        {"share", "/mnt/nas/share/2024", "", FolderCheck::InvalidPath, ""},
-        {"cd", "/media/cd/data", "", FolderCheck::InvalidPath, ""},
-        {"bd", "/media/bd/x", "", FolderCheck::InvalidPath, ""},
-        {"gvfs", "/run/user/1000/gvfs/smb-share:server=a,share=b/x", "", FolderCheck::InvalidPath,
-         ""},
-        {"ssh", "/mnt/ssh/x", "", FolderCheck::InvalidPath, ""},
-        {"smb", "/mnt/smb/x", "", FolderCheck::InvalidPath, ""},
-        {"drive", "/mnt/drive/x", "", FolderCheck::InvalidPath, ""},
-        {"link", "/home/me/link", "/mnt/nas/x", FolderCheck::InvalidPath, ""},
+        {"data", "/home/me/data", "", sources::FolderCheck::Ok, "/home/me/data/"},
+        {"data", "/home/me/data///", "", sources::FolderCheck::Ok, "/home/me/data/"},
+        {"nas2", "/mnt/nas2/x", "", sources::FolderCheck::Ok, "/mnt/nas2/x/"},
+        {"dvd 驱动器", "/home/me/dvd", "", sources::FolderCheck::Ok, "/home/me/dvd/"},
+        {"驱动器 DVD", "/home/me/d", "", sources::FolderCheck::Ok, "/home/me/d/"},
+        {"", "/", "", sources::FolderCheck::WholeDrive, ""},
+        {"home", "/home", "", sources::FolderCheck::WholeDrive, ""},
+        {"home", "/home/", "", sources::FolderCheck::WholeDrive, ""},
+        {"usb", "/mnt/usb", "", sources::FolderCheck::WholeDrive, ""},
+        {"stick", "/home/me/stick", "/mnt/usb", sources::FolderCheck::WholeDrive, ""},
+        {"DVD RW 驱动器 (E:)", "/home/me/x", "", sources::FolderCheck::InvalidPath, ""},
+        {"x", "relative/dir", "", sources::FolderCheck::InvalidPath, ""},
+        {"x", "", "", sources::FolderCheck::InvalidPath, ""},
+        {"x", "//server/share", "", sources::FolderCheck::InvalidPath, ""},
+        {"x", "smb://server/share", "", sources::FolderCheck::InvalidPath, ""},
+        {"nas", "/mnt/nas", "", sources::FolderCheck::InvalidPath, ""},
+        {"share", "/mnt/nas/share/2024", "", sources::FolderCheck::InvalidPath, ""},
+        {"cd", "/media/cd/data", "", sources::FolderCheck::InvalidPath, ""},
+        {"bd", "/media/bd/x", "", sources::FolderCheck::InvalidPath, ""},
+        {"gvfs", "/run/user/1000/gvfs/smb-share:server=a,share=b/x", "",
+         sources::FolderCheck::InvalidPath, ""},
+        {"ssh", "/mnt/ssh/x", "", sources::FolderCheck::InvalidPath, ""},
+        {"smb", "/mnt/smb/x", "", sources::FolderCheck::InvalidPath, ""},
+        {"drive", "/mnt/drive/x", "", sources::FolderCheck::InvalidPath, ""},
+        {"link", "/home/me/link", "/mnt/nas/x", sources::FolderCheck::InvalidPath, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path + " (" + row.displayName + ")");
-        const app::ChosenFolder chosen =
-            app::checkChosenFolder(row.displayName, row.path, row.resolved, SampleMounts);
+        const sources::ChosenFolder chosen =
+            sources::checkChosenFolder(row.displayName, row.path, row.resolved, SampleMounts);
         EXPECT_EQ(chosen.check, row.check);
         EXPECT_EQ(chosen.folderPath, row.folderPath);
-        const std::map<FolderCheck, std::string> messages = {
-            {FolderCheck::Ok, ""},
-            {FolderCheck::InvalidPath, "所选路径无效，请重新选取。"},
-            {FolderCheck::WholeDrive,
+        const std::map<sources::FolderCheck, std::string> messages = {
+            {sources::FolderCheck::Ok, ""},
+            {sources::FolderCheck::InvalidPath, "所选路径无效，请重新选取。"},
+            {sources::FolderCheck::WholeDrive,
              "选取整个磁盘文件多如牛毛，请选择其下一级文件夹或改用“文件选取”模式。"},
         };
         EXPECT_EQ(chosen.message, messages.at(row.check));
@@ -341,7 +343,7 @@ TEST(MountInfo, ParsesOptionalFieldsAndEscapes) {
         "garbage line\n"
         "32 22 0:42 / /x rw\n"
         "33 22 0:43 / /media/cd ro - iso9660 /dev/sr0 ro";
-    const std::vector<app::MountPoint> mounts = app::parseMountInfo(text);
+    const std::vector<sources::MountPoint> mounts = sources::parseMountInfo(text);
     ASSERT_EQ(mounts.size(), 4u);
     EXPECT_EQ(mounts[0].path, "/");
     EXPECT_EQ(mounts[0].type, "ext4");
@@ -354,7 +356,7 @@ TEST(MountInfo, ParsesOptionalFieldsAndEscapes) {
 
 TEST(MountInfo, TellsRemoteAndOpticalFromLocal) {
     struct Row {
-        app::MountPoint mount;
+        sources::MountPoint mount;
         bool remote;
     };
     const std::vector<Row> rows = {
@@ -372,14 +374,14 @@ TEST(MountInfo, TellsRemoteAndOpticalFromLocal) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.mount.type);
-        EXPECT_EQ(app::isRemoteOrOptical(row.mount), row.remote);
+        EXPECT_EQ(sources::isRemoteOrOptical(row.mount), row.remote);
     }
 }
 
 TEST(FolderPath, EndsInExactlyOneSlash) {
-    EXPECT_EQ(app::withOneTrailingSlash("/a"), "/a/");
-    EXPECT_EQ(app::withOneTrailingSlash("/a///"), "/a/");
-    EXPECT_EQ(app::withOneTrailingSlash("/"), "/");
+    EXPECT_EQ(sources::withOneTrailingSlash("/a"), "/a/");
+    EXPECT_EQ(sources::withOneTrailingSlash("/a///"), "/a/");
+    EXPECT_EQ(sources::withOneTrailingSlash("/"), "/");
 }
 
 // The real listing, on a scratch folder with a link loop, a pipe and a link to a file.
@@ -410,22 +412,22 @@ TEST_F(RealFolder, ListsKindsWithoutFollowingFolderLinks) {
     fs::create_symlink(m_root / "missing.csv", m_root / "broken.csv");
     ASSERT_EQ(mkfifo((m_root / "pipe.csv").c_str(), 0600), 0);
 
-    app::FileSystemLister lister;
+    sources::FileSystemLister lister;
     const auto entries = lister.list(m_root.string() + "/");
     ASSERT_TRUE(entries.has_value());
-    std::map<std::string, EntryKind> kinds;
-    for (const DirectoryEntry& entry : *entries) kinds[entry.name] = entry.kind;
-    EXPECT_EQ(kinds["a.csv"], EntryKind::File);
-    EXPECT_EQ(kinds["alias.csv"], EntryKind::File);
-    EXPECT_EQ(kinds["broken.csv"], EntryKind::Other);
-    EXPECT_EQ(kinds["pipe.csv"], EntryKind::Other);
-    EXPECT_EQ(kinds["sub"], EntryKind::Directory);
-    EXPECT_EQ(kinds["dir.xls"], EntryKind::Directory);
+    std::map<std::string, sources::EntryKind> kinds;
+    for (const sources::DirectoryEntry& entry : *entries) kinds[entry.name] = entry.kind;
+    EXPECT_EQ(kinds["a.csv"], sources::EntryKind::File);
+    EXPECT_EQ(kinds["alias.csv"], sources::EntryKind::File);
+    EXPECT_EQ(kinds["broken.csv"], sources::EntryKind::Other);
+    EXPECT_EQ(kinds["pipe.csv"], sources::EntryKind::Other);
+    EXPECT_EQ(kinds["sub"], sources::EntryKind::Directory);
+    EXPECT_EQ(kinds["dir.xls"], sources::EntryKind::Directory);
     EXPECT_EQ(kinds.count(".h.csv"), 1u);  // hiding is the walk's business
 
     const std::string top = m_root.string() + "/";
-    const app::WalkResult walk = app::walkFolder(top, lister, [] { return true; });
-    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    const sources::WalkResult walk = sources::walkFolder(top, lister, [] { return true; });
+    ASSERT_EQ(walk.outcome, sources::WalkOutcome::Ok);
     EXPECT_EQ(walk.sourceList,
               (std::vector<std::string>{top + "a.csv", top + "alias.csv", top + "sub/b.csv"}));
     EXPECT_FALSE(lister.list(top + "nothing-here/").has_value());

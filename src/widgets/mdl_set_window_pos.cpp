@@ -1,8 +1,8 @@
-#include "app/mdl_set_window_pos.h"
+#include "widgets/mdl_set_window_pos.h"
 
 #include <QWidget>
 
-namespace app::MdlSetWindowPos {
+namespace widgets::MdlSetWindowPos {
 
 void SetWindowTopmost(QWidget* window, bool topmost) {
     if (window == nullptr || window->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topmost)
@@ -17,4 +17,4 @@ void SetWindowTopmost(QWidget* window, bool topmost) {
     }
 }
 
-}  // namespace app::MdlSetWindowPos
+}  // namespace widgets::MdlSetWindowPos

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace app {
+namespace sources {
 
 constexpr int MaxSubfolders = 1000;
 constexpr int MaxSourceFiles = 10000;
@@ -129,4 +129,4 @@ WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
 // True for the outcomes after which the program ends instead of asking for another folder.
 bool endsProgram(WalkOutcome outcome);
 
-}  // namespace app
+}  // namespace sources

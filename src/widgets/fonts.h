@@ -5,7 +5,7 @@
 
 #include <QFont>
 
-namespace app {
+namespace widgets {
 
 // The dialog font: a plain CJK sans serif.
 QFont dialogFont(int pixelSize);
@@ -16,4 +16,4 @@ QFont songFont(int pixelSize);
 // "Verdana" where installed, else a similar Latin sans serif.
 QFont verdanaFont(int pixelSize, bool bold);
 
-}  // namespace app
+}  // namespace widgets

@@ -1,19 +1,12 @@
-// User-visible texts of the folder scan, exactly as the program shows them.
+// User-visible texts of the folder walk, exactly as the program shows them: why a chosen
+// folder is refused or its walk stopped.
 #pragma once
 
-namespace app::texts {
-
-inline constexpr const char* NoticeTitle = "提示";
-inline constexpr const char* ChoiceTitle = "选择";
-
-// The folder chooser's prompt.
-inline constexpr const char* ChooseFolderPrompt = "请选择存放目标文件的文件夹（可包含子文件夹）";
+namespace sources::texts {
 
 inline constexpr const char* InvalidPath = "所选路径无效，请重新选取。";
 inline constexpr const char* WholeDrive =
     "选取整个磁盘文件多如牛毛，请选择其下一级文件夹或改用“文件选取”模式。";
-inline constexpr const char* IncludeSubfoldersQuestion =
-    "指定路径下发现【子文件夹】，【子文件夹】下的Excel/csv文件是否参与数据合并呢？";
 inline constexpr const char* NoSourceFiles =
     "指定路径不存在扩展名为“.xls”、“.xlsx”、“.xlsm”或“.csv”的任何文件，请重新选择目标文件夹。";
 inline constexpr const char* OneSourceFile =
@@ -23,4 +16,4 @@ inline constexpr const char* TooManyFolders =
 inline constexpr const char* TooManyFiles =
     "指定路径的Excel/csv文件个数超过10000了，请先做相应处理再运行本软件。";
 
-}  // namespace app::texts
+}  // namespace sources::texts

@@ -7,7 +7,7 @@
 
 class QWidget;
 
-namespace app::MdlMoveNoborderWnd {
+namespace widgets::MdlMoveNoborderWnd {
 
 // Starts the window system's move of `window` with the pointer; the move ends when the button
 // is released. Does nothing where the platform offers no such move (the offscreen platform).
@@ -17,4 +17,4 @@ void MoveNoborderWnd(QWidget* window);
 // observer is set, no move is started.
 void setMoveObserver(std::function<void(QWidget*)> observer);
 
-}  // namespace app::MdlMoveNoborderWnd
+}  // namespace widgets::MdlMoveNoborderWnd

@@ -5,7 +5,7 @@
 #include <QPoint>
 #include <QRect>
 
-namespace app {
+namespace widgets {
 
 constexpr int TwipsPerPixel = 15;
 
@@ -22,4 +22,4 @@ inline QPoint twipsPoint(int x, int y) {
     return QPoint(twipsToPixels(x), twipsToPixels(y));
 }
 
-}  // namespace app
+}  // namespace widgets

@@ -1,8 +1,8 @@
-#include "app/active_label.h"
+#include "widgets/active_label.h"
 
 #include <QMouseEvent>
 
-namespace app {
+namespace widgets {
 
 ActiveLabel::ActiveLabel(QWidget* parent) : QLabel(parent) {
     setMouseTracking(true);
@@ -32,4 +32,4 @@ void ActiveLabel::mouseMoveEvent(QMouseEvent* event) {
     emit pointerMoved(event->buttons());
 }
 
-}  // namespace app
+}  // namespace widgets

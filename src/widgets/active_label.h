@@ -4,7 +4,7 @@
 
 #include <QLabel>
 
-namespace app {
+namespace widgets {
 
 class ActiveLabel : public QLabel {
     Q_OBJECT
@@ -29,4 +29,4 @@ private:
     bool m_pressed = false;
 };
 
-}  // namespace app
+}  // namespace widgets

@@ -5,10 +5,10 @@
 
 class QWidget;
 
-namespace app::MdlSetWindowPos {
+namespace widgets::MdlSetWindowPos {
 
 // Puts `window` above all normal windows (true) or back among them (false). Only the place in
 // the stacking order changes: a visible window keeps its position and size.
 void SetWindowTopmost(QWidget* window, bool topmost);
 
-}  // namespace app::MdlSetWindowPos
+}  // namespace widgets::MdlSetWindowPos

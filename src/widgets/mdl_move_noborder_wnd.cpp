@@ -1,9 +1,9 @@
-#include "app/mdl_move_noborder_wnd.h"
+#include "widgets/mdl_move_noborder_wnd.h"
 
 #include <QWidget>
 #include <QWindow>
 
-namespace app::MdlMoveNoborderWnd {
+namespace widgets::MdlMoveNoborderWnd {
 
 namespace {
 std::function<void(QWidget*)>& observer() {
@@ -25,4 +25,4 @@ void setMoveObserver(std::function<void(QWidget*)> observer_) {
     observer() = std::move(observer_);
 }
 
-}  // namespace app::MdlMoveNoborderWnd
+}  // namespace widgets::MdlMoveNoborderWnd

@@ -11,7 +11,7 @@
 
 class QWidget;
 
-namespace app {
+namespace widgets {
 
 class MessageService {
 public:
@@ -28,4 +28,4 @@ public:
     static void setHandler(Handler handler);
 };
 
-}  // namespace app
+}  // namespace widgets
