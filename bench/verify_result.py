@@ -4,10 +4,12 @@ worksheet XML is searched for sampled rows and their cells are compared, value, 
 format, with what bench/make_dataset.py put into the sources. Also counts every row of every
 sheet and checks the sheets split where a block would pass the row limit.
 
-    /usr/bin/python3 bench/verify_result.py RESULT.xlsx SOURCES ROWS [--distinct N]
+    /usr/bin/python3 bench/verify_result.py RESULT.xlsx SOURCES ROWS [--distinct N] [--structure]
 
 --distinct N: the folder holds copies of the first N generated sources (source k is a copy of
 source k % N), as the memory sets do.
+--structure: first runs the strict structural check of tests/support/xlsx_check.py over the
+whole package (every row and cell; it takes a few seconds per million cells).
 Prints "verified rows=... sheets=... sampled=..." and exits 0, or prints the first mismatch and
 exits 1.
 """
@@ -18,7 +20,9 @@ import sys
 import zipfile
 
 sys.path.insert(0, __file__.rsplit("/", 1)[0])
+sys.path.insert(0, __file__.rsplit("/", 1)[0] + "/../tests/support")
 import make_dataset  # noqa: E402
+import xlsx_check  # noqa: E402
 
 SHEET_ROW_LIMIT = 1048576
 BUILTIN_FORMATS = {0: "General", 10: "0.00%", 14: "mm-dd-yy", 4: "#,##0.00"}
@@ -126,8 +130,15 @@ def main():
         at = arguments.index("--distinct")
         distinct = int(arguments[at + 1])
         del arguments[at:at + 2]
+    structure = "--structure" in arguments
+    if structure:
+        arguments.remove("--structure")
     result, sources, rows = arguments[0], int(arguments[1]), int(arguments[2])
     data_rows = rows - 1
+    if structure:
+        faults = xlsx_check.check_package(result)
+        if faults:
+            fail("structure: " + "; ".join(faults[:5]))
     package = zipfile.ZipFile(result)
     formats = styles_of(package)
     strings = shared_strings_of(package)

@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev                        # desktop program (Widgets, Test)
     libgtest-dev libgmock-dev           # engine and merge tests
     python3 python3-openpyxl python3-xlrd  # independent readers used as test oracles
+    libreoffice-calc-nogui              # a real client reading the results in the tests
     xvfb xauth fonts-noto-cjk           # widget screenshots and CJK glyphs
 )
 as_root=()

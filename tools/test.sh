@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, checks the formatting and the layering of the includes, builds
-# sheetmerge and runs every test, then runs the engine and merge tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the merge tests (sources read ahead on
-# other threads) under ThreadSanitizer.
+# sheetmerge and runs every test (LibreOffice headless reads merge results in one of them), then
+# runs the engine and merge tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the merge tests (sources read ahead on other threads) under ThreadSanitizer.
 #   tools/test.sh            (from the repository root, on Debian 12)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -3,7 +3,8 @@
 fills up during the final save, a result name already taken, locked sources, and broken and
 hostile files among good ones. Checks the exit status, the messages, the summary, that no
 half-written result stays behind and that no source changed (bytes and modification time).
-Tests that need root (mounting a small tmpfs) say SKIP without it.
+Every result written passes the structural check of tests/support/xlsx_check.py. Tests that
+need root (mounting a small tmpfs) say SKIP without it.
 
 Usage: faults_test.py PATH/TO/sheetmerge TEST_DATA_FOLDER CORPUS_FOLDER
 """
@@ -20,6 +21,9 @@ import tempfile
 
 import openpyxl
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import xlsx_check  # noqa: E402
+
 SHEETMERGE, TEST_DATA, CORPUS = sys.argv[1:4]
 FAILURES = []
 SUMMARY = re.compile(r"^共选取【(\d+)】个文件，成功合并【(\d+)】个，【(\d+)】个合并失败。$")
@@ -29,6 +33,11 @@ def check(condition, what):
     if not condition:
         FAILURES.append(what)
         print("FAIL:", what, file=sys.stderr)
+
+
+def check_structure(path, what):
+    faults = xlsx_check.check_package(path)
+    check(not faults, f"{what}: structural faults in {os.path.basename(path)}: {faults}")
 
 
 def skip(what, why):
@@ -176,6 +185,8 @@ def test_result_name_taken(scratch, sources):
     check(len(lines) == 2 and re.search(r"合并 \d{6} \d{6} \(2\)\.xlsx$", lines[0] if lines else ""),
           f"{what}: result {out!r}")
     check(snapshot(sources + theirs) == before, f"{what}: a source or somebody's file changed")
+    if lines and os.path.isfile(lines[0]):
+        check_structure(lines[0], what)
     check(len(os.listdir(target)) == len(theirs) + 1, f"{what}: files {sorted(os.listdir(target))}")
 
 
@@ -194,6 +205,9 @@ def test_locked_sources(scratch, sources):
         code, out, err = run("-o", target, *sources)
         check(code == 0, f"{what}: exit {code} (stderr {err.strip()!r})")
         check(summary_of(out) == (len(sources), len(sources), 0), f"{what}: summary {out!r}")
+        lines = out.splitlines()
+        if lines and os.path.isfile(lines[0]):
+            check_structure(lines[0], what)
     finally:
         first.close()
         second.close()
@@ -233,6 +247,7 @@ def test_broken_and_hostile_among_good(scratch, sources):
           f"{what}: summary {out.splitlines()[-1:]}, expected {len(everything)}/{len(good)}/{len(bad)}")
     lines = out.splitlines()
     if lines and os.path.isfile(lines[0]):
+        check_structure(lines[0], what)
         book = openpyxl.load_workbook(lines[0])
         check(book.sheetnames == [f"失败列表({len(bad)})", f"成功合并({len(good)})"], f"{what}: sheets {book.sheetnames}")
         listed = {cell for row in book.worksheets[0].iter_rows(min_row=3, values_only=True) for cell in row[1:] if cell}

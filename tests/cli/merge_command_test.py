@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Runs the built `sheetmerge merge` on generated folders and checks exit statuses, stdout,
-stderr, the result read back with openpyxl, and that no source was touched.
+stderr, the result read back with openpyxl and through the structural check of
+tests/support/xlsx_check.py, and that no source was touched.
 
 Usage: merge_command_test.py PATH/TO/sheetmerge
 """
@@ -15,6 +16,9 @@ import time
 
 import openpyxl
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import xlsx_check  # noqa: E402
+
 SHEETMERGE = sys.argv[1]
 FAILURES = []
 SUMMARY = re.compile(r"^共选取【(\d+)】个文件，成功合并【(\d+)】个，【(\d+)】个合并失败。$")
@@ -25,6 +29,18 @@ def check(condition, what):
     if not condition:
         FAILURES.append(what)
         print("FAIL:", what, file=sys.stderr)
+
+
+def check_structure(path, what):
+    faults = xlsx_check.check_package(path)
+    check(not faults, f"{what}: structural faults in {os.path.basename(path)}: {faults}")
+
+
+def remove_results(folder, what):
+    """Checks the structure of every result in folder, then removes them."""
+    for name in os.listdir(folder):
+        check_structure(os.path.join(folder, name), what)
+        os.remove(os.path.join(folder, name))
 
 
 def run(*args, env_extra=None):
@@ -165,6 +181,7 @@ def main():
         check(summary == "共选取【3】个文件，成功合并【3】个，【0】个合并失败。", f"good folder: summary {summary!r}")
         check("合并进度" in err, f"good folder: no progress lines on stderr: {err!r}")
         if os.path.isfile(path):
+            check_structure(path, "good folder")
             book = openpyxl.load_workbook(path)
             check(book.sheetnames == ["成功合并(3)"], f"good folder: sheets {book.sheetnames}")
             values = [[cell for cell in row] for row in book.active.iter_rows(values_only=True)]
@@ -183,8 +200,7 @@ def main():
     lines = out.splitlines()
     check(len(lines) == 2 and os.path.dirname(lines[0]) == out_dir
           and os.path.basename(lines[0]).startswith("数据合并 "), f"two folders: stdout {out!r}")
-    for name in os.listdir(out_dir):
-        os.remove(os.path.join(out_dir, name))
+    remove_results(out_dir, "two folders")
 
     # A broken source among good ones: written, exit 1, listed as failed.
     code, out, err = run(broken)
@@ -193,6 +209,7 @@ def main():
     check(len(lines) == 2 and lines[1] == "共选取【3】个文件，成功合并【2】个，【1】个合并失败。",
           f"broken folder: stdout {out!r}")
     if lines and os.path.isfile(lines[0]):
+        check_structure(lines[0], "broken folder")
         book = openpyxl.load_workbook(lines[0])
         check(book.sheetnames[0] == "失败列表(1)", f"broken folder: sheets {book.sheetnames}")
         failed = [cell for row in book.worksheets[0].iter_rows(values_only=True) for cell in row]
@@ -206,6 +223,7 @@ def main():
     check(len(lines) == 2 and lines[1] == "共选取【3】个文件，成功合并【3】个，【0】个合并失败。",
           f"nested -r: stdout {out!r}")
     if lines and os.path.isfile(lines[0]):
+        check_structure(lines[0], "nested -r")
         values = [row[0] for row in openpyxl.load_workbook(lines[0]).active.iter_rows(values_only=True)]
         check(values == ["top", "s", "d"], f"nested -r: values {values}")
         os.remove(lines[0])
@@ -236,8 +254,7 @@ def main():
     check(code == 0, f"without --open: exit {code}")
     time.sleep(0.3)
     check(not os.path.exists(opened), "without --open the result was opened")
-    for name in os.listdir(out_dir):
-        os.remove(os.path.join(out_dir, name))
+    remove_results(out_dir, "--open")
 
     # The result cannot be created (even root cannot create files in /proc): exit 3.
     code, out, err = run("-o", "/proc", a, b)

@@ -19,6 +19,9 @@ import zipfile
 
 import openpyxl
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import xlsx_check  # noqa: E402
+
 ESCAPED = re.compile("_x([0-9A-Fa-f]{4})_")
 
 
@@ -92,7 +95,9 @@ def compare(actual, expected, where, problems):
 
 
 def check_package(path, problems):
-    """Every entry passes its CRC check and every part is well-formed XML."""
+    """Every entry passes its CRC check and every part is well-formed XML; then the whole
+    structural check of tests/support/xlsx_check.py."""
+    problems.extend(xlsx_check.check_package(path))
     with zipfile.ZipFile(path) as package:
         broken = package.testzip()
         if broken:

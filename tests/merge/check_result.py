@@ -3,13 +3,19 @@
 EngineMerge.HeaderLabelsFormatsAndBrokenFiles wrote under the folder given as argument and
 compares it cell by cell with what a user must find in it."""
 import glob
+import os
 import sys
 
 import openpyxl
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import xlsx_check  # noqa: E402
+
 folder = sys.argv[1] + "/e2e"
 paths = glob.glob(folder + "/合并 150615 093012.xlsx")
 assert len(paths) == 1, paths
+faults = xlsx_check.check_package(paths[0])
+assert not faults, "structural faults:\n" + "\n".join(faults)
 book = openpyxl.load_workbook(paths[0])
 assert book.sheetnames == ["失败列表(8)", "成功合并(3)"], book.sheetnames
 assert book.active.title == "成功合并(3)", book.active.title

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "../support/package_check.h"
 #include "spreadsheet/workbook_reader.h"
 
 namespace merge {
@@ -100,6 +101,7 @@ TEST(EngineApplication, SingleCellMergeIsNoMergeAndOverlapsAreReplaced) {
     fs::create_directories(folder);
     result.book->saveAs((folder / "r.xlsx").string(), SaveFormat::Xlsx);
     ASSERT_FALSE(result.errors().isSet()) << result.errors().message();
+    EXPECT_TRUE(spreadsheet::testing::soundPackage(folder / "r.xlsx"));
     spreadsheet::Result<spreadsheet::WorkbookData> read =
         spreadsheet::openWorkbookFile(folder / "r.xlsx");
     ASSERT_TRUE(read);
@@ -125,6 +127,7 @@ TEST(EngineApplication, AutoFitCountsWideCharactersDouble) {
     fs::remove_all(folder);
     fs::create_directories(folder);
     result.book->saveAs((folder / "r.xlsx").string(), SaveFormat::Xlsx);
+    EXPECT_TRUE(spreadsheet::testing::soundPackage(folder / "r.xlsx"));
     spreadsheet::Result<spreadsheet::WorkbookData> read =
         spreadsheet::openWorkbookFile(folder / "r.xlsx");
     ASSERT_TRUE(read);

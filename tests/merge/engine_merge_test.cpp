@@ -10,6 +10,7 @@
 #include <map>
 
 #include "../cell_builders.h"
+#include "../support/package_check.h"
 #include "fake_application.h"
 #include "merge/engine_application.h"
 #include "merge/merge_run.h"
@@ -165,6 +166,7 @@ TEST(EngineMerge, HeaderLabelsFormatsAndBrokenFiles) {
     EXPECT_EQ(outcome.merged, 3);
     EXPECT_EQ(outcome.failed, 8);
     EXPECT_EQ(host.messages.back().text, "共选取【11】个文件，成功合并【3】个，【8】个合并失败。");
+    EXPECT_TRUE(spreadsheet::testing::soundPackage(outcome.resultPath));
 
     spreadsheet::Result<spreadsheet::WorkbookData> result =
         spreadsheet::openWorkbookFile(outcome.resultPath);
@@ -249,6 +251,7 @@ TEST(EngineMerge, SourcesNeverWrittenAndResultNeverReplaced) {
     const RunOutcome outcome = Zelk(input, *application, host);
     EXPECT_EQ(snapshot(sources), before);
     EXPECT_EQ(outcome.resultPath, base + "合并 150615 093012 (2).xlsx");
+    EXPECT_TRUE(spreadsheet::testing::soundPackage(outcome.resultPath));
     spreadsheet::Result<spreadsheet::WorkbookData> result =
         spreadsheet::openWorkbookFile(outcome.resultPath);
     ASSERT_TRUE(result);
@@ -304,6 +307,7 @@ TEST(EngineMerge, XlsAndXlsxSourcesGiveTheSameBlock) {
     EXPECT_EQ(snapshot(sources), before);
     ASSERT_EQ(outcome.status, RunStatus::Saved) << outcome.message;
     EXPECT_EQ(outcome.merged, 2);
+    EXPECT_TRUE(spreadsheet::testing::soundPackage(outcome.resultPath));
     spreadsheet::Result<spreadsheet::WorkbookData> result =
         spreadsheet::openWorkbookFile(outcome.resultPath);
     ASSERT_TRUE(result);

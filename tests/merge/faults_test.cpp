@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 
+#include "../support/package_check.h"
 #include "fake_application.h"
 #include "merge/engine_application.h"
 #include "merge/merge_run.h"
@@ -83,8 +84,9 @@ public:
     }
 };
 
-// The names the result's failure list shows, in order.
+// The names the result's failure list shows, in order; the result must be sound.
 std::vector<std::string> failedNames(const std::string& resultPath) {
+    EXPECT_TRUE(spreadsheet::testing::soundPackage(resultPath));
     std::vector<std::string> names;
     spreadsheet::Result<spreadsheet::WorkbookData> result =
         spreadsheet::openWorkbookFile(resultPath);
@@ -192,6 +194,7 @@ TEST(RunFaults, LockedSourcesAreReadAndKeepTheirLocks) {
     EXPECT_EQ(outcome.status, RunStatus::Saved) << outcome.message;
     EXPECT_EQ(outcome.merged, 3);
     EXPECT_EQ(outcome.failed, 0);
+    EXPECT_TRUE(spreadsheet::testing::soundPackage(outcome.resultPath));
     // The run neither took nor broke the other program's lock.
     const int probe = ::open(flocked.c_str(), O_RDONLY);
     ASSERT_GE(probe, 0);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "../support/package_check.h"
 #include "spreadsheet/workbook_reader.h"
 
 namespace merge {
@@ -56,6 +57,7 @@ TEST(FinishRows, FinalRowsLeaveMemoryAndStillReachTheFile) {
     EXPECT_FALSE(errors.isSet()) << errors.message();
     book->save();
     ASSERT_FALSE(errors.isSet()) << errors.message();
+    EXPECT_TRUE(spreadsheet::testing::soundPackage(path));
 
     spreadsheet::Result<spreadsheet::WorkbookData> saved = spreadsheet::openWorkbookFile(path);
     ASSERT_TRUE(saved) << spreadsheet::errorText(saved.error());

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/package_check.h"
+
 namespace merge {
 namespace {
 
@@ -27,6 +29,7 @@ struct SourceFolder {
             book->activeSheet()->range("A1")->setValue(CellValue::ofText(name));
             book->saveAs(path(name), SaveFormat::Xlsx);
             book->close();
+            EXPECT_TRUE(spreadsheet::testing::soundPackage(path(name)));
         }
         EXPECT_FALSE(application->errors().isSet()) << application->errors().message();
     }

@@ -11,6 +11,7 @@
 #include <regex>
 
 #include "../cell_builders.h"
+#include "../support/package_check.h"
 #include "spreadsheet/detail/xlsx_text.h"
 #include "writer_test_support.h"
 
@@ -36,6 +37,7 @@ ZipView writeAndRead(std::span<const SheetToWrite> sheets, int active,
     Result<std::vector<std::uint8_t>> bytes = writeXlsxToMemory(sheets, active, styles);
     EXPECT_TRUE(bytes) << (bytes ? "" : bytes.error().detail);
     if (!bytes) return {};
+    EXPECT_TRUE(testing::soundPackage(*bytes));
     std::string problem;
     std::optional<ZipView> view = readZip(*bytes, problem);
     EXPECT_TRUE(view) << problem;
@@ -716,6 +718,7 @@ TEST(WriteXlsx, WritesTheFileAndLeavesNothingElse) {
     const fs::path target = folder / "合并结果.xlsx";
     ASSERT_TRUE(writeXlsx(target, oneSheet(rows), 0, styles, ExistingFile::Refuse));
     EXPECT_EQ(fileCount(folder), 1u);
+    EXPECT_TRUE(testing::soundPackage(target));
     std::string bytes = fileText(target);
     std::string problem;
     std::optional<ZipView> view =
@@ -768,6 +771,7 @@ TEST(WriteXlsx, ReplaceOverwritesTheRunsOwnResult) {
     const fs::path target = folder / "result.xlsx";
     ASSERT_TRUE(writeXlsx(target, oneSheet(first), 0, styles, ExistingFile::Refuse));
     ASSERT_TRUE(writeXlsx(target, oneSheet(second), 0, styles, ExistingFile::Replace));
+    EXPECT_TRUE(testing::soundPackage(target));
     const std::string bytes = fileText(target);
     std::string problem;
     std::optional<ZipView> view =
