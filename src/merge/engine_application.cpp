@@ -182,9 +182,9 @@ public:
             m_application.fail(ErrorCode::OperationFailed, "values");
             return block;
         }
+        bool lost = false;  // a row spooled without being held: its values are gone
         for (int r = m_area.first.row; r <= m_area.last.row; ++r) {
             block.emplace_back(static_cast<std::size_t>(columnCount()));
-            bool lost = false;
             const Row* row = m_sheet->readRow(r, lost);
             if (row)
                 for (const Cell& cell : row->cells)
@@ -192,6 +192,7 @@ public:
                         block.back()[static_cast<std::size_t>(cell.column - m_area.first.column)] =
                             toValue(cell);
         }
+        if (lost) m_application.fail(ErrorCode::OperationFailed, "row already written out");
         return block;
     }
     void setValue(const CellValue& value) override {
@@ -417,7 +418,7 @@ void EngineRange::autoFitColumns() {
 }
 
 std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_t style) {
-    if (fromBook.result)
+    if (fromBook.registry == toBook.registry)
         return style;  // the same registry: header rows copied between result sheets
     if (fromBook.mappedFor != toBook.registry.get()) {
         fromBook.styleMap.clear();
@@ -425,7 +426,9 @@ std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_
     }
     auto found = fromBook.styleMap.find(style);
     if (found != fromBook.styleMap.end()) return found->second;
-    const spreadsheet::CellStyle& source = style < fromBook.sourceStyles.size()
+    // Another new workbook's styles are its registry's; a source's are the ones it was read with.
+    const spreadsheet::CellStyle& source = fromBook.registry ? fromBook.registry->style(style)
+                                           : style < fromBook.sourceStyles.size()
                                                ? fromBook.sourceStyles[style]
                                                : fromBook.sourceStyles.front();
     const std::uint32_t id = toBook.registry->intern(source);
