@@ -53,15 +53,15 @@ Result<void> checkRow(const Row& row, int previousRow) {
     return {};
 }
 
-// Appends one checked row as <row> XML. The inner loop builds each cell's opening tag in a small
-// buffer and appends it at once: this runs for every cell of a merge.
-void appendRowXml(std::string& out, const Row& row, Extent& extent) {
-    using namespace std::string_view_literals;
-    char rowDigits[12];
-    const auto digitsEnd = std::to_chars(rowDigits, rowDigits + sizeof rowDigits, row.number).ptr;
-    const std::size_t digitCount = static_cast<std::size_t>(digitsEnd - rowDigits);
+namespace {
+
+using namespace std::string_view_literals;
+
+// The <row> start tag with its attributes, up to and without its closing bracket.
+void appendRowOpening(std::string& out, const Row& row, std::string_view rowDigits,
+                      Extent& extent) {
     out += "<row r=\""sv;
-    out.append(rowDigits, digitCount);
+    out += rowDigits;
     out += '"';
     if (row.style && *row.style != 0) {
         out += " s=\""sv;
@@ -76,6 +76,56 @@ void appendRowXml(std::string& out, const Row& row, Extent& extent) {
         if (row.customHeight) out += " customHeight=\"1\""sv;
     }
     if (row.hidden) out += " hidden=\"1\""sv;
+}
+
+// What follows a cell's reference and style: its type and value, and the end of the cell.
+void appendCellValue(std::string& out, const Cell& cell, CellType type) {
+    switch (type) {
+        case CellType::Empty:
+            out += "/>"sv;
+            break;
+        case CellType::Number:
+            if (std::isfinite(cell.number)) {
+                out += "><v>"sv;
+                appendNumber(out, cell.number);
+                out += "</v></c>"sv;
+            } else {
+                // No number format can show NaN or infinity; Excel shows such results as #NUM!.
+                out += " t=\"e\"><v>#NUM!</v></c>"sv;
+            }
+            break;
+        case CellType::Boolean:
+            out += cell.number != 0.0 ? " t=\"b\"><v>1</v></c>"sv : " t=\"b\"><v>0</v></c>"sv;
+            break;
+        case CellType::Error:
+            if (isKnownError(cell.text)) {
+                out += " t=\"e\"><v>"sv;
+                out += cell.text;
+                out += "</v></c>"sv;
+                break;
+            }
+            // An error value Excel does not know would need a repair: keep its text instead.
+            [[fallthrough]];
+        case CellType::Text: {
+            out += " t=\"inlineStr\"><is><t"sv;
+            const std::size_t mark = out.size();
+            out += '>';
+            if (appendCellText(out, cell.text)) out.insert(mark, " xml:space=\"preserve\""sv);
+            out += "</t></is></c>"sv;
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+// The inner loop builds each cell's opening tag in a small buffer and appends it at once: this
+// runs for every cell of a merge.
+void appendRowXml(std::string& out, const Row& row, Extent& extent) {
+    char rowDigits[12];
+    const auto digitsEnd = std::to_chars(rowDigits, rowDigits + sizeof rowDigits, row.number).ptr;
+    const std::size_t digitCount = static_cast<std::size_t>(digitsEnd - rowDigits);
+    appendRowOpening(out, row, {rowDigits, digitCount}, extent);
     if (row.cells.empty()) {
         out += "/>"sv;
         extent.lastRowNumber = row.number;
@@ -114,41 +164,7 @@ void appendRowXml(std::string& out, const Row& row, Extent& extent) {
             *end++ = '"';
         }
         out.append(tag, static_cast<std::size_t>(end - tag));
-        switch (type) {
-            case CellType::Empty:
-                out += "/>"sv;
-                break;
-            case CellType::Number:
-                if (std::isfinite(cell.number)) {
-                    out += "><v>"sv;
-                    appendNumber(out, cell.number);
-                    out += "</v></c>"sv;
-                } else {
-                    // No number format can show NaN or infinity; Excel shows such results as #NUM!.
-                    out += " t=\"e\"><v>#NUM!</v></c>"sv;
-                }
-                break;
-            case CellType::Boolean:
-                out += cell.number != 0.0 ? " t=\"b\"><v>1</v></c>"sv : " t=\"b\"><v>0</v></c>"sv;
-                break;
-            case CellType::Error:
-                if (isKnownError(cell.text)) {
-                    out += " t=\"e\"><v>"sv;
-                    out += cell.text;
-                    out += "</v></c>"sv;
-                    break;
-                }
-                // An error value Excel does not know would need a repair: keep its text instead.
-                [[fallthrough]];
-            case CellType::Text: {
-                out += " t=\"inlineStr\"><is><t"sv;
-                const std::size_t mark = out.size();
-                out += '>';
-                if (appendCellText(out, cell.text)) out.insert(mark, " xml:space=\"preserve\""sv);
-                out += "</t></is></c>"sv;
-                break;
-            }
-        }
+        appendCellValue(out, cell, type);
     }
     out += "</row>"sv;
     extent.lastRowNumber = row.number;
