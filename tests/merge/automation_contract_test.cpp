@@ -30,6 +30,7 @@ struct SheetLook {
     std::vector<RangeRef> merges;  // in the order they were made
     std::map<int, double> widths;  // column -> characters, set columns only
     std::set<std::pair<int, int>> boldCells;
+    std::pair<int, int> frozen{0, 0};  // rows above and columns left of frozen panes
 };
 
 // A folder for the files a test writes, removed with it.
@@ -68,6 +69,7 @@ struct EngineType {
             for (const spreadsheet::Cell& cell : row.cells)
                 if (data->styles.at(cell.style).font.bold)
                     look.boldCells.insert({row.number, cell.column});
+        if (sheet.frozenPane) look.frozen = {sheet.frozenPane->rows, sheet.frozenPane->columns};
         return look;
     }
 
@@ -94,6 +96,7 @@ struct FakeType {
         look.widths = sheet.widths;
         for (const auto& [key, format] : sheet.cellFormats)
             if (format.bold) look.boldCells.insert(key);
+        if (sheet.frozenAt) look.frozen = {sheet.frozenAt->row - 1, sheet.frozenAt->column - 1};
         return look;
     }
 
@@ -624,6 +627,42 @@ TYPED_TEST(AutomationContract, SaveAsNeverReplacesAFile) {
     // save() writes again where saveAs wrote.
     this->book->save();
     EXPECT_FALSE(this->failed()) << this->errors().message();
+}
+
+TYPED_TEST(AutomationContract, SelectionDecidesTheActiveSheetAndTheFrozenPanes) {
+    std::shared_ptr<Worksheet> first = this->sheet;
+    std::shared_ptr<Worksheet> second = this->addSheet();
+    first->setName("一");
+    second->setName("二");
+    EXPECT_EQ(this->book->activeSheet()->name(), "二");
+    first->select();
+    EXPECT_EQ(this->book->activeSheet()->name(), "一");
+    // Panes freeze above and left of the active cell; at A1 there is nothing to freeze.
+    first->range("C4:D9")->select();
+    this->book->setFreezePanes(true);
+    EXPECT_EQ(this->look(*this->book, 1).frozen, std::pair(3, 2));
+    this->book->setFreezePanes(false);
+    EXPECT_EQ(this->look(*this->book, 1).frozen, std::pair(0, 0));
+    first->range("A1")->select();
+    this->book->setFreezePanes(true);
+    EXPECT_EQ(this->look(*this->book, 1).frozen, std::pair(0, 0));
+    EXPECT_FALSE(this->failed()) << this->errors().message();
+}
+
+TYPED_TEST(AutomationContract, FailuresOfOpeningAndOfEmptyQuestionsAreReported) {
+    EXPECT_EQ(this->application->openWorkbook((this->scratch.folder / "none.xlsx").string()),
+              nullptr);
+    EXPECT_TRUE(this->failed());
+    // A sheet without formulas answers 0 and says so.
+    this->sheet->range("A1")->setValue(CellValue::ofNumber(1));
+    EXPECT_EQ(this->sheet->formulaCellCount(), 0);
+    EXPECT_TRUE(this->failed());
+    // Saving gives the workbook its file's name.
+    const std::string path = this->scratch.next();
+    this->book->saveAs(path, SaveFormat::Xlsx);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(this->book->fullName(), path);
+    EXPECT_EQ(this->book->name(), fs::path(path).filename().string());
 }
 
 }  // namespace
