@@ -12,6 +12,7 @@ packages=(
     python3 python3-openpyxl python3-xlrd  # independent readers used as test oracles
     libreoffice-calc-nogui              # a real client reading the results in the tests
     xvfb xauth fonts-noto-cjk           # widget screenshots and CJK glyphs
+    unicode-data                        # CaseFolding.txt for tools/make_case_folding.py
 )
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi

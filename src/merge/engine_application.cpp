@@ -1,23 +1,22 @@
-// The automation interface over the engine. Sources are WorkbookData read whole and changed in
-// memory only. A result sheet keeps its rows in memory until a block is placed below them; the
-// rows above a new block are final (a failed block rolls back only its own rows) and go to a
-// RowSpool (as are a full sheet's rows once it is finished), so memory stays about one source,
-// the two announced sources being read ahead, and the rows a sheet was asked to hold on to.
+// The automation interface over the engine. Sources are WorkbookData read whole (announced ones
+// ahead of their turn, see read_ahead.h) and changed in memory only. A result sheet keeps its
+// rows in memory until a block is placed below them; the rows above a new block are final (a
+// failed block rolls back only its own rows) and go to its spool (result_sheet.h), as do a
+// full sheet's rows once it is finished, so memory stays about one source, the two announced
+// sources being read ahead, and the rows a sheet was asked to hold on to.
 #include "merge/engine_application.h"
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <filesystem>
-#include <future>
 #include <map>
 #include <optional>
-#include <system_error>
 #include <unordered_map>
 
-#include <sys/stat.h>
-
+#include "merge/read_ahead.h"
+#include "merge/result_sheet.h"
 #include "spreadsheet/sheet_extent.h"
+#include "spreadsheet/sheet_name.h"
 #include "spreadsheet/value_text.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/xlsx_writer.h"
@@ -47,15 +46,11 @@ struct EngineSheet {
     std::optional<RangeRef> autoFilter;
     std::optional<spreadsheet::FrozenPane> frozenPane;
     CellRef activeCell{1, 1};
-    // Result sheets only.
-    std::optional<spreadsheet::RowSpool> spool;
-    int spooledThrough = 0;  // rows up to this number are in the spool
-    // The first failure to spool (a full disk): the sheet can hold no more rows, and every later
-    // placement and the save report this cause instead of a follow-on symptom.
-    std::optional<spreadsheet::Error> spoolError;
-    int heldRows = 0;
-    std::vector<Row> held;  // copies of spooled rows 1..heldRows
-    int firstColumn = 0;    // used columns, spooled rows included
+    // Result sheets only: the final rows. Its first failure to spool (a full disk) means the
+    // sheet can hold no more rows, and every later placement and the save report that cause
+    // instead of a follow-on symptom.
+    ResultSheetSpool spooled;
+    int firstColumn = 0;  // used columns, spooled rows included
     int lastColumn = 0;
 
     Row* findRow(int number) {
@@ -80,15 +75,7 @@ struct EngineSheet {
     // A readable row: in memory, or held after spooling; nullptr when absent. `lost` is set when
     // the row was spooled and not held.
     const Row* readRow(int number, bool& lost) {
-        if (number <= spooledThrough) {
-            if (number <= heldRows) {
-                for (const Row& row : held)
-                    if (row.number == number) return &row;
-                return nullptr;
-            }
-            lost = true;
-            return nullptr;
-        }
+        if (spooled.isFinal(number)) return spooled.heldRow(number, lost);
         return findRow(number);
     }
     void noteColumns(int first, int last) {
@@ -146,36 +133,17 @@ public:
     void maximise() override {}
     void quit() override {
         clipboard.reset();
-        m_expected.clear();
-        m_ahead.clear();
+        m_readAhead.clear();
     }
-    void expectOpen(const std::string& path) override {
-        m_expected.push_back(path);
-        readAhead();
-    }
+    void expectOpen(const std::string& path) override { m_readAhead.announce(path); }
 
     void fail(ErrorCode code, std::string detail) { m_errors.set(Error(code, std::move(detail))); }
     std::optional<Clip> clipboard;
 
 private:
-    struct AheadRead {
-        std::string path;
-        struct stat before {};  // the file as it was when reading began
-        std::future<spreadsheet::Result<spreadsheet::WorkbookData>> data;
-    };
-    // The workbook at `path`, read ahead when it was announced, otherwise read now.
-    spreadsheet::Result<spreadsheet::WorkbookData> readWorkbook(const std::string& path);
-    // Starts reading announced files until AheadLimit are being read or waiting.
-    void readAhead();
-
     ErrorState m_errors;
     int m_sheetsInNewWorkbook = 1;
-    // Reading ahead: announced files are read on other threads while the run places the
-    // workbooks opened before them. Two at a time keep two cores busy, since reading takes
-    // about twice as long as placing; memory stays a few sources. The readers share no state.
-    static constexpr std::size_t AheadLimit = 2;
-    std::deque<std::string> m_expected;  // announced, not yet started
-    std::deque<AheadRead> m_ahead;       // started, in announcement order
+    ReadAhead m_readAhead;
 };
 
 // Copies cells, merges inside the area and nothing else from one sheet to another.
@@ -214,9 +182,9 @@ public:
             m_application.fail(ErrorCode::OperationFailed, "values");
             return block;
         }
+        bool lost = false;  // a row spooled without being held: its values are gone
         for (int r = m_area.first.row; r <= m_area.last.row; ++r) {
             block.emplace_back(static_cast<std::size_t>(columnCount()));
-            bool lost = false;
             const Row* row = m_sheet->readRow(r, lost);
             if (row)
                 for (const Cell& cell : row->cells)
@@ -224,6 +192,7 @@ public:
                         block.back()[static_cast<std::size_t>(cell.column - m_area.first.column)] =
                             toValue(cell);
         }
+        if (lost) m_application.fail(ErrorCode::OperationFailed, "row already written out");
         return block;
     }
     void setValue(const CellValue& value) override {
@@ -338,7 +307,7 @@ private:
     }
     bool writable(int firstRow) const {
         if (!usable()) return false;
-        if (firstRow <= m_sheet->spooledThrough) {
+        if (m_sheet->spooled.isFinal(firstRow)) {
             m_application.fail(ErrorCode::OperationFailed, "row already written out");
             return false;
         }
@@ -449,7 +418,7 @@ void EngineRange::autoFitColumns() {
 }
 
 std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_t style) {
-    if (fromBook.result)
+    if (fromBook.registry == toBook.registry)
         return style;  // the same registry: header rows copied between result sheets
     if (fromBook.mappedFor != toBook.registry.get()) {
         fromBook.styleMap.clear();
@@ -457,7 +426,9 @@ std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_
     }
     auto found = fromBook.styleMap.find(style);
     if (found != fromBook.styleMap.end()) return found->second;
-    const spreadsheet::CellStyle& source = style < fromBook.sourceStyles.size()
+    // Another new workbook's styles are its registry's; a source's are the ones it was read with.
+    const spreadsheet::CellStyle& source = fromBook.registry ? fromBook.registry->style(style)
+                                           : style < fromBook.sourceStyles.size()
                                                ? fromBook.sourceStyles[style]
                                                : fromBook.sourceStyles.front();
     const std::uint32_t id = toBook.registry->intern(source);
@@ -465,17 +436,18 @@ std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_
     return id;
 }
 
-bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toBook,
-               EngineSheet& to, CellRef at) {
+// Whether a block of `area`'s size fits at `at` and may be placed there, and its rows can be
+// read; sets the error state when not.
+bool canPlace(EngineApplication& application, const Clip& from, const EngineBook& toBook,
+              const EngineSheet& to, CellRef at) {
     const RangeRef area = from.area;
-    const int lastRow = at.row + area.rowCount() - 1;
-    const int lastColumn = at.column + area.columnCount() - 1;
-    if (lastRow > toBook.grid.rows || lastColumn > toBook.grid.columns) {
+    if (at.row + area.rowCount() - 1 > toBook.grid.rows ||
+        at.column + area.columnCount() - 1 > toBook.grid.columns) {
         application.fail(ErrorCode::InvalidReference,
                          "the block does not fit below row " + std::to_string(at.row));
         return false;
     }
-    if (at.row <= to.spooledThrough) {
+    if (to.spooled.isFinal(at.row)) {
         application.fail(ErrorCode::OperationFailed, "row already written out");
         return false;
     }
@@ -483,40 +455,113 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
         application.fail(ErrorCode::OperationFailed, "source workbooks are read-only");
         return false;
     }
-    const int rowShift = at.row - area.first.row;
-    const int columnShift = at.column - area.first.column;
     // A row spooled and not held cannot be read: refuse before anything is placed.
-    const EngineSheet& source = *from.sheet;
-    if (std::max(area.first.row, source.heldRows + 1) <=
-        std::min(area.last.row, source.spooledThrough)) {
+    if (!from.sheet->spooled.readable(area.first.row, area.last.row)) {
         application.fail(ErrorCode::OperationFailed, "row already written out");
         return false;
     }
-    // Each distinct source style is looked up once per block, not once per cell.
-    std::optional<std::uint32_t> lastStyle;
-    std::uint32_t lastResultStyle = 0;
-    const auto copiedCells = [&](const Row& row) {
+    return true;
+}
+
+// One block being copied: the cells of the clip's area moved to `at`, with their styles taken
+// into the target's registry, and the merges inside the area.
+class BlockCopy {
+public:
+    BlockCopy(const Clip& from, EngineBook& toBook, EngineSheet& to, CellRef at)
+        : m_from(from),
+          m_area(from.area),
+          m_toBook(toBook),
+          m_to(to),
+          m_rowShift(at.row - from.area.first.row),
+          m_columnShift(at.column - from.area.first.column) {}
+
+    void copyRows() {
+        if (m_from.sheet.get() == &m_to) {
+            // Collect first: the rows read are the rows written.
+            std::vector<Row> copied;
+            forEachRow([&](const Row& row) {
+                Row out;
+                out.number = row.number + m_rowShift;
+                out.cells = copiedCells(row);
+                if (!out.cells.empty()) copied.push_back(std::move(out));
+            });
+            for (Row& row : copied) place(row.number, std::move(row.cells));
+            return;
+        }
+        forEachRow([&](const Row& row) {
+            std::vector<Cell> cells = copiedCells(row);
+            if (!cells.empty()) place(row.number + m_rowShift, std::move(cells));
+        });
+    }
+
+    // Merges of the target within the placed block go; the source's merges are clipped to the
+    // area, and what is left of one cell goes too.
+    void copyMerges() {
+        const RangeRef placed{{m_area.first.row + m_rowShift, m_area.first.column + m_columnShift},
+                              {m_area.last.row + m_rowShift, m_area.last.column + m_columnShift}};
+        std::erase_if(m_to.merges, [&](const RangeRef& merged) {
+            return merged.first.row <= placed.last.row && placed.first.row <= merged.last.row &&
+                   merged.first.column <= placed.last.column &&
+                   placed.first.column <= merged.last.column;
+        });
+        for (const RangeRef& merged : m_from.sheet->merges) {
+            RangeRef clipped{{std::max(merged.first.row, m_area.first.row),
+                              std::max(merged.first.column, m_area.first.column)},
+                             {std::min(merged.last.row, m_area.last.row),
+                              std::min(merged.last.column, m_area.last.column)}};
+            if (clipped.first.row > clipped.last.row || clipped.first.column > clipped.last.column)
+                continue;
+            if (clipped.rowCount() == 1 && clipped.columnCount() == 1) continue;
+            m_to.merges.push_back(
+                {{clipped.first.row + m_rowShift, clipped.first.column + m_columnShift},
+                 {clipped.last.row + m_rowShift, clipped.last.column + m_columnShift}});
+        }
+    }
+
+private:
+    // Visits the area's rows in order: those in memory by walking them, others one by one.
+    template <typename Visit>
+    void forEachRow(Visit&& visit) {
+        const EngineSheet& source = *m_from.sheet;
+        if (!source.spooled.isFinal(m_area.first.row)) {
+            auto row = std::lower_bound(
+                source.rows.begin(), source.rows.end(), m_area.first.row,
+                [](const Row& existing, int value) { return existing.number < value; });
+            for (; row != source.rows.end() && row->number <= m_area.last.row; ++row) visit(*row);
+            return;
+        }
+        for (int r = m_area.first.row; r <= m_area.last.row; ++r) {
+            bool lost = false;
+            if (const Row* row = m_from.sheet->readRow(r, lost)) visit(*row);
+        }
+    }
+
+    // The row's cells inside the area that hold a value or a format, moved and restyled.
+    std::vector<Cell> copiedCells(const Row& row) {
         std::vector<Cell> cells;
         auto first =
-            std::lower_bound(row.cells.begin(), row.cells.end(), area.first.column,
+            std::lower_bound(row.cells.begin(), row.cells.end(), m_area.first.column,
                              [](const Cell& cell, int column) { return cell.column < column; });
-        for (auto it = first; it != row.cells.end() && it->column <= area.last.column; ++it) {
+        for (auto it = first; it != row.cells.end() && it->column <= m_area.last.column; ++it) {
             const Cell& cell = *it;
             if (cell.type == CellType::Empty && cell.style == 0) continue;
             if (cells.empty()) cells.reserve(static_cast<std::size_t>(row.cells.end() - it));
-            if (cell.style != lastStyle) {
-                lastStyle = cell.style;
-                lastResultStyle = resultStyle(*from.book, toBook, cell.style);
+            // Each distinct source style is looked up once per block, not once per cell.
+            if (cell.style != m_lastStyle) {
+                m_lastStyle = cell.style;
+                m_lastResultStyle = resultStyle(*m_from.book, m_toBook, cell.style);
             }
             Cell& copy = cells.emplace_back(cell);
-            copy.column = cell.column + columnShift;
+            copy.column = cell.column + m_columnShift;
             copy.hasFormula = false;
-            copy.style = lastResultStyle;
+            copy.style = m_lastResultStyle;
         }
         return cells;
-    };
-    const auto place = [&](int number, std::vector<Cell> cells) {
-        Row& target = to.rowAt(number);
+    }
+
+    // Puts copied cells into target row `number`, replacing cells of the same columns.
+    void place(int number, std::vector<Cell> cells) {
+        Row& target = m_to.rowAt(number);
         if (target.cells.empty()) {
             target.cells = std::move(cells);
             return;
@@ -530,56 +575,25 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
             else
                 target.cells.insert(found, std::move(cell));
         }
-    };
-    // Visits the area's rows in order: those in memory by walking them, others one by one.
-    const auto forEachRow = [&](auto&& visit) {
-        if (area.first.row > source.spooledThrough) {
-            auto row = std::lower_bound(
-                source.rows.begin(), source.rows.end(), area.first.row,
-                [](const Row& existing, int value) { return existing.number < value; });
-            for (; row != source.rows.end() && row->number <= area.last.row; ++row) visit(*row);
-            return;
-        }
-        for (int r = area.first.row; r <= area.last.row; ++r) {
-            bool lost = false;
-            if (const Row* row = from.sheet->readRow(r, lost)) visit(*row);
-        }
-    };
-    if (from.sheet.get() == &to) {
-        // Collect first: the rows read are the rows written.
-        std::vector<Row> copied;
-        forEachRow([&](const Row& row) {
-            Row out;
-            out.number = row.number + rowShift;
-            out.cells = copiedCells(row);
-            if (!out.cells.empty()) copied.push_back(std::move(out));
-        });
-        for (Row& row : copied) place(row.number, std::move(row.cells));
-    } else {
-        forEachRow([&](const Row& row) {
-            std::vector<Cell> cells = copiedCells(row);
-            if (!cells.empty()) place(row.number + rowShift, std::move(cells));
-        });
     }
-    to.noteColumns(at.column, lastColumn);
-    // Merges: those crossing the area's edge are clipped to it; what is left of one cell goes.
-    const RangeRef placed{at, {lastRow, lastColumn}};
-    std::erase_if(to.merges, [&](const RangeRef& merged) {
-        return merged.first.row <= placed.last.row && placed.first.row <= merged.last.row &&
-               merged.first.column <= placed.last.column &&
-               placed.first.column <= merged.last.column;
-    });
-    for (const RangeRef& merged : from.sheet->merges) {
-        RangeRef clipped{{std::max(merged.first.row, area.first.row),
-                          std::max(merged.first.column, area.first.column)},
-                         {std::min(merged.last.row, area.last.row),
-                          std::min(merged.last.column, area.last.column)}};
-        if (clipped.first.row > clipped.last.row || clipped.first.column > clipped.last.column)
-            continue;
-        if (clipped.rowCount() == 1 && clipped.columnCount() == 1) continue;
-        to.merges.push_back({{clipped.first.row + rowShift, clipped.first.column + columnShift},
-                             {clipped.last.row + rowShift, clipped.last.column + columnShift}});
-    }
+
+    const Clip& m_from;
+    const RangeRef m_area;
+    EngineBook& m_toBook;
+    EngineSheet& m_to;
+    const int m_rowShift;
+    const int m_columnShift;
+    std::optional<std::uint32_t> m_lastStyle;
+    std::uint32_t m_lastResultStyle = 0;
+};
+
+bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toBook,
+               EngineSheet& to, CellRef at) {
+    if (!canPlace(application, from, toBook, to, at)) return false;
+    BlockCopy block(from, toBook, to, at);
+    block.copyRows();
+    to.noteColumns(at.column, at.column + from.area.columnCount() - 1);
+    block.copyMerges();
     return true;
 }
 
@@ -602,46 +616,8 @@ void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at) {
 
 // Rows above `row` are final once a block is placed at `row`: they go to the spool.
 void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& sheet, int row) {
-    auto end =
-        std::lower_bound(sheet.rows.begin(), sheet.rows.end(), row,
-                         [](const Row& existing, int value) { return existing.number < value; });
-    if (end == sheet.rows.begin()) return;
-    if (sheet.spoolError) {
-        application.errors().set(*sheet.spoolError);
-        return;
-    }
-    if (!sheet.spool) {
-        std::filesystem::path folder = std::filesystem::path(book.path).parent_path();
-        std::error_code ignored;
-        if (folder.empty() || !std::filesystem::is_directory(folder, ignored))
-            folder = std::filesystem::temp_directory_path(ignored);
-        spreadsheet::Result<spreadsheet::RowSpool> spool = spreadsheet::RowSpool::create(folder);
-        if (!spool) {
-            application.errors().set(spool.error());
-            return;
-        }
-        sheet.spool.emplace(std::move(*spool));
-    }
-    for (auto it = sheet.rows.begin(); it != end; ++it) {
-        if (it->number <= sheet.heldRows) sheet.held.push_back(*it);
-        spreadsheet::Result<void> appended = sheet.spool->append(*it);
-        if (!appended) {
-            sheet.spoolError = appended.error();
-            application.errors().set(appended.error());
-            sheet.rows.erase(sheet.rows.begin(), it);
-            return;
-        }
-        sheet.spooledThrough = it->number;
-    }
-    sheet.spooledThrough = std::max(sheet.spooledThrough, row - 1);
-    sheet.rows.erase(sheet.rows.begin(), end);
-}
-
-std::string lowerAscii(std::string text) {
-    for (char& character : text)
-        if (character >= 'A' && character <= 'Z')
-            character = static_cast<char>(character - 'A' + 'a');
-    return text;
+    spreadsheet::Result<void> spooled = sheet.spooled.spoolAbove(sheet.rows, row, book.path);
+    if (!spooled) application.errors().set(spooled.error());
 }
 
 class EngineWorkbook;
@@ -660,7 +636,7 @@ public:
             return;
         }
         for (const auto& other : m_book->sheets)
-            if (other != m_sheet && lowerAscii(other->name) == lowerAscii(name)) {
+            if (other != m_sheet && spreadsheet::sameSheetName(other->name, name)) {
                 m_application.fail(ErrorCode::DuplicateSheetName, name);
                 return;
             }
@@ -758,7 +734,7 @@ public:
     }
     void clearFromRow(int row) override {
         if (!usable()) return;
-        if (row <= m_sheet->spooledThrough) {
+        if (m_sheet->spooled.isFinal(row)) {
             m_application.fail(ErrorCode::OperationFailed, "row already written out");
             return;
         }
@@ -780,9 +756,7 @@ public:
         std::erase(m_book->sheets, m_sheet);
         m_book->active = std::min<int>(m_book->active, static_cast<int>(m_book->sheets.size()) - 1);
     }
-    void holdTopRows(int rows) override {
-        if (rows > m_sheet->spooledThrough) m_sheet->heldRows = std::max(m_sheet->heldRows, rows);
-    }
+    void holdTopRows(int rows) override { m_sheet->spooled.holdTopRows(rows); }
     void finishRows() override {
         if (!usable() || !m_book->result || m_sheet->rows.empty()) return;
         flushAbove(m_application, *m_book, *m_sheet, m_sheet->rows.back().number + 1);
@@ -835,7 +809,7 @@ public:
     std::shared_ptr<Worksheet> worksheet(const std::string& name) override {
         for (const auto& sheet : m_book->sheets)
             if (sheet->kind == spreadsheet::SheetKind::Worksheet &&
-                lowerAscii(sheet->name) == lowerAscii(name))
+                spreadsheet::sameSheetName(sheet->name, name))
                 return wrap(sheet);
         m_application.fail(ErrorCode::NoSuchSheet, name);
         return nullptr;
@@ -847,7 +821,7 @@ public:
             sheet->name = "Sheet" + std::to_string(number);
             bool taken = false;
             for (const auto& other : m_book->sheets)
-                taken = taken || lowerAscii(other->name) == lowerAscii(sheet->name);
+                taken = taken || spreadsheet::sameSheetName(other->name, sheet->name);
             if (!taken) break;
         }
         const auto& anchorSheet = static_cast<EngineWorksheet&>(anchor).sheet();
@@ -901,30 +875,18 @@ private:
         }
         std::vector<spreadsheet::SheetToWrite> sheets;
         for (const auto& sheet : m_book->sheets) {
-            if (sheet->spoolError) {
-                m_application.errors().set(*sheet->spoolError);
+            if (sheet->spooled.failure()) {
+                m_application.errors().set(*sheet->spooled.failure());
                 return false;
             }
         }
         for (const auto& sheet : m_book->sheets) {
             spreadsheet::SheetToWrite out;
             out.name = sheet->name;
-            out.spooledRows = sheet->spool ? &*sheet->spool : nullptr;
+            out.spooledRows = sheet->spooled.spool();
             out.rows = &sheet->rows;
             out.merges = sheet->merges;
-            for (const auto& [column, width] : sheet->widths) {
-                if (!out.columns.empty() && out.columns.back().last == column - 1 &&
-                    out.columns.back().width == width) {
-                    out.columns.back().last = column;
-                    continue;
-                }
-                spreadsheet::ColumnInfo info;
-                info.first = column;
-                info.last = column;
-                info.width = width;
-                info.customWidth = true;
-                out.columns.push_back(info);
-            }
+            out.columns = columnRuns(sheet->widths);
             out.frozenPane = sheet->frozenPane;
             out.activeCell = sheet->activeCell;
             sheets.push_back(std::move(out));
@@ -942,64 +904,8 @@ private:
     std::shared_ptr<EngineBook> m_book;
 };
 
-spreadsheet::Result<spreadsheet::WorkbookData> EngineApplication::readWorkbook(
-    const std::string& path) {
-    // Files announced before `path` that the run passed over are dropped (after their threads
-    // end); a path never announced is read now and leaves the announcements as they are.
-    auto started = std::find_if(m_ahead.begin(), m_ahead.end(),
-                                [&](const AheadRead& read) { return read.path == path; });
-    if (started == m_ahead.end()) {
-        auto waiting = std::find(m_expected.begin(), m_expected.end(), path);
-        if (waiting != m_expected.end()) {
-            m_ahead.clear();
-            m_expected.erase(m_expected.begin(), waiting + 1);
-        }
-        spreadsheet::Result<spreadsheet::WorkbookData> data =
-            spreadsheet::openWorkbookFile(std::filesystem::path(path));
-        readAhead();
-        return data;
-    }
-    spreadsheet::Result<spreadsheet::WorkbookData> data = started->data.get();
-    // A file changed, replaced, removed or made unreadable since it was read ahead is read
-    // again now, so each source is taken as it is at its turn.
-    struct stat now {};
-    const struct stat& before = started->before;
-    if (::stat(path.c_str(), &now) != 0 || now.st_dev != before.st_dev ||
-        now.st_ino != before.st_ino || now.st_size != before.st_size ||
-        now.st_mode != before.st_mode || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-        now.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
-        now.st_ctim.tv_sec != before.st_ctim.tv_sec ||
-        now.st_ctim.tv_nsec != before.st_ctim.tv_nsec)
-        data = spreadsheet::openWorkbookFile(std::filesystem::path(path));
-    m_ahead.erase(m_ahead.begin(), started + 1);
-    readAhead();
-    return data;
-}
-
-void EngineApplication::readAhead() {
-    while (m_ahead.size() < AheadLimit && !m_expected.empty()) {
-        AheadRead read;
-        read.path = m_expected.front();
-        if (::stat(read.path.c_str(), &read.before) != 0) {
-            // Read at its turn, when the failure is reported.
-            m_expected.pop_front();
-            continue;
-        }
-        try {
-            read.data = std::async(std::launch::async, [next = std::filesystem::path(read.path)] {
-                return spreadsheet::openWorkbookFile(next);
-            });
-        } catch (const std::system_error&) {
-            // No thread to spare: the file is read when it is opened.
-            return;
-        }
-        m_expected.pop_front();
-        m_ahead.push_back(std::move(read));
-    }
-}
-
 std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& path) {
-    spreadsheet::Result<spreadsheet::WorkbookData> data = readWorkbook(path);
+    spreadsheet::Result<spreadsheet::WorkbookData> data = m_readAhead.read(path);
     if (!data) {
         m_errors.set(data.error());
         return nullptr;

@@ -58,6 +58,19 @@ TEST(EngineApplication, HeldRowsStayReadableAfterLaterBlocks) {
     EXPECT_TRUE(result.sheet->range("A4")->value().isEmpty());
 }
 
+TEST(EngineApplication, ValuesOfRowsWrittenOutFailInsteadOfReadingEmpty) {
+    ResultBook result;
+    result.sheet->range("A1:A3")->setValues(column({"h", "d1", "d2"}));
+    result.sheet->holdTopRows(1);
+    result.sheet->range("A1")->copyTo(*result.sheet->cell(4, 1));  // rows 1-3 are final
+    ASSERT_FALSE(result.errors().isSet()) << result.errors().message();
+    EXPECT_EQ(result.sheet->range("A1")->values(), column({"h"}));
+    EXPECT_FALSE(result.errors().isSet());
+    // Row 2 went out without being held: its values are not there to read.
+    result.sheet->range("A1:A4")->values();
+    EXPECT_TRUE(result.errors().isSet());
+}
+
 TEST(EngineApplication, RefusesBadNamesAndReferences) {
     ResultBook result;
     std::shared_ptr<Worksheet> second = result.book->addWorksheet(*result.sheet, Placement::After);

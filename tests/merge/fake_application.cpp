@@ -2,30 +2,29 @@
 #include "fake_application.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "spreadsheet/sheet_name.h"
 
 namespace merge::testing {
 
 namespace {
 
-std::string lower(std::string text) {
-    for (char& character : text)
-        character = static_cast<char>(std::tolower(static_cast<unsigned char>(character)));
-    return text;
+using spreadsheet::sameSheetName;
+
+// The grid of every sheet: rows as the sheet has them, columns as in .xlsx.
+bool inGrid(const RangeRef& area, int maxRows) {
+    return area.first.row >= 1 && area.first.column >= 1 && area.last.row <= maxRows &&
+           area.last.column <= spreadsheet::XlsxMaxColumns;
+}
+
+// A value the last-cell search finds: not empty, and not an empty text.
+bool holdsValue(const CellValue& value) {
+    return !value.isEmpty() && !(value.type == spreadsheet::CellType::Text && value.text.empty());
 }
 
 bool overlaps(const RangeRef& a, const RangeRef& b) {
     return a.first.row <= b.last.row && b.first.row <= a.last.row &&
            a.first.column <= b.last.column && b.first.column <= a.last.column;
-}
-
-// 1 to 31 characters, none of []:*?/\ (the rule Excel applies to sheet names).
-bool acceptableName(const std::string& name) {
-    std::size_t characters = 0;
-    for (unsigned char byte : name)
-        if ((byte & 0xC0) != 0x80) ++characters;
-    return characters >= 1 && characters <= 31 &&
-           name.find_first_of("[]:*?/\\") == std::string::npos;
 }
 
 }  // namespace
@@ -69,7 +68,7 @@ void FakeRange::setValues(const ValueBlock& values) {
 std::shared_ptr<Range> FakeRange::offset(int rows, int columns) {
     RangeRef moved{{row() + rows, column() + columns},
                    {m_area.last.row + rows, m_area.last.column + columns}};
-    if (moved.first.row < 1 || moved.first.column < 1 || moved.last.row > m_sheet->maxRows) {
+    if (!inGrid(moved, m_sheet->maxRows)) {
         m_application.errors().set(Error(ErrorCode::InvalidReference, "offset"));
         return nullptr;
     }
@@ -77,12 +76,12 @@ std::shared_ptr<Range> FakeRange::offset(int rows, int columns) {
 }
 
 std::shared_ptr<Range> FakeRange::resize(int rows, int columns) {
-    if (rows < 1 || columns < 1 || row() + rows - 1 > m_sheet->maxRows) {
+    const RangeRef resized{m_area.first, {row() + rows - 1, column() + columns - 1}};
+    if (rows < 1 || columns < 1 || !inGrid(resized, m_sheet->maxRows)) {
         m_application.errors().set(Error(ErrorCode::InvalidReference, "resize"));
         return nullptr;
     }
-    return std::make_shared<FakeRange>(
-        m_application, m_sheet, RangeRef{m_area.first, {row() + rows - 1, column() + columns - 1}});
+    return std::make_shared<FakeRange>(m_application, m_sheet, resized);
 }
 
 void FakeRange::copy() {
@@ -95,33 +94,70 @@ void FakeRange::copy() {
     m_application.clipboard = std::make_shared<FakeRange>(*this);
 }
 
+// Places the cells of `from` at `at` as the engine does: cells holding a value or a format
+// replace the target's (holes of the source leave the target as it was); the target's merges
+// within the block go and the source's merges are clipped to the block (one cell left: none).
 static void pasteCells(FakeApplication& application, const FakeRange& from,
-                       const std::shared_ptr<FakeSheet>& to, CellRef at, bool values) {
+                       const std::shared_ptr<FakeSheet>& to, CellRef at) {
     const RangeRef area = from.area();
-    if (at.row + area.rowCount() - 1 > to->maxRows) {
-        application.errors().set(Error(ErrorCode::InvalidReference, "paste beyond the last row"));
+    const FakeSheet& source = *from.sheet();
+    const int rowShift = at.row - area.first.row;
+    const int columnShift = at.column - area.first.column;
+    const RangeRef placed{at, {area.last.row + rowShift, area.last.column + columnShift}};
+    if (!inGrid(placed, to->maxRows)) {
+        application.errors().set(Error(ErrorCode::InvalidReference, "paste beyond the grid"));
         return;
     }
-    if (values) {
-        for (int row = area.first.row; row <= area.last.row; ++row)
-            for (int column = area.first.column; column <= area.last.column; ++column) {
-                const CellValue value = from.sheet()->at(row, column);
-                if (!value.isEmpty())
-                    to->cells[{at.row + row - area.first.row,
-                               at.column + column - area.first.column}] = value;
-            }
-        for (const RangeRef& merged : from.sheet()->merges)
-            if (area.contains(merged.first) && area.contains(merged.last))
-                to->merges.push_back({{at.row + merged.first.row - area.first.row,
-                                       at.column + merged.first.column - area.first.column},
-                                      {at.row + merged.last.row - area.first.row,
-                                       at.column + merged.last.column - area.first.column}});
-    } else {
+    // Collect first: the block may be copied onto itself.
+    struct Copied {
+        std::pair<int, int> key;
+        CellValue value;
+        std::optional<FakeCellFormat> format;
+    };
+    std::vector<Copied> copied;
+    for (int row = area.first.row; row <= area.last.row; ++row)
         for (int column = area.first.column; column <= area.last.column; ++column) {
-            auto width = from.sheet()->widths.find(column);
-            if (width != from.sheet()->widths.end())
-                to->widths[at.column + column - area.first.column] = width->second;
+            const CellValue value = source.at(row, column);
+            auto format = source.cellFormats.find({row, column});
+            const bool formatted = format != source.cellFormats.end();
+            if (value.isEmpty() && !formatted) continue;
+            copied.push_back({{row + rowShift, column + columnShift},
+                              value,
+                              formatted ? std::optional(format->second) : std::nullopt});
         }
+    const std::vector<RangeRef> sourceMerges = source.merges;
+    for (const Copied& cell : copied) {
+        to->cells[cell.key] = cell.value;
+        if (cell.format)
+            to->cellFormats[cell.key] = *cell.format;
+        else
+            to->cellFormats.erase(cell.key);
+    }
+    std::erase_if(to->merges, [&](const RangeRef& merged) { return overlaps(merged, placed); });
+    for (const RangeRef& merged : sourceMerges) {
+        const RangeRef clipped{{std::max(merged.first.row, area.first.row),
+                                std::max(merged.first.column, area.first.column)},
+                               {std::min(merged.last.row, area.last.row),
+                                std::min(merged.last.column, area.last.column)}};
+        if (clipped.first.row > clipped.last.row || clipped.first.column > clipped.last.column)
+            continue;
+        if (clipped.rowCount() == 1 && clipped.columnCount() == 1) continue;
+        to->merges.push_back({{clipped.first.row + rowShift, clipped.first.column + columnShift},
+                              {clipped.last.row + rowShift, clipped.last.column + columnShift}});
+    }
+}
+
+// The source's column widths at the target's columns; a column without a width of its own
+// takes away the target's.
+static void pasteColumnWidths(const FakeRange& from, FakeSheet& to, CellRef at) {
+    const RangeRef area = from.area();
+    for (int column = area.first.column; column <= area.last.column; ++column) {
+        const int target = at.column + column - area.first.column;
+        auto width = from.sheet()->widths.find(column);
+        if (width != from.sheet()->widths.end() && width->second > 0)
+            to.widths[target] = std::min(width->second, 255.0);
+        else
+            to.widths.erase(target);
     }
 }
 
@@ -133,7 +169,7 @@ void FakeRange::copyTo(Range& destination) {
                 return;
             }
     auto& target = static_cast<FakeRange&>(destination);
-    pasteCells(m_application, *this, target.sheet(), target.area().first, true);
+    pasteCells(m_application, *this, target.sheet(), target.area().first);
 }
 
 void FakeRange::pasteSpecial(PasteKind kind) {
@@ -141,17 +177,17 @@ void FakeRange::pasteSpecial(PasteKind kind) {
         m_application.errors().set(Error(ErrorCode::OperationFailed, "clipboard empty"));
         return;
     }
-    pasteCells(m_application, *m_application.clipboard, m_sheet, m_area.first,
-               kind == PasteKind::All);
+    if (kind == PasteKind::ColumnWidths)
+        pasteColumnWidths(*m_application.clipboard, *m_sheet, m_area.first);
+    else
+        pasteCells(m_application, *m_application.clipboard, m_sheet, m_area.first);
 }
 
 void FakeRange::merge() {
     if (m_area.rowCount() == 1 && m_area.columnCount() == 1) return;
-    for (const RangeRef& merged : m_sheet->merges)
-        if (overlaps(merged, m_area)) {
-            m_application.errors().set(Error(ErrorCode::OperationFailed, "overlapping merge"));
-            return;
-        }
+    // The new merge replaces those it overlaps.
+    std::erase_if(m_sheet->merges,
+                  [&](const RangeRef& merged) { return overlaps(merged, m_area); });
     m_sheet->merges.push_back(m_area);
 }
 
@@ -163,13 +199,15 @@ void FakeRange::setColumnWidth(double characters) {
 // Worksheet.
 
 void FakeWorksheet::setName(const std::string& name) {
-    bool taken = false;
-    for (const auto& other : m_book.sheets)
-        if (other != m_sheet && lower(other->name) == lower(name)) taken = true;
-    if (!acceptableName(name) || taken) {
+    if (!spreadsheet::isValidSheetName(name)) {
         m_application.errors().set(Error(ErrorCode::InvalidSheetName, name));
         return;
     }
+    for (const auto& other : m_book.sheets)
+        if (other != m_sheet && sameSheetName(other->name, name)) {
+            m_application.errors().set(Error(ErrorCode::DuplicateSheetName, name));
+            return;
+        }
     m_sheet->name = name;
 }
 
@@ -202,7 +240,7 @@ std::shared_ptr<Range> FakeWorksheet::range(const std::string& reference) {
 std::shared_ptr<Range> FakeWorksheet::range(CellRef first, CellRef last) {
     RangeRef area{{std::min(first.row, last.row), std::min(first.column, last.column)},
                   {std::max(first.row, last.row), std::max(first.column, last.column)}};
-    if (area.first.row < 1 || area.first.column < 1 || area.last.row > m_sheet->maxRows) {
+    if (!inGrid(area, m_sheet->maxRows)) {
         m_application.errors().set(Error(ErrorCode::InvalidReference, "cells"));
         return nullptr;
     }
@@ -221,7 +259,7 @@ std::shared_ptr<Range> FakeWorksheet::findLast(SearchOrder order) {
     int lastRow = 0;
     int lastColumn = 0;
     for (const auto& [key, value] : m_sheet->cells) {
-        if (value.isEmpty()) continue;
+        if (!holdsValue(value)) continue;
         lastRow = std::max(lastRow, key.first);
         lastColumn = std::max(lastColumn, key.second);
     }
@@ -231,6 +269,8 @@ std::shared_ptr<Range> FakeWorksheet::findLast(SearchOrder order) {
 
 void FakeWorksheet::clearFromRow(int row) {
     std::erase_if(m_sheet->cells, [row](const auto& entry) { return entry.first.first >= row; });
+    std::erase_if(m_sheet->cellFormats,
+                  [row](const auto& entry) { return entry.first.first >= row; });
     std::erase_if(m_sheet->merges,
                   [row](const RangeRef& merged) { return merged.last.row >= row; });
     if (row <= 1) m_sheet->widths.clear();
@@ -274,7 +314,7 @@ std::shared_ptr<Worksheet> FakeWorkbook::worksheet(int position) {
 
 std::shared_ptr<Worksheet> FakeWorkbook::worksheet(const std::string& name) {
     for (const auto& sheet : sheets)
-        if (sheet->worksheet && lower(sheet->name) == lower(name))
+        if (sheet->worksheet && sameSheetName(sheet->name, name))
             return std::make_shared<FakeWorksheet>(m_application, *this, sheet);
     m_application.errors().set(Error(ErrorCode::NoSuchSheet, name));
     return nullptr;
@@ -286,7 +326,7 @@ std::shared_ptr<Worksheet> FakeWorkbook::addWorksheet(Worksheet& anchor, Placeme
     for (int number = 1;; ++number) {
         sheet->name = "Sheet" + std::to_string(number);
         bool taken = false;
-        for (const auto& other : sheets) taken = taken || lower(other->name) == lower(sheet->name);
+        for (const auto& other : sheets) taken = taken || sameSheetName(other->name, sheet->name);
         if (!taken) break;
     }
     auto found =
@@ -356,6 +396,14 @@ std::shared_ptr<Workbook> FakeApplication::openWorkbook(const std::string& path)
     book->copyFails = file->second.copyFails;
     books.push_back(book);
     return book;
+}
+
+void FakeApplication::setSheetsInNewWorkbook(int count) {
+    if (count < 1 || count > 255) {
+        m_errors.set(Error(ErrorCode::OperationFailed, "SheetsInNewWorkbook"));
+        return;
+    }
+    m_sheetsInNewWorkbook = count;
 }
 
 std::shared_ptr<Workbook> FakeApplication::addWorkbook() {

@@ -19,6 +19,16 @@ using spreadsheet::Error;
 using spreadsheet::ErrorCode;
 using spreadsheet::RangeRef;
 
+// The format of one cell as the run set it, and as copies carry it.
+struct FakeCellFormat {
+    std::string font;
+    int size = 0;
+    bool bold = false;
+    int colour = 0;
+    bool centred = false;
+    friend bool operator==(const FakeCellFormat&, const FakeCellFormat&) = default;
+};
+
 struct FakeSheet {
     std::string name;
     bool worksheet = true;
@@ -31,6 +41,7 @@ struct FakeSheet {
     std::optional<CellRef> frozenAt;  // the active cell when panes were frozen
     CellRef activeCell{1, 1};
     std::vector<std::string> formats;  // "B2:E2 colour 3", ... as the run set them
+    std::map<std::pair<int, int>, FakeCellFormat> cellFormats;  // (row, column), formatted only
 
     CellValue at(int row, int column) const {
         auto found = cells.find({row, column});
@@ -76,13 +87,23 @@ public:
     void copyTo(Range& destination) override;
     void pasteSpecial(PasteKind kind) override;
     void merge() override;
-    void setFontName(const std::string& name) override { note("font " + name); }
-    void setFontSize(double points) override {
-        note("size " + std::to_string(static_cast<int>(points)));
+    void setFontName(const std::string& name) override {
+        note("font " + name, [&](FakeCellFormat& format) { format.font = name; });
     }
-    void setFontBold(bool bold) override { note(bold ? "bold" : "not bold"); }
-    void setFontColorIndex(int index) override { note("colour " + std::to_string(index)); }
-    void centreHorizontally() override { note("centre"); }
+    void setFontSize(double points) override {
+        note("size " + std::to_string(static_cast<int>(points)),
+             [&](FakeCellFormat& format) { format.size = static_cast<int>(points); });
+    }
+    void setFontBold(bool bold) override {
+        note(bold ? "bold" : "not bold", [&](FakeCellFormat& format) { format.bold = bold; });
+    }
+    void setFontColorIndex(int index) override {
+        note("colour " + std::to_string(index),
+             [&](FakeCellFormat& format) { format.colour = index; });
+    }
+    void centreHorizontally() override {
+        note("centre", [](FakeCellFormat& format) { format.centred = true; });
+    }
     void setColumnWidth(double characters) override;
     void autoFitColumns() override { note("autofit"); }
     void select() override { m_sheet->activeCell = m_area.first; }
@@ -93,6 +114,14 @@ public:
 private:
     void note(const std::string& what) {
         m_sheet->formats.push_back(spreadsheet::formatRange(m_area) + " " + what);
+    }
+    // Records the format and applies it to every cell of the range.
+    template <typename Change>
+    void note(const std::string& what, Change change) {
+        note(what);
+        for (int row = m_area.first.row; row <= m_area.last.row; ++row)
+            for (int column = m_area.first.column; column <= m_area.last.column; ++column)
+                change(m_sheet->cellFormats[{row, column}]);
     }
     FakeApplication& m_application;
     std::shared_ptr<FakeSheet> m_sheet;
@@ -166,7 +195,7 @@ public:
     ErrorState& errors() override { return m_errors; }
     std::shared_ptr<Workbook> openWorkbook(const std::string& path) override;
     int sheetsInNewWorkbook() const override { return m_sheetsInNewWorkbook; }
-    void setSheetsInNewWorkbook(int count) override { m_sheetsInNewWorkbook = count; }
+    void setSheetsInNewWorkbook(int count) override;
     std::shared_ptr<Workbook> addWorkbook() override;
     void clearClipboard() override { clipboard.reset(); }
     void setDisplayAlerts(bool shown) override {

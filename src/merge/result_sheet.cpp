@@ -1,0 +1,78 @@
+// Spooling the final rows of a result sheet, and its column widths as the writer takes them.
+#include "merge/result_sheet.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace merge {
+
+using spreadsheet::Row;
+
+void ResultSheetSpool::holdTopRows(int rows) {
+    if (rows > m_spooledThrough) m_heldRows = std::max(m_heldRows, rows);
+}
+
+const Row* ResultSheetSpool::heldRow(int number, bool& lost) const {
+    if (number > m_heldRows) {
+        lost = true;
+        return nullptr;
+    }
+    for (const Row& row : m_held)
+        if (row.number == number) return &row;
+    return nullptr;
+}
+
+bool ResultSheetSpool::readable(int first, int last) const {
+    return std::max(first, m_heldRows + 1) > std::min(last, m_spooledThrough);
+}
+
+spreadsheet::Result<void> ResultSheetSpool::spoolAbove(std::vector<Row>& rows, int row,
+                                                       const std::string& bookPath) {
+    auto end = std::lower_bound(rows.begin(), rows.end(), row, [](const Row& existing, int value) {
+        return existing.number < value;
+    });
+    if (end == rows.begin()) return {};
+    if (m_failure) return *m_failure;
+    if (!m_spool) {
+        std::filesystem::path folder = std::filesystem::path(bookPath).parent_path();
+        std::error_code ignored;
+        if (folder.empty() || !std::filesystem::is_directory(folder, ignored))
+            folder = std::filesystem::temp_directory_path(ignored);
+        spreadsheet::Result<spreadsheet::RowSpool> spool = spreadsheet::RowSpool::create(folder);
+        if (!spool) return spool.error();
+        m_spool.emplace(std::move(*spool));
+    }
+    for (auto it = rows.begin(); it != end; ++it) {
+        if (it->number <= m_heldRows) m_held.push_back(*it);
+        spreadsheet::Result<void> appended = m_spool->append(*it);
+        if (!appended) {
+            m_failure = appended.error();
+            rows.erase(rows.begin(), it);
+            return appended;
+        }
+        m_spooledThrough = it->number;
+    }
+    m_spooledThrough = std::max(m_spooledThrough, row - 1);
+    rows.erase(rows.begin(), end);
+    return {};
+}
+
+std::vector<spreadsheet::ColumnInfo> columnRuns(const std::map<int, double>& widths) {
+    std::vector<spreadsheet::ColumnInfo> runs;
+    for (const auto& [column, width] : widths) {
+        if (!runs.empty() && runs.back().last == column - 1 && runs.back().width == width) {
+            runs.back().last = column;
+            continue;
+        }
+        spreadsheet::ColumnInfo info;
+        info.first = column;
+        info.last = column;
+        info.width = width;
+        info.customWidth = true;
+        runs.push_back(info);
+    }
+    return runs;
+}
+
+}  // namespace merge

@@ -1,0 +1,62 @@
+// The final rows of a result sheet: once a block is placed below them they can no longer change,
+// so they go to a RowSpool and leave memory, except copies of the top rows the run holds on to
+// (its header rows, copied onto every new sheet). The writer then takes the spool as it is.
+//   ResultSheetSpool spool;
+//   spool.holdTopRows(1);
+//   spool.spoolAbove(rows, 7, bookPath);      // rows 1-6 final; row 1 stays readable
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "spreadsheet/error.h"
+#include "spreadsheet/row_spool.h"
+#include "spreadsheet/workbook_data.h"
+
+namespace merge {
+
+class ResultSheetSpool {
+public:
+    // Rows up to this number are final (spooled, or empty when they were spooled past).
+    int spooledThrough() const { return m_spooledThrough; }
+    bool isFinal(int row) const { return row <= m_spooledThrough; }
+
+    // Keeps copies of rows 1..rows readable once they are spooled; rows already spooled stay
+    // as they were.
+    void holdTopRows(int rows);
+
+    // A final row as held: the copy, nullptr when the row held nothing, and nullptr with `lost`
+    // set when the row was spooled without being held. `number` must be final.
+    const spreadsheet::Row* heldRow(int number, bool& lost) const;
+
+    // Whether every final row of `first`..`last` was held (rows not final do not count).
+    bool readable(int first, int last) const;
+
+    // Moves the rows of `rows` above `row` (ascending, none final yet) to the spool, creating it
+    // in the folder of `bookPath` or else the temporary folder; rows up to row - 1 are final
+    // afterwards. Nothing happens when no row lies above `row`. The first failure to spool (a
+    // full disk) is kept: the rows spooled before it leave `rows`, and this and every later
+    // call returns that cause.
+    spreadsheet::Result<void> spoolAbove(std::vector<spreadsheet::Row>& rows, int row,
+                                         const std::string& bookPath);
+
+    // The first failure to spool, kept for the save to report.
+    const std::optional<spreadsheet::Error>& failure() const { return m_failure; }
+    // The spooled rows for the writer; nullptr while nothing was spooled.
+    const spreadsheet::RowSpool* spool() const { return m_spool ? &*m_spool : nullptr; }
+
+private:
+    std::optional<spreadsheet::RowSpool> m_spool;
+    int m_spooledThrough = 0;
+    std::optional<spreadsheet::Error> m_failure;
+    int m_heldRows = 0;
+    std::vector<spreadsheet::Row> m_held;  // copies of spooled rows 1..m_heldRows
+};
+
+// Column widths (column -> characters) as the writer's runs: neighbouring columns of one width
+// form one run.
+std::vector<spreadsheet::ColumnInfo> columnRuns(const std::map<int, double>& widths);
+
+}  // namespace merge

@@ -1,0 +1,669 @@
+// What the automation interface promises, checked on both of its implementations: the engine
+// and the merge tests' fake. The merge run is tested against the fake, so every promise it
+// relies on must hold there exactly as in the engine; a case failing for one type only is a
+// drift. What the interface cannot read back (merges, column widths, bold cells) each type's
+// probe finds: the engine's by saving and reading the file, the fake's in its sheets.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "fake_application.h"
+#include "merge/engine_application.h"
+#include "spreadsheet/sheet_name.h"
+#include "spreadsheet/workbook_reader.h"
+
+namespace merge {
+namespace {
+
+namespace fs = std::filesystem;
+using spreadsheet::CellRef;
+using spreadsheet::ErrorCode;
+using spreadsheet::RangeRef;
+
+// What the interface cannot read back of one worksheet.
+struct SheetLook {
+    std::vector<RangeRef> merges;  // in the order they were made
+    std::map<int, double> widths;  // column -> characters, set columns only
+    std::set<std::pair<int, int>> boldCells;
+    std::pair<int, int> frozen{0, 0};  // rows above and columns left of frozen panes
+};
+
+// A folder for the files a test writes, removed with it.
+struct Scratch {
+    fs::path folder = fs::temp_directory_path() /
+                      ("sheetmerge-contract-" + std::to_string(::getpid()) + "-" +
+                       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    int files = 0;
+    Scratch() { fs::create_directories(folder); }
+    ~Scratch() {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    std::string next() { return (folder / ("w" + std::to_string(++files) + ".xlsx")).string(); }
+};
+
+struct EngineType {
+    static std::unique_ptr<Application> make() { return makeEngineApplication(); }
+
+    static SheetLook look(Application& application, Workbook& book, int position,
+                          Scratch& scratch) {
+        const std::string path = scratch.next();
+        book.saveAs(path, SaveFormat::Xlsx);
+        EXPECT_FALSE(application.errors().isSet()) << application.errors().message();
+        spreadsheet::Result<spreadsheet::WorkbookData> data =
+            spreadsheet::openWorkbookFile(fs::path(path));
+        EXPECT_TRUE(data);
+        SheetLook look;
+        if (!data) return look;
+        const spreadsheet::Sheet& sheet = data->sheets.at(static_cast<std::size_t>(position - 1));
+        look.merges = sheet.merges;
+        for (const spreadsheet::ColumnInfo& info : sheet.columns)
+            for (int column = info.first; column <= info.last; ++column)
+                if (info.width > 0) look.widths[column] = info.width;
+        for (const spreadsheet::Row& row : sheet.rows)
+            for (const spreadsheet::Cell& cell : row.cells)
+                if (data->styles.at(cell.style).font.bold)
+                    look.boldCells.insert({row.number, cell.column});
+        if (sheet.frozenPane) look.frozen = {sheet.frozenPane->rows, sheet.frozenPane->columns};
+        return look;
+    }
+
+    // The workbook saved and opened again as a source.
+    static std::shared_ptr<Workbook> reopen(Application& application, Workbook& book,
+                                            Scratch& scratch) {
+        const std::string path = scratch.next();
+        book.saveAs(path, SaveFormat::Xlsx);
+        book.close();
+        return application.openWorkbook(path);
+    }
+};
+
+struct FakeType {
+    static std::unique_ptr<Application> make() {
+        return std::make_unique<testing::FakeApplication>();
+    }
+
+    static SheetLook look(Application&, Workbook& book, int position, Scratch&) {
+        const testing::FakeSheet& sheet = *static_cast<testing::FakeWorkbook&>(book).sheets.at(
+            static_cast<std::size_t>(position - 1));
+        SheetLook look;
+        look.merges = sheet.merges;
+        look.widths = sheet.widths;
+        for (const auto& [key, format] : sheet.cellFormats)
+            if (format.bold) look.boldCells.insert(key);
+        if (sheet.frozenAt) look.frozen = {sheet.frozenAt->row - 1, sheet.frozenAt->column - 1};
+        return look;
+    }
+
+    static std::shared_ptr<Workbook> reopen(Application& application, Workbook& book, Scratch&) {
+        auto& fake = static_cast<testing::FakeApplication&>(application);
+        auto& added = static_cast<testing::FakeWorkbook&>(book);
+        const std::string path = "/contract/source" + std::to_string(fake.files.size()) + ".xlsx";
+        testing::FakeFile file;
+        for (const auto& sheet : added.sheets) file.sheets.push_back(*sheet);
+        file.activeSheet = added.active;
+        fake.files[path] = file;
+        book.close();
+        return application.openWorkbook(path);
+    }
+};
+
+template <typename Type>
+class AutomationContract : public ::testing::Test {
+public:
+    std::unique_ptr<Application> application = [] {
+        std::unique_ptr<Application> made = Type::make();
+        made->setSheetsInNewWorkbook(1);
+        return made;
+    }();
+    std::shared_ptr<Workbook> book = application->addWorkbook();
+    std::shared_ptr<Worksheet> sheet = book->activeSheet();
+    Scratch scratch;
+
+    ErrorState& errors() { return application->errors(); }
+    // Whether the calls since the last check failed; clears the state.
+    bool failed() {
+        const bool set = errors().isSet();
+        errors().clear();
+        return set;
+    }
+    SheetLook look(Workbook& workbook, int position) {
+        return Type::look(*application, workbook, position, scratch);
+    }
+    std::shared_ptr<Workbook> reopen(Workbook& workbook) {
+        return Type::reopen(*application, workbook, scratch);
+    }
+    std::shared_ptr<Worksheet> addSheet() {
+        return book->addWorksheet(*book->worksheet(book->worksheetCount()), Placement::After);
+    }
+    // Texts of a block, "" for empty cells, numbers as "#n".
+    std::vector<std::string> texts(Range& range) {
+        std::vector<std::string> out;
+        for (const auto& row : range.values())
+            for (const CellValue& value : row)
+                out.push_back(value.type == spreadsheet::CellType::Number
+                                  ? "#" + std::to_string(static_cast<int>(value.number))
+                                  : value.text);
+        return out;
+    }
+    void fill(Worksheet& target, const std::string& reference,
+              std::vector<std::vector<const char*>> rows) {
+        ValueBlock block;
+        for (const auto& row : rows) {
+            block.emplace_back();
+            for (const char* text : row)
+                block.back().push_back(*text ? CellValue::ofText(text) : CellValue{});
+        }
+        target.range(reference)->setValues(block);
+    }
+};
+
+using Implementations = ::testing::Types<EngineType, FakeType>;
+class ImplementationNames {
+public:
+    template <typename T>
+    static std::string GetName(int) {
+        return std::is_same_v<T, EngineType> ? "Engine" : "Fake";
+    }
+};
+TYPED_TEST_SUITE(AutomationContract, Implementations, ImplementationNames);
+
+TYPED_TEST(AutomationContract, ReferencesInsideTheGridOnly) {
+    struct Case {
+        std::string text;
+        bool valid;
+        RangeRef area;
+    };
+    const Case cases[] = {
+        {"B2", true, {{2, 2}, {2, 2}}},
+        {"B2:G5", true, {{2, 2}, {5, 7}}},
+        {"b2:$G$5", true, {{2, 2}, {5, 7}}},
+        {"A1048576", true, {{1'048'576, 1}, {1'048'576, 1}}},
+        {"XFD1", true, {{1, 16'384}, {1, 16'384}}},
+        {"A1:XFD1048576", true, {{1, 1}, {1'048'576, 16'384}}},
+        {"XFE1", false, {}},
+        {"A1048577", false, {}},
+        {"A0", false, {}},
+        {"", false, {}},
+        {"B", false, {}},
+        {"2", false, {}},
+        {"B2:", false, {}},
+        {"B2:G", false, {}},
+        {"销售!B2", false, {}},
+        {"B2 G5", false, {}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.text);
+        std::shared_ptr<Range> range = this->sheet->range(row.text);
+        EXPECT_EQ(range != nullptr, row.valid);
+        EXPECT_EQ(this->errors().isSet(), !row.valid);
+        if (!row.valid) {
+            EXPECT_EQ(this->errors().error().code, ErrorCode::InvalidReference);
+        } else if (range) {
+            EXPECT_EQ(range->row(), row.area.first.row);
+            EXPECT_EQ(range->column(), row.area.first.column);
+            EXPECT_EQ(range->rowCount(), row.area.rowCount());
+            EXPECT_EQ(range->columnCount(), row.area.columnCount());
+        }
+        this->errors().clear();
+    }
+    // Two corners in any order span the same rectangle; a corner outside the grid spans none.
+    std::shared_ptr<Range> spanned = this->sheet->range(CellRef{5, 7}, CellRef{2, 2});
+    ASSERT_TRUE(spanned);
+    EXPECT_EQ(std::pair(spanned->row(), spanned->column()), std::pair(2, 2));
+    EXPECT_EQ(std::pair(spanned->rowCount(), spanned->columnCount()), std::pair(4, 6));
+    EXPECT_FALSE(this->failed());
+    for (const CellRef outside :
+         {CellRef{0, 1}, CellRef{1, 0}, CellRef{1'048'577, 1}, CellRef{1, 16'385}}) {
+        SCOPED_TRACE(spreadsheet::formatRange({outside, outside}));
+        EXPECT_EQ(this->sheet->cell(outside.row, outside.column), nullptr);
+        EXPECT_EQ(this->sheet->range(CellRef{1, 1}, outside), nullptr);
+        EXPECT_TRUE(this->failed());
+    }
+    EXPECT_EQ(this->sheet->rowCount(), 1'048'576);
+}
+
+TYPED_TEST(AutomationContract, OffsetAndResizeStopAtTheGridEdge) {
+    struct Case {
+        const char* name;
+        const char* from;
+        bool resize;  // else offset
+        int rows;
+        int columns;
+        const char* expected;  // "" when refused
+    };
+    const Case cases[] = {
+        {"offset right and down", "B2:C3", false, 2, 1, "C4:D5"},
+        {"offset back to A1", "B2", false, -1, -1, "A1"},
+        {"offset above row 1", "A1", false, -1, 0, ""},
+        {"offset left of column A", "A1", false, 0, -1, ""},
+        {"offset below the last row", "A1048575:A1048576", false, 1, 0, ""},
+        {"offset right of XFD", "XFC1:XFD1", false, 0, 1, ""},
+        {"offset onto the last cell", "A1", false, 1'048'575, 16'383, "XFD1048576"},
+        {"resize larger", "B2", true, 3, 2, "B2:C4"},
+        {"resize smaller", "B2:G5", true, 1, 1, "B2"},
+        {"resize to no rows", "B2", true, 0, 1, ""},
+        {"resize to no columns", "B2", true, 1, 0, ""},
+        {"resize past the last row", "A1048576", true, 2, 1, ""},
+        {"resize past XFD", "XFD1", true, 1, 2, ""},
+        {"resize up to the edge", "XFC1048575", true, 2, 2, "XFC1048575:XFD1048576"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        std::shared_ptr<Range> from = this->sheet->range(row.from);
+        ASSERT_TRUE(from);
+        std::shared_ptr<Range> moved =
+            row.resize ? from->resize(row.rows, row.columns) : from->offset(row.rows, row.columns);
+        const bool refused = *row.expected == '\0';
+        EXPECT_EQ(moved == nullptr, refused);
+        EXPECT_EQ(this->errors().isSet(), refused);
+        if (moved) {
+            const RangeRef area{
+                {moved->row(), moved->column()},
+                {moved->row() + moved->rowCount() - 1, moved->column() + moved->columnCount() - 1}};
+            EXPECT_EQ(spreadsheet::formatRange(area), row.expected);
+        }
+        this->errors().clear();
+    }
+}
+
+TYPED_TEST(AutomationContract, ValuesAreWrittenAndReadByBlock) {
+    Worksheet& sheet = *this->sheet;
+    sheet.range("B2:C3")->setValue(CellValue::ofNumber(7));
+    sheet.range("C3:E5")->setValues(
+        {{CellValue::ofText("a"), CellValue::ofText("b")}, {CellValue::ofText("c")}});
+    CellValue flag;
+    flag.type = spreadsheet::CellType::Boolean;
+    flag.number = 1;
+    sheet.range("A1")->setValue(flag);
+    ASSERT_FALSE(this->failed());
+    // The block fills from the top-left cell; cells of the range it does not reach stay.
+    const std::vector<std::string> expected = {
+        "#7", "#7", "",  "",  //
+        "#7", "a",  "b", "",  //
+        "",   "c",  "",  "",  //
+        "",   "",   "",  "",  //
+    };
+    EXPECT_EQ(this->texts(*sheet.range("B2:E5")), expected);
+    EXPECT_EQ(sheet.range("C3:D4")->value(), CellValue::ofText("a"));
+    EXPECT_EQ(sheet.range("A1")->value(), flag);
+    EXPECT_TRUE(sheet.range("F9")->value().isEmpty());
+    EXPECT_EQ(sheet.usedColumnCount(), 4);  // A to D
+    EXPECT_FALSE(this->failed());
+}
+
+TYPED_TEST(AutomationContract, UsedColumnsSpanFromTheFirstToTheLastValue) {
+    EXPECT_EQ(this->sheet->usedColumnCount(), 1);  // an empty sheet counts one column
+    this->sheet->range("D4")->setValue(CellValue::ofText("x"));
+    this->sheet->range("B9")->setValue(CellValue::ofNumber(1));
+    EXPECT_EQ(this->sheet->usedColumnCount(), 3);
+    EXPECT_FALSE(this->failed());
+}
+
+TYPED_TEST(AutomationContract, SheetNamesAreTheSameIgnoringCaseOverAllLetters) {
+    std::shared_ptr<Worksheet> first = this->sheet;
+    std::shared_ptr<Worksheet> second = this->addSheet();
+    ASSERT_TRUE(second);
+    struct Case {
+        std::string taken;                 // the first sheet's name
+        std::string wanted;                // asked for the second
+        std::optional<ErrorCode> refusal;  // none when accepted
+    };
+    const Case cases[] = {
+        {"Data", "data", ErrorCode::DuplicateSheetName},
+        {"ä", "Ä", ErrorCode::DuplicateSheetName},
+        {"Ärger", "äRGER", ErrorCode::DuplicateSheetName},
+        {"Σ", "σ", ErrorCode::DuplicateSheetName},
+        {"σ", "ς", ErrorCode::DuplicateSheetName},
+        {"ＡＢ", "ａｂ", ErrorCode::DuplicateSheetName},
+        {"Москва", "МОСКВА", ErrorCode::DuplicateSheetName},
+        {"销售", "销售", ErrorCode::DuplicateSheetName},
+        {"ß", "ss", std::nullopt},
+        {"a", "á", std::nullopt},
+        {"I", "ı", std::nullopt},
+        {"销售", "销售 ", std::nullopt},
+        {"x", "销售(300)-1", std::nullopt},
+        {"x", std::string(31, 'y'), std::nullopt},
+        {"x", std::string(32, 'y'), ErrorCode::InvalidSheetName},
+        {"x", "", ErrorCode::InvalidSheetName},
+        {"x", "a/b", ErrorCode::InvalidSheetName},
+        {"x", "[b]", ErrorCode::InvalidSheetName},
+        {"x", "a:b", ErrorCode::InvalidSheetName},
+        {"x", "'quoted'", ErrorCode::InvalidSheetName},
+        {"x", "History", ErrorCode::InvalidSheetName},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.taken + " / " + row.wanted);
+        second->setName("other");
+        first->setName(row.taken);
+        ASSERT_FALSE(this->failed());
+        second->setName(row.wanted);
+        if (!row.refusal) {
+            EXPECT_FALSE(this->errors().isSet()) << this->errors().message();
+            EXPECT_EQ(second->name(), row.wanted);
+        } else {
+            EXPECT_EQ(this->errors().error().code, *row.refusal);
+            EXPECT_EQ(second->name(), "other");
+        }
+        this->errors().clear();
+    }
+    // A sheet may take its own name in another case; look-ups ignore case the same way.
+    first->setName("Σύνολο");
+    first->setName("ΣΎΝΟΛΟ");
+    EXPECT_FALSE(this->failed());
+    EXPECT_EQ(first->name(), "ΣΎΝΟΛΟ");
+    std::shared_ptr<Worksheet> found = this->book->worksheet("σύνολο");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->name(), "ΣΎΝΟΛΟ");
+    EXPECT_EQ(this->book->worksheet("Σύνολ"), nullptr);
+    EXPECT_EQ(this->errors().error().code, ErrorCode::NoSuchSheet);
+    this->errors().clear();
+}
+
+TYPED_TEST(AutomationContract, SheetsAreAddedWhereAskedAndTheLastIsKept) {
+    Workbook& book = *this->book;
+    ASSERT_EQ(book.worksheetCount(), 1);
+    std::shared_ptr<Worksheet> first = book.worksheet(1);
+    first->setName("ä");
+    std::shared_ptr<Worksheet> after = book.addWorksheet(*first, Placement::After);
+    std::shared_ptr<Worksheet> before = book.addWorksheet(*first, Placement::Before);
+    ASSERT_TRUE(after && before);
+    EXPECT_FALSE(this->failed());
+    // Each new sheet becomes the active one under a name no other sheet has, in any case.
+    EXPECT_EQ(book.activeSheet()->name(), before->name());
+    EXPECT_FALSE(spreadsheet::sameSheetName(before->name(), after->name()));
+    EXPECT_FALSE(spreadsheet::sameSheetName(before->name(), "ä"));
+    ASSERT_EQ(book.worksheetCount(), 3);
+    const std::vector<std::string> order = {book.worksheet(1)->name(), book.worksheet(2)->name(),
+                                            book.worksheet(3)->name()};
+    EXPECT_EQ(order, (std::vector<std::string>{before->name(), "ä", after->name()}));
+    EXPECT_EQ(book.worksheet(4), nullptr);
+    EXPECT_EQ(this->errors().error().code, ErrorCode::NoSuchSheet);
+    this->errors().clear();
+    EXPECT_EQ(book.worksheet(0), nullptr);
+    EXPECT_TRUE(this->failed());
+
+    after->remove();
+    first->remove();
+    EXPECT_FALSE(this->failed());
+    ASSERT_EQ(book.worksheetCount(), 1);
+    EXPECT_EQ(book.worksheet(1)->name(), before->name());
+    EXPECT_EQ(book.activeSheet()->name(), before->name());
+    before->remove();
+    EXPECT_TRUE(this->failed());
+    EXPECT_EQ(book.worksheetCount(), 1);
+}
+
+TYPED_TEST(AutomationContract, NewWorkbooksGetTheAskedNumberOfSheets) {
+    Application& application = *this->application;
+    application.setSheetsInNewWorkbook(3);
+    EXPECT_EQ(application.sheetsInNewWorkbook(), 3);
+    EXPECT_EQ(application.addWorkbook()->worksheetCount(), 3);
+    for (int refused : {0, -1, 256}) {
+        SCOPED_TRACE(refused);
+        application.setSheetsInNewWorkbook(refused);
+        EXPECT_TRUE(this->failed());
+        EXPECT_EQ(application.sheetsInNewWorkbook(), 3);
+    }
+    application.setSheetsInNewWorkbook(1);
+    EXPECT_EQ(application.addWorkbook()->worksheetCount(), 1);
+    EXPECT_FALSE(this->failed());
+}
+
+TYPED_TEST(AutomationContract, ClearingFromARowTakesCellsFormatsAndMergesFromThere) {
+    Worksheet& sheet = *this->sheet;
+    this->fill(sheet, "A1:B5", {{"h", "h"}, {"1", "1"}, {"2", "2"}, {"3", "3"}, {"4", "4"}});
+    sheet.range("A1:B1")->merge();
+    sheet.range("A2:A3")->merge();  // ends above the cleared rows: stays
+    sheet.range("B3:B4")->merge();  // reaches into them: goes
+    sheet.range("A4:A5")->merge();
+    sheet.range("A3:B4")->setFontBold(true);
+    sheet.range("A1:B1")->setColumnWidth(30);
+    ASSERT_FALSE(this->failed());
+
+    sheet.clearFromRow(4);
+    EXPECT_FALSE(this->failed());
+    EXPECT_EQ(this->texts(*sheet.range("A3:B5")),
+              (std::vector<std::string>{"2", "2", "", "", "", ""}));
+    ASSERT_TRUE(sheet.findLast(SearchOrder::ByRows));
+    EXPECT_EQ(sheet.findLast(SearchOrder::ByRows)->row(), 3);
+    SheetLook kept = this->look(*this->book, 1);
+    EXPECT_EQ(kept.merges, (std::vector<RangeRef>{{{1, 1}, {1, 2}}, {{2, 1}, {3, 1}}}));
+    EXPECT_EQ(kept.boldCells, (std::set<std::pair<int, int>>{{3, 1}, {3, 2}}));
+    EXPECT_EQ(kept.widths, (std::map<int, double>{{1, 30.0}, {2, 30.0}}));
+
+    // From row 1 the sheet is as new: widths too.
+    sheet.clearFromRow(1);
+    EXPECT_FALSE(this->failed());
+    EXPECT_EQ(sheet.findLast(SearchOrder::ByRows), nullptr);
+    EXPECT_EQ(sheet.usedColumnCount(), 1);
+    EXPECT_FALSE(this->failed());
+    SheetLook cleared = this->look(*this->book, 1);
+    EXPECT_TRUE(cleared.merges.empty());
+    EXPECT_TRUE(cleared.widths.empty());
+    EXPECT_TRUE(cleared.boldCells.empty());
+}
+
+TYPED_TEST(AutomationContract, TheLastCellIsFoundInBothOrders) {
+    Worksheet& sheet = *this->sheet;
+    EXPECT_EQ(sheet.findLast(SearchOrder::ByRows), nullptr);
+    EXPECT_EQ(sheet.findLast(SearchOrder::ByColumns), nullptr);
+    EXPECT_FALSE(this->failed());  // nothing found is no failure
+    struct Step {
+        const char* cell;
+        CellValue value;
+        int lastRow;
+        int lastColumn;
+    };
+    const Step steps[] = {
+        {"C5", CellValue::ofText("x"), 5, 3},
+        {"E2", CellValue::ofNumber(0), 5, 5},
+        {"A9", CellValue::ofText(""), 5, 5},  // an empty text is no value
+        {"B7", CellValue::ofNumber(-1), 7, 5},
+        {"XFD1048576", CellValue::ofText("end"), 1'048'576, 16'384},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.cell);
+        sheet.range(step.cell)->setValue(step.value);
+        std::shared_ptr<Range> byRows = sheet.findLast(SearchOrder::ByRows);
+        std::shared_ptr<Range> byColumns = sheet.findLast(SearchOrder::ByColumns);
+        ASSERT_TRUE(byRows && byColumns);
+        EXPECT_EQ(std::pair(byRows->row(), byRows->column()), std::pair(step.lastRow, 1));
+        EXPECT_EQ(std::pair(byColumns->row(), byColumns->column()), std::pair(1, step.lastColumn));
+        EXPECT_EQ(byRows->rowCount() * byRows->columnCount(), 1);
+    }
+    EXPECT_FALSE(this->failed());
+}
+
+// A source sheet for the copy cases: values in A1:D4, B2 and C3 bold, B4:D4 empty but for a
+// bold D4; merges A1:B1 (inside), C1:E1 (crossing the right edge of A1:D4), A3:A5 (crossing
+// the bottom edge); columns A and C have widths.
+template <typename Fixture>
+std::shared_ptr<Worksheet> copySource(Fixture& test, Workbook& book) {
+    std::shared_ptr<Worksheet> source = book.worksheet(1);
+    test.fill(
+        *source, "A1:D4",
+        {{"t1", "", "t3", "t4"}, {"a", "b", "", "d"}, {"e", "f", "g", "h"}, {"i", "", "", ""}});
+    source->range("B2")->setFontBold(true);
+    source->range("C3")->setFontBold(true);
+    source->range("D4")->setFontBold(true);
+    source->range("A1:B1")->merge();
+    source->range("C1:E1")->merge();
+    source->range("A3:A5")->merge();
+    source->range("A1")->setColumnWidth(20);
+    source->range("C1")->setColumnWidth(7.5);
+    return source;
+}
+
+TYPED_TEST(AutomationContract, CopyToCarriesValuesFormatsAndTheMergesInside) {
+    std::shared_ptr<Workbook> sourceBook = this->application->addWorkbook();
+    copySource(*this, *sourceBook);
+    ASSERT_FALSE(this->failed());
+    std::shared_ptr<Workbook> opened = this->reopen(*sourceBook);
+    ASSERT_TRUE(opened) << this->errors().message();
+    std::shared_ptr<Worksheet> source = opened->worksheet(1);
+
+    Worksheet& target = *this->sheet;
+    this->fill(target, "B2:F6",
+               {{"o", "o", "o", "o", "o"},
+                {"o", "o", "o", "o", "o"},
+                {"o", "o", "o", "o", "o"},
+                {"o", "o", "o", "o", "o"},
+                {"o", "o", "o", "o", "o"}});
+    target.range("D3:E3")->merge();  // inside the placed block: replaced
+    target.range("F2:F3")->merge();  // beside it: stays
+    target.holdTopRows(2);           // rows above a placed block need not stay readable
+    source->range("A1:D4")->copyTo(*target.cell(3, 2));
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+
+    // Holes of the source leave the target's value; the formatted empty D4 replaces it.
+    const std::vector<std::string> expected = {
+        "o",  "o", "o",  "o",  "o",  //
+        "t1", "o", "t3", "t4", "o",  //
+        "a",  "b", "o",  "d",  "o",  //
+        "e",  "f", "g",  "h",  "o",  //
+        "i",  "o", "o",  "",   "o",  //
+    };
+    EXPECT_EQ(this->texts(*target.range("B2:F6")), expected);
+    const SheetLook look = this->look(*this->book, 1);
+    EXPECT_EQ(look.boldCells, (std::set<std::pair<int, int>>{{4, 3}, {5, 4}, {6, 5}}));
+    // The source's merges clipped to the block and moved: A1:B1, C1:D1, A3:A4.
+    const std::set<std::string> merges = [&] {
+        std::set<std::string> out;
+        for (const RangeRef& merged : look.merges) out.insert(spreadsheet::formatRange(merged));
+        return out;
+    }();
+    EXPECT_EQ(merges, (std::set<std::string>{"F2:F3", "B3:C3", "D3:E3", "B5:B6"}));
+    // Column widths do not travel with copyTo.
+    EXPECT_TRUE(look.widths.empty());
+}
+
+TYPED_TEST(AutomationContract, PasteSpecialPlacesTheClipboardOrItsColumnWidths) {
+    std::shared_ptr<Worksheet> source = copySource(*this, *this->book);
+    std::shared_ptr<Worksheet> target = this->addSheet();
+    ASSERT_TRUE(target);
+    target->range("B1:F1")->setColumnWidth(11);
+    target->cell(1, 2)->pasteSpecial(PasteKind::All);
+    EXPECT_TRUE(this->failed()) << "nothing copied yet";
+
+    source->range("A1:D4")->copy();
+    target->cell(2, 2)->pasteSpecial(PasteKind::All);
+    target->cell(2, 2)->pasteSpecial(PasteKind::ColumnWidths);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(this->texts(*target->range("B2:E3")),
+              (std::vector<std::string>{"t1", "", "t3", "t4", "a", "b", "", "d"}));
+    const SheetLook look = this->look(*this->book, 2);
+    EXPECT_EQ(look.boldCells, (std::set<std::pair<int, int>>{{3, 3}, {4, 4}, {5, 5}}));
+    // Widths land on the shifted columns; a source column without a width clears the target's.
+    EXPECT_EQ(look.widths, (std::map<int, double>{{2, 20.0}, {4, 7.5}, {6, 11.0}}));
+    std::set<std::string> merges;
+    for (const RangeRef& merged : look.merges) merges.insert(spreadsheet::formatRange(merged));
+    EXPECT_EQ(merges, (std::set<std::string>{"B2:C2", "D2:E2", "B4:B5"}));
+
+    // The clipboard stays until cleared; a block that does not fit places nothing.
+    std::shared_ptr<Worksheet> spare = this->addSheet();
+    spare->cell(1'048'575, 1)->pasteSpecial(PasteKind::All);
+    EXPECT_EQ(this->errors().error().code, ErrorCode::InvalidReference);
+    this->errors().clear();
+    spare->cell(1, 16'382)->pasteSpecial(PasteKind::All);
+    EXPECT_EQ(this->errors().error().code, ErrorCode::InvalidReference);
+    this->errors().clear();
+    EXPECT_EQ(spare->findLast(SearchOrder::ByRows), nullptr);
+    this->application->clearClipboard();
+    spare->cell(9, 1)->pasteSpecial(PasteKind::All);
+    EXPECT_TRUE(this->failed());
+    EXPECT_EQ(spare->findLast(SearchOrder::ByRows), nullptr);
+}
+
+TYPED_TEST(AutomationContract, FormatsTravelBetweenNewWorkbooks) {
+    std::shared_ptr<Workbook> other = this->application->addWorkbook();
+    std::shared_ptr<Worksheet> from = other->worksheet(1);
+    this->fill(*from, "A1:C1", {{"x", "y", "z"}});
+    from->range("C1")->setFontSize(14);  // gives the other workbook's formats other numbers
+    from->range("A1")->setFontBold(true);
+    from->range("A1:C1")->copyTo(*this->sheet->cell(2, 2));
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(this->texts(*this->sheet->range("B2:D2")), (std::vector<std::string>{"x", "y", "z"}));
+    EXPECT_EQ(this->look(*this->book, 1).boldCells, (std::set<std::pair<int, int>>{{2, 2}}));
+}
+
+TYPED_TEST(AutomationContract, ABlockCopiedOntoItselfReadsItsOwnCellsFirst) {
+    Worksheet& sheet = *this->sheet;
+    this->fill(sheet, "A1:B3", {{"p", "1"}, {"q", "2"}, {"r", "3"}});
+    sheet.holdTopRows(1);
+    sheet.range("A1:B3")->copyTo(*sheet.cell(2, 1));
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(this->texts(*sheet.range("A1:B4")),
+              (std::vector<std::string>{"p", "1", "p", "1", "q", "2", "r", "3"}));
+}
+
+TYPED_TEST(AutomationContract, MergingKeepsTheTopLeftValueAndReplacesOverlaps) {
+    Worksheet& sheet = *this->sheet;
+    sheet.range("A1")->setValue(CellValue::ofText("top"));
+    sheet.range("A1")->merge();  // one cell: no merge
+    sheet.range("A1:B2")->merge();
+    sheet.range("D1:E1")->merge();
+    sheet.range("B2:C3")->merge();  // overlaps A1:B2, which goes
+    EXPECT_FALSE(this->failed());
+    EXPECT_EQ(sheet.range("A1")->value().text, "top");
+    EXPECT_EQ(this->look(*this->book, 1).merges,
+              (std::vector<RangeRef>{{{1, 4}, {1, 5}}, {{2, 2}, {3, 3}}}));
+}
+
+TYPED_TEST(AutomationContract, SaveAsNeverReplacesAFile) {
+    const std::string path = this->scratch.next();
+    this->sheet->range("A1")->setValue(CellValue::ofText("x"));
+    this->book->saveAs(path, SaveFormat::Xlsx);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    std::shared_ptr<Workbook> other = this->application->addWorkbook();
+    other->saveAs(path, SaveFormat::Xlsx);
+    EXPECT_EQ(this->errors().error().code, ErrorCode::TargetExists);
+    this->errors().clear();
+    // save() writes again where saveAs wrote.
+    this->book->save();
+    EXPECT_FALSE(this->failed()) << this->errors().message();
+}
+
+TYPED_TEST(AutomationContract, SelectionDecidesTheActiveSheetAndTheFrozenPanes) {
+    std::shared_ptr<Worksheet> first = this->sheet;
+    std::shared_ptr<Worksheet> second = this->addSheet();
+    first->setName("一");
+    second->setName("二");
+    EXPECT_EQ(this->book->activeSheet()->name(), "二");
+    first->select();
+    EXPECT_EQ(this->book->activeSheet()->name(), "一");
+    // Panes freeze above and left of the active cell; at A1 there is nothing to freeze.
+    first->range("C4:D9")->select();
+    this->book->setFreezePanes(true);
+    EXPECT_EQ(this->look(*this->book, 1).frozen, std::pair(3, 2));
+    this->book->setFreezePanes(false);
+    EXPECT_EQ(this->look(*this->book, 1).frozen, std::pair(0, 0));
+    first->range("A1")->select();
+    this->book->setFreezePanes(true);
+    EXPECT_EQ(this->look(*this->book, 1).frozen, std::pair(0, 0));
+    EXPECT_FALSE(this->failed()) << this->errors().message();
+}
+
+TYPED_TEST(AutomationContract, FailuresOfOpeningAndOfEmptyQuestionsAreReported) {
+    EXPECT_EQ(this->application->openWorkbook((this->scratch.folder / "none.xlsx").string()),
+              nullptr);
+    EXPECT_TRUE(this->failed());
+    // A sheet without formulas answers 0 and says so.
+    this->sheet->range("A1")->setValue(CellValue::ofNumber(1));
+    EXPECT_EQ(this->sheet->formulaCellCount(), 0);
+    EXPECT_TRUE(this->failed());
+    // Saving gives the workbook its file's name.
+    const std::string path = this->scratch.next();
+    this->book->saveAs(path, SaveFormat::Xlsx);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(this->book->fullName(), path);
+    EXPECT_EQ(this->book->name(), fs::path(path).filename().string());
+}
+
+}  // namespace
+}  // namespace merge
