@@ -101,10 +101,10 @@ std::string timeStamp(const LocalTime& time) {
            twoDigits(time.hour) + twoDigits(time.minute) + twoDigits(time.second);
 }
 
-std::string resultBaseName(const std::string& folder, const std::string& sheetSpec,
+std::string resultBaseName(const std::string& folder, const SheetChoice& sheet,
                            const LocalTime& time) {
     std::string base = folder;
-    if (!sheetSpec.empty() && sheetSpec[0] == '3') base += sheetSpec.substr(1);
+    if (sheet.mode == SheetMode::ByName) base += sheet.name;
     return base + texts::MergedSuffix + timeStamp(time);
 }
 
@@ -121,18 +121,13 @@ int progressWidth(int done, int total) {
     return static_cast<int>(static_cast<long long>(done) * 5000 / total);
 }
 
-RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
-    RunOutcome outcome;
-    std::vector<std::string>& sources = input.SourceList;
-    const int sourceCount = static_cast<int>(sources.size());
-    outcome.chosen = sourceCount;
-    ErrorState& errors = application.errors();
-    errors.clear();
-    if (sourceCount == 0) {
-        outcome.status = RunStatus::Cancelled;
-        return outcome;
-    }
+namespace {
 
+// Opens the sample and checks that it holds a worksheet. Returns nullptr when the run cannot
+// start; `outcome` then says why and the user has been told.
+std::shared_ptr<Workbook> openSample(std::vector<std::string>& sources, Application& application,
+                                     RunHost& host, RunOutcome& outcome) {
+    ErrorState& errors = application.errors();
     // The sample: the first .xlsx/.xlsm, moved to the front; the merge runs in this order.
     const int samplePosition = chooseSample(sources);
     std::swap(sources[static_cast<std::size_t>(samplePosition)], sources[0]);
@@ -148,11 +143,9 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         errors.clear();
         if (sample) sample->close();
         application.quit();
-        tearDown(input);
-        return outcome;
+        return nullptr;
     }
-    const int worksheetCount = sample->worksheetCount();
-    if (worksheetCount == 0) {
+    if (sample->worksheetCount() == 0) {
         const std::string name = sample->name();
         sample->close();
         application.quit();
@@ -160,16 +153,22 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         outcome.status = RunStatus::NoWorksheetInSample;
         outcome.message = std::string("“") + name + texts::NoWorksheetTail;
         host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
-        tearDown(input);
-        return outcome;
+        return nullptr;
     }
+    return sample;
+}
 
+// Shows the options dialog filled from the open sample, then closes the sample.
+MergeOptions askForOptions(std::shared_ptr<Workbook> sample, const RunInput& input,
+                           Application& application, RunHost& host) {
+    ErrorState& errors = application.errors();
     SampleInfo info;
     info.folderPath = input.FolderPath;
-    info.sourceCount = sourceCount;
-    info.samplePath = samplePath;
+    info.sourceCount = static_cast<int>(input.SourceList.size());
+    info.samplePath = input.SourceList.front();
     const std::shared_ptr<Worksheet> active = sample->activeSheet();
     const std::string activeName = active ? active->name() : std::string();
+    const int worksheetCount = sample->worksheetCount();
     for (int position = 1; position <= worksheetCount; ++position) {
         const std::shared_ptr<Worksheet> sheet = sample->worksheet(position);
         const std::string name = sheet ? sheet->name() : std::string();
@@ -187,24 +186,27 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         }
         return spreadsheet::CellRef{range->row(), range->column()};
     };
-    outcome.options = host.askOptions(info, resolve);
+    MergeOptions options = host.askOptions(info, resolve);
     sample->close();
     sample.reset();
     errors.clear();
-    if (!outcome.options.Confirmed) {
-        outcome.status = RunStatus::Cancelled;
-        tearDown(input);
-        return outcome;
-    }
+    return options;
+}
 
-    // The result workbook, with one sheet, saved at once under its time-stamped name.
+// Creates the result workbook with one sheet and saves it at once under its time-stamped name.
+// Returns nullptr when it cannot be created; `outcome` then says why and the user has been
+// told. On success `outcome.resultPath` names the file.
+std::shared_ptr<Workbook> createResultWorkbook(const RunInput& input, const SheetChoice& sheet,
+                                               Application& application, RunHost& host,
+                                               RunOutcome& outcome) {
+    ErrorState& errors = application.errors();
     const int sheetsBefore = application.sheetsInNewWorkbook();
     application.setSheetsInNewWorkbook(1);
     std::shared_ptr<Workbook> resultBook = application.addWorkbook();
     application.setSheetsInNewWorkbook(sheetsBefore);
     const std::string folder = input.resultFolder.empty() ? input.FolderPath : input.resultFolder;
-    const std::string base = resultBaseName(folder, outcome.options.SheetSpec,
-                                            input.now ? input.now() : currentLocalTime());
+    const std::string base =
+        resultBaseName(folder, sheet, input.now ? input.now() : currentLocalTime());
     std::string reason;
     std::string resultPath;
     if (!resultBook) {
@@ -222,32 +224,40 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
         if (resultBook) resultBook->close();
         errors.clear();
-        tearDown(input);
-        return outcome;
+        return nullptr;
     }
     outcome.resultPath = resultPath;
+    return resultBook;
+}
 
-    detail::RunState run{
-        application, host, outcome.options, sources, input.FolderPath, FailureTable(sourceCount)};
-    run.resultBook = resultBook;
-    run.resultSheet = resultBook->activeSheet();
+// Merges or fails every source in turn into the result sheet of `run`.
+void mergeSources(detail::RunState& run) {
+    Application& application = run.application;
+    ErrorState& errors = run.errors();
+    const int sourceCount = static_cast<int>(run.sources.size());
+    run.resultSheet = run.resultBook->activeSheet();
     run.maxRows = run.resultSheet ? run.resultSheet->rowCount() : 0;
     application.setDisplayAlerts(false);
     errors.clear();
 
     // The sources after the first are read ahead while earlier ones are placed.
     for (int position = 1; position < sourceCount; ++position)
-        application.expectOpen(sources[static_cast<std::size_t>(position)]);
+        application.expectOpen(run.sources[static_cast<std::size_t>(position)]);
     for (int position = 0; position < sourceCount; ++position) {
         run.current = position;
         if (std::optional<ResolvedSource> source = resolveSource(run)) copyAndMark(run, *source);
         errors.clear();
-        host.showProgress(position + 1, sourceCount);
+        run.host.showProgress(position + 1, sourceCount);
     }
+}
 
+// Finishes and saves the result, tells the user how the run went and hands the result over.
+void finishRun(detail::RunState& run, RunOutcome& outcome) {
+    Application& application = run.application;
+    const int sourceCount = static_cast<int>(run.sources.size());
     std::string saveError;
     const bool saved = finishResult(run, saveError);
-    host.closeProgress();
+    run.host.closeProgress();
     outcome.merged = run.mergedCount;
     outcome.failed = run.failures.failCount();
     if (saved) {
@@ -257,19 +267,59 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         // What stands at the result's name is the empty workbook this run created at the
         // start (a failed save never replaces it); left there it would pass for the result.
         std::error_code ignored;
-        std::filesystem::remove(std::filesystem::path(resultPath), ignored);
+        std::filesystem::remove(std::filesystem::path(outcome.resultPath), ignored);
         outcome.status = RunStatus::SaveFailed;
         outcome.reason = saveError;
-        outcome.message =
-            saveFailedText(sourceCount, outcome.merged, outcome.failed, resultPath, saveError);
+        outcome.message = saveFailedText(sourceCount, outcome.merged, outcome.failed,
+                                         outcome.resultPath, saveError);
     }
-    host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
+    run.host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
 
     application.setDisplayAlerts(true);
     application.maximise();
     application.setVisible(true);
-    if (saved) host.handOver(std::filesystem::path(resultPath));
-    errors.clear();
+    if (saved) run.host.handOver(std::filesystem::path(outcome.resultPath));
+    run.errors().clear();
+}
+
+}  // namespace
+
+RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
+    RunOutcome outcome;
+    std::vector<std::string>& sources = input.SourceList;
+    const int sourceCount = static_cast<int>(sources.size());
+    outcome.chosen = sourceCount;
+    application.errors().clear();
+    if (sourceCount == 0) {
+        outcome.status = RunStatus::Cancelled;
+        return outcome;
+    }
+
+    std::shared_ptr<Workbook> sample = openSample(sources, application, host, outcome);
+    if (!sample) {
+        tearDown(input);
+        return outcome;
+    }
+    outcome.options = askForOptions(std::move(sample), input, application, host);
+    if (!outcome.options.Confirmed) {
+        outcome.status = RunStatus::Cancelled;
+        tearDown(input);
+        return outcome;
+    }
+    const MergeSettings settings = decodeOptions(outcome.options);
+
+    std::shared_ptr<Workbook> resultBook =
+        createResultWorkbook(input, settings.sheet, application, host, outcome);
+    if (!resultBook) {
+        tearDown(input);
+        return outcome;
+    }
+
+    detail::RunState run{
+        application, host, settings, sources, input.FolderPath, FailureTable(sourceCount)};
+    run.resultBook = resultBook;
+    mergeSources(run);
+    finishRun(run, outcome);
     tearDown(input);
     return outcome;
 }

@@ -68,7 +68,7 @@ int chooseSample(const std::vector<std::string>& sources);
 // "yymmdd hhmmss", e.g. "150615 093012".
 std::string timeStamp(const LocalTime& time);
 // The result's path without extension: folder & [sheet name when chosen by name] & "合并 " & stamp.
-std::string resultBaseName(const std::string& folder, const std::string& sheetSpec,
+std::string resultBaseName(const std::string& folder, const SheetChoice& sheet,
                            const LocalTime& time);
 // base + extension, or base + " (2)" + extension, " (3)" ... : the first that is not taken.
 std::string freeResultPath(const std::string& base, const std::string& extension,

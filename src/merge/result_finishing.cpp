@@ -68,8 +68,7 @@ void addFailureSheet(detail::RunState& run) {
 bool finishResult(detail::RunState& run, std::string& saveError) {
     Workbook& book = *run.resultBook;
     ErrorState& errors = run.errors();
-    const std::optional<int> startRow = headerStartRow(run.options);
-    const bool frozenHeader = headerRowCount(run.options) > 0;
+    const bool frozenHeader = headerRowCount(run.settings) > 0;
     const int dataSheets = book.worksheetCount();
     for (int position = 1; position <= dataSheets; ++position) {
         const std::shared_ptr<Worksheet> sheet = book.worksheet(position);
@@ -78,7 +77,8 @@ bool finishResult(detail::RunState& run, std::string& saveError) {
         // A name the application refuses (too long) leaves the sheet under the name it had.
         sheet->setName(
             dataSheetName(run.sheetBaseName, run.mergedCount, position, book.worksheetCount()));
-        const std::string cell = frozenHeader ? "A" + std::to_string(*startRow) : std::string("A1");
+        const std::string cell =
+            frozenHeader ? "A" + std::to_string(run.settings.range.startRow) : std::string("A1");
         if (const std::shared_ptr<Range> range = sheet->range(cell)) {
             range->select();
             if (frozenHeader) book.setFreezePanes(true);

@@ -2,66 +2,18 @@
 // failure reasons in their fixed order: open (其它), sheet, emptiness, range logic.
 #include "merge/source_extraction.h"
 
-#include <cctype>
-
 namespace merge {
 
-namespace {
-
-// The byte length of the UTF-8 character starting at `lead`.
-std::size_t characterLength(unsigned char lead) {
-    if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0) return 2;
-    if ((lead & 0xF0) == 0xE0) return 3;
-    if ((lead & 0xF8) == 0xF0) return 4;
-    return 1;
-}
-
-std::vector<std::string> splitAt(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find(separator, start);
-        parts.push_back(
-            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
+TargetRange targetRange(const RangeChoice& range) {
+    switch (range.mode) {
+        case RangeMode::UsedRectangle:
+            break;
+        case RangeMode::FromRow:
+            return TargetRange{"A" + std::to_string(range.startRow), std::nullopt, true};
+        case RangeMode::Cells:
+            return TargetRange{range.topLeft, range.bottomRight, true};
     }
-}
-
-}  // namespace
-
-std::optional<int> sheetPosition(const std::string& sheetSpec) {
-    // "2第 3 个": the kind marker and 第 go, then every 个, then the blanks at both ends.
-    std::size_t start = 0;
-    for (int skipped = 0; skipped < 2 && start < sheetSpec.size(); ++skipped)
-        start += characterLength(static_cast<unsigned char>(sheetSpec[start]));
-    std::string rest = start < sheetSpec.size() ? sheetSpec.substr(start) : std::string();
-    const std::string unit = "个";
-    for (std::size_t found = rest.find(unit); found != std::string::npos; found = rest.find(unit))
-        rest.erase(found, unit.size());
-    const std::size_t first = rest.find_first_not_of(' ');
-    if (first == std::string::npos) return std::nullopt;
-    rest = rest.substr(first, rest.find_last_not_of(' ') - first + 1);
-    if (rest.empty() || rest.size() > 5) return std::nullopt;
-    int value = 0;
-    for (char character : rest) {
-        if (!std::isdigit(static_cast<unsigned char>(character))) return std::nullopt;
-        value = value * 10 + (character - '0');
-    }
-    if (value > 32767) return std::nullopt;
-    return value;
-}
-
-TargetRange targetRange(const std::string& rangeSpec) {
-    if (rangeSpec.empty()) return TargetRange{"A1", std::nullopt, false};
-    if (rangeSpec[0] == '2') return TargetRange{"A" + rangeSpec.substr(1), std::nullopt, true};
-    const std::vector<std::string> parts = splitAt(rangeSpec, '|');
-    TargetRange range;
-    range.checkOrder = true;
-    range.topLeft = parts.size() > 1 ? parts[1] : std::string();
-    if (parts.size() > 2 && !parts[2].empty()) range.bottomRight = parts[2];
-    return range;
+    return TargetRange{"A1", std::nullopt, false};
 }
 
 std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
@@ -82,15 +34,15 @@ std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
         return std::nullopt;
     };
 
-    const std::string& sheetSpec = run.options.SheetSpec;
-    if (!sheetSpec.empty() && sheetSpec[0] == '3') {
-        if (const std::shared_ptr<Worksheet> sheet = source.book->worksheet(sheetSpec.substr(1)))
+    const SheetChoice& choice = run.settings.sheet;
+    if (choice.mode == SheetMode::ByName) {
+        if (const std::shared_ptr<Worksheet> sheet = source.book->worksheet(choice.name))
             sheet->select();
-    } else if (!sheetSpec.empty()) {
-        const std::optional<int> position = sheetPosition(sheetSpec);
-        if (!position) {
-            errors.set(spreadsheet::Error(spreadsheet::ErrorCode::NoSuchSheet, sheetSpec));
-        } else if (const std::shared_ptr<Worksheet> sheet = source.book->worksheet(*position)) {
+    } else if (choice.mode == SheetMode::ByPosition) {
+        if (!choice.position) {
+            errors.set(spreadsheet::Error(spreadsheet::ErrorCode::NoSuchSheet));
+        } else if (const std::shared_ptr<Worksheet> sheet =
+                       source.book->worksheet(*choice.position)) {
             sheet->select();
         }
     }
@@ -114,7 +66,7 @@ std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
     const std::shared_ptr<Range> lastByColumns = source.sheet->findLast(SearchOrder::ByColumns);
     source.lastColumn = lastByColumns ? lastByColumns->column() : lastByRows->column();
 
-    const TargetRange target = targetRange(run.options.RangeSpec);
+    const TargetRange target = targetRange(run.settings.range);
     // A start row or cell the source's grid cannot hold (row 70000 of an .xls source) has no
     // data below it: the range makes no sense for this source.
     const std::shared_ptr<Range> topLeft = source.sheet->range(target.topLeft);

@@ -18,6 +18,11 @@ inline constexpr const char* FailureSheetBase = "失败列表";
 inline constexpr const char* FeatureInformation = "特征信息";
 inline constexpr const char* FailureSheetFont = "微软雅黑";
 
+// The position items of the options dialog's sheet list, as the options record stores them:
+// PositionPrefix + N + PositionSuffix.
+inline constexpr const char* PositionPrefix = "第 ";
+inline constexpr const char* PositionSuffix = " 个";
+
 // Messages.
 inline constexpr const char* NoticeTitle = "提示";
 inline constexpr const char* ErrorTitle = "sheetmerge";

@@ -10,6 +10,10 @@
 namespace merge {
 namespace {
 
+SheetChoice sheetOf(const std::string& sheetSpec) {
+    return decodeOptions({.SheetSpec = sheetSpec}).sheet;
+}
+
 TEST(ChooseSample, TakesTheFirstLowerCaseXlsxOrXlsm) {
     struct Case {
         std::vector<std::string> sources;
@@ -29,9 +33,9 @@ TEST(ResultName, StampsTheLocalTime) {
     const LocalTime time{2015, 6, 15, 9, 30, 12};
     EXPECT_EQ(timeStamp(time), "150615 093012");
     EXPECT_EQ(timeStamp(LocalTime{2009, 12, 31, 23, 5, 7}), "091231 230507");
-    EXPECT_EQ(resultBaseName("/d/data/", "3销售", time), "/d/data/销售合并 150615 093012");
-    EXPECT_EQ(resultBaseName("/d/data/", "2第 3 个", time), "/d/data/合并 150615 093012");
-    EXPECT_EQ(resultBaseName("/d/data/", "", time), "/d/data/合并 150615 093012");
+    EXPECT_EQ(resultBaseName("/d/data/", sheetOf("3销售"), time), "/d/data/销售合并 150615 093012");
+    EXPECT_EQ(resultBaseName("/d/data/", sheetOf("2第 3 个"), time), "/d/data/合并 150615 093012");
+    EXPECT_EQ(resultBaseName("/d/data/", sheetOf(""), time), "/d/data/合并 150615 093012");
 }
 
 TEST(ResultName, NumbersATakenName) {
@@ -59,7 +63,7 @@ TEST(SheetPosition, ReadsTheListItem) {
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.spec);
-        EXPECT_EQ(sheetPosition(row.spec), row.expected);
+        EXPECT_EQ(sheetOf(row.spec).position, row.expected);
     }
 }
 
@@ -76,7 +80,7 @@ TEST(TargetRange, ReadsTheThreeModes) {
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.spec);
-        const TargetRange range = targetRange(row.spec);
+        const TargetRange range = targetRange(decodeOptions({.RangeSpec = row.spec}).range);
         EXPECT_EQ(range.topLeft, row.topLeft);
         EXPECT_EQ(range.bottomRight, row.bottomRight);
         EXPECT_EQ(range.checkOrder, row.check);
@@ -97,19 +101,19 @@ TEST(HeaderRows, ExistOnlyWithCopyHeaderOnceAndAStartRowAboveOne) {
         MergeOptions options;
         options.RangeSpec = row.spec;
         options.CopyHeaderOnce = row.copyHeader;
-        EXPECT_EQ(headerRowCount(options), row.rows);
+        EXPECT_EQ(headerRowCount(decodeOptions(options)), row.rows);
     }
 }
 
 TEST(MarkerColumns, CountsLabelColumns) {
     MergeOptions options;
-    EXPECT_EQ(markerColumns(options), 0);
+    EXPECT_EQ(markerColumns(decodeOptions(options)), 0);
     options.MarkSource = true;
-    EXPECT_EQ(markerColumns(options), 1);
+    EXPECT_EQ(markerColumns(decodeOptions(options)), 1);
     options.MarkCells = "B2,G5";
-    EXPECT_EQ(markerColumns(options), 2);
+    EXPECT_EQ(markerColumns(decodeOptions(options)), 2);
     options.MarkCells = "B2,G5,A1:C3";
-    EXPECT_EQ(markerColumns(options), 3);
+    EXPECT_EQ(markerColumns(decodeOptions(options)), 3);
 }
 
 TEST(SheetNames, CarryTheMergedCountAndPosition) {
@@ -119,8 +123,8 @@ TEST(SheetNames, CarryTheMergedCountAndPosition) {
     EXPECT_EQ(failureSheetName(3), "失败列表(3)");
     MergeOptions byName;
     byName.SheetSpec = "3销售";
-    EXPECT_EQ(dataSheetBaseName(byName, "销售"), "销售");
-    EXPECT_EQ(dataSheetBaseName(MergeOptions{}, "Sheet1"), "成功合并");
+    EXPECT_EQ(dataSheetBaseName(decodeOptions(byName).sheet, "销售"), "销售");
+    EXPECT_EQ(dataSheetBaseName(decodeOptions(MergeOptions{}).sheet, "Sheet1"), "成功合并");
 }
 
 TEST(Summary, ReadsAsTheUserSeesIt) {

@@ -16,7 +16,7 @@ namespace merge::detail {
 struct RunState {
     Application& application;
     RunHost& host;
-    MergeOptions options;
+    MergeSettings settings;
     std::vector<std::string> sources;  // in merge order
     std::string folderPath;
     FailureTable failures;
