@@ -162,6 +162,7 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
     if (errors.isSet()) {
         // Nothing of a failed source stays in the result: its rows (or the sheet started for
         // it) go, and it does not count as merged.
+        std::optional<spreadsheet::Error> cause = run.pendingError();
         errors.clear();
         if (addedSheet) {
             addedSheet->remove();
@@ -174,8 +175,11 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
         if (firstBlock) run.sheetBaseName.clear();
         run.application.clearClipboard();
         errors.clear();
-        run.recordFailure(FailureReason::Other);
+        run.recordFailure(FailureReason::Other, std::move(cause), texts::NotPlaced);
         placed = false;
+    } else {
+        run.reports[static_cast<std::size_t>(run.current)].uncalculatedFormulas =
+            source.uncalculatedFormulas;
     }
     source.sheet.reset();
     source.book->close();

@@ -88,12 +88,27 @@ LocalTime currentLocalTime() {
                      local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
+namespace {
+
+bool isPackageName(const std::string& path) {
+    return endsWith(path, ".xlsx") || endsWith(path, ".xlsm");
+}
+
+}  // namespace
+
+std::vector<int> sampleCandidates(const std::vector<std::string>& sources) {
+    std::vector<int> order;
+    order.reserve(sources.size());
+    for (std::size_t position = 0; position < sources.size(); ++position)
+        if (isPackageName(sources[position])) order.push_back(static_cast<int>(position));
+    for (std::size_t position = 0; position < sources.size(); ++position)
+        if (!isPackageName(sources[position])) order.push_back(static_cast<int>(position));
+    return order;
+}
+
 int chooseSample(const std::vector<std::string>& sources) {
-    for (std::size_t position = 0; position < sources.size(); ++position) {
-        if (endsWith(sources[position], ".xlsx") || endsWith(sources[position], ".xlsm"))
-            return static_cast<int>(position);
-    }
-    return 0;
+    const std::vector<int> candidates = sampleCandidates(sources);
+    return candidates.empty() ? 0 : candidates.front();
 }
 
 std::string timeStamp(const LocalTime& time) {
@@ -123,39 +138,70 @@ int progressWidth(int done, int total) {
 
 namespace {
 
-// Opens the sample and checks that it holds a worksheet. Returns nullptr when the run cannot
-// start; `outcome` then says why and the user has been told.
+// Why the first candidate could not serve as the sample, kept until no other can either.
+struct SampleRefusal {
+    RunStatus status = RunStatus::StartFailed;
+    std::string reason;
+    std::string message;
+    MessageStyle style = MessageStyle::Plain;
+    const char* title = texts::ErrorTitle;
+};
+
+// Opens the candidate at `path`. Returns it when it holds a worksheet; otherwise closes it and
+// returns nullptr with `refusal` saying why.
+std::shared_ptr<Workbook> tryAsSample(const std::string& path, Application& application,
+                                      SampleRefusal& refusal) {
+    ErrorState& errors = application.errors();
+    errors.clear();
+    std::shared_ptr<Workbook> book = application.openWorkbook(path);
+    if (!book || errors.isSet()) {
+        refusal.status = RunStatus::StartFailed;
+        refusal.reason = errors.message();
+        refusal.message =
+            std::string(texts::CannotOpenHead) + path + texts::QuoteColon + refusal.reason;
+        refusal.style = MessageStyle::Plain;
+        refusal.title = texts::ErrorTitle;
+        errors.clear();
+        if (book) book->close();
+        return nullptr;
+    }
+    if (book->worksheetCount() == 0) {
+        refusal.status = RunStatus::NoWorksheetInSample;
+        refusal.reason.clear();
+        refusal.message = std::string("“") + book->name() + texts::NoWorksheetTail;
+        refusal.style = MessageStyle::Information;
+        refusal.title = texts::NoticeTitle;
+        book->close();
+        errors.clear();
+        return nullptr;
+    }
+    return book;
+}
+
+// Opens the sample: the first candidate that opens and holds a worksheet, moved to the front;
+// the merge runs in this order, and candidates passed over are merged or failed in their turn.
+// Returns nullptr when no source can serve; `outcome` then says why the first candidate could
+// not and the user has been told.
 std::shared_ptr<Workbook> openSample(std::vector<std::string>& sources, Application& application,
                                      RunHost& host, RunOutcome& outcome) {
-    ErrorState& errors = application.errors();
-    // The sample: the first .xlsx/.xlsm, moved to the front; the merge runs in this order.
-    const int samplePosition = chooseSample(sources);
-    std::swap(sources[static_cast<std::size_t>(samplePosition)], sources[0]);
-    const std::string samplePath = sources[0];
-
-    std::shared_ptr<Workbook> sample = application.openWorkbook(samplePath);
-    if (!sample || errors.isSet()) {
-        outcome.status = RunStatus::StartFailed;
-        outcome.reason = errors.message();
-        outcome.message =
-            std::string(texts::CannotOpenHead) + samplePath + texts::QuoteColon + outcome.reason;
-        host.showMessage(outcome.message, MessageStyle::Plain, texts::ErrorTitle);
-        errors.clear();
-        if (sample) sample->close();
-        application.quit();
-        return nullptr;
+    std::optional<SampleRefusal> firstRefusal;
+    for (const int position : sampleCandidates(sources)) {
+        SampleRefusal refusal;
+        std::shared_ptr<Workbook> sample =
+            tryAsSample(sources[static_cast<std::size_t>(position)], application, refusal);
+        if (sample) {
+            std::swap(sources[static_cast<std::size_t>(position)], sources[0]);
+            return sample;
+        }
+        if (!firstRefusal) firstRefusal = std::move(refusal);
     }
-    if (sample->worksheetCount() == 0) {
-        const std::string name = sample->name();
-        sample->close();
-        application.quit();
-        errors.clear();
-        outcome.status = RunStatus::NoWorksheetInSample;
-        outcome.message = std::string("“") + name + texts::NoWorksheetTail;
-        host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
-        return nullptr;
-    }
-    return sample;
+    outcome.status = firstRefusal->status;
+    outcome.reason = firstRefusal->reason;
+    outcome.message = firstRefusal->message;
+    host.showMessage(outcome.message, firstRefusal->style, firstRefusal->title);
+    application.quit();
+    application.errors().clear();
+    return nullptr;
 }
 
 // Shows the options dialog filled from the open sample, then closes the sample.
@@ -252,7 +298,7 @@ void mergeSources(detail::RunState& run) {
 }
 
 // Finishes and saves the result, tells the user how the run went and hands the result over.
-void finishRun(detail::RunState& run, RunOutcome& outcome) {
+void finishRun(detail::RunState& run, int earlierResultsLeftOut, RunOutcome& outcome) {
     Application& application = run.application;
     const int sourceCount = static_cast<int>(run.sources.size());
     std::string saveError;
@@ -260,9 +306,12 @@ void finishRun(detail::RunState& run, RunOutcome& outcome) {
     run.host.closeProgress();
     outcome.merged = run.mergedCount;
     outcome.failed = run.failures.failCount();
+    outcome.sources = run.reports;
     if (saved) {
         outcome.status = RunStatus::Saved;
-        outcome.message = summaryText(sourceCount, outcome.merged, outcome.failed);
+        outcome.summary = summaryText(sourceCount, outcome.merged, outcome.failed) +
+                          earlierResultsText(earlierResultsLeftOut);
+        outcome.message = finalMessage(outcome.summary, outcome.sources);
     } else {
         // What stands at the result's name is the empty workbook this run created at the
         // start (a failed save never replaces it); left there it would pass for the result.
@@ -317,9 +366,10 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
 
     detail::RunState run{
         application, host, settings, sources, input.FolderPath, FailureTable(sourceCount)};
+    for (const std::string& source : sources) run.reports.push_back(SourceReport{source});
     run.resultBook = resultBook;
     mergeSources(run);
-    finishRun(run, outcome);
+    finishRun(run, input.earlierResultsLeftOut, outcome);
     tearDown(input);
     return outcome;
 }

@@ -24,6 +24,31 @@ std::string summaryText(int chosen, int merged, int failed) {
            texts::SummaryTail;
 }
 
+std::string earlierResultsText(int count) {
+    if (count <= 0) return {};
+    return texts::EarlierResultsHead + std::to_string(count) + texts::EarlierResultsTail;
+}
+
+std::string finalMessage(const std::string& summary, const std::vector<SourceReport>& reports) {
+    std::string message = summary;
+    int uncalculatedFiles = 0;
+    long long uncalculatedCells = 0;
+    bool anyFailed = false;
+    for (const SourceReport& report : reports) {
+        anyFailed = anyFailed || !report.merged();
+        if (report.merged() && report.uncalculatedFormulas > 0) {
+            ++uncalculatedFiles;
+            uncalculatedCells += report.uncalculatedFormulas;
+        }
+    }
+    if (anyFailed) message += std::string("\n") + texts::FailuresListed;
+    if (uncalculatedFiles > 0)
+        message += std::string("\n") + texts::UncalculatedFilesHead +
+                   std::to_string(uncalculatedFiles) + texts::UncalculatedCellsHead +
+                   std::to_string(uncalculatedCells) + texts::UncalculatedTail;
+    return message;
+}
+
 std::string saveFailedText(int chosen, int merged, int failed, const std::string& path,
                            const std::string& reason) {
     return std::string(texts::SummaryChosen) + std::to_string(chosen) + texts::SummaryMerged +

@@ -29,10 +29,11 @@ struct ResolvedSource {
     spreadsheet::CellRef bottomRight;
     int lastRow = 0;
     int lastColumn = 0;
+    int uncalculatedFormulas = 0;  // of the chosen sheet, before its formulas became values
 };
 
-// Resolves the current source of `run`; on failure the source is closed, the reason booked and
-// nullopt returned.
+// Resolves the current source of `run`; on failure the source is closed, the reason booked with
+// its cause and nullopt returned.
 std::optional<ResolvedSource> resolveSource(detail::RunState& run);
 
 }  // namespace merge

@@ -29,6 +29,23 @@ TEST(ChooseSample, TakesTheFirstLowerCaseXlsxOrXlsm) {
     }
 }
 
+TEST(ChooseSample, TriesPackagesFirstThenTheOthersInListOrder) {
+    struct Case {
+        std::vector<std::string> sources;
+        std::vector<int> expected;
+    } cases[] = {
+        {{"a.xls", "b.csv", "c.xlsx", "d.xlsm", "E.XLSX"}, {2, 3, 0, 1, 4}},
+        {{"a.xlsx", "b.xlsx"}, {0, 1}},
+        {{"a.csv", "b.xls"}, {0, 1}},
+        {{"a.xls", "b.xlsx"}, {1, 0}},
+        {{}, {}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.sources.size());
+        EXPECT_EQ(sampleCandidates(row.sources), row.expected);
+    }
+}
+
 TEST(ResultName, StampsTheLocalTime) {
     const LocalTime time{2015, 6, 15, 9, 30, 12};
     EXPECT_EQ(timeStamp(time), "150615 093012");
@@ -132,6 +149,40 @@ TEST(Summary, ReadsAsTheUserSeesIt) {
     EXPECT_EQ(saveFailedText(2, 2, 0, "/d/r.xlsx", "磁盘已满"),
               "共选取【2】个文件，成功合并【2】个，【0】个合并失败，但合并结果无法保存到“/d/"
               "r.xlsx”：磁盘已满。");
+}
+
+TEST(Summary, FinalMessageAddsALinePerKindOfNews) {
+    const std::string summary = "共选取【3】个文件，成功合并【2】个，【1】个合并失败。";
+    auto merged = [](const std::string& path, int uncalculated) {
+        return SourceReport{path, std::nullopt, uncalculated};
+    };
+    const SourceReport failed{"/d/x.xlsx", SourceFailure{FailureReason::Other, std::nullopt, {}},
+                              0};
+    struct Case {
+        const char* name;
+        std::vector<SourceReport> reports;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"nothing to add", {merged("/d/a.xlsx", 0), merged("/d/b.xlsx", 0)}, summary},
+        {"no reports", {}, summary},
+        {"a failure",
+         {merged("/d/a.xlsx", 0), failed},
+         summary + "\n合并失败的文件及其原因列在合并结果的“失败列表”工作表中。"},
+        {"formulas in two files",
+         {merged("/d/a.xlsx", 4), merged("/d/b.xlsx", 0), merged("/d/c.xlsx", 1)},
+         summary + "\n【2】个文件中共有【5】个公式单元格没有计算结果，已按空单元格合并。"},
+        {"both, failure first",
+         {merged("/d/a.xlsx", 7), failed},
+         summary + "\n合并失败的文件及其原因列在合并结果的“失败列表”工作表中。"
+                   "\n【1】个文件中共有【7】个公式单元格没有计算结果，已按空单元格合并。"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(finalMessage(summary, row.reports), row.message);
+    }
+    EXPECT_EQ(earlierResultsText(0), "");
+    EXPECT_EQ(earlierResultsText(1), "另有【1】个此前生成的合并结果未参与合并。");
 }
 
 }  // namespace
