@@ -264,7 +264,7 @@ void Form1::ImgFolder1_Click() {
         if (walk.outcome == sources::WalkOutcome::Ok) {
             SourceList = walk.sourceList;
             close();
-            Zelk();
+            Zelk(walk.resultsLeftOut);
             emit programEnded();
             return;
         }
@@ -279,13 +279,14 @@ void Form1::ImgFolder1_Click() {
     }
 }
 
-void Form1::Zelk() {
+void Form1::Zelk(int earlierResultsLeftOut) {
     merge::RunLock lock = merge::RunLock::acquire();
     DesktopHost host(m_openResult, lock);
     std::unique_ptr<merge::Application> application = merge::makeEngineApplication();
     merge::RunInput input;
     input.SourceList = SourceList;
     input.FolderPath = FolderPath;
+    input.earlierResultsLeftOut = earlierResultsLeftOut;
     m_lastRun = merge::Zelk(input, *application, host);
     SourceList = input.SourceList;
     FolderPath = input.FolderPath;

@@ -79,7 +79,8 @@ private:
     void createControls();
     void moveToScreenCentre();
     void hideHighlights();
-    void Zelk();
+    // Runs the merge of SourceList; `earlierResultsLeftOut` is what the folder walk left out.
+    void Zelk(int earlierResultsLeftOut = 0);
 
     void Form_MouseMove(Qt::MouseButtons buttons);
     void LblGreeting_MouseMove(Qt::MouseButtons buttons);

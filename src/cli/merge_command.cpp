@@ -317,41 +317,23 @@ std::string commonFolder(const std::vector<std::string>& files) {
     return sources::withOneTrailingSlash(common.string());
 }
 
-}  // namespace
-
-int runMergeCommand(int argc, char** argv) {
-    MergeArguments arguments;
-    if (const std::optional<std::string> error = parseArguments(argc, argv, arguments))
-        return refuseArguments(*error);
-    if (arguments.help) {
-        std::fputs(merge_texts::Usage, stdout);
-        return ExitAllMerged;
-    }
-
-    if (arguments.sheetIndex && arguments.sheetName)
-        return refuseArguments(merge_texts::SheetChoicesClash);
-    if (arguments.startRow && arguments.cells)
-        return refuseArguments(merge_texts::RangeChoicesClash);
-    if (arguments.markPath && arguments.markCells)
-        return refuseArguments(merge_texts::LabelChoicesClash);
-    if (arguments.header && !arguments.startRow)
-        return refuseArguments(merge_texts::HeaderNeedsStartRow);
+// The refusal text for combinations the dialog would not allow, or nullopt.
+std::optional<std::string> refusedCombination(const MergeArguments& arguments) {
+    if (arguments.sheetIndex && arguments.sheetName) return merge_texts::SheetChoicesClash;
+    if (arguments.startRow && arguments.cells) return merge_texts::RangeChoicesClash;
+    if (arguments.markPath && arguments.markCells) return merge_texts::LabelChoicesClash;
+    if (arguments.header && !arguments.startRow) return merge_texts::HeaderNeedsStartRow;
     if (arguments.sheetIndex && !readSheetIndex(*arguments.sheetIndex))
-        return refuseArguments(merge_texts::BadSheetIndex + *arguments.sheetIndex);
+        return merge_texts::BadSheetIndex + *arguments.sheetIndex;
     if (arguments.sheetName && arguments.sheetName->empty())
-        return refuseArguments(std::string(merge_texts::MissingValue) + "--sheet-name");
-    if (arguments.paths.empty()) return refuseArguments(merge_texts::NoPaths);
+        return std::string(merge_texts::MissingValue) + "--sheet-name";
+    if (arguments.paths.empty()) return std::string(merge_texts::NoPaths);
+    return std::nullopt;
+}
 
-    merge::RunInput input;
-    if (arguments.outputDir) {
-        std::error_code error;
-        const std::string folder = absoluteNormal(*arguments.outputDir);
-        if (!fs::is_directory(folder, error))
-            return refuseArguments(merge_texts::OutputDirMissing + *arguments.outputDir);
-        input.resultFolder = sources::withOneTrailingSlash(folder);
-    }
-
-    // Sources: one folder, walked; or two or more files, taken as given.
+// Fills the sources of `input`: the walk of one folder, or two or more files taken as given.
+// Returns the exit status when the paths are refused (the reason is printed).
+std::optional<int> collectSources(const MergeArguments& arguments, merge::RunInput& input) {
     std::error_code error;
     const fs::file_status first = fs::status(arguments.paths.front(), error);
     if (arguments.paths.size() == 1 && fs::is_directory(first)) {
@@ -373,19 +355,66 @@ int runMergeCommand(int argc, char** argv) {
         }
         input.FolderPath = chosen.folderPath;
         input.SourceList = std::move(walk.sourceList);
-    } else {
-        for (const std::string& path : arguments.paths) {
-            const fs::file_status status = fs::status(path, error);
-            if (!fs::exists(status)) return refuseArguments(merge_texts::PathMissing + path);
-            if (fs::is_directory(status))
-                return refuseArguments(merge_texts::FolderAmongFiles + path);
-            // Pipes and devices would block or never end when read as a workbook.
-            if (!fs::is_regular_file(status)) return refuseArguments(merge_texts::NotAFile + path);
-            input.SourceList.push_back(absoluteNormal(path));
-        }
-        if (input.SourceList.size() < 2) return refuseArguments(merge_texts::AtLeastTwoFiles);
-        input.FolderPath = commonFolder(input.SourceList);
+        input.earlierResultsLeftOut = walk.resultsLeftOut;
+        return std::nullopt;
     }
+    for (const std::string& path : arguments.paths) {
+        const fs::file_status status = fs::status(path, error);
+        if (!fs::exists(status)) return refuseArguments(merge_texts::PathMissing + path);
+        if (fs::is_directory(status)) return refuseArguments(merge_texts::FolderAmongFiles + path);
+        // Pipes and devices would block or never end when read as a workbook.
+        if (!fs::is_regular_file(status)) return refuseArguments(merge_texts::NotAFile + path);
+        input.SourceList.push_back(absoluteNormal(path));
+    }
+    if (input.SourceList.size() < 2) return refuseArguments(merge_texts::AtLeastTwoFiles);
+    input.FolderPath = commonFolder(input.SourceList);
+    return std::nullopt;
+}
+
+// One line on stderr; line breaks inside a field would split it, so they become blanks.
+void printLine(std::string line) {
+    for (char& character : line)
+        if (character == '\n' || character == '\r') character = ' ';
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// One line per failed source ("失败：路径：原因：说明") and per merged source whose formulas
+// had no cached values ("提示：路径：N 个公式单元格…"), in merge order.
+void printSourceLines(const std::vector<merge::SourceReport>& reports) {
+    for (const merge::SourceReport& report : reports) {
+        if (report.failure) {
+            printLine(merge_texts::FailedPrefix + report.path + merge_texts::FieldSeparator +
+                      merge::reasonText(report.failure->reason) + merge_texts::FieldSeparator +
+                      report.failure->cause());
+        } else if (report.uncalculatedFormulas > 0) {
+            printLine(merge_texts::NoticePrefix + report.path + merge_texts::FieldSeparator +
+                      std::to_string(report.uncalculatedFormulas) + merge_texts::UncalculatedTail);
+        }
+    }
+}
+
+}  // namespace
+
+int runMergeCommand(int argc, char** argv) {
+    MergeArguments arguments;
+    if (const std::optional<std::string> error = parseArguments(argc, argv, arguments))
+        return refuseArguments(*error);
+    if (arguments.help) {
+        std::fputs(merge_texts::Usage, stdout);
+        return ExitAllMerged;
+    }
+    if (const std::optional<std::string> refusal = refusedCombination(arguments))
+        return refuseArguments(*refusal);
+
+    merge::RunInput input;
+    if (arguments.outputDir) {
+        std::error_code error;
+        const std::string folder = absoluteNormal(*arguments.outputDir);
+        if (!fs::is_directory(folder, error))
+            return refuseArguments(merge_texts::OutputDirMissing + *arguments.outputDir);
+        input.resultFolder = sources::withOneTrailingSlash(folder);
+    }
+    if (const std::optional<int> refused = collectSources(arguments, input)) return *refused;
 
     merge::RunLock lock = merge::RunLock::acquire();
     CommandLineHost host(arguments, lock);
@@ -398,9 +427,10 @@ int runMergeCommand(int argc, char** argv) {
         if (saved && message == outcome.message) continue;
         std::fprintf(stderr, "%s\n", message.c_str());
     }
+    printSourceLines(outcome.sources);
     if (host.refused()) return ExitRefused;
     if (!saved) return ExitNotDone;
-    std::fprintf(stdout, "%s\n%s\n", outcome.resultPath.c_str(), outcome.message.c_str());
+    std::fprintf(stdout, "%s\n%s\n", outcome.resultPath.c_str(), outcome.summary.c_str());
     std::fflush(stdout);
     return outcome.failed > 0 ? ExitSomeFailed : ExitAllMerged;
 }

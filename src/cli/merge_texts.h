@@ -26,17 +26,21 @@ inline constexpr const char* Usage =
     "\n"
     "源文件：给出文件时，按给出的顺序合并，结果写到它们共同所在的文件夹；给出文件夹时，\n"
     "取其中扩展名为小写 .xls、.xlsx、.xlsm、.csv 的文件，按名称排序（不区分大小写），\n"
-    "先本文件夹，再逐层取子文件夹；以“.”开头的隐藏项和指向文件夹的符号链接不取。\n"
+    "先本文件夹，再逐层取子文件夹；以“.”开头的隐藏项、以“~$”开头的锁定文件、\n"
+    "指向文件夹的符号链接和本程序此前生成的合并结果不取。\n"
     "子文件夹多于 1000 个或文件多于 10000 个时不合并。源文件只读取，从不改动。\n"
     "\n"
-    "选项与图形界面“参数设置”对话框的检查相同：单元格地址以首个被打开的样本工作簿\n"
-    "（排在最前的 .xlsx 或 .xlsm 文件）的活动工作表为准，不通过时给出与对话框相同的提示。\n"
+    "选项与图形界面“参数设置”对话框的检查相同：单元格地址以样本工作簿的活动工作表为准，\n"
+    "不通过时给出与对话框相同的提示。样本是排在最前、能打开且含有普通工作表的 .xlsx 或\n"
+    ".xlsm 文件，没有时为第一个这样的其它源文件。\n"
     "\n"
     "合并结果名为“合并 yymmdd hhmmss.xlsx”（按名称选工作表时前面加上工作表名称），\n"
     "同名文件已存在时加上“ (2)”“ (3)”等；合并失败的文件列在结果的“失败列表”工作表中。\n"
     "\n"
     "输出：进度显示在标准错误上（终端上为原地刷新的进度条，否则不时输出一行）；\n"
-    "标准输出第一行为合并结果的完整路径，第二行为合并汇总。\n"
+    "标准输出第一行为合并结果的完整路径，第二行为合并汇总。每个合并失败的源文件在\n"
+    "标准错误上输出一行“失败：路径：原因：说明”；公式单元格没有计算结果（按空单元格\n"
+    "合并）的源文件输出一行“提示：路径：N 个公式单元格没有计算结果，已按空单元格合并”。\n"
     "\n"
     "退出状态：\n"
     "  0  所有源文件均已合并\n"
@@ -65,5 +69,14 @@ inline constexpr const char* CannotOpenResult = "无法打开合并结果（xdg-
 
 // Progress: "合并进度 " + bar + " " + done + " / " + total.
 inline constexpr const char* ProgressLabel = "合并进度";
+
+// After the run, one line per source on stderr:
+// "失败：" path "：" reason "：" cause, for a source that failed;
+// "提示：" path "：" n " 个公式单元格没有计算结果，已按空单元格合并", for a merged source whose
+// formulas had no cached values.
+inline constexpr const char* FailedPrefix = "失败：";
+inline constexpr const char* NoticePrefix = "提示：";
+inline constexpr const char* FieldSeparator = "：";
+inline constexpr const char* UncalculatedTail = " 个公式单元格没有计算结果，已按空单元格合并";
 
 }  // namespace cli::merge_texts

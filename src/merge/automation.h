@@ -133,6 +133,10 @@ public:
     virtual int formulaCellCount() = 0;
     // Replaces every formula by its current value.
     virtual void replaceFormulasByValues() = 0;
+    // The number of formula cells that came without a cached value: the application cannot
+    // calculate them, so replaceFormulasByValues() leaves them empty. Counted over the whole
+    // sheet as it was read; replaceFormulasByValues() does not change it.
+    virtual int uncalculatedFormulaCount() = 0;
     // The cell of the largest row (ByRows) or column (ByColumns) holding anything, as a backward
     // search from A1 finds it; nullptr without an error when the sheet holds nothing.
     virtual std::shared_ptr<Range> findLast(SearchOrder order) = 0;

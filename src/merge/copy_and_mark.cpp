@@ -1,52 +1,32 @@
 // Copying blocks into the result and labelling them with their source.
 #include "merge/copy_and_mark.h"
 
-#include <cctype>
-
 #include "merge/texts.h"
 
 namespace merge {
 
-std::optional<int> headerStartRow(const MergeOptions& options) {
+int headerRowCount(const MergeSettings& settings) {
     // The header exists only in the start-row mode, the one the dialog allows it with.
-    if (!options.CopyHeaderOnce || options.RangeSpec.size() < 2 || options.RangeSpec[0] != '2')
-        return std::nullopt;
-    const std::string digits = options.RangeSpec.substr(1);
-    if (digits.size() > 7) return std::nullopt;
-    int row = 0;
-    for (char character : digits) {
-        if (!std::isdigit(static_cast<unsigned char>(character))) return std::nullopt;
-        row = row * 10 + (character - '0');
+    if (!settings.copyHeaderOnce || settings.range.mode != RangeMode::FromRow ||
+        settings.range.startRow < 1)
+        return 0;
+    return settings.range.startRow - 1;
+}
+
+int markerColumns(const MergeSettings& settings) {
+    switch (settings.label.mode) {
+        case LabelMode::None:
+            return 0;
+        case LabelMode::FilePath:
+            return 1;
+        case LabelMode::CellList:
+            return static_cast<int>(settings.label.cells.size());
     }
-    if (row < 1) return std::nullopt;
-    return row;
+    return 0;
 }
 
-int headerRowCount(const MergeOptions& options) {
-    const std::optional<int> startRow = headerStartRow(options);
-    return startRow ? *startRow - 1 : 0;
-}
-
-std::vector<std::string> markParts(const std::string& markCells) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = markCells.find(',', start);
-        parts.push_back(
-            markCells.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
-    }
-}
-
-int markerColumns(const MergeOptions& options) {
-    if (!options.MarkSource) return 0;
-    if (options.MarkCells.empty()) return 1;
-    return static_cast<int>(markParts(options.MarkCells).size());
-}
-
-std::string dataSheetBaseName(const MergeOptions& options, const std::string& sourceSheetName) {
-    if (!options.SheetSpec.empty() && options.SheetSpec[0] == '3') return sourceSheetName;
+std::string dataSheetBaseName(const SheetChoice& sheet, const std::string& sourceSheetName) {
+    if (sheet.mode == SheetMode::ByName) return sourceSheetName;
     return texts::MergedSheetBase;
 }
 
@@ -63,7 +43,8 @@ void writeLabels(detail::RunState& run, ResolvedSource& source, int firstRow, in
                  bool autoFit) {
     if (rows < 1) return;
     Worksheet& sheet = *run.resultSheet;
-    if (run.options.MarkCells.empty()) {
+    const LabelChoice& label = run.settings.label;
+    if (label.mode == LabelMode::FilePath) {
         const std::string path =
             relativePath(run.sources[static_cast<std::size_t>(run.current)], run.folderPath);
         if (const std::shared_ptr<Range> start = sheet.cell(firstRow, 1))
@@ -71,9 +52,8 @@ void writeLabels(detail::RunState& run, ResolvedSource& source, int firstRow, in
                 column->setValue(CellValue::ofText(path));
         return;
     }
-    const std::vector<std::string> parts = markParts(run.options.MarkCells);
-    for (std::size_t k = 0; k < parts.size(); ++k) {
-        const CellValue value = labelValue(source, parts[k]);
+    for (std::size_t k = 0; k < label.cells.size(); ++k) {
+        const CellValue value = labelValue(source, label.cells[k]);
         const std::shared_ptr<Range> start = sheet.cell(firstRow, static_cast<int>(k) + 1);
         const std::shared_ptr<Range> column = start ? start->resize(rows, 1) : nullptr;
         if (!column) continue;
@@ -83,10 +63,10 @@ void writeLabels(detail::RunState& run, ResolvedSource& source, int firstRow, in
 }
 
 void placeFirstBlock(detail::RunState& run, ResolvedSource& source) {
-    const MergeOptions& options = run.options;
-    const int headerRows = headerRowCount(options);
-    const int labelColumns = markerColumns(options);
-    run.sheetBaseName = dataSheetBaseName(options, source.sheet->name());
+    const MergeSettings& settings = run.settings;
+    const int headerRows = headerRowCount(settings);
+    const int labelColumns = markerColumns(settings);
+    run.sheetBaseName = dataSheetBaseName(settings.sheet, source.sheet->name());
 
     // With a header the rows above the start row come along.
     const spreadsheet::CellRef from = headerRows > 0 ? spreadsheet::CellRef{1, 1} : source.topLeft;
@@ -110,7 +90,7 @@ void placeFirstBlock(detail::RunState& run, ResolvedSource& source) {
         }
         const int firstRow = headerRows + 1;
         writeLabels(run, source, firstRow, run.usedRows - firstRow + 1, true);
-        if (options.MarkCells.empty()) corner->setColumnWidth(15);
+        if (settings.label.mode == LabelMode::FilePath) corner->setColumnWidth(15);
     }
     run.application.clearClipboard();
     // New result sheets copy their header (or their first row's widths) from this sheet.
@@ -127,7 +107,7 @@ std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run) {
     if (!sheet) return nullptr;
     const std::shared_ptr<Worksheet> full = run.resultSheet;
     run.resultSheet = sheet;
-    const int headerRows = headerRowCount(run.options);
+    const int headerRows = headerRowCount(run.settings);
     const std::shared_ptr<Worksheet> first = book.worksheet(1);
     const std::shared_ptr<Range> firstCorner = first ? first->range("A1") : nullptr;
     const std::shared_ptr<Range> header =
@@ -168,7 +148,7 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
         // A block that ends exactly on the last row still fits.
         if (static_cast<long long>(run.usedRows) + blockRows > run.maxRows)
             addedSheet = startNewSheet(run);
-        const int labelColumns = markerColumns(run.options);
+        const int labelColumns = markerColumns(run.settings);
         if (block) {
             if (const std::shared_ptr<Range> target =
                     run.resultSheet->cell(run.usedRows + 1, labelColumns + 1))
@@ -182,6 +162,7 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
     if (errors.isSet()) {
         // Nothing of a failed source stays in the result: its rows (or the sheet started for
         // it) go, and it does not count as merged.
+        std::optional<spreadsheet::Error> cause = run.pendingError();
         errors.clear();
         if (addedSheet) {
             addedSheet->remove();
@@ -194,8 +175,11 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
         if (firstBlock) run.sheetBaseName.clear();
         run.application.clearClipboard();
         errors.clear();
-        run.recordFailure(FailureReason::Other);
+        run.recordFailure(FailureReason::Other, std::move(cause), texts::NotPlaced);
         placed = false;
+    } else {
+        run.reports[static_cast<std::size_t>(run.current)].uncalculatedFormulas =
+            source.uncalculatedFormulas;
     }
     source.sheet.reset();
     source.book->close();

@@ -3,9 +3,7 @@
 // roll-back of a block whose copying failed.
 #pragma once
 
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "merge/detail/run_state.h"
 #include "merge/merge_options.h"
@@ -13,19 +11,15 @@
 
 namespace merge {
 
-// The start row whose rows above form the header, when CopyHeaderOnce is set and the range
-// is given by a start row; nullopt otherwise.
-std::optional<int> headerStartRow(const MergeOptions& options);
-// The number of header rows: StartRow - 1, or 0.
-int headerRowCount(const MergeOptions& options);
-// MarkCells split at ",".
-std::vector<std::string> markParts(const std::string& markCells);
-// The number of label columns: 0 without MarkSource, 1 when labelling by path, else the
-// number of addresses.
-int markerColumns(const MergeOptions& options);
+// The number of header rows copied once: the start row - 1 with the header option and a start
+// row, else 0.
+int headerRowCount(const MergeSettings& settings);
+// The number of label columns: 0 without labels, 1 when labelling by path, else the number of
+// addresses.
+int markerColumns(const MergeSettings& settings);
 // The base name of the data sheets: the first merged source's sheet name when the sheet is
 // chosen by name, else "成功合并".
-std::string dataSheetBaseName(const MergeOptions& options, const std::string& sourceSheetName);
+std::string dataSheetBaseName(const SheetChoice& sheet, const std::string& sourceSheetName);
 
 // Places the block of `source` into the result, labels it, and closes the source. Returns false
 // when a failure made the block roll back (the source is then booked under "其它").

@@ -45,6 +45,7 @@ struct EngineSheet {
     std::vector<spreadsheet::ColumnInfo> columns;  // source sheets
     std::optional<RangeRef> autoFilter;
     std::optional<spreadsheet::FrozenPane> frozenPane;
+    int uncalculatedFormulas = 0;  // source sheets: as the reader counted them
     CellRef activeCell{1, 1};
     // Result sheets only: the final rows. Its first failure to spool (a full disk) means the
     // sheet can hold no more rows, and every later placement and the save report that cause
@@ -705,6 +706,7 @@ public:
         if (count == 0) m_application.fail(ErrorCode::OperationFailed, "no formula cells");
         return count;
     }
+    int uncalculatedFormulaCount() override { return m_sheet->uncalculatedFormulas; }
     void replaceFormulasByValues() override {
         // The cached value is the value; a formula without one leaves an empty cell.
         for (Row& row : m_sheet->rows)
@@ -924,6 +926,7 @@ std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& pat
         engineSheet->columns = std::move(sheet.columns);
         engineSheet->autoFilter = sheet.autoFilter;
         engineSheet->frozenPane = sheet.frozenPane;
+        engineSheet->uncalculatedFormulas = sheet.uncalculatedFormulas;
         book->sheets.push_back(std::move(engineSheet));
     }
     book->sourceStyles = std::move(data->styles);

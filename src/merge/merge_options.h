@@ -1,10 +1,20 @@
-// The options of one merge, as the options dialog's OK action fixes them and the merge run
-// reads them. Field names are the ones users' support notes and the dialog code share.
+// The options of one merge in two forms. MergeOptions is the record the options dialog's OK
+// action hands over; its field names are the ones users' notes and the dialog code share, and
+// its choices are encoded texts:
 //   SheetSpec: "" active sheet; "2" + position item ("2第 3 个"); "3" + sheet name ("3销售").
 //   RangeSpec: "" largest data rectangle; "2" + start row ("225"); "3|B2|G5" or "3|B2|".
+//   MarkCells: "" label by file path; else cell addresses separated by ",".
+// MergeSettings holds the same options as typed values; the merge run reads only these.
+// decodeOptions and encodeOptions are the one place where the two forms meet.
+//   MergeSettings settings = decodeOptions(host.askOptions(sample, resolve));
+// A new option is a plain field (bool, int, string, list of strings) of MergeSettings, the
+// same field of MergeOptions, one line in each of decodeOptions and encodeOptions, and a row of
+// the round-trip test; every field is a value that a job file can write and read back.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace merge {
 
@@ -16,5 +26,75 @@ struct MergeOptions {
     bool Confirmed = false;
     std::string MarkCells;  // "" = label by file path; else addresses separated by ","
 };
+
+// Which worksheet of each source is merged.
+enum class SheetMode { Active, ByPosition, ByName };
+
+struct SheetChoice {
+    SheetMode mode = SheetMode::Active;
+    // ByPosition: the 1-based position among the worksheets; nullopt when the position item
+    // names no number from 0 to 32767, which no source can satisfy.
+    std::optional<int> position;
+    std::string name;  // ByName: compared with the sheets' names ignoring case
+
+    friend bool operator==(const SheetChoice&, const SheetChoice&) = default;
+};
+
+// Which cells of the chosen sheet form a source's block.
+enum class RangeMode {
+    UsedRectangle,  // A1 to the last row and column holding data
+    FromRow,        // column A of `startRow` to the last row and column holding data
+    Cells,          // `topLeft` to `bottomRight`, or to the last row and column holding data
+};
+
+struct RangeChoice {
+    RangeMode mode = RangeMode::UsedRectangle;
+    // FromRow: 1 or more; 0 when the record's row is not 1 to 7 digits, which no source can
+    // satisfy.
+    int startRow = 0;
+    std::string topLeft;                     // Cells: A1 text as typed ("B2", "b2", "B2:G5")
+    std::optional<std::string> bottomRight;  // Cells: A1 text; nullopt = found by the run
+
+    friend bool operator==(const RangeChoice&, const RangeChoice&) = default;
+};
+
+// How each block is labelled with its source, in columns left of the data.
+enum class LabelMode { None, FilePath, CellList };
+
+struct LabelChoice {
+    LabelMode mode = LabelMode::None;
+    // CellList: addresses as typed, one label column each, holding the value of the address's
+    // top-left cell in the source. Never empty for CellList (an empty list encodes as the
+    // file-path label).
+    std::vector<std::string> cells;
+
+    friend bool operator==(const LabelChoice&, const LabelChoice&) = default;
+};
+
+// Every option of a merge as a typed value.
+struct MergeSettings {
+    SheetChoice sheet;
+    RangeChoice range;
+    // The rows above the start row are copied once, from the first block; only meaningful
+    // with RangeMode::FromRow.
+    bool copyHeaderOnce = false;
+    LabelChoice label;
+
+    friend bool operator==(const MergeSettings&, const MergeSettings&) = default;
+};
+
+// The typed values of `options`. Never fails: a text the OK action would never write is read
+// as closely as the merge always read it (see the fields' comments for what cannot match).
+MergeSettings decodeOptions(const MergeOptions& options);
+
+// The record that decodes to `settings`; Confirmed stays false (it is the dialog's answer, not
+// an option).
+MergeOptions encodeOptions(const MergeSettings& settings);
+
+// The item of the dialog's position list: 3 -> "第 3 个".
+std::string positionItem(int position);
+// The position a list item names: "第 3 个" -> 3. The first character (第) is skipped, every
+// 个 removed and blanks trimmed; the rest must be 1 to 5 digits worth at most 32767.
+std::optional<int> positionOfItem(const std::string& item);
 
 }  // namespace merge

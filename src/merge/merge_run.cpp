@@ -88,12 +88,27 @@ LocalTime currentLocalTime() {
                      local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
+namespace {
+
+bool isPackageName(const std::string& path) {
+    return endsWith(path, ".xlsx") || endsWith(path, ".xlsm");
+}
+
+}  // namespace
+
+std::vector<int> sampleCandidates(const std::vector<std::string>& sources) {
+    std::vector<int> order;
+    order.reserve(sources.size());
+    for (std::size_t position = 0; position < sources.size(); ++position)
+        if (isPackageName(sources[position])) order.push_back(static_cast<int>(position));
+    for (std::size_t position = 0; position < sources.size(); ++position)
+        if (!isPackageName(sources[position])) order.push_back(static_cast<int>(position));
+    return order;
+}
+
 int chooseSample(const std::vector<std::string>& sources) {
-    for (std::size_t position = 0; position < sources.size(); ++position) {
-        if (endsWith(sources[position], ".xlsx") || endsWith(sources[position], ".xlsm"))
-            return static_cast<int>(position);
-    }
-    return 0;
+    const std::vector<int> candidates = sampleCandidates(sources);
+    return candidates.empty() ? 0 : candidates.front();
 }
 
 std::string timeStamp(const LocalTime& time) {
@@ -101,10 +116,10 @@ std::string timeStamp(const LocalTime& time) {
            twoDigits(time.hour) + twoDigits(time.minute) + twoDigits(time.second);
 }
 
-std::string resultBaseName(const std::string& folder, const std::string& sheetSpec,
+std::string resultBaseName(const std::string& folder, const SheetChoice& sheet,
                            const LocalTime& time) {
     std::string base = folder;
-    if (!sheetSpec.empty() && sheetSpec[0] == '3') base += sheetSpec.substr(1);
+    if (sheet.mode == SheetMode::ByName) base += sheet.name;
     return base + texts::MergedSuffix + timeStamp(time);
 }
 
@@ -121,55 +136,85 @@ int progressWidth(int done, int total) {
     return static_cast<int>(static_cast<long long>(done) * 5000 / total);
 }
 
-RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
-    RunOutcome outcome;
-    std::vector<std::string>& sources = input.SourceList;
-    const int sourceCount = static_cast<int>(sources.size());
-    outcome.chosen = sourceCount;
+namespace {
+
+// Why the first candidate could not serve as the sample, kept until no other can either.
+struct SampleRefusal {
+    RunStatus status = RunStatus::StartFailed;
+    std::string reason;
+    std::string message;
+    MessageStyle style = MessageStyle::Plain;
+    const char* title = texts::ErrorTitle;
+};
+
+// Opens the candidate at `path`. Returns it when it holds a worksheet; otherwise closes it and
+// returns nullptr with `refusal` saying why.
+std::shared_ptr<Workbook> tryAsSample(const std::string& path, Application& application,
+                                      SampleRefusal& refusal) {
     ErrorState& errors = application.errors();
     errors.clear();
-    if (sourceCount == 0) {
-        outcome.status = RunStatus::Cancelled;
-        return outcome;
-    }
-
-    // The sample: the first .xlsx/.xlsm, moved to the front; the merge runs in this order.
-    const int samplePosition = chooseSample(sources);
-    std::swap(sources[static_cast<std::size_t>(samplePosition)], sources[0]);
-    const std::string samplePath = sources[0];
-
-    std::shared_ptr<Workbook> sample = application.openWorkbook(samplePath);
-    if (!sample || errors.isSet()) {
-        outcome.status = RunStatus::StartFailed;
-        outcome.reason = errors.message();
-        outcome.message =
-            std::string(texts::CannotOpenHead) + samplePath + texts::QuoteColon + outcome.reason;
-        host.showMessage(outcome.message, MessageStyle::Plain, texts::ErrorTitle);
+    std::shared_ptr<Workbook> book = application.openWorkbook(path);
+    if (!book || errors.isSet()) {
+        refusal.status = RunStatus::StartFailed;
+        refusal.reason = errors.message();
+        refusal.message =
+            std::string(texts::CannotOpenHead) + path + texts::QuoteColon + refusal.reason;
+        refusal.style = MessageStyle::Plain;
+        refusal.title = texts::ErrorTitle;
         errors.clear();
-        if (sample) sample->close();
-        application.quit();
-        tearDown(input);
-        return outcome;
+        if (book) book->close();
+        return nullptr;
     }
-    const int worksheetCount = sample->worksheetCount();
-    if (worksheetCount == 0) {
-        const std::string name = sample->name();
-        sample->close();
-        application.quit();
+    if (book->worksheetCount() == 0) {
+        refusal.status = RunStatus::NoWorksheetInSample;
+        refusal.reason.clear();
+        refusal.message = std::string("“") + book->name() + texts::NoWorksheetTail;
+        refusal.style = MessageStyle::Information;
+        refusal.title = texts::NoticeTitle;
+        book->close();
         errors.clear();
-        outcome.status = RunStatus::NoWorksheetInSample;
-        outcome.message = std::string("“") + name + texts::NoWorksheetTail;
-        host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
-        tearDown(input);
-        return outcome;
+        return nullptr;
     }
+    return book;
+}
 
+// Opens the sample: the first candidate that opens and holds a worksheet, moved to the front;
+// the merge runs in this order, and candidates passed over are merged or failed in their turn.
+// Returns nullptr when no source can serve; `outcome` then says why the first candidate could
+// not and the user has been told.
+std::shared_ptr<Workbook> openSample(std::vector<std::string>& sources, Application& application,
+                                     RunHost& host, RunOutcome& outcome) {
+    std::optional<SampleRefusal> firstRefusal;
+    for (const int position : sampleCandidates(sources)) {
+        SampleRefusal refusal;
+        std::shared_ptr<Workbook> sample =
+            tryAsSample(sources[static_cast<std::size_t>(position)], application, refusal);
+        if (sample) {
+            std::swap(sources[static_cast<std::size_t>(position)], sources[0]);
+            return sample;
+        }
+        if (!firstRefusal) firstRefusal = std::move(refusal);
+    }
+    outcome.status = firstRefusal->status;
+    outcome.reason = firstRefusal->reason;
+    outcome.message = firstRefusal->message;
+    host.showMessage(outcome.message, firstRefusal->style, firstRefusal->title);
+    application.quit();
+    application.errors().clear();
+    return nullptr;
+}
+
+// Shows the options dialog filled from the open sample, then closes the sample.
+MergeOptions askForOptions(std::shared_ptr<Workbook> sample, const RunInput& input,
+                           Application& application, RunHost& host) {
+    ErrorState& errors = application.errors();
     SampleInfo info;
     info.folderPath = input.FolderPath;
-    info.sourceCount = sourceCount;
-    info.samplePath = samplePath;
+    info.sourceCount = static_cast<int>(input.SourceList.size());
+    info.samplePath = input.SourceList.front();
     const std::shared_ptr<Worksheet> active = sample->activeSheet();
     const std::string activeName = active ? active->name() : std::string();
+    const int worksheetCount = sample->worksheetCount();
     for (int position = 1; position <= worksheetCount; ++position) {
         const std::shared_ptr<Worksheet> sheet = sample->worksheet(position);
         const std::string name = sheet ? sheet->name() : std::string();
@@ -187,24 +232,27 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         }
         return spreadsheet::CellRef{range->row(), range->column()};
     };
-    outcome.options = host.askOptions(info, resolve);
+    MergeOptions options = host.askOptions(info, resolve);
     sample->close();
     sample.reset();
     errors.clear();
-    if (!outcome.options.Confirmed) {
-        outcome.status = RunStatus::Cancelled;
-        tearDown(input);
-        return outcome;
-    }
+    return options;
+}
 
-    // The result workbook, with one sheet, saved at once under its time-stamped name.
+// Creates the result workbook with one sheet and saves it at once under its time-stamped name.
+// Returns nullptr when it cannot be created; `outcome` then says why and the user has been
+// told. On success `outcome.resultPath` names the file.
+std::shared_ptr<Workbook> createResultWorkbook(const RunInput& input, const SheetChoice& sheet,
+                                               Application& application, RunHost& host,
+                                               RunOutcome& outcome) {
+    ErrorState& errors = application.errors();
     const int sheetsBefore = application.sheetsInNewWorkbook();
     application.setSheetsInNewWorkbook(1);
     std::shared_ptr<Workbook> resultBook = application.addWorkbook();
     application.setSheetsInNewWorkbook(sheetsBefore);
     const std::string folder = input.resultFolder.empty() ? input.FolderPath : input.resultFolder;
-    const std::string base = resultBaseName(folder, outcome.options.SheetSpec,
-                                            input.now ? input.now() : currentLocalTime());
+    const std::string base =
+        resultBaseName(folder, sheet, input.now ? input.now() : currentLocalTime());
     std::string reason;
     std::string resultPath;
     if (!resultBook) {
@@ -222,54 +270,106 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
         if (resultBook) resultBook->close();
         errors.clear();
-        tearDown(input);
-        return outcome;
+        return nullptr;
     }
     outcome.resultPath = resultPath;
+    return resultBook;
+}
 
-    detail::RunState run{
-        application, host, outcome.options, sources, input.FolderPath, FailureTable(sourceCount)};
-    run.resultBook = resultBook;
-    run.resultSheet = resultBook->activeSheet();
+// Merges or fails every source in turn into the result sheet of `run`.
+void mergeSources(detail::RunState& run) {
+    Application& application = run.application;
+    ErrorState& errors = run.errors();
+    const int sourceCount = static_cast<int>(run.sources.size());
+    run.resultSheet = run.resultBook->activeSheet();
     run.maxRows = run.resultSheet ? run.resultSheet->rowCount() : 0;
     application.setDisplayAlerts(false);
     errors.clear();
 
     // The sources after the first are read ahead while earlier ones are placed.
     for (int position = 1; position < sourceCount; ++position)
-        application.expectOpen(sources[static_cast<std::size_t>(position)]);
+        application.expectOpen(run.sources[static_cast<std::size_t>(position)]);
     for (int position = 0; position < sourceCount; ++position) {
         run.current = position;
         if (std::optional<ResolvedSource> source = resolveSource(run)) copyAndMark(run, *source);
         errors.clear();
-        host.showProgress(position + 1, sourceCount);
+        run.host.showProgress(position + 1, sourceCount);
     }
+}
 
+// Finishes and saves the result, tells the user how the run went and hands the result over.
+void finishRun(detail::RunState& run, int earlierResultsLeftOut, RunOutcome& outcome) {
+    Application& application = run.application;
+    const int sourceCount = static_cast<int>(run.sources.size());
     std::string saveError;
     const bool saved = finishResult(run, saveError);
-    host.closeProgress();
+    run.host.closeProgress();
     outcome.merged = run.mergedCount;
     outcome.failed = run.failures.failCount();
+    outcome.sources = run.reports;
     if (saved) {
         outcome.status = RunStatus::Saved;
-        outcome.message = summaryText(sourceCount, outcome.merged, outcome.failed);
+        outcome.summary = summaryText(sourceCount, outcome.merged, outcome.failed) +
+                          earlierResultsText(earlierResultsLeftOut);
+        outcome.message = finalMessage(outcome.summary, outcome.sources);
     } else {
         // What stands at the result's name is the empty workbook this run created at the
         // start (a failed save never replaces it); left there it would pass for the result.
         std::error_code ignored;
-        std::filesystem::remove(std::filesystem::path(resultPath), ignored);
+        std::filesystem::remove(std::filesystem::path(outcome.resultPath), ignored);
         outcome.status = RunStatus::SaveFailed;
         outcome.reason = saveError;
-        outcome.message =
-            saveFailedText(sourceCount, outcome.merged, outcome.failed, resultPath, saveError);
+        outcome.message = saveFailedText(sourceCount, outcome.merged, outcome.failed,
+                                         outcome.resultPath, saveError);
     }
-    host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
+    run.host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
 
     application.setDisplayAlerts(true);
     application.maximise();
     application.setVisible(true);
-    if (saved) host.handOver(std::filesystem::path(resultPath));
-    errors.clear();
+    if (saved) run.host.handOver(std::filesystem::path(outcome.resultPath));
+    run.errors().clear();
+}
+
+}  // namespace
+
+RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
+    RunOutcome outcome;
+    std::vector<std::string>& sources = input.SourceList;
+    const int sourceCount = static_cast<int>(sources.size());
+    outcome.chosen = sourceCount;
+    application.errors().clear();
+    if (sourceCount == 0) {
+        outcome.status = RunStatus::Cancelled;
+        return outcome;
+    }
+
+    std::shared_ptr<Workbook> sample = openSample(sources, application, host, outcome);
+    if (!sample) {
+        tearDown(input);
+        return outcome;
+    }
+    outcome.options = askForOptions(std::move(sample), input, application, host);
+    if (!outcome.options.Confirmed) {
+        outcome.status = RunStatus::Cancelled;
+        tearDown(input);
+        return outcome;
+    }
+    const MergeSettings settings = decodeOptions(outcome.options);
+
+    std::shared_ptr<Workbook> resultBook =
+        createResultWorkbook(input, settings.sheet, application, host, outcome);
+    if (!resultBook) {
+        tearDown(input);
+        return outcome;
+    }
+
+    detail::RunState run{
+        application, host, settings, sources, input.FolderPath, FailureTable(sourceCount)};
+    for (const std::string& source : sources) run.reports.push_back(SourceReport{source});
+    run.resultBook = resultBook;
+    mergeSources(run);
+    finishRun(run, input.earlierResultsLeftOut, outcome);
     tearDown(input);
     return outcome;
 }

@@ -12,6 +12,7 @@
 #include "merge/automation.h"
 #include "merge/merge_options.h"
 #include "merge/run_host.h"
+#include "merge/source_report.h"
 
 namespace merge {
 
@@ -40,12 +41,16 @@ struct RunInput {
     Clock now = currentLocalTime;
     // Whether a path is taken; by default a look at the file system.
     std::function<bool(const std::string&)> fileExists;
+    // Results of earlier merges that the folder walk left out; the summary names them.
+    int earlierResultsLeftOut = 0;
 };
 
 enum class RunStatus {
     Cancelled,            // the options dialog was cancelled; nothing written
-    StartFailed,          // the sample could not be opened; nothing written
-    NoWorksheetInSample,  // the sample holds no worksheet; nothing written
+    StartFailed,          // no source could serve as the sample: the first candidate could
+                          // not be opened; nothing written
+    NoWorksheetInSample,  // no source could serve as the sample: the first candidate holds no
+                          // worksheet; nothing written
     ResultNotCreated,     // the result could not be created at the start; nothing merged
     Saved,                // the result was saved; `failed` may be above 0
     SaveFailed,           // sources were merged but the final save failed
@@ -59,16 +64,24 @@ struct RunOutcome {
     int failed = 0;          // failCount
     std::string resultPath;  // the result file, once created
     std::string reason;      // why a start, creation or save failed
-    std::string message;     // the last text shown to the user
+    // Saved: the one-line summary of the counts (with the earlier results left out).
+    std::string summary;
+    std::string message;  // the last text shown to the user
+    // One per source in merge order, once the run has merged: merged or failed, and why.
+    std::vector<SourceReport> sources;
 };
 
-// The 0-based position of the sample: the first path ending in ".xlsx" or ".xlsm" (case
-// matters), else 0.
+// The 0-based positions in the order they are tried as the sample: the paths ending in ".xlsx"
+// or ".xlsm" (case matters), then all others, each in list order. The first that opens and
+// holds a worksheet is the sample, so that one damaged file does not stop the merge.
+std::vector<int> sampleCandidates(const std::vector<std::string>& sources);
+// The 0-based position of the first candidate: the first path ending in ".xlsx" or ".xlsm"
+// (case matters), else 0.
 int chooseSample(const std::vector<std::string>& sources);
 // "yymmdd hhmmss", e.g. "150615 093012".
 std::string timeStamp(const LocalTime& time);
 // The result's path without extension: folder & [sheet name when chosen by name] & "合并 " & stamp.
-std::string resultBaseName(const std::string& folder, const std::string& sheetSpec,
+std::string resultBaseName(const std::string& folder, const SheetChoice& sheet,
                            const LocalTime& time);
 // base + extension, or base + " (2)" + extension, " (3)" ... : the first that is not taken.
 std::string freeResultPath(const std::string& base, const std::string& extension,

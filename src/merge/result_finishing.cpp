@@ -24,6 +24,31 @@ std::string summaryText(int chosen, int merged, int failed) {
            texts::SummaryTail;
 }
 
+std::string earlierResultsText(int count) {
+    if (count <= 0) return {};
+    return texts::EarlierResultsHead + std::to_string(count) + texts::EarlierResultsTail;
+}
+
+std::string finalMessage(const std::string& summary, const std::vector<SourceReport>& reports) {
+    std::string message = summary;
+    int uncalculatedFiles = 0;
+    long long uncalculatedCells = 0;
+    bool anyFailed = false;
+    for (const SourceReport& report : reports) {
+        anyFailed = anyFailed || !report.merged();
+        if (report.merged() && report.uncalculatedFormulas > 0) {
+            ++uncalculatedFiles;
+            uncalculatedCells += report.uncalculatedFormulas;
+        }
+    }
+    if (anyFailed) message += std::string("\n") + texts::FailuresListed;
+    if (uncalculatedFiles > 0)
+        message += std::string("\n") + texts::UncalculatedFilesHead +
+                   std::to_string(uncalculatedFiles) + texts::UncalculatedCellsHead +
+                   std::to_string(uncalculatedCells) + texts::UncalculatedTail;
+    return message;
+}
+
 std::string saveFailedText(int chosen, int merged, int failed, const std::string& path,
                            const std::string& reason) {
     return std::string(texts::SummaryChosen) + std::to_string(chosen) + texts::SummaryMerged +
@@ -68,8 +93,7 @@ void addFailureSheet(detail::RunState& run) {
 bool finishResult(detail::RunState& run, std::string& saveError) {
     Workbook& book = *run.resultBook;
     ErrorState& errors = run.errors();
-    const std::optional<int> startRow = headerStartRow(run.options);
-    const bool frozenHeader = headerRowCount(run.options) > 0;
+    const bool frozenHeader = headerRowCount(run.settings) > 0;
     const int dataSheets = book.worksheetCount();
     for (int position = 1; position <= dataSheets; ++position) {
         const std::shared_ptr<Worksheet> sheet = book.worksheet(position);
@@ -78,7 +102,8 @@ bool finishResult(detail::RunState& run, std::string& saveError) {
         // A name the application refuses (too long) leaves the sheet under the name it had.
         sheet->setName(
             dataSheetName(run.sheetBaseName, run.mergedCount, position, book.worksheetCount()));
-        const std::string cell = frozenHeader ? "A" + std::to_string(*startRow) : std::string("A1");
+        const std::string cell =
+            frozenHeader ? "A" + std::to_string(run.settings.range.startRow) : std::string("A1");
         if (const std::shared_ptr<Range> range = sheet->range(cell)) {
             range->select();
             if (frozenHeader) book.setFreezePanes(true);

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "merge/detail/run_state.h"
+#include "merge/source_report.h"
 
 namespace merge {
 
@@ -15,6 +17,13 @@ std::string dataSheetName(const std::string& baseName, int mergedCount, int posi
 std::string failureSheetName(int failCount);
 // "共选取【40】个文件，成功合并【37】个，【3】个合并失败。"
 std::string summaryText(int chosen, int merged, int failed);
+// "另有【2】个此前生成的合并结果未参与合并。", or "" when `count` is 0: the summary's tail when
+// the folder walk left out results of earlier merges.
+std::string earlierResultsText(int count);
+// The message shown at the end of a saved run: the summary, then a line saying where the
+// failed sources are listed when any failed, and a line on formula cells merged as empty when
+// any merged source held some.
+std::string finalMessage(const std::string& summary, const std::vector<SourceReport>& reports);
 // The text shown instead of the summary when the final save failed.
 std::string saveFailedText(int chosen, int merged, int failed, const std::string& path,
                            const std::string& reason);

@@ -2,135 +2,118 @@
 // failure reasons in their fixed order: open (其它), sheet, emptiness, range logic.
 #include "merge/source_extraction.h"
 
-#include <cctype>
+#include "merge/texts.h"
 
 namespace merge {
 
-namespace {
-
-// The byte length of the UTF-8 character starting at `lead`.
-std::size_t characterLength(unsigned char lead) {
-    if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0) return 2;
-    if ((lead & 0xF0) == 0xE0) return 3;
-    if ((lead & 0xF8) == 0xF0) return 4;
-    return 1;
+TargetRange targetRange(const RangeChoice& range) {
+    switch (range.mode) {
+        case RangeMode::UsedRectangle:
+            break;
+        case RangeMode::FromRow:
+            return TargetRange{"A" + std::to_string(range.startRow), std::nullopt, true};
+        case RangeMode::Cells:
+            return TargetRange{range.topLeft, range.bottomRight, true};
+    }
+    return TargetRange{"A1", std::nullopt, false};
 }
 
-std::vector<std::string> splitAt(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find(separator, start);
-        parts.push_back(
-            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
+namespace {
+
+// Makes the chosen worksheet the active sheet of `book`; the error state is set when the
+// choice names no worksheet of it.
+void selectChosenSheet(Workbook& book, const SheetChoice& choice, ErrorState& errors) {
+    if (choice.mode == SheetMode::ByName) {
+        if (const std::shared_ptr<Worksheet> sheet = book.worksheet(choice.name)) sheet->select();
+    } else if (choice.mode == SheetMode::ByPosition) {
+        if (!choice.position) {
+            errors.set(spreadsheet::Error(spreadsheet::ErrorCode::NoSuchSheet));
+        } else if (const std::shared_ptr<Worksheet> sheet = book.worksheet(*choice.position)) {
+            sheet->select();
+        }
     }
+}
+
+// Preparation, in memory only (the source is never saved): panes and filter off, formulas
+// replaced by their values.
+void prepareSheet(Workbook& book, Worksheet& sheet, ErrorState& errors) {
+    book.setFreezePanes(false);
+    sheet.removeAutoFilter();
+    sheet.formulaCellCount();
+    if (!errors.isSet())
+        sheet.replaceFormulasByValues();
+    else
+        errors.clear();  // no formulas: not a failure
+}
+
+// The corners of the block `target` names on the prepared sheet of `source`; false when the
+// range makes no sense for this source.
+bool resolveCorners(ResolvedSource& source, const TargetRange& target) {
+    // A start row or cell the source's grid cannot hold (row 70000 of an .xls source) has no
+    // data below it: the range makes no sense for this source.
+    const std::shared_ptr<Range> topLeft = source.sheet->range(target.topLeft);
+    if (!topLeft) return false;
+    source.topLeft = {topLeft->row(), topLeft->column()};
+    if (target.bottomRight) {
+        const std::shared_ptr<Range> bottomRight = source.sheet->range(*target.bottomRight);
+        if (!bottomRight) return false;
+        source.bottomRight = {bottomRight->row() + bottomRight->rowCount() - 1,
+                              bottomRight->column() + bottomRight->columnCount() - 1};
+    } else {
+        source.bottomRight = {source.lastRow, source.lastColumn};
+    }
+    return !target.checkOrder || (source.bottomRight.row >= source.topLeft.row &&
+                                  source.bottomRight.column >= source.topLeft.column);
+}
+
+// Why a range made no sense for a source when the application reported no error: the data
+// ends above or left of where the block begins.
+std::string illogicalRangeText(const RangeChoice& range) {
+    if (range.mode == RangeMode::FromRow)
+        return texts::NoDataFromRowHead + std::to_string(range.startRow) + texts::NoDataFromRowTail;
+    return texts::CornerBeforeHead + range.topLeft + texts::CornerBeforeTail;
 }
 
 }  // namespace
-
-std::optional<int> sheetPosition(const std::string& sheetSpec) {
-    // "2第 3 个": the kind marker and 第 go, then every 个, then the blanks at both ends.
-    std::size_t start = 0;
-    for (int skipped = 0; skipped < 2 && start < sheetSpec.size(); ++skipped)
-        start += characterLength(static_cast<unsigned char>(sheetSpec[start]));
-    std::string rest = start < sheetSpec.size() ? sheetSpec.substr(start) : std::string();
-    const std::string unit = "个";
-    for (std::size_t found = rest.find(unit); found != std::string::npos; found = rest.find(unit))
-        rest.erase(found, unit.size());
-    const std::size_t first = rest.find_first_not_of(' ');
-    if (first == std::string::npos) return std::nullopt;
-    rest = rest.substr(first, rest.find_last_not_of(' ') - first + 1);
-    if (rest.empty() || rest.size() > 5) return std::nullopt;
-    int value = 0;
-    for (char character : rest) {
-        if (!std::isdigit(static_cast<unsigned char>(character))) return std::nullopt;
-        value = value * 10 + (character - '0');
-    }
-    if (value > 32767) return std::nullopt;
-    return value;
-}
-
-TargetRange targetRange(const std::string& rangeSpec) {
-    if (rangeSpec.empty()) return TargetRange{"A1", std::nullopt, false};
-    if (rangeSpec[0] == '2') return TargetRange{"A" + rangeSpec.substr(1), std::nullopt, true};
-    const std::vector<std::string> parts = splitAt(rangeSpec, '|');
-    TargetRange range;
-    range.checkOrder = true;
-    range.topLeft = parts.size() > 1 ? parts[1] : std::string();
-    if (parts.size() > 2 && !parts[2].empty()) range.bottomRight = parts[2];
-    return range;
-}
 
 std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
     ErrorState& errors = run.errors();
     ResolvedSource source;
     source.book = run.application.openWorkbook(run.sources[static_cast<std::size_t>(run.current)]);
     if (!source.book || errors.isSet()) {
+        run.recordFailure(FailureReason::Other, run.pendingError(), texts::NotOpened);
         errors.clear();
-        run.recordFailure(FailureReason::Other);
         return std::nullopt;
     }
-    auto fail = [&](FailureReason reason) -> std::optional<ResolvedSource> {
+    // Books the source under `reason`, with the error recorded so far as its cause.
+    auto fail = [&](FailureReason reason,
+                    std::string explanation) -> std::optional<ResolvedSource> {
+        std::optional<spreadsheet::Error> cause = run.pendingError();
         errors.clear();
         source.sheet.reset();
         source.book->close();
         errors.clear();
-        run.recordFailure(reason);
+        run.recordFailure(reason, std::move(cause), std::move(explanation));
         return std::nullopt;
     };
 
-    const std::string& sheetSpec = run.options.SheetSpec;
-    if (!sheetSpec.empty() && sheetSpec[0] == '3') {
-        if (const std::shared_ptr<Worksheet> sheet = source.book->worksheet(sheetSpec.substr(1)))
-            sheet->select();
-    } else if (!sheetSpec.empty()) {
-        const std::optional<int> position = sheetPosition(sheetSpec);
-        if (!position) {
-            errors.set(spreadsheet::Error(spreadsheet::ErrorCode::NoSuchSheet, sheetSpec));
-        } else if (const std::shared_ptr<Worksheet> sheet = source.book->worksheet(*position)) {
-            sheet->select();
-        }
-    }
+    selectChosenSheet(*source.book, run.settings.sheet, errors);
     if (source.book->worksheetCount() == 0 || errors.isSet())
-        return fail(FailureReason::SheetMissing);
+        return fail(FailureReason::SheetMissing, texts::NoWorksheet);
 
-    // Preparation, in memory only: the source is never saved.
-    source.book->setFreezePanes(false);
     source.sheet = source.book->activeSheet();
-    if (!source.sheet) return fail(FailureReason::SheetEmpty);
-    source.sheet->removeAutoFilter();
-    source.sheet->formulaCellCount();
-    if (!errors.isSet())
-        source.sheet->replaceFormulasByValues();
-    else
-        errors.clear();  // no formulas: not a failure
+    if (!source.sheet) return fail(FailureReason::SheetEmpty, texts::SheetHasNoData);
+    source.uncalculatedFormulas = source.sheet->uncalculatedFormulaCount();
+    prepareSheet(*source.book, *source.sheet, errors);
 
     const std::shared_ptr<Range> lastByRows = source.sheet->findLast(SearchOrder::ByRows);
-    if (!lastByRows) return fail(FailureReason::SheetEmpty);
+    if (!lastByRows) return fail(FailureReason::SheetEmpty, texts::SheetHasNoData);
     source.lastRow = lastByRows->row();
     const std::shared_ptr<Range> lastByColumns = source.sheet->findLast(SearchOrder::ByColumns);
     source.lastColumn = lastByColumns ? lastByColumns->column() : lastByRows->column();
 
-    const TargetRange target = targetRange(run.options.RangeSpec);
-    // A start row or cell the source's grid cannot hold (row 70000 of an .xls source) has no
-    // data below it: the range makes no sense for this source.
-    const std::shared_ptr<Range> topLeft = source.sheet->range(target.topLeft);
-    if (!topLeft) return fail(FailureReason::RangeIllogical);
-    source.topLeft = {topLeft->row(), topLeft->column()};
-    if (target.bottomRight) {
-        const std::shared_ptr<Range> bottomRight = source.sheet->range(*target.bottomRight);
-        if (!bottomRight) return fail(FailureReason::RangeIllogical);
-        source.bottomRight = {bottomRight->row() + bottomRight->rowCount() - 1,
-                              bottomRight->column() + bottomRight->columnCount() - 1};
-    } else {
-        source.bottomRight = {source.lastRow, source.lastColumn};
-    }
-    if (target.checkOrder && (source.bottomRight.row < source.topLeft.row ||
-                              source.bottomRight.column < source.topLeft.column))
-        return fail(FailureReason::RangeIllogical);
+    if (!resolveCorners(source, targetRange(run.settings.range)))
+        return fail(FailureReason::RangeIllogical, illogicalRangeText(run.settings.range));
     return source;
 }
 

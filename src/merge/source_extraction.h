@@ -9,20 +9,17 @@
 
 #include "merge/automation.h"
 #include "merge/detail/run_state.h"
+#include "merge/merge_options.h"
 
 namespace merge {
 
-// The position a "2第 3 个" sheet choice names (3), or nullopt when the text does not convert
-// to a 16-bit number.
-std::optional<int> sheetPosition(const std::string& sheetSpec);
-
-// The range a RangeSpec names, given the extent of the data.
+// The cells a range choice names, as A1 texts for each source's sheet to resolve.
 struct TargetRange {
     std::string topLeft;                     // A1 text
     std::optional<std::string> bottomRight;  // A1 text; nullopt = (lastRow, lastColumn)
     bool checkOrder = false;                 // start-row and cell modes
 };
-TargetRange targetRange(const std::string& rangeSpec);
+TargetRange targetRange(const RangeChoice& range);
 
 // A source ready to be copied.
 struct ResolvedSource {
@@ -32,10 +29,11 @@ struct ResolvedSource {
     spreadsheet::CellRef bottomRight;
     int lastRow = 0;
     int lastColumn = 0;
+    int uncalculatedFormulas = 0;  // of the chosen sheet, before its formulas became values
 };
 
-// Resolves the current source of `run`; on failure the source is closed, the reason booked and
-// nullopt returned.
+// Resolves the current source of `run`; on failure the source is closed, the reason booked with
+// its cause and nullopt returned.
 std::optional<ResolvedSource> resolveSource(detail::RunState& run);
 
 }  // namespace merge

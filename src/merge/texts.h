@@ -18,6 +18,11 @@ inline constexpr const char* FailureSheetBase = "失败列表";
 inline constexpr const char* FeatureInformation = "特征信息";
 inline constexpr const char* FailureSheetFont = "微软雅黑";
 
+// The position items of the options dialog's sheet list, as the options record stores them:
+// PositionPrefix + N + PositionSuffix.
+inline constexpr const char* PositionPrefix = "第 ";
+inline constexpr const char* PositionSuffix = " 个";
+
 // Messages.
 inline constexpr const char* NoticeTitle = "提示";
 inline constexpr const char* ErrorTitle = "sheetmerge";
@@ -39,5 +44,29 @@ inline constexpr const char* SummaryTail = "】个合并失败。";
 // "…个合并失败，但合并结果无法保存到“" + path + "”：" + reason + "。"
 inline constexpr const char* SaveFailedCounts = "】个合并失败，但合并结果无法保存到“";
 inline constexpr const char* FullStop = "。";
+// After the summary's counts when the folder walk left out results of earlier merges:
+// "另有【" n "】个此前生成的合并结果未参与合并。"
+inline constexpr const char* EarlierResultsHead = "另有【";
+inline constexpr const char* EarlierResultsTail = "】个此前生成的合并结果未参与合并。";
+// A line of the final message when sources failed.
+inline constexpr const char* FailuresListed =
+    "合并失败的文件及其原因列在合并结果的“失败列表”工作表中。";
+// A line of the final message when merged sources held formulas without cached values:
+// "【" files "】个文件中共有【" cells "】个公式单元格没有计算结果，已按空单元格合并。"
+inline constexpr const char* UncalculatedFilesHead = "【";
+inline constexpr const char* UncalculatedCellsHead = "】个文件中共有【";
+inline constexpr const char* UncalculatedTail = "】个公式单元格没有计算结果，已按空单元格合并。";
+
+// Why a source failed when the application reported no error.
+inline constexpr const char* NotOpened = "无法打开该文件";
+inline constexpr const char* NoWorksheet = "工作簿中没有普通工作表（Worksheet）";
+inline constexpr const char* SheetHasNoData = "目标工作表中没有任何数据";
+// "第 " row " 行及以下没有数据"
+inline constexpr const char* NoDataFromRowHead = "第 ";
+inline constexpr const char* NoDataFromRowTail = " 行及以下没有数据";
+// "数据的右下角位于左上角单元格“" cell "”的左方或上方"
+inline constexpr const char* CornerBeforeHead = "数据的右下角位于左上角单元格“";
+inline constexpr const char* CornerBeforeTail = "”的左方或上方";
+inline constexpr const char* NotPlaced = "数据未能复制到合并结果中";
 
 }  // namespace merge::texts

@@ -1,5 +1,5 @@
-// The OK action of the options dialog: checks in their fixed order, then the encoding of the
-// accepted values into the merge options.
+// The OK action of the options dialog: checks in their fixed order, then the accepted values
+// as typed settings, encoded into the merge options by the merge's own encoder.
 #include "options/options_check.h"
 
 #include <algorithm>
@@ -70,6 +70,38 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+// The accepted dialog values as typed settings. `startRow` is the number the start-row box
+// read, `markCells` the checked cell list with "," separators.
+merge::MergeSettings settingsOf(const DialogValues& values, std::optional<int> startRow,
+                                const std::string& markCells) {
+    merge::MergeSettings settings;
+    if (values.sheet == SheetOption::ByPosition) {
+        settings.sheet.mode = merge::SheetMode::ByPosition;
+        settings.sheet.position = merge::positionOfItem(values.combo1);
+    } else if (values.sheet == SheetOption::ByName) {
+        settings.sheet.mode = merge::SheetMode::ByName;
+        settings.sheet.name = values.combo2;
+    }
+    // The start row goes on as the number the box read ("1.5" as 2, " 12" as 12): the merge
+    // addresses the row by this number, which a fraction or a blank would break.
+    if (values.range == RangeOption::StartRow) {
+        settings.range.mode = merge::RangeMode::FromRow;
+        settings.range.startRow = *startRow;
+    } else if (values.range == RangeOption::Cells) {
+        settings.range.mode = merge::RangeMode::Cells;
+        settings.range.topLeft = values.txtLT;
+        if (values.check1) settings.range.bottomRight = values.txtRB;
+    }
+    settings.copyHeaderOnce = values.check2;
+    if (values.check3) {
+        // The cell box is enabled only with the cell-contents choice.
+        settings.label.mode =
+            values.txtHeadEnabled ? merge::LabelMode::CellList : merge::LabelMode::FilePath;
+        if (values.txtHeadEnabled) settings.label.cells = splitAtCommas(markCells);
+    }
+    return settings;
+}
+
 }  // namespace
 
 OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver& resolve) {
@@ -122,18 +154,8 @@ OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver
     // 4. to 7. Nothing can fail from here on.
     OkOutcome outcome;
     outcome.accepted = true;
-    merge::MergeOptions& options = outcome.options;
-    options.Confirmed = true;
-    if (values.sheet == SheetOption::ByPosition) options.SheetSpec = "2" + values.combo1;
-    if (values.sheet == SheetOption::ByName) options.SheetSpec = "3" + values.combo2;
-    // The start row goes on as the number the box read ("1.5" as 2, " 12" as 12): the merge
-    // addresses the row as "A" + this text, which a fraction or a blank would break.
-    if (values.range == RangeOption::StartRow) options.RangeSpec = "2" + std::to_string(*startRow);
-    if (values.range == RangeOption::Cells)
-        options.RangeSpec = "3|" + values.txtLT + "|" + (values.check1 ? values.txtRB : "");
-    if (values.check2) options.CopyHeaderOnce = true;
-    if (values.check3) options.MarkSource = true;
-    if (values.txtHeadEnabled) options.MarkCells = markCells;
+    outcome.options = merge::encodeOptions(settingsOf(values, startRow, markCells));
+    outcome.options.Confirmed = true;
     return outcome;
 }
 
@@ -197,7 +219,7 @@ bool looksLikeAddress(std::string_view text) {
 }
 
 std::string positionItem(int position) {
-    return std::string(texts::PositionPrefix) + std::to_string(position) + texts::PositionSuffix;
+    return merge::positionItem(position);
 }
 
 }  // namespace options

@@ -23,8 +23,4 @@ inline constexpr const char* CellListEmptyFace = "请输入指定单元格的地
 inline constexpr const char* CellListInvalidCaption = "指定的单元格地址输入有误，请修正。";
 inline constexpr const char* CellListInvalidFace = "指定单元格的地址输入有误，请修正。";
 
-// The position items of the sheet list: PositionPrefix + N + PositionSuffix.
-inline constexpr const char* PositionPrefix = "第 ";
-inline constexpr const char* PositionSuffix = " 个";
-
 }  // namespace options::texts

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "sources/texts.h"
+#include "spreadsheet/app_properties.h"
 
 namespace sources {
 
@@ -72,14 +73,29 @@ ChosenFolder refusedFolder(FolderCheck check, const char* message) {
     return chosen;
 }
 
-WalkResult stoppedWalk(WalkOutcome outcome, const char* message) {
+WalkResult stoppedWalk(WalkOutcome outcome, const char* message, int resultsLeftOut) {
     WalkResult result;
     result.outcome = outcome;
     result.message = message;
+    result.resultsLeftOut = resultsLeftOut;
     return result;
 }
 
+bool allDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The words before a result's time stamp, as the merge run writes them.
+constexpr std::string_view ResultWord = "合并 ";
+// "yymmdd hhmmss".
+constexpr std::size_t StampLength = 13;
+
 }  // namespace
+
+bool FileSystemLister::isOwnResult(const std::string& path) {
+    return spreadsheet::isSheetmergeResult(std::filesystem::path(path));
+}
 
 std::optional<std::vector<DirectoryEntry>> FileSystemLister::list(const std::string& folder) {
     namespace fs = std::filesystem;
@@ -226,6 +242,30 @@ bool isSourceName(std::string_view name) {
            endsWith(name, ".csv");
 }
 
+bool isLockFileName(std::string_view name) {
+    return startsWith(name, "~$");
+}
+
+bool hasResultName(std::string_view name) {
+    if (!endsWith(name, ".xlsx")) return false;
+    name.remove_suffix(5);
+    // " (n)": the number a taken name gets.
+    if (endsWith(name, ")")) {
+        const std::size_t open = name.rfind(" (");
+        if (open == std::string_view::npos ||
+            !allDigits(name.substr(open + 2, name.size() - open - 3)))
+            return false;
+        name = name.substr(0, open);
+    }
+    if (name.size() < ResultWord.size() + StampLength) return false;
+    const std::string_view stamp = name.substr(name.size() - StampLength);
+    if (!allDigits(stamp.substr(0, 6)) || stamp[6] != ' ' || !allDigits(stamp.substr(7)))
+        return false;
+    name.remove_suffix(StampLength);
+    // Whatever comes before the word is the sheet name of a merge by sheet name.
+    return endsWith(name, ResultWord);
+}
+
 bool namesInWalkOrder(const std::string& left, const std::string& right) {
     const std::size_t common = std::min(left.size(), right.size());
     for (std::size_t i = 0; i < common; ++i) {
@@ -249,6 +289,7 @@ WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
     bool asked = false;
     bool withSubfolders = false;
     std::vector<std::string> sources;
+    int resultsLeftOut = 0;
 
     while (!queue.empty()) {
         const std::string folder = std::move(queue.front());
@@ -256,7 +297,8 @@ WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
         std::optional<std::vector<DirectoryEntry>> entries = lister.list(folder);
         if (!entries) continue;  // A folder that cannot be listed contributes no names.
         std::erase_if(*entries, [](const DirectoryEntry& entry) {
-            return entry.name.empty() || entry.name.front() == '.';
+            return entry.name.empty() || entry.name.front() == '.' ||
+                   (entry.kind == EntryKind::File && isLockFileName(entry.name));
         });
         std::sort(entries->begin(), entries->end(),
                   [](const DirectoryEntry& a, const DirectoryEntry& b) {
@@ -270,21 +312,30 @@ WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
                 }
                 if (!withSubfolders) continue;
                 if (++foldersQueued > MaxSubfolders + 1)
-                    return stoppedWalk(WalkOutcome::FolderLimit, texts::TooManyFolders);
+                    return stoppedWalk(WalkOutcome::FolderLimit, texts::TooManyFolders,
+                                       resultsLeftOut);
                 queue.push_back(folder + entry.name + "/");
             } else if (entry.kind == EntryKind::File && isSourceName(entry.name)) {
+                std::string path = folder + entry.name;
+                if (hasResultName(entry.name) && lister.isOwnResult(path)) {
+                    ++resultsLeftOut;
+                    continue;
+                }
                 if (static_cast<int>(sources.size()) + 1 > MaxSourceFiles)
-                    return stoppedWalk(WalkOutcome::FileLimit, texts::TooManyFiles);
-                sources.push_back(folder + entry.name);
+                    return stoppedWalk(WalkOutcome::FileLimit, texts::TooManyFiles, resultsLeftOut);
+                sources.push_back(std::move(path));
             }
         }
     }
 
-    if (sources.empty()) return stoppedWalk(WalkOutcome::NoFiles, texts::NoSourceFiles);
-    if (sources.size() == 1) return stoppedWalk(WalkOutcome::OneFile, texts::OneSourceFile);
+    if (sources.empty())
+        return stoppedWalk(WalkOutcome::NoFiles, texts::NoSourceFiles, resultsLeftOut);
+    if (sources.size() == 1)
+        return stoppedWalk(WalkOutcome::OneFile, texts::OneSourceFile, resultsLeftOut);
     WalkResult result;
     result.outcome = WalkOutcome::Ok;
     result.sourceList = std::move(sources);
+    result.resultsLeftOut = resultsLeftOut;
     return result;
 }
 

@@ -32,12 +32,20 @@ public:
     // All entries of `folder` (a path ending in "/") except "." and "..", in any order;
     // nullopt when the folder cannot be listed at all.
     virtual std::optional<std::vector<DirectoryEntry>> list(const std::string& folder) = 0;
+    // Whether the file at `path` is a result this program wrote. Asked only for files named
+    // like a result (see hasResultName); a lister that cannot look inside files says no.
+    virtual bool isOwnResult(const std::string& path) {
+        (void)path;
+        return false;
+    }
 };
 
 // The real file system, through std::filesystem; never throws.
 class FileSystemLister : public DirectoryLister {
 public:
     std::optional<std::vector<DirectoryEntry>> list(const std::string& folder) override;
+    // The package's extended properties name this program (see spreadsheet::isSheetmergeResult).
+    bool isOwnResult(const std::string& path) override;
 };
 
 // One mounted file system: where it is mounted, its type ("ext4", "nfs4", "fuse.sshfs") and
@@ -98,6 +106,13 @@ std::string withOneTrailingSlash(std::string_view path);
 // True when the name ends in ".xls", ".xlsx", ".xlsm" or ".csv", written in lower case.
 bool isSourceName(std::string_view name);
 
+// True for the lock files office programs keep beside an open workbook ("~$报表.xlsx").
+bool isLockFileName(std::string_view name);
+
+// True when the name has the form the merge run gives its results:
+// "[sheet name]合并 yymmdd hhmmss.xlsx", or with " (2)", " (3)" ... before the extension.
+bool hasResultName(std::string_view name);
+
 // The order in which a folder's names are taken: ASCII letters compared without case, then
 // the names' bytes, so that "a.xls" < "B.xls" < "b.xls".
 bool namesInWalkOrder(const std::string& left, const std::string& right);
@@ -117,10 +132,15 @@ struct WalkResult {
     WalkOutcome outcome = WalkOutcome::NoFiles;
     std::vector<std::string> sourceList;
     std::string message;
+    // Results of earlier merges met on the way and left out, whatever the outcome.
+    int resultsLeftOut = 0;
 };
 
 // Walks `folderPath` (ending in "/") breadth first. Names starting with "." are hidden and
-// skipped; a folder that cannot be listed contributes nothing. `includeSubfolders` is called
+// skipped, and so are office lock files; a file named like a result that the lister says this
+// program wrote is left out and counted, never taken as a source (a merge of the same folder
+// would otherwise take in its last result, every row twice). A folder that cannot be listed
+// contributes nothing. `includeSubfolders` is called
 // once, at the first directory met, and its answer holds for the whole walk (Yes: sub-folders
 // at every depth; No: none); it is not called when there is no sub-folder.
 WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,

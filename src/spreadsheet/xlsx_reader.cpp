@@ -851,9 +851,14 @@ private:
                     }
                     break;
             }
-        } else if (m_hasFormula) {
-            ++m_sheet.uncalculatedFormulas;
         }
+        // A formula without a cached value: no <v> at all, or an empty one where the result is
+        // no text (openpyxl writes <v></v> for every formula it could not calculate). An empty
+        // text result (t="str", a shared or an inline string) is a value.
+        const bool emptyTextResult = (m_hasValue && (m_cellType == 'f' || m_cellType == 's')) ||
+                                     (m_cellType == 'i' && m_hasInline);
+        if (m_hasFormula && cell.type == CellType::Empty && !emptyTextResult)
+            ++m_sheet.uncalculatedFormulas;
         if (m_hasFormula) {
             // One shared string repeated in every cell, or one long formula, costs its full
             // length per cell: count what the model really holds, not what the file stores.

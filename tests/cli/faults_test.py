@@ -245,6 +245,15 @@ def test_broken_and_hostile_among_good(scratch, sources):
     check(code == 1, f"{what}: exit {code}, expected 1 (stderr {err.strip()[-400:]!r})")
     check(summary_of(out) == (len(everything), len(good), len(bad)),
           f"{what}: summary {out.splitlines()[-1:]}, expected {len(everything)}/{len(good)}/{len(bad)}")
+    # One line per failed source on stderr, "失败：路径：原因：说明", with the engine's cause.
+    failed_lines = [line[len("失败："):] for line in err.splitlines() if line.startswith("失败：")]
+    listed_paths = []
+    for line in failed_lines:
+        fields = line.split("：")
+        check(len(fields) >= 3 and "：".join(fields[2:]).strip() != "",
+              f"{what}: failure line without a cause: {line!r}")
+        listed_paths.append(fields[0])
+    check(sorted(listed_paths) == sorted(bad), f"{what}: failure lines name {sorted(listed_paths)}")
     lines = out.splitlines()
     if lines and os.path.isfile(lines[0]):
         check_structure(lines[0], what)

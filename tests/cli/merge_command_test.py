@@ -84,6 +84,108 @@ def expect_refused(args, message, what):
     check(out == "", f"{what}: stdout not empty: {out!r}")
 
 
+def failure_lines(err):
+    """The "失败：路径：原因：说明" lines of stderr as {path: (reason, cause)}; a path listed
+    twice is reported as a failure of the check."""
+    found = {}
+    for line in err.splitlines():
+        if not line.startswith("失败："):
+            continue
+        fields = line[len("失败："):].split("：")
+        check(len(fields) >= 3, f"failure line with too few fields: {line!r}")
+        if len(fields) < 3:
+            continue
+        path, reason, cause = fields[0], fields[1], "：".join(fields[2:])
+        check(path not in found, f"failure line repeated for {path}")
+        found[path] = (reason, cause)
+    return found
+
+
+def check_damaged_folder(scratch):
+    """A damaged first .xlsx no longer stops the merge; each failed file gets one line on stderr
+    with its reason and the engine's own words for the cause."""
+    folder = os.path.join(scratch, "damaged")
+    os.mkdir(folder)
+    corrupt = os.path.join(folder, "a_corrupt.xlsx")
+    with open(corrupt, "wb") as handle:
+        handle.write(b"PK\x03\x04 this is no workbook")
+    whole = os.path.join(scratch, "whole.xlsx")
+    workbook(whole, [["x", 1]] * 50)
+    with open(whole, "rb") as handle:
+        data = handle.read()
+    truncated = os.path.join(folder, "b_truncated.xlsx")
+    with open(truncated, "wb") as handle:
+        handle.write(data[: len(data) // 2])
+    workbook(os.path.join(folder, "c.xlsx"), [["c", 3]])
+    workbook(os.path.join(folder, "d.xlsx"), [["d", 4]])
+    before = snapshot(folder)
+    code, out, err = run(folder)
+    check(code == 1, f"damaged folder: exit {code}, stderr {err.strip()!r}")
+    lines = out.splitlines()
+    check(len(lines) == 2 and lines[1] == "共选取【4】个文件，成功合并【2】个，【2】个合并失败。",
+          f"damaged folder: stdout {out!r}")
+    causes = failure_lines(err)
+    check(causes.keys() == {corrupt, truncated}, f"damaged folder: failure lines {err!r}")
+    for path, (reason, cause) in causes.items():
+        check(reason == "其它", f"damaged folder: {path} booked under {reason!r}")
+        # The engine's description, not the fallback for failures without one.
+        check(cause.strip() != "" and cause != "无法打开该文件", f"damaged folder: {path} cause {cause!r}")
+    if lines and os.path.isfile(lines[0]):
+        firsts = [row[0] for row in openpyxl.load_workbook(lines[0]).worksheets[1].iter_rows(values_only=True)]
+        check(firsts == ["c", "d"], f"damaged folder: merged {firsts}")
+        os.remove(lines[0])
+    check(snapshot(folder) == before, "damaged folder: sources changed")
+
+
+def check_second_run(scratch):
+    """A second merge of the same folder leaves out the first one's result, and office lock files
+    are never sources; a file only named like a result is one."""
+    folder = os.path.join(scratch, "again")
+    os.mkdir(folder)
+    workbook(os.path.join(folder, "a.xlsx"), [["a", 1]])
+    workbook(os.path.join(folder, "b.xlsx"), [["b", 2]])
+    # Somebody's own workbook under a result's name: written by openpyxl, so it is a source.
+    workbook(os.path.join(folder, "合并 010101 000000.xlsx"), [["theirs", 3]])
+    with open(os.path.join(folder, "~$a.xlsx"), "wb") as handle:
+        handle.write(b"\x05owner" + b"\x00" * 157)
+    code, out, err = run("-q", folder)
+    check(code == 0, f"first run: exit {code}, stderr {err.strip()!r}")
+    lines = out.splitlines()
+    check(len(lines) == 2 and lines[1] == "共选取【3】个文件，成功合并【3】个，【0】个合并失败。",
+          f"first run (lock file and own result left out): stdout {out!r}")
+    first = lines[0] if lines else ""
+    code, out, err = run("-q", folder)
+    check(code == 0, f"second run: exit {code}, stderr {err.strip()!r}")
+    lines = out.splitlines()
+    check(len(lines) == 2 and lines[1] == "共选取【3】个文件，成功合并【3】个，【0】个合并失败。"
+          "另有【1】个此前生成的合并结果未参与合并。", f"second run: stdout {out!r}")
+    if lines and os.path.isfile(lines[0]):
+        check(lines[0] != first, "second run: the first result was replaced")
+        values = sorted(row[0] for row in openpyxl.load_workbook(lines[0]).active.iter_rows(values_only=True))
+        check(values == ["a", "b", "theirs"], f"second run: merged {values}")
+    check(err.strip() == "", f"second run: stderr {err!r}")
+
+
+def check_formula_notice(scratch):
+    """Formula cells without cached values are merged as empty cells, with one notice line per
+    source."""
+    folder = os.path.join(scratch, "formulas")
+    os.mkdir(folder)
+    with_formulas = os.path.join(folder, "f.xlsx")
+    # openpyxl writes formulas without cached values, as scripts do.
+    workbook(with_formulas, [[1, 2], ["=A1+B1", "=SUM(A1:B1)"], [5, 6]])
+    workbook(os.path.join(folder, "g.xlsx"), [[3, 4]])
+    code, out, err = run("-q", folder)
+    check(code == 0, f"formulas: exit {code}, stderr {err.strip()!r}")
+    notices = [line for line in err.splitlines() if line.startswith("提示：")]
+    check(notices == [f"提示：{with_formulas}：2 个公式单元格没有计算结果，已按空单元格合并"],
+          f"formulas: stderr {err!r}")
+    lines = out.splitlines()
+    if lines and os.path.isfile(lines[0]):
+        rows = list(openpyxl.load_workbook(lines[0]).active.iter_rows(values_only=True))
+        check(rows == [(1, 2), (None, None), (5, 6), (3, 4)], f"formulas: merged {rows}")
+
+
 def main():
     scratch = tempfile.mkdtemp(prefix="merge_command_test.")
     runtime = os.path.join(scratch, "runtime")
@@ -261,23 +363,50 @@ def main():
     check(code == 3, f"uncreatable result: exit {code}, stderr {err.strip()!r}")
     check(out == "" and "/proc" in err, f"uncreatable result: stdout {out!r}, stderr {err!r}")
 
-    # The sample (the first .xlsx) cannot be opened: the run cannot start, exit 3.
-    code, out, err = run(os.path.join(broken, "c.xlsx"), a)
-    check(code == 3, f"broken sample: exit {code}, stderr {err.strip()!r}")
-    check(out == "" and err.strip() != "", f"broken sample: stdout {out!r}, stderr {err!r}")
+    # No source can serve as the sample (none opens): the run cannot start, exit 3, and the
+    # message names the first candidate.
+    broken_c = os.path.join(broken, "c.xlsx")
+    unreadable = os.path.join(scratch, "unreadable.xls")
+    with open(unreadable, "wb") as handle:
+        handle.write(b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1 cut short")
+    code, out, err = run(broken_c, unreadable)
+    check(code == 3, f"no possible sample: exit {code}, stderr {err.strip()!r}")
+    check(out == "" and f"无法打开文件“{broken_c}”" in err, f"no possible sample: stdout {out!r}, stderr {err!r}")
 
-    # A sample with no worksheet, only a chart sheet: the run cannot start, exit 3.
+    # The first .xlsx cannot be opened, but another source can serve: it is merged without it.
+    code, out, err = run(broken_c, a)
+    check(code == 1, f"broken first .xlsx: exit {code}, stderr {err.strip()!r}")
+    lines = out.splitlines()
+    check(len(lines) == 2 and lines[1] == "共选取【2】个文件，成功合并【1】个，【1】个合并失败。",
+          f"broken first .xlsx: stdout {out!r}")
+    check(failure_lines(err).keys() == {broken_c}, f"broken first .xlsx: stderr {err!r}")
+    if lines and os.path.isfile(lines[0]):
+        os.remove(lines[0])
+
+    # Chart sheets only: no sample when no other source can serve; otherwise merged around it.
     charts = os.path.join(scratch, "charts")
     os.mkdir(charts)
-    book = openpyxl.Workbook()
-    first = book.active
-    book.create_chartsheet("图")
-    book.remove(first)
-    book.save(os.path.join(charts, "chart.xlsx"))
-    code, out, err = run(os.path.join(charts, "chart.xlsx"), a)
+    for name in ("chart.xlsx", "chart2.xlsx"):
+        book = openpyxl.Workbook()
+        first = book.active
+        book.create_chartsheet("图")
+        book.remove(first)
+        book.save(os.path.join(charts, name))
+    code, out, err = run(os.path.join(charts, "chart.xlsx"), os.path.join(charts, "chart2.xlsx"))
     check(code == 3, f"chart-only sample: exit {code}")
     check("“chart.xlsx”文件不存在普通工作表（Worksheet），请不要选取该文件。" in err,
           f"chart-only sample: stderr {err!r}")
+    code, out, err = run(os.path.join(charts, "chart.xlsx"), a)
+    check(code == 1, f"chart-only first: exit {code}, stderr {err.strip()!r}")
+    causes = failure_lines(err)
+    check(causes.get(os.path.join(charts, "chart.xlsx")) == ("不存在目标工作表", "工作簿中没有普通工作表（Worksheet）"),
+          f"chart-only first: stderr {err!r}")
+    if out.splitlines() and os.path.isfile(out.splitlines()[0]):
+        os.remove(out.splitlines()[0])
+
+    check_damaged_folder(scratch)
+    check_second_run(scratch)
+    check_formula_notice(scratch)
 
     for folder, before in sources.items():
         check(snapshot(folder) == before, f"sources changed in {folder}")

@@ -10,6 +10,10 @@
 namespace merge {
 namespace {
 
+SheetChoice sheetOf(const std::string& sheetSpec) {
+    return decodeOptions({.SheetSpec = sheetSpec}).sheet;
+}
+
 TEST(ChooseSample, TakesTheFirstLowerCaseXlsxOrXlsm) {
     struct Case {
         std::vector<std::string> sources;
@@ -25,13 +29,30 @@ TEST(ChooseSample, TakesTheFirstLowerCaseXlsxOrXlsm) {
     }
 }
 
+TEST(ChooseSample, TriesPackagesFirstThenTheOthersInListOrder) {
+    struct Case {
+        std::vector<std::string> sources;
+        std::vector<int> expected;
+    } cases[] = {
+        {{"a.xls", "b.csv", "c.xlsx", "d.xlsm", "E.XLSX"}, {2, 3, 0, 1, 4}},
+        {{"a.xlsx", "b.xlsx"}, {0, 1}},
+        {{"a.csv", "b.xls"}, {0, 1}},
+        {{"a.xls", "b.xlsx"}, {1, 0}},
+        {{}, {}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.sources.size());
+        EXPECT_EQ(sampleCandidates(row.sources), row.expected);
+    }
+}
+
 TEST(ResultName, StampsTheLocalTime) {
     const LocalTime time{2015, 6, 15, 9, 30, 12};
     EXPECT_EQ(timeStamp(time), "150615 093012");
     EXPECT_EQ(timeStamp(LocalTime{2009, 12, 31, 23, 5, 7}), "091231 230507");
-    EXPECT_EQ(resultBaseName("/d/data/", "3销售", time), "/d/data/销售合并 150615 093012");
-    EXPECT_EQ(resultBaseName("/d/data/", "2第 3 个", time), "/d/data/合并 150615 093012");
-    EXPECT_EQ(resultBaseName("/d/data/", "", time), "/d/data/合并 150615 093012");
+    EXPECT_EQ(resultBaseName("/d/data/", sheetOf("3销售"), time), "/d/data/销售合并 150615 093012");
+    EXPECT_EQ(resultBaseName("/d/data/", sheetOf("2第 3 个"), time), "/d/data/合并 150615 093012");
+    EXPECT_EQ(resultBaseName("/d/data/", sheetOf(""), time), "/d/data/合并 150615 093012");
 }
 
 TEST(ResultName, NumbersATakenName) {
@@ -59,7 +80,7 @@ TEST(SheetPosition, ReadsTheListItem) {
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.spec);
-        EXPECT_EQ(sheetPosition(row.spec), row.expected);
+        EXPECT_EQ(sheetOf(row.spec).position, row.expected);
     }
 }
 
@@ -76,7 +97,7 @@ TEST(TargetRange, ReadsTheThreeModes) {
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.spec);
-        const TargetRange range = targetRange(row.spec);
+        const TargetRange range = targetRange(decodeOptions({.RangeSpec = row.spec}).range);
         EXPECT_EQ(range.topLeft, row.topLeft);
         EXPECT_EQ(range.bottomRight, row.bottomRight);
         EXPECT_EQ(range.checkOrder, row.check);
@@ -97,19 +118,19 @@ TEST(HeaderRows, ExistOnlyWithCopyHeaderOnceAndAStartRowAboveOne) {
         MergeOptions options;
         options.RangeSpec = row.spec;
         options.CopyHeaderOnce = row.copyHeader;
-        EXPECT_EQ(headerRowCount(options), row.rows);
+        EXPECT_EQ(headerRowCount(decodeOptions(options)), row.rows);
     }
 }
 
 TEST(MarkerColumns, CountsLabelColumns) {
     MergeOptions options;
-    EXPECT_EQ(markerColumns(options), 0);
+    EXPECT_EQ(markerColumns(decodeOptions(options)), 0);
     options.MarkSource = true;
-    EXPECT_EQ(markerColumns(options), 1);
+    EXPECT_EQ(markerColumns(decodeOptions(options)), 1);
     options.MarkCells = "B2,G5";
-    EXPECT_EQ(markerColumns(options), 2);
+    EXPECT_EQ(markerColumns(decodeOptions(options)), 2);
     options.MarkCells = "B2,G5,A1:C3";
-    EXPECT_EQ(markerColumns(options), 3);
+    EXPECT_EQ(markerColumns(decodeOptions(options)), 3);
 }
 
 TEST(SheetNames, CarryTheMergedCountAndPosition) {
@@ -119,8 +140,8 @@ TEST(SheetNames, CarryTheMergedCountAndPosition) {
     EXPECT_EQ(failureSheetName(3), "失败列表(3)");
     MergeOptions byName;
     byName.SheetSpec = "3销售";
-    EXPECT_EQ(dataSheetBaseName(byName, "销售"), "销售");
-    EXPECT_EQ(dataSheetBaseName(MergeOptions{}, "Sheet1"), "成功合并");
+    EXPECT_EQ(dataSheetBaseName(decodeOptions(byName).sheet, "销售"), "销售");
+    EXPECT_EQ(dataSheetBaseName(decodeOptions(MergeOptions{}).sheet, "Sheet1"), "成功合并");
 }
 
 TEST(Summary, ReadsAsTheUserSeesIt) {
@@ -128,6 +149,40 @@ TEST(Summary, ReadsAsTheUserSeesIt) {
     EXPECT_EQ(saveFailedText(2, 2, 0, "/d/r.xlsx", "磁盘已满"),
               "共选取【2】个文件，成功合并【2】个，【0】个合并失败，但合并结果无法保存到“/d/"
               "r.xlsx”：磁盘已满。");
+}
+
+TEST(Summary, FinalMessageAddsALinePerKindOfNews) {
+    const std::string summary = "共选取【3】个文件，成功合并【2】个，【1】个合并失败。";
+    auto merged = [](const std::string& path, int uncalculated) {
+        return SourceReport{path, std::nullopt, uncalculated};
+    };
+    const SourceReport failed{"/d/x.xlsx", SourceFailure{FailureReason::Other, std::nullopt, {}},
+                              0};
+    struct Case {
+        const char* name;
+        std::vector<SourceReport> reports;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"nothing to add", {merged("/d/a.xlsx", 0), merged("/d/b.xlsx", 0)}, summary},
+        {"no reports", {}, summary},
+        {"a failure",
+         {merged("/d/a.xlsx", 0), failed},
+         summary + "\n合并失败的文件及其原因列在合并结果的“失败列表”工作表中。"},
+        {"formulas in two files",
+         {merged("/d/a.xlsx", 4), merged("/d/b.xlsx", 0), merged("/d/c.xlsx", 1)},
+         summary + "\n【2】个文件中共有【5】个公式单元格没有计算结果，已按空单元格合并。"},
+        {"both, failure first",
+         {merged("/d/a.xlsx", 7), failed},
+         summary + "\n合并失败的文件及其原因列在合并结果的“失败列表”工作表中。"
+                   "\n【1】个文件中共有【7】个公式单元格没有计算结果，已按空单元格合并。"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(finalMessage(summary, row.reports), row.message);
+    }
+    EXPECT_EQ(earlierResultsText(0), "");
+    EXPECT_EQ(earlierResultsText(1), "另有【1】个此前生成的合并结果未参与合并。");
 }
 
 }  // namespace

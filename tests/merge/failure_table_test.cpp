@@ -43,6 +43,46 @@ TEST(FailureTable, StartsEmptyWithZeroCounts) {
     EXPECT_TRUE(table.grid()[2][0].isEmpty());
 }
 
+TEST(FailureTable, KeepsEachFailureWithItsCauseWhereTheGridListsIt) {
+    FailureTable table(5);
+    table.record("a.xlsx", SourceFailure{FailureReason::Other,
+                                         spreadsheet::Error(spreadsheet::ErrorCode::ZipCorrupt,
+                                                            "no end of central directory"),
+                                         {}});
+    table.record("b.csv", SourceFailure{FailureReason::SheetEmpty, std::nullopt, "空的"});
+    table.record(FailureReason::Other, "c.xls");
+    table.record("sub/d.xlsx", SourceFailure{FailureReason::SheetEmpty, std::nullopt, "也空"});
+
+    const std::vector<FailureTable::Entry>& entries = table.entries();
+    ASSERT_EQ(entries.size(), 4u);
+    const std::string paths[] = {"a.xlsx", "b.csv", "c.xls", "sub/d.xlsx"};
+    const int rows[] = {3, 3, 4, 4};
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        SCOPED_TRACE(paths[k]);
+        EXPECT_EQ(entries[k].path, paths[k]);
+        EXPECT_EQ(entries[k].gridRow, rows[k]);
+        // The grid shows the same path at that row, in the reason's column.
+        const auto column = static_cast<std::size_t>(entries[k].failure.reason) - 1;
+        EXPECT_EQ(table.grid()[static_cast<std::size_t>(entries[k].gridRow) - 1][column].text,
+                  paths[k]);
+    }
+    ASSERT_TRUE(entries[0].failure.error);
+    EXPECT_EQ(entries[0].failure.error->code, spreadsheet::ErrorCode::ZipCorrupt);
+    const std::string zipCause = entries[0].failure.cause();
+    EXPECT_NE(zipCause.find("no end of central directory"), std::string::npos) << zipCause;
+    EXPECT_GT(zipCause.size(), std::string("no end of central directory").size());
+    EXPECT_EQ(entries[1].failure.cause(), "空的");
+    EXPECT_EQ(entries[2].failure.cause(), "");
+    EXPECT_EQ(table.failCount(), 4);
+}
+
+TEST(FailureTable, ReasonTextsAreTheHeadings) {
+    EXPECT_EQ(reasonText(FailureReason::SheetMissing), "不存在目标工作表");
+    EXPECT_EQ(reasonText(FailureReason::SheetEmpty), "目标工作表内容为空");
+    EXPECT_EQ(reasonText(FailureReason::RangeIllogical), "指定行以下无数据或起止单元格不合逻辑");
+    EXPECT_EQ(reasonText(FailureReason::Other), "其它");
+}
+
 TEST(RelativePath, RemovesTheFolderOnlyAtTheStart) {
     struct Case {
         std::string source, folder, expected;

@@ -35,6 +35,7 @@ struct FakeSheet {
     int maxRows = spreadsheet::XlsxMaxRows;
     std::map<std::pair<int, int>, CellValue> cells;  // (row, column)
     std::set<std::pair<int, int>> formulas;
+    int uncalculatedFormulas = 0;  // of the formulas, those read without a cached value
     std::vector<RangeRef> merges;
     std::map<int, double> widths;
     bool autoFilter = false;
@@ -146,6 +147,7 @@ public:
     }
     int formulaCellCount() override;
     void replaceFormulasByValues() override { m_sheet->formulas.clear(); }
+    int uncalculatedFormulaCount() override { return m_sheet->uncalculatedFormulas; }
     std::shared_ptr<Range> findLast(SearchOrder order) override;
     void clearFromRow(int row) override;
     void remove() override;
@@ -194,6 +196,7 @@ class FakeApplication : public Application {
 public:
     ErrorState& errors() override { return m_errors; }
     std::shared_ptr<Workbook> openWorkbook(const std::string& path) override;
+    void expectOpen(const std::string& path) override { calls.push_back("expect " + path); }
     int sheetsInNewWorkbook() const override { return m_sheetsInNewWorkbook; }
     void setSheetsInNewWorkbook(int count) override;
     std::shared_ptr<Workbook> addWorkbook() override;

@@ -45,6 +45,7 @@ struct FakeRun {
         return *application.result->sheets[static_cast<std::size_t>(position) - 1];
     }
     void go() { outcome = Zelk(input, application, host); }
+    int failedCount() const { return outcome.failed; }
 };
 
 TEST(MergeRun, StacksBlocksInSampleOrder) {
@@ -130,7 +131,8 @@ TEST(MergeRun, BooksEachReasonOnceInItsOrder) {
     EXPECT_EQ(run.application.result->active, 1);
     EXPECT_EQ(run.outcome.resultPath, "/d/Data合并 150615 093012.xlsx");
     EXPECT_EQ(run.host.messages.back().text,
-              "共选取【6】个文件，成功合并【2】个，【4】个合并失败。");
+              "共选取【6】个文件，成功合并【2】个，【4】个合并失败。\n合并失败的文件及其原因列在合"
+              "并结果的“失败列表”工作表中。");
 }
 
 TEST(MergeRun, ResolvesTheTargetRangeModes) {
@@ -275,7 +277,7 @@ TEST(MergeRun, FillsTheDialogFromTheSample) {
     EXPECT_TRUE(run.input.SourceList.empty());
 }
 
-TEST(MergeRun, SampleWithoutWorksheetEndsTheRun) {
+TEST(MergeRun, SampleWithoutWorksheetEndsTheRunWhenNoOtherSourceCanServe) {
     FakeRun run;
     FakeFile file;
     FakeSheet chart;
@@ -283,7 +285,7 @@ TEST(MergeRun, SampleWithoutWorksheetEndsTheRun) {
     chart.worksheet = false;
     file.sheets.push_back(chart);
     run.add("charts.xlsx", file);
-    run.add("b.xls", fileWith(gridSheet("S", "a", 1, 1)));
+    run.input.SourceList.push_back("/d/b.xls");  // cannot be opened
     run.go();
     EXPECT_EQ(run.outcome.status, RunStatus::NoWorksheetInSample);
     ASSERT_EQ(run.host.messages.size(), 1u);
@@ -361,6 +363,195 @@ TEST(MergeRun, FinalSaveFailureIsReported) {
               std::string::npos);
     EXPECT_NE(run.host.messages[0].text.find("disk full"), std::string::npos);
     EXPECT_TRUE(run.host.handedOver.empty());
+}
+
+// The sample is the first source that opens and holds a worksheet, packages first; the ones
+// passed over are merged or failed in their turn, and the others are still read ahead.
+TEST(MergeRun, DamagedFirstPackageNoLongerStopsTheMerge) {
+    enum Kind { Good, Unopenable, ChartsOnly };
+    struct Source {
+        std::string name;
+        Kind kind;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Source> sources;
+        std::vector<std::string> mergeOrder;  // expected, the sample first
+        std::vector<std::string> failed;      // expected, in merge order
+    };
+    const Case cases[] = {
+        {"damaged first package",
+         {{"a.xls", Good}, {"bad.xlsx", Unopenable}, {"c.xlsx", Good}, {"d.csv", Good}},
+         {"c.xlsx", "bad.xlsx", "a.xls", "d.csv"},
+         {"bad.xlsx"}},
+        {"package without worksheet",
+         {{"charts.xlsx", ChartsOnly}, {"b.xlsm", Good}},
+         {"b.xlsm", "charts.xlsx"},
+         {"charts.xlsx"}},
+        {"no package can serve: the first other source that can",
+         {{"bad.xlsx", Unopenable}, {"x.xls", Unopenable}, {"y.csv", Good}, {"z.csv", Good}},
+         {"y.csv", "x.xls", "bad.xlsx", "z.csv"},
+         {"x.xls", "bad.xlsx"}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        FakeRun run;
+        for (const Source& source : row.sources) {
+            if (source.kind == Unopenable) {
+                run.input.SourceList.push_back("/d/" + source.name);
+            } else if (source.kind == ChartsOnly) {
+                FakeSheet chart;
+                chart.name = "Chart";
+                chart.worksheet = false;
+                run.add(source.name, fileWith(chart));
+            } else {
+                run.add(source.name, fileWith(gridSheet("S", source.name + ":", 2, 1)));
+            }
+        }
+        run.go();
+        ASSERT_EQ(run.outcome.status, RunStatus::Saved) << run.outcome.message;
+        EXPECT_EQ(run.host.sample->samplePath, "/d/" + row.mergeOrder.front());
+        std::vector<std::string> order;
+        std::vector<std::string> failed;
+        for (const SourceReport& report : run.outcome.sources) {
+            order.push_back(report.path.substr(3));
+            if (!report.merged()) failed.push_back(report.path.substr(3));
+        }
+        EXPECT_EQ(order, row.mergeOrder);
+        EXPECT_EQ(failed, row.failed);
+        EXPECT_EQ(run.outcome.failed, static_cast<int>(row.failed.size()));
+        // The merged blocks stand in merge order, the sample's first.
+        EXPECT_EQ(run.data(run.failedCount() > 0 ? 2 : 1).textAt(1, 1),
+                  row.mergeOrder.front() + ":1,1");
+        // Every source after the sample is announced for reading ahead, once, in merge order.
+        std::vector<std::string> announced;
+        for (const std::string& call : run.application.calls)
+            if (call.rfind("expect ", 0) == 0) announced.push_back(call.substr(10));
+        EXPECT_EQ(announced,
+                  std::vector<std::string>(row.mergeOrder.begin() + 1, row.mergeOrder.end()));
+    }
+}
+
+TEST(MergeRun, KeepsTheCauseOfEveryFailure) {
+    using spreadsheet::ErrorCode;
+    struct Expected {
+        std::string name;
+        FailureReason reason;
+        std::optional<ErrorCode> code;  // of the application's error; nullopt: none
+        std::string cause;              // the error's detail, or the explanation
+    };
+    FakeRun run;
+    run.host.answer.SheetSpec = "3Data";
+    run.host.answer.RangeSpec = "25";
+    run.add("good.xlsx", fileWith(gridSheet("Data", "g", 6, 2)));
+    run.input.SourceList.push_back("/d/missing.xlsx");
+    run.add("other.xlsx", fileWith(gridSheet("Other", "o", 9, 2)));
+    FakeSheet empty;
+    empty.name = "data";
+    run.add("empty.xlsx", fileWith(empty));
+    run.add("short.xlsx", fileWith(gridSheet("Data", "s", 4, 2)));
+    FakeSheet chart;
+    chart.name = "Chart";
+    chart.worksheet = false;
+    run.add("charts.xlsx", fileWith(chart));
+    FakeFile broken = fileWith(gridSheet("Data", "b", 6, 2));
+    broken.copyFails = true;
+    run.add("broken.xlsx", broken);
+    run.go();
+
+    const std::vector<Expected> expected = {
+        {"missing.xlsx", FailureReason::Other, ErrorCode::FileNotFound, "/d/missing.xlsx"},
+        {"other.xlsx", FailureReason::SheetMissing, ErrorCode::NoSuchSheet, "Data"},
+        {"empty.xlsx", FailureReason::SheetEmpty, std::nullopt, "目标工作表中没有任何数据"},
+        {"short.xlsx", FailureReason::RangeIllogical, std::nullopt, "第 5 行及以下没有数据"},
+        {"charts.xlsx", FailureReason::SheetMissing, ErrorCode::NoSuchSheet, "Data"},
+        {"broken.xlsx", FailureReason::Other, ErrorCode::OperationFailed, "copy"},
+    };
+    ASSERT_EQ(run.outcome.sources.size(), expected.size() + 1);
+    EXPECT_TRUE(run.outcome.sources[0].merged());
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        const Expected& want = expected[k];
+        SCOPED_TRACE(want.name);
+        const SourceReport& report = run.outcome.sources[k + 1];
+        EXPECT_EQ(report.path, "/d/" + want.name);
+        ASSERT_TRUE(report.failure);
+        EXPECT_EQ(report.failure->reason, want.reason);
+        if (want.code) {
+            ASSERT_TRUE(report.failure->error);
+            EXPECT_EQ(report.failure->error->code, *want.code);
+            EXPECT_EQ(report.failure->error->detail, want.cause);
+            // The error's own text, with its detail at the end.
+            const std::string cause = report.failure->cause();
+            EXPECT_GT(cause.size(), want.cause.size());
+            EXPECT_EQ(cause.substr(cause.size() - want.cause.size()), want.cause);
+        } else {
+            EXPECT_FALSE(report.failure->error);
+            EXPECT_EQ(report.failure->cause(), want.cause);
+        }
+    }
+
+    // The active sheet and a range by corners: the explanations name what was missing.
+    FakeRun corners;
+    corners.host.answer.RangeSpec = "3|H30|";
+    corners.add("a.xlsx", fileWith(gridSheet("S", "a", 20, 6)));
+    corners.add("b.xlsx", fileWith(gridSheet("S", "b", 20, 6)));
+    corners.add("charts.xlsx", fileWith(chart));
+    corners.go();
+    ASSERT_EQ(corners.outcome.sources.size(), 3u);
+    for (const SourceReport& report : corners.outcome.sources) {
+        SCOPED_TRACE(report.path);
+        ASSERT_TRUE(report.failure);
+        EXPECT_FALSE(report.failure->error);
+    }
+    EXPECT_EQ(corners.outcome.sources[0].failure->cause(),
+              "数据的右下角位于左上角单元格“H30”的左方或上方");
+    EXPECT_EQ(corners.outcome.sources[1].failure->cause(),
+              "数据的右下角位于左上角单元格“H30”的左方或上方");
+    EXPECT_EQ(corners.outcome.sources[2].failure->reason, FailureReason::SheetMissing);
+    EXPECT_EQ(corners.outcome.sources[2].failure->cause(), "工作簿中没有普通工作表（Worksheet）");
+}
+
+TEST(MergeRun, CountsFormulasMergedWithoutCachedValues) {
+    FakeRun run;
+    run.host.answer.RangeSpec = "22";
+    auto withUncalculated = [](const std::string& tag, int rows, int uncalculated) {
+        FakeSheet sheet = gridSheet("S", tag, rows, 1);
+        sheet.formulas.insert({1, 1});
+        sheet.uncalculatedFormulas = uncalculated;
+        return fileWith(sheet);
+    };
+    run.add("a.xlsx", withUncalculated("a", 3, 3));
+    run.add("b.xlsx", fileWith(gridSheet("S", "b", 3, 1)));
+    run.add("c.xlsx", withUncalculated("c", 1, 5));  // no row 2: fails, nothing merged
+    run.add("d.xlsx", withUncalculated("d", 2, 2));
+    run.go();
+
+    ASSERT_EQ(run.outcome.sources.size(), 4u);
+    const int counts[] = {3, 0, 0, 2};
+    for (std::size_t k = 0; k < 4; ++k) {
+        SCOPED_TRACE(run.outcome.sources[k].path);
+        EXPECT_EQ(run.outcome.sources[k].uncalculatedFormulas, counts[k]);
+    }
+    EXPECT_FALSE(run.outcome.sources[2].merged());
+    EXPECT_EQ(run.outcome.summary, "共选取【4】个文件，成功合并【3】个，【1】个合并失败。");
+    EXPECT_EQ(run.host.messages.back().text,
+              "共选取【4】个文件，成功合并【3】个，【1】个合并失败。\n"
+              "合并失败的文件及其原因列在合并结果的“失败列表”工作表中。\n"
+              "【2】个文件中共有【5】个公式单元格没有计算结果，已按空单元格合并。");
+}
+
+TEST(MergeRun, SummaryNamesEarlierResultsLeftOut) {
+    FakeRun run;
+    run.input.earlierResultsLeftOut = 2;
+    run.add("a.xlsx", fileWith(gridSheet("S", "a", 1, 1)));
+    run.add("b.xlsx", fileWith(gridSheet("S", "b", 1, 1)));
+    run.go();
+    const std::string summary =
+        "共选取【2】个文件，成功合并【2】个，【0】个合并失败。另有【2】个此前生成的合并结果未参与合"
+        "并。";
+    EXPECT_EQ(run.outcome.summary, summary);
+    ASSERT_EQ(run.host.messages.size(), 1u);
+    EXPECT_EQ(run.host.messages[0].text, summary);
 }
 
 }  // namespace

@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "merge/merge_run.h"
 
 namespace {
 
@@ -24,6 +27,13 @@ class FakeLister : public sources::DirectoryLister {
 public:
     std::map<std::string, std::vector<sources::DirectoryEntry>> folders;
     std::vector<std::string> listed;
+    std::set<std::string> ownResults;    // paths of files this program wrote
+    std::vector<std::string> inspected;  // paths asked about, in order
+
+    bool isOwnResult(const std::string& path) override {
+        inspected.push_back(path);
+        return ownResults.count(path) > 0;
+    }
 
     std::optional<std::vector<sources::DirectoryEntry>> list(const std::string& folder) override {
         listed.push_back(folder);
@@ -86,6 +96,107 @@ TEST(FolderWalk, HiddenNamesAreNotListed) {
     const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
     EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/a.csv", "/d/b.csv"}));
     EXPECT_EQ(question.asked, 0);
+}
+
+TEST(FolderWalk, LockFilesAreLeftOutLikeHiddenOnes) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"~$报表.xlsx", "报表.xlsx", "~$a.xls", "a.xls", "~b.csv", "$c.csv"});
+    lister.addFolder("/d/", "~$folder");
+    lister.addFiles("/d/~$folder/", {"d.csv"});
+    Question question;
+    question.answer = true;
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
+    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    // Only files: a folder named so is no lock file.
+    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/$c.csv", "/d/a.xls", "/d/~b.csv",
+                                                         "/d/报表.xlsx", "/d/~$folder/d.csv"}));
+    EXPECT_EQ(walk.resultsLeftOut, 0);
+}
+
+TEST(FolderWalk, EarlierResultsAreLeftOutAndCounted) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"a.xlsx", "合并 150615 093012.xlsx", "合并 160101 000000.xlsx", "b.csv",
+                            "报表 150615 093012.xlsx"});
+    lister.addFolder("/d/", "sub");
+    lister.addFiles("/d/sub/", {"销售合并 150615 093012 (2).xlsx", "c.xls"});
+    lister.ownResults = {"/d/合并 150615 093012.xlsx", "/d/sub/销售合并 150615 093012 (2).xlsx",
+                         "/d/b.csv"};
+    Question question;
+    question.answer = true;
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
+    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    // A result-like name whose file another program wrote stays a source.
+    EXPECT_EQ(walk.sourceList,
+              (std::vector<std::string>{"/d/a.xlsx", "/d/b.csv", "/d/合并 160101 000000.xlsx",
+                                        "/d/报表 150615 093012.xlsx", "/d/sub/c.xls"}));
+    EXPECT_EQ(walk.resultsLeftOut, 2);
+    // Only files named like a result are looked into.
+    EXPECT_EQ(lister.inspected,
+              (std::vector<std::string>{"/d/合并 150615 093012.xlsx", "/d/合并 160101 000000.xlsx",
+                                        "/d/sub/销售合并 150615 093012 (2).xlsx"}));
+
+    // Left out before the counts are judged: a source and an earlier result are one source.
+    FakeLister single;
+    single.addFiles("/e/", {"a.xlsx", "合并 150615 093012.xlsx"});
+    single.ownResults = {"/e/合并 150615 093012.xlsx"};
+    const sources::WalkResult one = sources::walkFolder("/e/", single, question.callback());
+    EXPECT_EQ(one.outcome, WalkOutcome::OneFile);
+    EXPECT_EQ(one.resultsLeftOut, 1);
+}
+
+TEST(ResultName, TellsTheRunsNamesFromOthers) {
+    struct Case {
+        const char* name;
+        bool result;
+    } cases[] = {
+        {"合并 150615 093012.xlsx", true},
+        {"销售合并 150615 093012.xlsx", true},
+        {"合并 150615 093012 (2).xlsx", true},
+        {"Q1 (2)合并 991231 235959 (12).xlsx", true},
+        {"合并合并 000000 000000.xlsx", true},
+        {"合并 150615 093012.xls", false},
+        {"合并 150615 093012.XLSX", false},
+        {"合并 150615 093012.xlsm", false},
+        {"合并 15061 093012.xlsx", false},
+        {"合并 150615093012.xlsx", false},
+        {"合并150615 093012.xlsx", false},
+        {"合并 1506a5 093012.xlsx", false},
+        {"合并 150615 093012 ().xlsx", false},
+        {"合并 150615 093012 (x).xlsx", false},
+        {"合并 150615 093012(2).xlsx", false},
+        {"合并 150615 093012 (2) .xlsx", false},
+        {"合并 150615 093012 副本.xlsx", false},
+        {"报表 150615 093012.xlsx", false},
+        {".xlsx", false},
+        {"", false},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(sources::hasResultName(row.name), row.result);
+    }
+}
+
+// The walk must know every name the merge run gives its results, or a second merge of the
+// same folder takes in the first one's result.
+TEST(ResultName, RecognisesEveryNameTheRunGives) {
+    for (const merge::SheetChoice& sheet :
+         {merge::SheetChoice{}, merge::SheetChoice{merge::SheetMode::ByName, {}, "销售"},
+          merge::SheetChoice{merge::SheetMode::ByName, {}, "Q1 (2)"},
+          merge::SheetChoice{merge::SheetMode::ByPosition, 3, {}}}) {
+        for (const merge::LocalTime& time :
+             {merge::LocalTime{2015, 6, 15, 9, 30, 12}, merge::LocalTime{2100, 12, 31, 23, 59, 59},
+              merge::LocalTime{2000, 1, 1, 0, 0, 0}}) {
+            const std::string base = merge::resultBaseName("/d/", sheet, time);
+            for (int taken = 0; taken <= 11; ++taken) {
+                const std::string path = merge::freeResultPath(
+                    base, ".xlsx",
+                    [&, count = 0](const std::string&) mutable { return count++ < taken; });
+                const std::string name = std::filesystem::path(path).filename().string();
+                SCOPED_TRACE(name);
+                EXPECT_TRUE(sources::hasResultName(name));
+            }
+        }
+    }
 }
 
 TEST(FolderWalk, NoAnswerSkipsEverySubfolder) {

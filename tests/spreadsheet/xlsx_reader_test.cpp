@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "spreadsheet/detail/xml_reader.h"
+#include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/zip_reader.h"
 #include "spreadsheet/zip_writer.h"
 
 namespace spreadsheet {
@@ -511,6 +513,53 @@ std::vector<std::uint8_t> packageOfValues(const std::vector<std::string>& values
     add("xl/worksheets/sheet1.xml", sheet + "</sheetData></worksheet>");
     EXPECT_TRUE(zip.finish());
     return sink.takeBytes();
+}
+
+// A package of one sheet whose row 1 holds `cell`, written as given.
+std::vector<std::uint8_t> packageOfCell(const std::string& cell) {
+    std::vector<std::uint8_t> bytes = packageOfValues({"1"});
+    MemorySink sink;
+    ZipWriter zip(sink);
+    Result<ZipReader> original = ZipReader::open(bytes);
+    EXPECT_TRUE(original);
+    for (const ZipEntry& entry : original->entries()) {
+        std::string content = *original->readWhole(entry, 1 << 20);
+        if (entry.name == "xl/worksheets/sheet1.xml") {
+            const std::size_t start = content.find("<c ");
+            const std::size_t end = content.find("</c>", start) + 4;
+            content.replace(start, end - start, cell);
+        }
+        EXPECT_TRUE(zip.beginEntry(entry.name, 6));
+        EXPECT_TRUE(zip.write(content));
+        EXPECT_TRUE(zip.endEntry());
+    }
+    EXPECT_TRUE(zip.finish());
+    return sink.takeBytes();
+}
+
+TEST(XlsxReader, CountsFormulasWithoutCachedValueAsScriptsWriteThem) {
+    struct Case {
+        const char* cell;
+        int uncalculated;
+    } cases[] = {
+        {"<c r=\"A1\"><f>1+1</f></c>", 1},
+        {"<c r=\"A1\"><f>1+1</f><v></v></c>", 1},  // openpyxl
+        {"<c r=\"A1\"><f>1+1</f><v/></c>", 1},
+        {"<c r=\"A1\" t=\"e\"><f>1/0</f><v></v></c>", 1},
+        {"<c r=\"A1\"><f>1+1</f><v>2</v></c>", 0},
+        {"<c r=\"A1\"><f>1+1</f><v>0</v></c>", 0},
+        {"<c r=\"A1\" t=\"str\"><f>\"\"</f><v></v></c>", 0},  // an empty text result
+        {"<c r=\"A1\" t=\"inlineStr\"><f>\"\"</f><is><t></t></is></c>", 0},
+        {"<c r=\"A1\" t=\"e\"><f>1/0</f><v>#DIV/0!</v></c>", 0},
+        {"<c r=\"A1\" t=\"b\"><f>TRUE</f><v>1</v></c>", 0},
+        {"<c r=\"A1\"><v></v></c>", 0},  // no formula
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.cell);
+        Result<WorkbookData> book = readWorkbook(packageOfCell(row.cell), "cell.xlsx");
+        ASSERT_TRUE(book) << errorText(book.error());
+        EXPECT_EQ(book->sheets.at(0).uncalculatedFormulas, row.uncalculated);
+    }
 }
 
 TEST(XlsxReader, ReadsNumbersToTheNearestDoubleAsTheStandardLibraryDoes) {

@@ -1,8 +1,9 @@
 // The state one merge run shares between its stretches: the application, the result workbook
-// and sheet, the failure table and the counters.
+// and sheet, the failure table, the per-source reports and the counters.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,16 +11,18 @@
 #include "merge/failure_table.h"
 #include "merge/merge_options.h"
 #include "merge/run_host.h"
+#include "merge/source_report.h"
 
 namespace merge::detail {
 
 struct RunState {
     Application& application;
     RunHost& host;
-    MergeOptions options;
+    MergeSettings settings;
     std::vector<std::string> sources;  // in merge order
     std::string folderPath;
     FailureTable failures;
+    std::vector<SourceReport> reports;  // one per source, in merge order
     std::shared_ptr<Workbook> resultBook;
     std::shared_ptr<Worksheet> resultSheet;  // the data sheet being filled
     int maxRows = 0;
@@ -29,9 +32,20 @@ struct RunState {
     int current = 0;  // 0-based position of the source in `sources`
 
     ErrorState& errors() { return application.errors(); }
-    void recordFailure(FailureReason reason) {
-        failures.record(reason,
-                        relativePath(sources[static_cast<std::size_t>(current)], folderPath));
+    // The application's error recorded since the last clear, if any: the cause of a failure
+    // about to be booked.
+    std::optional<spreadsheet::Error> pendingError() {
+        return errors().isSet() ? std::optional<spreadsheet::Error>(errors().error())
+                                : std::nullopt;
+    }
+    // Books the current source under `reason`, with the application's error as its cause, or
+    // `explanation` when there is none.
+    void recordFailure(FailureReason reason, std::optional<spreadsheet::Error> error,
+                       std::string explanation) {
+        SourceFailure failure{reason, std::move(error), std::move(explanation)};
+        const std::string& path = sources[static_cast<std::size_t>(current)];
+        failures.record(relativePath(path, folderPath), failure);
+        reports[static_cast<std::size_t>(current)].failure = std::move(failure);
     }
 };
 
