@@ -153,6 +153,11 @@ public:
         m_expected.push_back(path);
         readAhead();
     }
+    void setPasswords(std::vector<std::string> passwords) override {
+        if (passwords == m_open.passwords) return;
+        m_open.passwords = std::move(passwords);
+        ++m_passwordGeneration;
+    }
 
     void fail(ErrorCode code, std::string detail) { m_errors.set(Error(code, std::move(detail))); }
     std::optional<Clip> clipboard;
@@ -160,7 +165,8 @@ public:
 private:
     struct AheadRead {
         std::string path;
-        struct stat before {};  // the file as it was when reading began
+        struct stat before {};       // the file as it was when reading began
+        int passwordGeneration = 0;  // the passwords it was read with
         std::future<spreadsheet::Result<spreadsheet::WorkbookData>> data;
     };
     // The workbook at `path`, read ahead when it was announced, otherwise read now.
@@ -176,6 +182,10 @@ private:
     static constexpr std::size_t AheadLimit = 2;
     std::deque<std::string> m_expected;  // announced, not yet started
     std::deque<AheadRead> m_ahead;       // started, in announcement order
+    // The passwords encrypted sources are opened with; a file read ahead with other passwords
+    // is read again when it is opened, so a password only ever opens the files it was given for.
+    spreadsheet::OpenOptions m_open;
+    int m_passwordGeneration = 0;
 };
 
 // Copies cells, merges inside the area and nothing else from one sheet to another.
@@ -955,7 +965,7 @@ spreadsheet::Result<spreadsheet::WorkbookData> EngineApplication::readWorkbook(
             m_expected.erase(m_expected.begin(), waiting + 1);
         }
         spreadsheet::Result<spreadsheet::WorkbookData> data =
-            spreadsheet::openWorkbookFile(std::filesystem::path(path));
+            spreadsheet::openWorkbookFile(std::filesystem::path(path), m_open);
         readAhead();
         return data;
     }
@@ -969,8 +979,9 @@ spreadsheet::Result<spreadsheet::WorkbookData> EngineApplication::readWorkbook(
         now.st_mode != before.st_mode || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
         now.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
         now.st_ctim.tv_sec != before.st_ctim.tv_sec ||
-        now.st_ctim.tv_nsec != before.st_ctim.tv_nsec)
-        data = spreadsheet::openWorkbookFile(std::filesystem::path(path));
+        now.st_ctim.tv_nsec != before.st_ctim.tv_nsec ||
+        started->passwordGeneration != m_passwordGeneration)
+        data = spreadsheet::openWorkbookFile(std::filesystem::path(path), m_open);
     m_ahead.erase(m_ahead.begin(), started + 1);
     readAhead();
     return data;
@@ -985,10 +996,12 @@ void EngineApplication::readAhead() {
             m_expected.pop_front();
             continue;
         }
+        read.passwordGeneration = m_passwordGeneration;
         try {
-            read.data = std::async(std::launch::async, [next = std::filesystem::path(read.path)] {
-                return spreadsheet::openWorkbookFile(next);
-            });
+            read.data = std::async(std::launch::async,
+                                   [next = std::filesystem::path(read.path), options = m_open] {
+                                       return spreadsheet::openWorkbookFile(next, options);
+                                   });
         } catch (const std::system_error&) {
             // No thread to spare: the file is read when it is opened.
             return;

@@ -133,6 +133,7 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         return outcome;
     }
 
+    application.setPasswords(input.passwords);
     // The sample: the first .xlsx/.xlsm, moved to the front; the merge runs in this order.
     const int samplePosition = chooseSample(sources);
     std::swap(sources[static_cast<std::size_t>(samplePosition)], sources[0]);
@@ -229,6 +230,7 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
 
     detail::RunState run{
         application, host, outcome.options, sources, input.FolderPath, FailureTable(sourceCount)};
+    run.passwords = input.passwords;
     run.resultBook = resultBook;
     run.resultSheet = resultBook->activeSheet();
     run.maxRows = run.resultSheet ? run.resultSheet->rowCount() : 0;

@@ -40,6 +40,9 @@ struct RunInput {
     Clock now = currentLocalTime;
     // Whether a path is taken; by default a look at the file system.
     std::function<bool(const std::string&)> fileExists;
+    // Passwords (UTF-8) tried in order on every encrypted source, the sample included; kept in
+    // memory for the run only.
+    std::vector<std::string> passwords;
 };
 
 enum class RunStatus {

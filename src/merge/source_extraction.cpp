@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include "merge/password_retry.h"
+
 namespace merge {
 
 namespace {
@@ -67,7 +69,7 @@ TargetRange targetRange(const std::string& rangeSpec) {
 std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
     ErrorState& errors = run.errors();
     ResolvedSource source;
-    source.book = run.application.openWorkbook(run.sources[static_cast<std::size_t>(run.current)]);
+    source.book = openSource(run, run.sources[static_cast<std::size_t>(run.current)]);
     if (!source.book || errors.isSet()) {
         errors.clear();
         run.recordFailure(FailureReason::Other);

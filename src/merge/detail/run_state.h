@@ -27,6 +27,8 @@ struct RunState {
     int usedRows = 0;     // rows of resultSheet taken
     std::string sheetBaseName;
     int current = 0;  // 0-based position of the source in `sources`
+    // The passwords given for the run and those the user chose to use for later files too.
+    std::vector<std::string> passwords;
 
     ErrorState& errors() { return application.errors(); }
     void recordFailure(FailureReason reason) {
