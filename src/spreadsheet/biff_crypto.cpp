@@ -1,5 +1,7 @@
 #include "spreadsheet/biff_crypto.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <array>
 #include <functional>
@@ -80,6 +82,28 @@ Bytes xorPasswordBytes(const std::string& password) {
     return bytes;
 }
 
+// The password in the ANSI code page of Chinese systems (CP936), cut to 15 bytes: the other
+// form Excel may have taken the bytes of a non-ASCII XOR password from. nullopt when the
+// password is ASCII (both forms agree) or has characters CP936 lacks.
+std::optional<Bytes> codePage936PasswordBytes(const std::string& password) {
+    if (std::all_of(password.begin(), password.end(),
+                    [](char character) { return static_cast<unsigned char>(character) < 0x80; }))
+        return std::nullopt;
+    iconv_t converter = iconv_open("CP936", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string input = password;
+    Bytes output(input.size() * 2 + 4);
+    char* in = input.data();
+    std::size_t inLeft = input.size();
+    char* out = reinterpret_cast<char*>(output.data());
+    std::size_t outLeft = output.size();
+    const std::size_t converted = iconv(converter, &in, &inLeft, &out, &outLeft);
+    iconv_close(converter);
+    if (converted == static_cast<std::size_t>(-1)) return std::nullopt;
+    output.resize(std::min(output.size() - outLeft, MaxXorPasswordBytes));
+    return output;
+}
+
 std::uint8_t rotateRight(std::uint8_t value, int bits) {
     return static_cast<std::uint8_t>((value >> bits) | (value << (8 - bits)));
 }
@@ -127,11 +151,17 @@ Result<void> decryptXor(std::vector<std::uint8_t>& stream, std::size_t start,
     if (fields.size() < 4) return unsupported("XOR obfuscation fields cut short");
     const std::uint16_t verifier = readLe16(fields, 2);
     std::optional<std::array<std::uint8_t, 16>> array;
-    auto tryPassword = [&](const std::string& password) {
-        const Bytes bytes = xorPasswordBytes(password);
+    auto tryBytes = [&](const Bytes& bytes) {
         if (bytes.empty() || xorPasswordVerifier(bytes) != verifier) return false;
         array = xorArray(bytes);
         return true;
+    };
+    // Both ways of turning the typed password into bytes are tried, as Excel may have used
+    // either: per character its low byte, or the system's code page.
+    auto tryPassword = [&](const std::string& password) {
+        if (tryBytes(xorPasswordBytes(password))) return true;
+        const std::optional<Bytes> ansi = codePage936PasswordBytes(password);
+        return ansi && tryBytes(*ansi);
     };
     if (!tryPassword(std::string(DefaultXlsPassword)) &&
         std::none_of(passwords.begin(), passwords.end(), tryPassword))

@@ -72,6 +72,7 @@ TEST(BiffCrypto, EncryptedXlsReadsLikeItsOriginalWithTheRightPassword) {
         {"cryptoapi_40bit_default_password_grid.xls", {}, plainGrid()},
         {"xor_grid.xls", {"xor-pw"}, plainGrid()},
         {"xor_default_password_grid.xls", {}, plainGrid()},
+        {"xor_gbk_password_grid.xls", {"密码"}, plainGrid()},
         // Several passwords are tried in order; the right one may come last.
         {"cryptoapi_grid.xls", {"api-pass", "", "密码", "api-Pass"}, plainGrid()},
         {"libreoffice_rc4_grid.xls", {"wrong", "lo-Pass1", "also wrong"}, libreOfficeGrid()},
@@ -97,6 +98,7 @@ TEST(BiffCrypto, WrongOrMissingPasswordsFailWithTheirCause) {
         {"cryptoapi_grid.xls", {}, false},
         {"cryptoapi_grid.xls", {"xor-pw"}, true},
         {"xor_grid.xls", {"api-Pass"}, true},
+        {"xor_gbk_password_grid.xls", {"密", "密码码"}, true},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.file);

@@ -44,9 +44,10 @@ TEST(CryptoPrimitives, HashesMatchTheirPublishedVectors) {
         EXPECT_EQ(hashOf(row.algorithm, {ascii(row.input)}), hex(row.digest));
         // The parts are hashed as one message.
         const std::string input = row.input;
-        if (input.size() > 1)
+        if (input.size() > 1) {
             EXPECT_EQ(hashOf(row.algorithm, {ascii(input.substr(0, 1)), ascii(input.substr(1))}),
                       hex(row.digest));
+        }
     }
 }
 

@@ -216,7 +216,7 @@ def xor_array(password):
     return array
 
 
-def encrypt_xls(plain_path, method, password, key_bits=128):
+def encrypt_xls(plain_path, method, password, key_bits=128, encoding="latin-1"):
     streams = read_compound_file(open(plain_path, "rb").read())
     name = "Workbook"
     if method == "cryptoapi":
@@ -224,7 +224,7 @@ def encrypt_xls(plain_path, method, password, key_bits=128):
         stream, start = with_filepass(streams[name], filepass)
         rc4_encrypt_blocks(stream, start, key_for)
     else:
-        secret = password.encode("latin-1")
+        secret = password.encode(encoding)
         filepass = struct.pack("<HHH", 0, xor_key(secret), xor_verifier(secret))
         stream, start = with_filepass(streams[name], filepass)
         array = xor_array(secret)
@@ -260,6 +260,8 @@ def main():
         "cryptoapi_40bit_default_password_grid.xls": encrypt_xls(grid, "cryptoapi", "VelvetSweatshop", 40),
         "xor_grid.xls": encrypt_xls(grid, "xor", "xor-pw"),
         "xor_default_password_grid.xls": encrypt_xls(grid, "xor", "VelvetSweatshop"),
+        # A Chinese password in the ANSI code page of Chinese systems, as Excel there stores it.
+        "xor_gbk_password_grid.xls": encrypt_xls(grid, "xor", "密码", encoding="gbk"),
     }
     for name, data in outputs.items():
         open(os.path.join(HERE, name), "wb").write(data)
