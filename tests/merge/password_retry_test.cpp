@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "fake_application.h"
+#include "merge/engine_application.h"
 #include "merge/merge_run.h"
+#include "spreadsheet/workbook_reader.h"
 
 namespace merge {
 namespace {
@@ -132,6 +138,48 @@ TEST(PasswordRetry, ARunRemembersOnlyAnswersMarkedForLaterFiles) {
     for (const std::vector<std::string>& list : application.passwordLists)
         if (std::find(list.begin(), list.end(), "wrong") != list.end()) withWrong.push_back(list);
     EXPECT_EQ(withWrong, std::vector<std::vector<std::string>>{{"wrong"}});
+}
+
+TEST(PasswordRetry, EngineRunDecryptsWithGivenAndAnsweredPasswords) {
+    // The real engine on the encrypted fixtures: one password given for the run, one answer
+    // kept for later files, one wrong answer before the right one, and a default-password .xls
+    // that opens without a word. Every block must arrive, decrypted, in the result.
+    namespace fs = std::filesystem;
+    const fs::path data(SHEETMERGE_TEST_DATA);
+    const fs::path out =
+        fs::temp_directory_path() / ("password_retry_" + std::to_string(::getpid()));
+    fs::remove_all(out);
+    fs::create_directories(out);
+    RunInput input;
+    input.FolderPath = data.string() + "/";
+    input.resultFolder = out.string() + "/";
+    input.passwords = {"api-Pass"};
+    input.SourceList = {(data / "xls" / "grid.xlsx").string(),
+                        (data / "crypto" / "agile_grid.xlsx").string(),
+                        (data / "crypto" / "standard_grid.xlsx").string(),
+                        (data / "crypto" / "cryptoapi_grid.xls").string(),
+                        (data / "crypto" / "xor_default_password_grid.xls").string()};
+    RecordingHost host;
+    host.answer.Confirmed = true;
+    host.passwordAnswers = {PasswordAnswer{std::string("密码Agile-1"), true},
+                            PasswordAnswer{std::string("standard"), false},
+                            PasswordAnswer{std::string("standard-pw"), false}};
+    std::unique_ptr<Application> application = makeEngineApplication();
+    const RunOutcome outcome = Zelk(input, *application, host);
+    EXPECT_EQ(outcome.status, RunStatus::Saved) << outcome.message;
+    EXPECT_EQ(outcome.merged, 5);
+    EXPECT_EQ(outcome.failed, 0);
+    ASSERT_EQ(host.passwordQuestions.size(), 3u);
+    EXPECT_EQ(host.passwordQuestions[2].second, 2);
+    spreadsheet::Result<spreadsheet::WorkbookData> result =
+        spreadsheet::openWorkbookFile(outcome.resultPath);
+    ASSERT_TRUE(result) << spreadsheet::errorText(result.error());
+    int apples = 0;
+    for (const spreadsheet::Row& row : result->sheets[0].rows)
+        for (const spreadsheet::Cell& cell : row.cells)
+            if (cell.text == "苹果") ++apples;
+    EXPECT_EQ(apples, 5);
+    fs::remove_all(out);
 }
 
 }  // namespace
