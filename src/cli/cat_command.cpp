@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "cli/detail/messages.h"
+#include "cli/password_options.h"
 #include "cli/texts.h"
 #include "spreadsheet/sheet_extent.h"
 #include "spreadsheet/value_text.h"
@@ -131,7 +132,15 @@ int runCatCommand(int argc, char** argv) {
     SheetChoice choice = SheetChoice::Active;
     int position = 0;
     std::string name;
+    PasswordArguments passwordArguments;
     for (int index = 2; index < argc; ++index) {
+        bool missingValue = false;
+        if (takePasswordOption(argc, argv, index, passwordArguments, missingValue)) {
+            if (missingValue)
+                return detail::printUsageError(std::string(texts::MissingOptionValue) +
+                                               argv[index]);
+            continue;
+        }
         const std::string_view argument = argv[index];
         std::string_view option = argument;
         std::string_view value;
@@ -174,8 +183,14 @@ int runCatCommand(int argc, char** argv) {
         file = argument;
     }
     if (file.empty()) return detail::printUsageError(texts::MissingFile);
+    spreadsheet::OpenOptions options;
+    if (const std::optional<std::string> refusal = passwordArguments.resolve(options.passwords)) {
+        std::fprintf(stderr, "sheetmerge: %s\n", refusal->c_str());
+        return 2;
+    }
 
-    spreadsheet::Result<spreadsheet::WorkbookData> book = spreadsheet::openWorkbookFile(file);
+    spreadsheet::Result<spreadsheet::WorkbookData> book =
+        spreadsheet::openWorkbookFile(file, options);
     if (!book) {
         detail::printFileMessage(file, spreadsheet::errorText(book.error()));
         return 1;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cli/detail/messages.h"
+#include "cli/password_options.h"
 #include "cli/texts.h"
 #include "spreadsheet/sheet_extent.h"
 #include "spreadsheet/workbook_reader.h"
@@ -94,10 +95,28 @@ std::string inspectListing(const spreadsheet::WorkbookData& book) {
 }
 
 int runInspectCommand(int argc, char** argv) {
-    if (argc < 3) return detail::printUsageError(texts::MissingFile);
-    if (argc > 3) return detail::printUsageError(std::string(texts::UnknownOption) + argv[3]);
-    const std::string file = argv[2];
-    spreadsheet::Result<spreadsheet::WorkbookData> book = spreadsheet::openWorkbookFile(file);
+    std::string file;
+    PasswordArguments passwordArguments;
+    for (int index = 2; index < argc; ++index) {
+        bool missingValue = false;
+        if (takePasswordOption(argc, argv, index, passwordArguments, missingValue)) {
+            if (missingValue)
+                return detail::printUsageError(std::string(texts::MissingOptionValue) +
+                                               argv[index]);
+            continue;
+        }
+        if (!file.empty())
+            return detail::printUsageError(std::string(texts::UnknownOption) + argv[index]);
+        file = argv[index];
+    }
+    if (file.empty()) return detail::printUsageError(texts::MissingFile);
+    spreadsheet::OpenOptions options;
+    if (const std::optional<std::string> refusal = passwordArguments.resolve(options.passwords)) {
+        std::fprintf(stderr, "sheetmerge: %s\n", refusal->c_str());
+        return 2;
+    }
+    spreadsheet::Result<spreadsheet::WorkbookData> book =
+        spreadsheet::openWorkbookFile(file, options);
     if (!book) {
         detail::printFileMessage(file, spreadsheet::errorText(book.error()));
         return 1;

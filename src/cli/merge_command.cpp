@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "cli/merge_texts.h"
+#include "cli/password_options.h"
 #include "merge/engine_application.h"
 #include "merge/merge_run.h"
 #include "merge/run_host.h"
@@ -50,6 +51,7 @@ struct MergeArguments {
     std::optional<std::string> markCells;
     std::optional<std::string> outputDir;
     std::vector<std::string> paths;
+    PasswordArguments passwords;
 };
 
 void printError(const std::string& text) {
@@ -149,7 +151,11 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
             ok = takeValue(arguments.markCells);
         else if (name == "-o" || name == "--output-dir")
             ok = takeValue(arguments.outputDir);
-        else
+        else if (isPasswordOption(name)) {
+            std::optional<std::string> value;
+            ok = takeValue(value);
+            if (ok) arguments.passwords.add(name, std::move(*value));
+        } else
             return std::string(merge_texts::UnknownOption) + argument;
         if (!ok) {
             if (inlineValue) return std::string(merge_texts::UnknownOption) + argument;
@@ -407,6 +413,10 @@ int runMergeCommand(int argc, char** argv) {
         return refuseArguments(*refusal);
 
     merge::RunInput input;
+    if (const std::optional<std::string> refusal = arguments.passwords.resolve(input.passwords)) {
+        printError(*refusal);
+        return ExitRefused;
+    }
     if (arguments.outputDir) {
         std::error_code error;
         const std::string folder = absoluteNormal(*arguments.outputDir);

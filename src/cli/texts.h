@@ -5,8 +5,9 @@ namespace cli::texts {
 
 inline constexpr const char* Usage =
     "用法：\n"
-    "  sheetmerge inspect 文件\n"
-    "  sheetmerge cat 文件 [--sheet-index N | --sheet-name 名称]\n"
+    "  sheetmerge inspect 文件 [--password 密码]... [--password-file 文件]\n"
+    "  sheetmerge cat 文件 [--sheet-index N | --sheet-name 名称] [--password 密码]... "
+    "[--password-file 文件]\n"
     "  sheetmerge merge …（详见 sheetmerge merge --help）\n"
     "  sheetmerge --help\n";
 
@@ -30,7 +31,11 @@ inline constexpr const char* Help =
     "8601（2015-06-15、2015-06-15T09:30:12、09:30:12）；\n"
     "  逻辑值输出 TRUE 或 FALSE；错误值输出其文字（如 #DIV/0!）。\n"
     "\n"
-    "退出状态：0 成功；1 文件无法读取或所选工作表不存在；2 命令行用法错误。\n";
+    "密码：文件设有打开密码时，依次试用 --password 给出的密码（可多次给出）和 --password-file\n"
+    "  文件中的密码（UTF-8，每行一个），按给出的顺序；.xls "
+    "文件先试用默认密码。密码只在内存中使用。\n"
+    "\n"
+    "退出状态：0 成功；1 文件无法读取或所选工作表不存在；2 命令行用法错误或密码文件无法读取。\n";
 
 inline constexpr const char* UnknownCommand = "未知的命令：";
 inline constexpr const char* MissingFile = "缺少文件参数";
@@ -38,6 +43,9 @@ inline constexpr const char* UnknownOption = "未知的选项或多余的参数�
 inline constexpr const char* MissingOptionValue = "选项缺少取值：";
 inline constexpr const char* BadSheetIndex = "--sheet-index 需要一个从 1 开始的整数：";
 inline constexpr const char* BothSheetOptions = "--sheet-index 和 --sheet-name 只能选用一个";
+inline constexpr const char* PasswordFileUnreadable = "无法读取密码文件：";
+inline constexpr const char* PasswordFileTooLarge = "密码文件过大（超过 1 MiB）：";
+inline constexpr const char* PasswordFileNotUtf8 = "密码文件不是 UTF-8 文本：";
 inline constexpr const char* MergeNotAvailable = "merge 命令在此版本中尚不可用";
 
 inline constexpr const char* NoSuchSheetIndex = "没有第 %d 个工作表（共有 %d 个工作表）";

@@ -201,6 +201,10 @@ public:
     // application may read files ahead in the background. Announcements never change what
     // openWorkbook() returns or which failure it records; an application may ignore them.
     virtual void expectOpen(const std::string& path) { (void)path; }
+    // Passwords (UTF-8) tried in order on every encrypted workbook opened from now on, files read
+    // ahead included; a workbook none of them opens fails with EncryptedWorkbook. An application
+    // that reads no encrypted files may ignore them.
+    virtual void setPasswords(std::vector<std::string> passwords) { (void)passwords; }
     // The number of sheets a new workbook gets.
     virtual int sheetsInNewWorkbook() const = 0;
     virtual void setSheetsInNewWorkbook(int count) = 0;

@@ -137,6 +137,9 @@ public:
         m_readAhead.clear();
     }
     void expectOpen(const std::string& path) override { m_readAhead.announce(path); }
+    void setPasswords(std::vector<std::string> passwords) override {
+        m_readAhead.setPasswords(std::move(passwords));
+    }
 
     void fail(ErrorCode code, std::string detail) { m_errors.set(Error(code, std::move(detail))); }
     std::optional<Clip> clipboard;

@@ -344,6 +344,9 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         return outcome;
     }
 
+    // Passwords reach the sample's open too: an encrypted package that no given password
+    // opens is passed over as the sample like any other file that does not open.
+    application.setPasswords(input.passwords);
     std::shared_ptr<Workbook> sample = openSample(sources, application, host, outcome);
     if (!sample) {
         tearDown(input);
@@ -367,6 +370,7 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
     detail::RunState run{
         application, host, settings, sources, input.FolderPath, FailureTable(sourceCount)};
     for (const std::string& source : sources) run.reports.push_back(SourceReport{source});
+    run.passwords = input.passwords;
     run.resultBook = resultBook;
     mergeSources(run);
     finishRun(run, input.earlierResultsLeftOut, outcome);

@@ -43,6 +43,9 @@ struct RunInput {
     std::function<bool(const std::string&)> fileExists;
     // Results of earlier merges that the folder walk left out; the summary names them.
     int earlierResultsLeftOut = 0;
+    // Passwords (UTF-8) tried in order on every encrypted source, the sample included; kept in
+    // memory for the run only.
+    std::vector<std::string> passwords;
 };
 
 enum class RunStatus {

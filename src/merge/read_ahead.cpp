@@ -5,8 +5,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "spreadsheet/workbook_reader.h"
-
 namespace merge {
 
 namespace {
@@ -34,6 +32,12 @@ void ReadAhead::clear() {
     m_ahead.clear();
 }
 
+void ReadAhead::setPasswords(std::vector<std::string> passwords) {
+    if (passwords == m_open.passwords) return;
+    m_open.passwords = std::move(passwords);
+    ++m_passwordGeneration;
+}
+
 spreadsheet::Result<spreadsheet::WorkbookData> ReadAhead::read(const std::string& path) {
     // Files announced before `path` that the run passed over are dropped (after their threads
     // end); a path never announced is read now and leaves the announcements as they are.
@@ -46,15 +50,16 @@ spreadsheet::Result<spreadsheet::WorkbookData> ReadAhead::read(const std::string
             m_expected.erase(m_expected.begin(), waiting + 1);
         }
         spreadsheet::Result<spreadsheet::WorkbookData> data =
-            spreadsheet::openWorkbookFile(std::filesystem::path(path));
+            spreadsheet::openWorkbookFile(std::filesystem::path(path), m_open);
         startReads();
         return data;
     }
     spreadsheet::Result<spreadsheet::WorkbookData> data = started->data.get();
     // A file changed, replaced, removed or made unreadable since it was read ahead is read
     // again now, so each source is taken as it is at its turn.
-    if (!unchangedSince(path, started->before))
-        data = spreadsheet::openWorkbookFile(std::filesystem::path(path));
+    if (!unchangedSince(path, started->before) ||
+        started->passwordGeneration != m_passwordGeneration)
+        data = spreadsheet::openWorkbookFile(std::filesystem::path(path), m_open);
     m_ahead.erase(m_ahead.begin(), started + 1);
     startReads();
     return data;
@@ -69,10 +74,12 @@ void ReadAhead::startReads() {
             m_expected.pop_front();
             continue;
         }
+        read.passwordGeneration = m_passwordGeneration;
         try {
-            read.data = std::async(std::launch::async, [next = std::filesystem::path(read.path)] {
-                return spreadsheet::openWorkbookFile(next);
-            });
+            read.data = std::async(std::launch::async,
+                                   [next = std::filesystem::path(read.path), options = m_open] {
+                                       return spreadsheet::openWorkbookFile(next, options);
+                                   });
         } catch (const std::system_error&) {
             // No thread to spare: the file is read when it is opened.
             return;

@@ -12,9 +12,11 @@
 #include <deque>
 #include <future>
 #include <string>
+#include <vector>
 
 #include "spreadsheet/error.h"
 #include "spreadsheet/workbook_data.h"
+#include "spreadsheet/workbook_reader.h"
 
 namespace merge {
 
@@ -35,6 +37,12 @@ public:
     // Drops every announcement (after the reads under way end).
     void clear();
 
+    // The passwords encrypted sources are opened with from now on. A file read ahead with
+    // other passwords is read again when it is taken, so a password only ever opens the files
+    // it was given for.
+    void setPasswords(std::vector<std::string> passwords);
+    const std::vector<std::string>& passwords() const { return m_open.passwords; }
+
     // Two at a time keep two cores busy, since reading takes about twice as long as placing;
     // memory stays a few sources. The readers share no state.
     static constexpr std::size_t AheadLimit = 2;
@@ -42,7 +50,8 @@ public:
 private:
     struct AheadRead {
         std::string path;
-        struct stat before {};  // the file as it was when reading began
+        struct stat before {};       // the file as it was when reading began
+        int passwordGeneration = 0;  // the passwords it was read with
         std::future<spreadsheet::Result<spreadsheet::WorkbookData>> data;
     };
     // Starts reading announced files until AheadLimit are being read or waiting.
@@ -50,6 +59,8 @@ private:
 
     std::deque<std::string> m_expected;  // announced, not yet started
     std::deque<AheadRead> m_ahead;       // started, in announcement order
+    spreadsheet::OpenOptions m_open;
+    int m_passwordGeneration = 0;
 };
 
 }  // namespace merge

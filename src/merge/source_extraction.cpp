@@ -4,6 +4,8 @@
 
 #include "merge/texts.h"
 
+#include "merge/password_retry.h"
+
 namespace merge {
 
 TargetRange targetRange(const RangeChoice& range) {
@@ -79,7 +81,7 @@ std::string illogicalRangeText(const RangeChoice& range) {
 std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
     ErrorState& errors = run.errors();
     ResolvedSource source;
-    source.book = run.application.openWorkbook(run.sources[static_cast<std::size_t>(run.current)]);
+    source.book = openSource(run, run.sources[static_cast<std::size_t>(run.current)]);
     if (!source.book || errors.isSet()) {
         run.recordFailure(FailureReason::Other, run.pendingError(), texts::NotOpened);
         errors.clear();

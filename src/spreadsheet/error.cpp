@@ -18,6 +18,10 @@ const char* causeText(ErrorCode code) {
             return texts::UnknownFormat;
         case ErrorCode::EncryptedWorkbook:
             return texts::EncryptedWorkbook;
+        case ErrorCode::WrongPassword:
+            return texts::WrongPassword;
+        case ErrorCode::UnsupportedEncryption:
+            return texts::UnsupportedEncryption;
         case ErrorCode::BinaryWorkbook:
             return texts::BinaryWorkbook;
         case ErrorCode::ZipCorrupt:

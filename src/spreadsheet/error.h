@@ -17,9 +17,11 @@ enum class ErrorCode {
     FileNotFound,
     FileNotReadable,
     FileTooLarge,
-    UnknownFormat,      // none of the formats the engine reads
-    EncryptedWorkbook,  // password-protected OOXML or BIFF FILEPASS
-    BinaryWorkbook,     // .xlsb: recognised, not read
+    UnknownFormat,          // none of the formats the engine reads
+    EncryptedWorkbook,      // password-protected, and no password given opens it
+    WrongPassword,          // the passwords a user typed for the file were all wrong
+    UnsupportedEncryption,  // encryption of an unknown kind, or malformed encryption fields
+    BinaryWorkbook,         // .xlsb: recognised, not read
     // Containers.
     ZipCorrupt,
     ZipLimit,        // entry count, inflated size, ratio or overlap over a limit

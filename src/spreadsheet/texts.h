@@ -9,7 +9,9 @@ inline constexpr const char* FileNotFound = "文件不存在";
 inline constexpr const char* FileNotReadable = "文件无法读取（没有权限或被占用）";
 inline constexpr const char* FileTooLarge = "文件过大，超出可读取的上限";
 inline constexpr const char* UnknownFormat = "不是可识别的 Excel 或 CSV 文件格式";
-inline constexpr const char* EncryptedWorkbook = "文件已加密（设有打开密码），无法读取";
+inline constexpr const char* EncryptedWorkbook = "文件受密码保护（未提供密码或密码不正确）";
+inline constexpr const char* WrongPassword = "密码不正确";
+inline constexpr const char* UnsupportedEncryption = "文件的加密方式不受支持或加密信息已损坏";
 inline constexpr const char* BinaryWorkbook = "文件是二进制工作簿（.xlsb），不支持读取";
 inline constexpr const char* ZipCorrupt = "文件已损坏（压缩包结构错误或不完整）";
 inline constexpr const char* ZipLimit = "压缩包内容超出安全上限（可能是压缩炸弹）";
@@ -42,6 +44,11 @@ inline constexpr const char* IsFolder = ": 是文件夹，不是文件";
 inline constexpr const char* NotRegularFile = ": 不是普通文件";
 inline constexpr const char* BytesOverLimit = " 字节，上限为 2 GiB";
 inline constexpr const char* ReadOverLimit = "超过 2 GiB 上限";
+
+// Evidence of encrypted files: no password was given, or "提供的 2 个密码都不正确".
+inline constexpr const char* NoPasswordGiven = "未提供密码";
+inline constexpr const char* PasswordsWrongHead = "提供的 ";
+inline constexpr const char* PasswordsWrongTail = " 个密码都不正确";
 
 // Evidence of references.
 inline constexpr const char* QuoteOpen = "“";

@@ -13,8 +13,10 @@
 #include <string_view>
 #include <vector>
 
+#include "spreadsheet/cfb.h"
 #include "spreadsheet/csv_reader.h"
 #include "spreadsheet/html_table_reader.h"
+#include "spreadsheet/office_crypto.h"
 #include "spreadsheet/spreadsheetml_reader.h"
 #include "spreadsheet/texts.h"
 #include "spreadsheet/xls_reader.h"
@@ -129,15 +131,24 @@ ContentKind sniffContent(std::span<const std::uint8_t> firstBytes) {
     return ContentKind::Text;
 }
 
-Result<WorkbookData> readWorkbook(std::span<const std::uint8_t> bytes,
-                                  const std::string& fileName) {
+Result<WorkbookData> readWorkbook(std::span<const std::uint8_t> bytes, const std::string& fileName,
+                                  const OpenOptions& options) {
     switch (sniffContent(bytes)) {
         case ContentKind::Empty:
             return Error(ErrorCode::UnknownFormat, texts::EmptyFile);
         case ContentKind::Zip:
             return readXlsx(bytes);
-        case ContentKind::CompoundFile:
-            return readXls(bytes);
+        case ContentKind::CompoundFile: {
+            // A password-protected .xlsx/.xlsm: the package inside is decrypted in memory.
+            Result<CompoundFile> file = CompoundFile::open(bytes);
+            if (file && holdsEncryptedPackage(*file)) {
+                Result<std::vector<std::uint8_t>> package =
+                    decryptPackage(*file, options.passwords);
+                if (!package) return package.error();
+                return readXlsx(*package);
+            }
+            return readXls(bytes, std::string(), options.passwords);
+        }
         case ContentKind::Biff: {
             Result<WorkbookData> book = readXls(bytes);
             // An Excel 2-4 worksheet file holds one unnamed sheet; BIFF5/8 streams name theirs.
@@ -158,7 +169,8 @@ Result<WorkbookData> readWorkbook(std::span<const std::uint8_t> bytes,
     return Error(ErrorCode::UnknownFormat, leadingBytesHex(bytes));
 }
 
-Result<WorkbookData> openWorkbookFile(const std::filesystem::path& path) {
+Result<WorkbookData> openWorkbookFile(const std::filesystem::path& path,
+                                      const OpenOptions& options) {
     // Read-only, without a lock and without following into a terminal: a source is never changed.
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (descriptor < 0) return fileError(errno, path);
@@ -190,7 +202,7 @@ Result<WorkbookData> openWorkbookFile(const std::filesystem::path& path) {
             return Error(ErrorCode::FileTooLarge, texts::ReadOverLimit);
         bytes.insert(bytes.end(), chunk.data(), chunk.data() + count);
     }
-    return readWorkbook(bytes, path.filename().string());
+    return readWorkbook(bytes, path.filename().string(), options);
 }
 
 }  // namespace spreadsheet

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "spreadsheet/biff_crypto.h"
 #include "spreadsheet/biff_records.h"
 #include "spreadsheet/cfb.h"
 #include "spreadsheet/model_budget.h"
@@ -86,7 +87,8 @@ struct Globals {
     std::vector<XfRecord> xfs;
     std::array<std::uint32_t, 56> palette = DefaultPalette;
     std::vector<AutoFilterName> autoFilters;
-    ModelBudget budget;  // the cells of all sheets
+    ModelBudget budget;      // the cells of all sheets
+    bool decrypted = false;  // the stream was decrypted before reading: its FILEPASS is done with
 };
 
 // The record and the CONTINUE records right after it.
@@ -168,6 +170,7 @@ void readFilterName(const BiffRecord& record, Globals& globals) {
 Result<bool> readFormattingRecord(const BiffRecord& record, Globals& globals) {
     switch (record.id) {
         case biff::FilePass:
+            if (globals.decrypted) return true;
             return Error(ErrorCode::EncryptedWorkbook,
                          "FILEPASS record at offset " + std::to_string(record.offset));
         case biff::CodePage:
@@ -837,7 +840,8 @@ Result<WorkbookData> readSingleSheetStream(std::span<const std::uint8_t> stream,
 }
 
 Result<WorkbookData> readWorkbookStream(std::span<const std::uint8_t> stream, bool streamNamedBook,
-                                        const std::string& singleSheetName) {
+                                        const std::string& singleSheetName,
+                                        bool decrypted = false) {
     BiffCursor cursor(stream);
     BiffRecord record;
     Result<bool> first = cursor.next(record);
@@ -855,6 +859,7 @@ Result<WorkbookData> readWorkbookStream(std::span<const std::uint8_t> stream, bo
     }
     Globals globals;
     globals.version = bof->version;
+    globals.decrypted = decrypted;
     // Some writers leave the BOF version at zero; the stream name tells BIFF5 ("Book") apart.
     if (record.data.size() >= 2 && readU16(record.data, 0) < 0x0500) {
         globals.version = streamNamedBook ? BiffVersion::Biff5 : BiffVersion::Biff8;
@@ -967,7 +972,8 @@ bool startsWithBof(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 Result<WorkbookData> readXls(std::span<const std::uint8_t> bytes,
-                             const std::string& singleSheetName) {
+                             const std::string& singleSheetName,
+                             std::span<const std::string> passwords) {
     if (!isCompoundFile(bytes)) {
         if (startsWithBof(bytes)) return readWorkbookStream(bytes, false, singleSheetName);
         return Error(ErrorCode::UnknownFormat, "neither a compound file nor a BIFF record stream");
@@ -995,7 +1001,9 @@ Result<WorkbookData> readXls(std::span<const std::uint8_t> bytes,
     }
     Result<std::vector<std::uint8_t>> data = file->readStream(*stream);
     if (!data) return data.error();
-    return readWorkbookStream(*data, namedBook, singleSheetName);
+    Result<bool> decrypted = decryptWorkbookStream(*data, passwords);
+    if (!decrypted) return decrypted.error();
+    return readWorkbookStream(*data, namedBook, singleSheetName, *decrypted);
 }
 
 Result<WorkbookData> readXls(std::span<const std::uint8_t> bytes) {

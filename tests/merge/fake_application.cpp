@@ -389,6 +389,12 @@ std::shared_ptr<Workbook> FakeApplication::openWorkbook(const std::string& path)
         m_errors.set(Error(ErrorCode::FileNotFound, path));
         return nullptr;
     }
+    const std::optional<std::string>& password = file->second.password;
+    if (password &&
+        std::find(m_passwords.begin(), m_passwords.end(), *password) == m_passwords.end()) {
+        m_errors.set(Error(ErrorCode::EncryptedWorkbook, m_passwords.empty() ? "none" : "wrong"));
+        return nullptr;
+    }
     auto book = std::make_shared<FakeWorkbook>(*this, path);
     for (const FakeSheet& sheet : file->second.sheets)
         book->sheets.push_back(std::make_shared<FakeSheet>(sheet));

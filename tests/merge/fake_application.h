@@ -62,7 +62,8 @@ struct FakeSheet {
 struct FakeFile {
     std::vector<FakeSheet> sheets;
     int activeSheet = 0;
-    bool copyFails = false;  // every copy out of this workbook fails
+    bool copyFails = false;               // every copy out of this workbook fails
+    std::optional<std::string> password;  // set: opens only with this password among the given
 };
 
 class FakeApplication;
@@ -197,6 +198,10 @@ public:
     ErrorState& errors() override { return m_errors; }
     std::shared_ptr<Workbook> openWorkbook(const std::string& path) override;
     void expectOpen(const std::string& path) override { calls.push_back("expect " + path); }
+    void setPasswords(std::vector<std::string> passwords) override {
+        passwordLists.push_back(passwords);
+        m_passwords = std::move(passwords);
+    }
     int sheetsInNewWorkbook() const override { return m_sheetsInNewWorkbook; }
     void setSheetsInNewWorkbook(int count) override;
     std::shared_ptr<Workbook> addWorkbook() override;
@@ -222,9 +227,11 @@ public:
     std::map<std::string, SaveFormat> written;         // files the fake "wrote"
     std::shared_ptr<FakeRange> clipboard;
     int maxSheetsAllowed = 0;  // observed SheetsInNewWorkbook at addWorkbook
+    std::vector<std::vector<std::string>> passwordLists;  // every setPasswords(), in order
 
 private:
     ErrorState m_errors;
+    std::vector<std::string> m_passwords;
     int m_sheetsInNewWorkbook = 3;
 };
 
@@ -244,6 +251,9 @@ public:
     std::vector<Message> messages;
     std::vector<std::filesystem::path> handedOver;
     std::function<void(const ReferenceResolver&)> duringDialog;
+    // Answers to password questions, taken in order; none left means "skip".
+    std::vector<PasswordAnswer> passwordAnswers;
+    std::vector<std::pair<std::string, int>> passwordQuestions;  // (path, attempt)
 
     MergeOptions askOptions(const SampleInfo& info, const ReferenceResolver& resolve) override {
         sample = info;
@@ -258,6 +268,13 @@ public:
         return MessageAnswer::Ok;
     }
     void handOver(const std::filesystem::path& result) override { handedOver.push_back(result); }
+    PasswordAnswer askPassword(const std::string& path, int attempt) override {
+        passwordQuestions.emplace_back(path, attempt);
+        if (passwordAnswers.empty()) return {};
+        PasswordAnswer answer = passwordAnswers.front();
+        passwordAnswers.erase(passwordAnswers.begin());
+        return answer;
+    }
 };
 
 // A sheet with `rows` rows of `columns` values: row r, column c holds the text "<tag>r,c".

@@ -141,3 +141,35 @@ TEST(ReadAhead, FilesChangedAfterTheAnnouncementAreTakenAsTheyAreAtTheirTurn) {
 
 }  // namespace
 }  // namespace merge
+
+namespace merge {
+namespace {
+
+TEST(ReadAhead, EncryptedFilesOpenWithThePasswordsInForceAtTheirTurn) {
+    // Files read ahead before a password changed are read again at their turn: a password
+    // given for one file never opens another one behind the run's back, and a password
+    // remembered later opens files read ahead before it.
+    const fs::path crypto = fs::path(SHEETMERGE_TEST_DATA) / "crypto";
+    const std::string agile = (crypto / "agile_grid.xlsx").string();
+    const std::string standard = (crypto / "standard_grid.xlsx").string();
+    const std::string rc4 = (crypto / "cryptoapi_grid.xls").string();
+    auto opens = [](Application& application, const std::string& path) {
+        std::shared_ptr<Workbook> book = application.openWorkbook(path);
+        const bool opened = book && !application.errors().isSet();
+        application.errors().clear();
+        if (book) book->close();
+        return opened;
+    };
+    std::unique_ptr<Application> application = makeEngineApplication();
+    application->setPasswords({"standard-pw", "api-Pass"});
+    for (const std::string& path : {agile, standard, rc4, agile}) application->expectOpen(path);
+    EXPECT_FALSE(opens(*application, agile));
+    application->setPasswords({"密码Agile-1"});
+    EXPECT_FALSE(opens(*application, standard));  // read ahead with "standard-pw", now gone
+    application->setPasswords({"api-Pass", "密码Agile-1"});
+    EXPECT_TRUE(opens(*application, rc4));
+    EXPECT_TRUE(opens(*application, agile));
+}
+
+}  // namespace
+}  // namespace merge

@@ -30,6 +30,8 @@ struct RunState {
     int usedRows = 0;     // rows of resultSheet taken
     std::string sheetBaseName;
     int current = 0;  // 0-based position of the source in `sources`
+    // The passwords given for the run and those the user chose to use for later files too.
+    std::vector<std::string> passwords;
 
     ErrorState& errors() { return application.errors(); }
     // The application's error recorded since the last clear, if any: the cause of a failure
