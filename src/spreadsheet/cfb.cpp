@@ -31,22 +31,9 @@ std::uint32_t readU32(std::span<const std::uint8_t> bytes, std::size_t offset) {
 std::string decodeEntryName(std::span<const std::uint8_t> entry) {
     std::uint16_t byteLength = readU16(entry, 64);
     std::size_t units = std::min<std::size_t>(byteLength, 64) / 2;
-    std::string name;
-    for (std::size_t i = 0; i < units; ++i) {
-        char32_t unit = readU16(entry, i * 2);
-        if (unit == 0) break;
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
-            char32_t low = readU16(entry, (i + 1) * 2);
-            if (low >= 0xDC00 && low < 0xE000) {
-                appendUtf8(name, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (unit >= 0xD800 && unit < 0xE000) unit = 0xFFFD;
-        appendUtf8(name, unit);
-    }
-    return name;
+    std::size_t length = 0;
+    while (length < units && readU16(entry, length * 2) != 0) ++length;
+    return utf16ToUtf8(entry.first(length * 2), TextEncoding::Utf16LittleEndian);
 }
 
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {

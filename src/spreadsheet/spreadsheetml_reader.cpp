@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "spreadsheet/detail/value_parsing.h"
 #include "spreadsheet/detail/xml_reader.h"
 
 namespace spreadsheet {

@@ -15,6 +15,7 @@
 
 #include "spreadsheet/csv_reader.h"
 #include "spreadsheet/html_table_reader.h"
+#include "spreadsheet/reader_limits.h"
 #include "spreadsheet/spreadsheetml_reader.h"
 #include "spreadsheet/texts.h"
 #include "spreadsheet/xls_reader.h"
@@ -23,8 +24,6 @@
 namespace spreadsheet {
 namespace {
 
-// Sources are read whole into memory; a larger file is refused before any reader sees it.
-constexpr std::uint64_t MaxFileBytes = 2ull * 1024 * 1024 * 1024;
 // How much of the start decides between text and binary content.
 constexpr std::size_t SniffBytes = 8192;
 

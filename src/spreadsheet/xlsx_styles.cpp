@@ -8,15 +8,13 @@
 #include <string>
 
 #include "spreadsheet/detail/xml_reader.h"
+#include "spreadsheet/reader_limits.h"
 
 namespace spreadsheet {
 
 namespace {
 
 using detail::XmlAttributes;
-
-// Far above the 64,000 formats a spreadsheet program keeps, far below what exhausts memory.
-constexpr std::size_t MaxTableEntries = 1 << 18;
 
 constexpr std::array<std::uint32_t, 64> DefaultPalette{
     0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF,
@@ -117,8 +115,8 @@ public:
         ++m_depth;
         if (m_depth == 3 &&
             std::max({fonts.size(), fills.size(), borders.size(), xfs.size(), numberFormats.size(),
-                      indexedColors.size()}) > MaxTableEntries) {
-            fail(Error(ErrorCode::XmlLimit, "more than " + std::to_string(MaxTableEntries) +
+                      indexedColors.size()}) > MaxStyleTableEntries) {
+            fail(Error(ErrorCode::XmlLimit, "more than " + std::to_string(MaxStyleTableEntries) +
                                                 " entries in " + m_section +
                                                 " (style table limit)"));
             return;

@@ -12,14 +12,13 @@
 #include <vector>
 
 #include "spreadsheet/detail/xml_reader.h"
+#include "spreadsheet/text_encoding.h"
 
 namespace spreadsheet::detail {
 
 namespace {
 
 constexpr std::size_t ChunkSize = 64 * 1024;
-// A single tag, comment or declaration longer than this is not from any producer.
-constexpr std::size_t MaxPendingBytes = 64u << 20;
 constexpr std::string_view XmlNamespaceUri = "http://www.w3.org/XML/1998/namespace";
 
 // Byte classes in text and attribute values.
@@ -80,45 +79,12 @@ bool isXmlCharacter(std::uint32_t code) {
            (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
 }
 
-void appendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // The length of the UTF-8 sequence at `p` holding an XML character; 0 when it is not one,
 // -1 when the buffer ends inside it.
 int utf8Length(const unsigned char* p, const unsigned char* end) {
-    const unsigned char lead = p[0];
-    int length = 0;
-    std::uint32_t code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        length = 2, code = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-        length = 3, code = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-        length = 4, code = lead & 0x07;
-    else
-        return 0;
-    for (int k = 1; k < length; ++k) {
-        if (p + k >= end) return -1;
-        if ((p[k] & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (p[k] & 0x3F);
-    }
-    static constexpr std::uint32_t Smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < Smallest[length] || !isXmlCharacter(code)) return 0;
+    char32_t code = 0;
+    const int length = decodeUtf8(p, end, code);
+    if (length > 0 && !isXmlCharacter(code)) return 0;
     return length;
 }
 
@@ -205,9 +171,9 @@ public:
             if (step == Step::NeedMore && m_last) return malformed(m_position, "unclosed token");
             if (m_last && m_position >= m_buffer.size()) return finish();
             compact();
-            if (m_buffer.size() > MaxPendingBytes)
+            if (m_buffer.size() > MaxXmlMarkupBytes)
                 return fail(ErrorCode::XmlLimit, m_position,
-                            "a tag longer than " + std::to_string(MaxPendingBytes) +
+                            "a tag longer than " + std::to_string(MaxXmlMarkupBytes) +
                                 " bytes (XML text length limit)");
             if (!fill()) return *m_error;
         }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "spreadsheet/detail/xml_reader.h"
+#include "spreadsheet/detail/value_parsing.h"
 #include "spreadsheet/zip_writer.h"
 
 namespace spreadsheet {
