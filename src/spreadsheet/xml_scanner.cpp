@@ -792,6 +792,7 @@ private:
         return nullptr;
     }
 
+    // A start tag: read whole (or NeedMore), then checked and reported.
     Step startTag() {
         const std::size_t at = m_position;
         bool more = false;
@@ -799,11 +800,55 @@ private:
         if (more) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
         if (nameEnd == at + 1) return malformedStep(at, "not well-formed (invalid token)");
         if (m_rootClosed) return malformedStep(at, "junk after document element");
+        std::size_t end = nameEnd;
+        bool empty = false;
+        if (Step read = readAttributes(at, end, empty); read != Step::Done) return read;
 
+        // The whole tag is in the buffer: check it and report it.
+        if (++m_depth > m_limits.maxDepth)
+            return failStep(ErrorCode::XmlLimit, at,
+                            "elements nested deeper than " + std::to_string(m_limits.maxDepth) +
+                                " levels (XML depth limit)");
+        const std::string_view name(m_buffer.data() + at + 1, nameEnd - at - 1);
+        bool declares = false;
+        for (std::size_t k = 0; k < m_raw.size(); ++k) {
+            for (std::size_t j = 0; j < k; ++j) {
+                if (sameName(m_raw[j].name, m_raw[k].name))
+                    return malformedStep(at, "duplicate attribute");
+            }
+            if (isDeclaration(m_raw[k].name)) declares = true;
+        }
+        // Namespace declarations first: they apply to the tag that makes them.
+        if (declares) {
+            if (Step bound = bindNamespaces(at); bound != Step::Done) return bound;
+        }
+        if (Step resolved = resolveAttributes(at, declares); resolved != Step::Done)
+            return resolved;
+        std::string_view localName = name;
+        if (const std::size_t colon = colonIn(name); colon != std::string_view::npos) {
+            const std::string_view prefix = name.substr(0, colon);
+            if (prefix != "xml" && !namespaceFor(prefix))
+                return malformedStep(at, "unbound prefix");
+            localName = name.substr(colon + 1);
+        }
+
+        m_rootSeen = true;
+        m_atStart = false;
+        m_textBytes = 0;
+        m_nameStarts.push_back(m_names.size());
+        m_names.append(name);
+        m_handler.startElement(localName, XmlAttributes(m_attributes.data(), m_attributes.size()));
+        if (handlerFailed()) return Step::Failed;
+        m_position = end;
+        return empty ? closeElement(localName) : Step::Done;
+    }
+
+    // The attributes of the start tag at `at` into m_raw, from `p` (after the name) up to the
+    // tag's end, where `p` is left; `empty` tells "/>" from ">".
+    Step readAttributes(std::size_t at, std::size_t& p, bool& empty) {
         m_values.clear();
         m_raw.clear();
-        std::size_t p = nameEnd;
-        bool empty = false;
+        bool more = false;
         for (;;) {
             const std::size_t afterSpace = skipSpace(p);
             if (afterSpace >= m_buffer.size())
@@ -811,7 +856,7 @@ private:
             const char c = m_buffer[afterSpace];
             if (c == '>') {
                 p = afterSpace + 1;
-                break;
+                return Step::Done;
             }
             if (c == '/') {
                 if (afterSpace + 1 >= m_buffer.size())
@@ -820,7 +865,7 @@ private:
                     return malformedStep(afterSpace, "not well-formed (invalid token)");
                 p = afterSpace + 2;
                 empty = true;
-                break;
+                return Step::Done;
             }
             if (afterSpace == p)
                 return malformedStep(p, "not well-formed (invalid token)");  // no space before it
@@ -844,45 +889,38 @@ private:
             if (Step value = attributeValue(attribute, q, next); value != Step::Done) return value;
             p = next;
         }
+    }
 
-        // The whole tag is in the buffer: check it and report it.
-        if (++m_depth > m_limits.maxDepth)
-            return failStep(ErrorCode::XmlLimit, at,
-                            "elements nested deeper than " + std::to_string(m_limits.maxDepth) +
-                                " levels (XML depth limit)");
-        const std::string_view name(m_buffer.data() + at + 1, nameEnd - at - 1);
-        const std::size_t count = m_raw.size();
-        bool declares = false;
-        for (std::size_t k = 0; k < count; ++k) {
-            for (std::size_t j = 0; j < k; ++j) {
-                if (sameName(m_raw[j].name, m_raw[k].name))
-                    return malformedStep(at, "duplicate attribute");
-            }
-            if (isDeclaration(m_raw[k].name)) declares = true;
-        }
-        auto valueOf = [this](const RawAttribute& attribute) {
-            return attribute.decodedOffset == std::string::npos
-                       ? attribute.raw
-                       : std::string_view(m_values).substr(attribute.decodedOffset,
-                                                           attribute.decodedLength);
-        };
-        // Namespace declarations first: they apply to the tag that makes them.
-        for (std::size_t k = 0; declares && k < count; ++k) {
-            const std::string_view attribute = m_raw[k].name;
+    std::string_view valueOf(const RawAttribute& attribute) const {
+        return attribute.decodedOffset == std::string::npos
+                   ? attribute.raw
+                   : std::string_view(m_values).substr(attribute.decodedOffset,
+                                                       attribute.decodedLength);
+    }
+
+    // The xmlns and xmlns:prefix attributes of the tag at `at` as bindings of its depth.
+    Step bindNamespaces(std::size_t at) {
+        for (const RawAttribute& raw : m_raw) {
+            const std::string_view attribute = raw.name;
             if (attribute.size() == 5 && isDeclaration(attribute)) {
-                m_bindings.push_back({"", std::string(valueOf(m_raw[k])), m_depth});
+                m_bindings.push_back({"", std::string(valueOf(raw)), m_depth});
             } else if (isDeclaration(attribute)) {
-                if (valueOf(m_raw[k]).empty())
-                    return malformedStep(at, "must not undeclare prefix");
+                if (valueOf(raw).empty()) return malformedStep(at, "must not undeclare prefix");
                 m_bindings.push_back(
-                    {std::string(attribute.substr(6)), std::string(valueOf(m_raw[k])), m_depth});
+                    {std::string(attribute.substr(6)), std::string(valueOf(raw)), m_depth});
             }
         }
+        return Step::Done;
+    }
+
+    // The attributes the handler sees: local names with their namespace URIs, declarations
+    // left out.
+    Step resolveAttributes(std::size_t at, bool declares) {
         m_attributes.clear();
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::string_view attribute = m_raw[k].name;
+        for (const RawAttribute& raw : m_raw) {
+            const std::string_view attribute = raw.name;
             if (declares && isDeclaration(attribute)) continue;
-            const std::string_view value = valueOf(m_raw[k]);
+            const std::string_view value = valueOf(raw);
             if (value.size() > m_limits.maxTextBytes)
                 return failStep(ErrorCode::XmlLimit, at,
                                 "attribute longer than " + std::to_string(m_limits.maxTextBytes) +
@@ -905,23 +943,7 @@ private:
             }
             m_attributes.push_back(item);
         }
-        std::string_view localName = name;
-        if (const std::size_t colon = colonIn(name); colon != std::string_view::npos) {
-            const std::string_view prefix = name.substr(0, colon);
-            if (prefix != "xml" && !namespaceFor(prefix))
-                return malformedStep(at, "unbound prefix");
-            localName = name.substr(colon + 1);
-        }
-
-        m_rootSeen = true;
-        m_atStart = false;
-        m_textBytes = 0;
-        m_nameStarts.push_back(m_names.size());
-        m_names.append(name);
-        m_handler.startElement(localName, XmlAttributes(m_attributes.data(), m_attributes.size()));
-        if (handlerFailed()) return Step::Failed;
-        m_position = p;
-        return empty ? closeElement(localName) : Step::Done;
+        return Step::Done;
     }
 };
 
