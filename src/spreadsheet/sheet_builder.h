@@ -112,9 +112,8 @@ public:
     // MaxRowEntriesPerSheet formats.
     Result<void> setRowFormat(int row, const RowFormat& format);
 
-    // A merged range of more than one cell. Ranges overlapping one that starts before them
-    // (by top row, then left column) are dropped by finish(). Fails with SheetLimit past
-    // MaxMergesPerSheet ranges.
+    // A merged range. finish() orders the ranges by top row, then left column, and drops each
+    // that overlaps one kept before it. Fails with SheetLimit past MaxMergesPerSheet ranges.
     Result<void> addMerge(const RangeRef& range);
 
     // A run of columns sharing a width and format. finish() sorts the runs and clips a run that

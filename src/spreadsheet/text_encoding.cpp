@@ -37,10 +37,7 @@ bool isValidUtf8(std::string_view text) {
 
 std::size_t utf16Length(std::string_view utf8) {
     std::size_t units = 0;
-    for (const char character : utf8) {
-        const auto byte = static_cast<unsigned char>(character);
-        if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
-    }
+    for (const char character : utf8) units += utf16UnitsOf(static_cast<unsigned char>(character));
     return units;
 }
 

@@ -88,8 +88,13 @@ inline int decodeUtf8(const unsigned char* bytes, const unsigned char* end, char
     return length;
 }
 
-// The UTF-16 units of well-formed UTF-8 text, as spreadsheet programs count a cell's length: a
-// four-byte sequence is a surrogate pair.
+// The UTF-16 units of the UTF-8 sequence that `lead` starts: 2 for a four-byte sequence (a
+// surrogate pair), 0 for a continuation byte, else 1.
+constexpr std::size_t utf16UnitsOf(unsigned char lead) {
+    return (lead & 0xC0) == 0x80 ? 0 : lead >= 0xF0 ? 2 : 1;
+}
+
+// The UTF-16 units of well-formed UTF-8 text, as spreadsheet programs count a cell's length.
 std::size_t utf16Length(std::string_view utf8);
 
 }  // namespace spreadsheet

@@ -120,27 +120,19 @@ std::string decodeXlsxEscapes(std::string_view text) {
     if (text.find("_x") == std::string_view::npos) return std::string(text);
     std::string out;
     out.reserve(text.size());
+    // Escapes are UTF-16 units: a run of them is decoded as one, so that pairs join.
+    std::u16string units;
     for (std::size_t i = 0; i < text.size();) {
-        std::optional<std::uint32_t> unit = escapeAt(text, i);
-        if (!unit) {
-            out.push_back(text[i++]);
+        if (std::optional<std::uint32_t> unit = escapeAt(text, i)) {
+            units.push_back(static_cast<char16_t>(*unit));
+            i += 7;
             continue;
         }
-        i += 7;
-        std::uint32_t codePoint = *unit;
-        if (codePoint >= 0xD800 && codePoint <= 0xDBFF) {
-            std::optional<std::uint32_t> low = escapeAt(text, i);
-            if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
-                codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (*low - 0xDC00);
-                i += 7;
-            } else {
-                codePoint = 0xFFFD;
-            }
-        } else if (codePoint >= 0xDC00 && codePoint <= 0xDFFF) {
-            codePoint = 0xFFFD;
-        }
-        appendUtf8(out, codePoint);
+        appendUtf16(units, out);
+        units.clear();
+        out.push_back(text[i++]);
     }
+    appendUtf16(units, out);
     return out;
 }
 

@@ -17,6 +17,7 @@
 #include "spreadsheet/html_table_reader.h"
 #include "spreadsheet/reader_limits.h"
 #include "spreadsheet/spreadsheetml_reader.h"
+#include "spreadsheet/text_encoding.h"
 #include "spreadsheet/texts.h"
 #include "spreadsheet/xls_reader.h"
 #include "spreadsheet/xlsx_reader.h"
@@ -80,9 +81,8 @@ std::string sheetNameFromFile(const std::string& fileName) {
     std::string stem = std::filesystem::path(fileName).stem().string();
     std::size_t units = 0;
     for (std::size_t position = 0; position < stem.size(); ++position) {
-        const auto byte = static_cast<unsigned char>(stem[position]);
-        if ((byte & 0xC0) == 0x80) continue;
-        const std::size_t width = byte >= 0xF0 ? 2 : 1;
+        const std::size_t width = utf16UnitsOf(static_cast<unsigned char>(stem[position]));
+        if (width == 0) continue;
         if (units + width > 31) {
             stem.resize(position);
             break;
