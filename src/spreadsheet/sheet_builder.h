@@ -86,7 +86,7 @@ public:
     // Stores `cell` (its column, style, value and text) at `row`. Of two cells at one place the
     // one added later wins. Fails with SheetLimit past MaxCellsPerSheet cells or the memory
     // budget; the sheet is not to be used after a failure.
-    Result<void> addCell(int row, Cell cell) {
+    Result<void> addCell(int row, Cell&& cell) {
         assert(row >= 1 && cell.column >= 1);
         if (++m_cellCount > MaxCellsPerSheet) return cellLimitError();
         if (!m_budget.addCell(cell)) return m_budget.error();

@@ -105,7 +105,7 @@ std::vector<std::span<const std::uint8_t>> withContinues(const BiffRecord& first
 }
 
 // The shared string table, each string counted against the book's memory budget: a table of
-// tiny strings costs far more memory than file.
+// tiny strings takes far more memory than file.
 Result<void> readSharedStrings(const BiffRecord& record, BiffCursor& cursor, Globals& globals,
                                ModelBudget& budget) {
     Result<void> status;
