@@ -15,7 +15,7 @@ if [ "${1:-}" = --keep-going ]; then keep_going=1; shift; fi
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(zip xlsx csv cell_ref xls xml crypto)
+[ ${#targets[@]} -gt 0 ] || targets=(zip xlsx csv cell_ref xls xml markup crypto)
 build=${SHEETMERGE_FUZZ_BUILD:-build-fuzz}
 
 if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
@@ -36,6 +36,7 @@ seeds() {  # the seed files of one target
         zip|xlsx) "${files[@]}" \( -name '*.xlsx' -o -name '*.xlsm' -o -name '*.zip' \) ;;
         xls) "${files[@]}" -name '*.xls' ;;
         csv) "${files[@]}" \( -name '*.csv' -o -name '*.txt' \) ;;
+        markup) "${files[@]}" \( -name '*.xls' -o -name '*.htm' -o -name '*.html' -o -name '*.xml' \) ;;
         crypto) "${files[@]}" \( -path '*/crypto/*' -o -name '*pass*' \) \( -name '*.xls' -o -name '*.xlsx' \) ;;
     esac 2>/dev/null
 }

@@ -145,24 +145,6 @@ double decodeRk(std::uint32_t rk) {
     return (rk & 1) ? value / 100.0 : value;
 }
 
-void appendUtf16(std::u16string_view units, std::string& out) {
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t unit = units[i];
-        if (unit < 0x80) {
-            out += static_cast<char>(unit);
-            continue;
-        }
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] < 0xE000) {
-            appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-            continue;
-        }
-        if (unit >= 0xD800 && unit < 0xE000) unit = 0xFFFD;
-        appendUtf8(out, unit);
-    }
-}
-
 CodePageDecoder::CodePageDecoder() {
     m_converter = iconv_open("UTF-8", "CP1252");
 }

@@ -144,9 +144,6 @@ private:
     std::u16string m_units;
 };
 
-// UTF-16 code units (possibly with surrogate pairs) to UTF-8; lone surrogates become U+FFFD.
-void appendUtf16(std::u16string_view units, std::string& out);
-
 // Strings inside one record. BIFF8: `lengthBytes` (1 or 2) count, then a flags byte; BIFF2-5:
 // a count and bytes in the code page. Advance `offset`. Fail with RecordCorrupt when short.
 Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& offset,

@@ -1,48 +1,11 @@
 #include "spreadsheet/cell_ref.h"
 
 #include <algorithm>
-#include <cstdint>
 
 #include "spreadsheet/texts.h"
 
 namespace spreadsheet {
 namespace {
-
-bool isLetter(char character) {
-    return (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z');
-}
-bool isDigit(char character) {
-    return character >= '0' && character <= '9';
-}
-
-// Parses letters then digits from the whole of `text`. Stops counting once a value passes
-// `columnCap`/`rowCap`, so a reference of any length cannot overflow.
-bool parseLettersDigits(std::string_view text, bool allowDollar, std::int64_t columnCap,
-                        std::int64_t rowCap, CellRef& cell) {
-    std::size_t position = 0;
-    if (allowDollar && position < text.size() && text[position] == '$') ++position;
-    std::int64_t column = 0;
-    const std::size_t lettersStart = position;
-    while (position < text.size() && isLetter(text[position])) {
-        const char upper = static_cast<char>(text[position] & ~0x20);
-        column = column * 26 + (upper - 'A' + 1);
-        if (column > columnCap) return false;
-        ++position;
-    }
-    if (position == lettersStart) return false;
-    if (allowDollar && position < text.size() && text[position] == '$') ++position;
-    const std::size_t digitsStart = position;
-    std::int64_t row = 0;
-    while (position < text.size() && isDigit(text[position])) {
-        row = row * 10 + (text[position] - '0');
-        if (row > rowCap) return false;
-        ++position;
-    }
-    if (position == digitsStart || position != text.size() || row < 1) return false;
-    cell.row = static_cast<int>(row);
-    cell.column = static_cast<int>(column);
-    return true;
-}
 
 Error invalidReference(std::string_view text, const char* why) {
     std::string detail = texts::QuoteOpen;
@@ -66,8 +29,8 @@ Result<RangeRef> parseRange(std::string_view text, GridLimits grid) {
     CellRef last;
     // Parse against the largest grid any format has, then check the book's own grid, so the
     // message can tell a malformed text from a cell beyond the grid.
-    if (!parseLettersDigits(firstText, true, XlsxMaxColumns, XlsxMaxRows, first) ||
-        !parseLettersDigits(lastText, true, XlsxMaxColumns, XlsxMaxRows, last))
+    if (scanCellRef(firstText, DollarSigns::Allowed, first) != CellRefScan::Cell ||
+        scanCellRef(lastText, DollarSigns::Allowed, last) != CellRefScan::Cell)
         return invalidReference(text, texts::NotA1Reference);
     if (first.row > grid.rows || last.row > grid.rows || first.column > grid.columns ||
         last.column > grid.columns)
@@ -78,8 +41,37 @@ Result<RangeRef> parseRange(std::string_view text, GridLimits grid) {
     return range;
 }
 
+CellRefScan scanCellRef(std::string_view text, DollarSigns dollars, CellRef& cell) {
+    const char* position = text.data();
+    const char* const end = position + text.size();
+    const bool allowDollar = dollars == DollarSigns::Allowed;
+    if (allowDollar && position < end && *position == '$') ++position;
+    // Counting stops one past the grid, so that a reference of any length cannot overflow.
+    int column = 0;
+    const char* const lettersStart = position;
+    for (; position < end; ++position) {
+        const auto upper = static_cast<unsigned char>(*position & ~0x20);
+        if (upper < 'A' || upper > 'Z') break;
+        if (column <= XlsxMaxColumns) column = column * 26 + (upper - 'A' + 1);
+    }
+    if (position == lettersStart) return CellRefScan::Malformed;
+    if (allowDollar && position < end && *position == '$') ++position;
+    int row = 0;
+    const char* const digitsStart = position;
+    for (; position < end; ++position) {
+        const unsigned digit = static_cast<unsigned>(*position - '0');
+        if (digit > 9) return CellRefScan::Malformed;
+        if (row <= XlsxMaxRows) row = row * 10 + static_cast<int>(digit);
+    }
+    if (position == digitsStart) return CellRefScan::Malformed;
+    if (row < 1 || row > XlsxMaxRows || column > XlsxMaxColumns) return CellRefScan::OutsideGrid;
+    cell.row = row;
+    cell.column = column;
+    return CellRefScan::Cell;
+}
+
 bool parseCellRefLoose(std::string_view text, CellRef& cell) {
-    return parseLettersDigits(text, false, XlsxMaxColumns, XlsxMaxRows, cell);
+    return scanCellRef(text, DollarSigns::Refused, cell) == CellRefScan::Cell;
 }
 
 std::string columnLetters(int column) {

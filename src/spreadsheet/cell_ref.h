@@ -1,4 +1,5 @@
-// A1 cell references: parsing (B2, $B$2, b2, B2:G5), formatting and column letters.
+// A1 cell references: parsing (B2, $B$2, b2, B2:G5), formatting and column letters. The one A1
+// parser of the engine: the readers' per-cell references go through scanCellRef too.
 //   Result<RangeRef> range = parseRange("b2:$G$5", XlsxGrid);
 #pragma once
 
@@ -46,8 +47,20 @@ struct RangeRef {
 // Fails with InvalidReference for anything else and for cells outside `grid`.
 Result<RangeRef> parseRange(std::string_view text, GridLimits grid = XlsxGrid);
 
-// A single cell without the grid check beyond the format's own limits (used by readers
-// for the `r` attribute). Returns false for text that is not exactly letters + digits.
+enum class DollarSigns { Refused, Allowed };
+
+// What scanCellRef found.
+enum class CellRefScan {
+    Cell,         // a cell of the largest grid (XlsxGrid); `cell` holds it
+    OutsideGrid,  // letters then digits, but row 0 or a row or column past XlsxGrid
+    Malformed,    // anything else
+};
+
+// Reads one cell reference: letters in either case, then digits, with `DollarSigns::Allowed`
+// also "$B$12"; nothing around it. Cheap enough for every cell of a worksheet.
+CellRefScan scanCellRef(std::string_view text, DollarSigns dollars, CellRef& cell);
+
+// A single cell without dollar signs, inside XlsxGrid. Returns false for anything else.
 bool parseCellRefLoose(std::string_view text, CellRef& cell);
 
 // 1 -> "A", 26 -> "Z", 27 -> "AA", 16384 -> "XFD". column must be >= 1.

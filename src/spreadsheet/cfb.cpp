@@ -31,22 +31,9 @@ std::uint32_t readU32(std::span<const std::uint8_t> bytes, std::size_t offset) {
 std::string decodeEntryName(std::span<const std::uint8_t> entry) {
     std::uint16_t byteLength = readU16(entry, 64);
     std::size_t units = std::min<std::size_t>(byteLength, 64) / 2;
-    std::string name;
-    for (std::size_t i = 0; i < units; ++i) {
-        char32_t unit = readU16(entry, i * 2);
-        if (unit == 0) break;
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
-            char32_t low = readU16(entry, (i + 1) * 2);
-            if (low >= 0xDC00 && low < 0xE000) {
-                appendUtf8(name, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (unit >= 0xD800 && unit < 0xE000) unit = 0xFFFD;
-        appendUtf8(name, unit);
-    }
-    return name;
+    std::size_t length = 0;
+    while (length < units && readU16(entry, length * 2) != 0) ++length;
+    return utf16ToUtf8(entry.first(length * 2), TextEncoding::Utf16LittleEndian);
 }
 
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
@@ -107,12 +94,18 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
             return corrupt("file holds more sectors than a compound file can address");
         file.m_sectorCount = static_cast<std::uint32_t>(count);
     }
-    const std::uint32_t sectorCount = file.m_sectorCount;
-    const std::uint32_t idsPerSector = file.m_sectorSize / 4;
+    if (Result<void> read = file.readFat(); !read) return read.error();
+    if (Result<void> read = file.readDirectory(majorVersion); !read) return read.error();
+    if (Result<void> read = file.readMiniStream(); !read) return read.error();
+    return file;
+}
 
-    // FAT sector ids: the header's 109 DIFAT slots, then the DIFAT chain. The header's FAT
-    // sector count only caps how many are taken; storage grows with sectors really present.
-    const std::uint32_t claimedFatSectors = readU32(bytes, 44);
+// FAT sector ids: the header's 109 DIFAT slots, then the DIFAT chain. The header's FAT sector
+// count only caps how many are taken; storage grows with sectors really present.
+Result<void> CompoundFile::readFat() {
+    const std::uint32_t sectorCount = m_sectorCount;
+    const std::uint32_t idsPerSector = m_sectorSize / 4;
+    const std::uint32_t claimedFatSectors = readU32(m_bytes, 44);
     std::vector<std::uint32_t> fatSectors;
     auto takeFatSector = [&](std::uint32_t id) -> Result<void> {
         if (id >= sectorCount) {
@@ -123,11 +116,11 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
         return {};
     };
     for (int i = 0; i < HeaderDifatEntries && fatSectors.size() < claimedFatSectors; ++i) {
-        std::uint32_t id = readU32(bytes, 76 + static_cast<std::size_t>(i) * 4);
+        std::uint32_t id = readU32(m_bytes, 76 + static_cast<std::size_t>(i) * 4);
         if (id > MaxRegularSector) break;
-        if (Result<void> taken = takeFatSector(id); !taken) return taken.error();
+        if (Result<void> taken = takeFatSector(id); !taken) return taken;
     }
-    std::uint32_t difatSector = readU32(bytes, 68);
+    std::uint32_t difatSector = readU32(m_bytes, 68);
     std::uint32_t difatSteps = 0;
     while (fatSectors.size() < claimedFatSectors && difatSector <= MaxRegularSector) {
         if (difatSector >= sectorCount) {
@@ -135,33 +128,35 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
                            std::to_string(sectorCount) + " sectors of the file");
         }
         if (++difatSteps > sectorCount) return corrupt("DIFAT chain loops");
-        std::span<const std::uint8_t> data = file.sector(difatSector);
-        if (data.size() < file.m_sectorSize)
+        std::span<const std::uint8_t> data = sector(difatSector);
+        if (data.size() < m_sectorSize)
             return corrupt("DIFAT sector " + std::to_string(difatSector) + " cut short");
         for (std::uint32_t i = 0; i + 1 < idsPerSector && fatSectors.size() < claimedFatSectors;
              ++i) {
             std::uint32_t id = readU32(data, static_cast<std::size_t>(i) * 4);
             if (id > MaxRegularSector) continue;
-            if (Result<void> taken = takeFatSector(id); !taken) return taken.error();
+            if (Result<void> taken = takeFatSector(id); !taken) return taken;
         }
         difatSector = readU32(data, static_cast<std::size_t>(idsPerSector - 1) * 4);
     }
     if (fatSectors.empty()) return corrupt("no FAT sectors");
-    file.m_fat.reserve(fatSectors.size() * idsPerSector);
+    m_fat.reserve(fatSectors.size() * idsPerSector);
     for (std::uint32_t id : fatSectors) {
-        std::span<const std::uint8_t> data = file.sector(id);
+        std::span<const std::uint8_t> data = sector(id);
         for (std::uint32_t i = 0; i < idsPerSector; ++i) {
             std::size_t offset = static_cast<std::size_t>(i) * 4;
-            file.m_fat.push_back(offset + 4 <= data.size() ? readU32(data, offset) : FreeSector);
+            m_fat.push_back(offset + 4 <= data.size() ? readU32(data, offset) : FreeSector);
         }
     }
+    return {};
+}
 
-    // Directory.
+// The directory's entries in order, unused slots left out; the first must be the root.
+Result<void> CompoundFile::readDirectory(std::uint16_t majorVersion) {
     std::vector<std::uint8_t> directory;
-    std::uint32_t directoryStart = readU32(bytes, 48);
+    std::uint32_t directoryStart = readU32(m_bytes, 48);
     if (directoryStart > MaxRegularSector) return corrupt("no directory sector");
-    if (Result<void> read = file.readChain(directoryStart, UINT64_MAX, directory); !read)
-        return read.error();
+    if (Result<void> read = readChain(directoryStart, UINT64_MAX, directory); !read) return read;
     std::size_t entryCount = directory.size() / DirectoryEntrySize;
     if (entryCount == 0) return corrupt("empty directory");
     std::span<const std::uint8_t> directoryBytes(directory);
@@ -178,38 +173,37 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
         // Version 3 files may carry garbage in the high half of the size.
         if (majorVersion >= 4)
             entry.size |= static_cast<std::uint64_t>(readU32(entryBytes, 124)) << 32;
-        file.m_entries.push_back(std::move(entry));
+        m_entries.push_back(std::move(entry));
     }
-    if (file.m_entries.empty() || file.m_entries.front().type != CfbEntryType::Root) {
+    if (m_entries.empty() || m_entries.front().type != CfbEntryType::Root) {
         return corrupt("directory does not start with the root entry");
     }
+    return {};
+}
 
-    // Mini FAT and mini stream (the root entry's chain), only when some stream needs them.
-    const CfbEntry& root = file.m_entries.front();
+// The mini FAT and the mini stream (the root entry's chain), only when some stream needs them.
+Result<void> CompoundFile::readMiniStream() {
+    const CfbEntry& root = m_entries.front();
     bool needsMini =
-        std::any_of(file.m_entries.begin() + 1, file.m_entries.end(), [&](const CfbEntry& entry) {
+        std::any_of(m_entries.begin() + 1, m_entries.end(), [&](const CfbEntry& entry) {
             return entry.type == CfbEntryType::Stream && entry.size > 0 &&
-                   entry.size < file.m_miniStreamCutoff;
+                   entry.size < m_miniStreamCutoff;
         });
-    if (needsMini) {
-        std::uint32_t miniFatStart = readU32(bytes, 60);
-        std::vector<std::uint8_t> miniFatBytes;
-        if (miniFatStart <= MaxRegularSector) {
-            if (Result<void> read = file.readChain(miniFatStart, UINT64_MAX, miniFatBytes); !read)
-                return read.error();
-        }
-        file.m_miniFat.reserve(miniFatBytes.size() / 4);
-        for (std::size_t offset = 0; offset + 4 <= miniFatBytes.size(); offset += 4) {
-            file.m_miniFat.push_back(readU32(miniFatBytes, offset));
-        }
-        if (root.startSector <= MaxRegularSector) {
-            if (Result<void> read = file.readChain(root.startSector, root.size, file.m_miniStream);
-                !read) {
-                return Error(ErrorCode::CfbCorrupt, "mini stream: " + read.error().detail);
-            }
-        }
+    if (!needsMini) return {};
+    std::uint32_t miniFatStart = readU32(m_bytes, 60);
+    std::vector<std::uint8_t> miniFatBytes;
+    if (miniFatStart <= MaxRegularSector) {
+        if (Result<void> read = readChain(miniFatStart, UINT64_MAX, miniFatBytes); !read)
+            return read;
     }
-    return file;
+    m_miniFat.reserve(miniFatBytes.size() / 4);
+    for (std::size_t offset = 0; offset + 4 <= miniFatBytes.size(); offset += 4)
+        m_miniFat.push_back(readU32(miniFatBytes, offset));
+    if (root.startSector <= MaxRegularSector) {
+        if (Result<void> read = readChain(root.startSector, root.size, m_miniStream); !read)
+            return Error(ErrorCode::CfbCorrupt, "mini stream: " + read.error().detail);
+    }
+    return {};
 }
 
 Result<void> CompoundFile::readChain(std::uint32_t start, std::uint64_t size,

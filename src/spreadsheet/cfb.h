@@ -46,6 +46,10 @@ public:
 
 private:
     CompoundFile() = default;
+    // The steps of open(), in order.
+    Result<void> readFat();
+    Result<void> readDirectory(std::uint16_t majorVersion);
+    Result<void> readMiniStream();
     Result<void> readChain(std::uint32_t start, std::uint64_t size,
                            std::vector<std::uint8_t>& out) const;
     Result<void> readMiniChain(std::uint32_t start, std::uint64_t size,

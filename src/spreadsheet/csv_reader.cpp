@@ -1,35 +1,18 @@
 #include "spreadsheet/csv_reader.h"
 
-#include <charconv>
-#include <cmath>
-#include <iterator>
 #include <string_view>
 
-#include "spreadsheet/model_budget.h"
+#include "spreadsheet/detail/value_parsing.h"
+#include "spreadsheet/reader_limits.h"
+#include "spreadsheet/sheet_builder.h"
 #include "spreadsheet/text_encoding.h"
 #include "spreadsheet/texts.h"
 
 namespace spreadsheet {
 namespace {
 
-// A cell holds at most this many UTF-16 units in a spreadsheet; a longer field is refused
-// rather than cut, so that no data goes missing without a word.
-constexpr std::size_t MaxFieldUnits = 32'767;
-// Beyond this a book would need gigabytes in memory (about 64 bytes per cell plus its text).
-constexpr std::size_t MaxCsvCells = 20'000'000;
-
 std::string rowText(int row) {
     return texts::RowPrefix + std::to_string(row) + texts::RowSuffix;
-}
-
-// UTF-16 units of UTF-8 text: a four-byte sequence is a surrogate pair.
-std::size_t utf16Units(std::string_view text) {
-    std::size_t units = 0;
-    for (const char character : text) {
-        const auto byte = static_cast<unsigned char>(character);
-        if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
-    }
-    return units;
 }
 
 bool equalsIgnoringCase(std::string_view text, std::string_view upperWord) {
@@ -83,12 +66,9 @@ bool parsePlainNumber(std::string_view text, double& value) {
         if (seenNonZero) ++significantDigits;
     }
     if (significantDigits > 15) return false;
-    // from_chars does not take a leading '+'.
-    std::string_view digits = text;
-    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value))
-        return false;
+    const std::optional<double> parsed = detail::parseNumber(text);
+    if (!parsed) return false;
+    value = *parsed;
     return true;
 }
 
@@ -130,7 +110,7 @@ std::size_t chooseSeparator(std::string_view text, char& separator) {
 
 class CsvParser {
 public:
-    CsvParser(std::string_view text, char separator, Sheet& sheet)
+    CsvParser(std::string_view text, char separator, SheetBuilder& sheet)
         : m_text(text), m_separator(separator), m_sheet(sheet) {}
 
     Result<void> parse(std::size_t start) {
@@ -186,7 +166,7 @@ private:
             while (position < size && m_text[position] != '"' && m_text[position] != '\r')
                 ++position;
             m_buffer.append(m_text.substr(chunkStart, position - chunkStart));
-            if (m_buffer.size() > 4 * MaxFieldUnits) return fieldTooLong();
+            if (m_buffer.size() > 4 * MaxCellTextUnits) return fieldTooLong();
             if (position >= size)
                 return Error(ErrorCode::RecordCorrupt,
                              "CSV " + rowText(startRow) + texts::UnclosedQuote);
@@ -220,16 +200,11 @@ private:
     // Quoting only protects separators and line breaks: "12" is a number as 12 is.
     Result<void> storeField(std::string_view field) {
         if (field.empty()) return {};
-        if (field.size() > MaxFieldUnits && utf16Units(field) > MaxFieldUnits)
+        if (field.size() > MaxCellTextUnits && utf16Length(field) > MaxCellTextUnits)
             return fieldTooLong();
-        if (m_cellCount >= MaxCsvCells)
-            return Error(ErrorCode::CsvLimit, texts::CellsOverLimitPrefix +
-                                                  std::to_string(MaxCsvCells) +
-                                                  texts::CellsOverLimitSuffix);
         if (m_row > XlsxMaxRows) return Error(ErrorCode::CsvLimit, texts::OverRowLimit);
-        Cell& cell = m_cells.emplace_back();
+        Cell cell;
         cell.column = m_column;
-        ++m_cellCount;
         double number = 0.0;
         if (parsePlainNumber(field, number)) {
             cell.type = CellType::Number;
@@ -242,19 +217,10 @@ private:
             cell.type = CellType::Text;
             cell.text.assign(field);
         }
-        if (!m_budget.addCell(cell)) return m_budget.error();
-        return {};
+        return m_sheet.addCell(m_row, std::move(cell));
     }
 
     Result<void> endRow() {
-        if (!m_cells.empty()) {
-            // The row gets a vector of its exact size; m_cells keeps its capacity for the next row.
-            Row& row = m_sheet.rows.emplace_back();
-            row.number = m_row;
-            row.cells.assign(std::make_move_iterator(m_cells.begin()),
-                             std::make_move_iterator(m_cells.end()));
-            m_cells.clear();
-        }
         ++m_row;
         m_column = 1;
         return {};
@@ -262,13 +228,10 @@ private:
 
     std::string_view m_text;
     char m_separator;
-    Sheet& m_sheet;
-    std::vector<Cell> m_cells;  // the cells of the current row
-    std::string m_buffer;       // the current quoted field
+    SheetBuilder& m_sheet;
+    std::string m_buffer;  // the current quoted field
     int m_row = 1;
     int m_column = 1;
-    std::size_t m_cellCount = 0;
-    ModelBudget m_budget;
 };
 
 }  // namespace
@@ -293,9 +256,13 @@ Result<WorkbookData> readCsv(std::span<const std::uint8_t> bytes, const std::str
     sheet.name = sheetName;
     char separator = ',';
     const std::size_t start = chooseSeparator(text, separator);
-    CsvParser parser(text, separator, sheet);
+    BookBuilder builder(book);
+    SheetBuilder sheetBuilder(builder, sheet, "CSV");
+    CsvParser parser(text, separator, sheetBuilder);
     Result<void> parsed = parser.parse(start);
     if (!parsed) return parsed.error();
+    sheetBuilder.finish();
+    builder.finish();
     return book;
 }
 

@@ -5,13 +5,14 @@
 #include <charconv>
 #include <string_view>
 
+#include "spreadsheet/detail/value_parsing.h"
+#include "spreadsheet/reader_limits.h"
+#include "spreadsheet/sheet_builder.h"
 #include "spreadsheet/text_encoding.h"
 
 namespace spreadsheet {
 namespace {
 
-constexpr std::size_t MaxCellsPerSheet = 16'777'216;
-constexpr std::size_t MaxMergesPerSheet = 100'000;
 constexpr int MaxColspan = 1000;  // the HTML limits
 constexpr int MaxRowspan = 65'534;
 
@@ -140,10 +141,7 @@ std::optional<double> plainNumber(std::string_view text) {
     }
     if (digits.size() > 1 && digits[0] == '0' && digits[1] != '.') return std::nullopt;
     if (significant > 15) return std::nullopt;
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
+    return detail::parseNumber(text);
 }
 
 // The offset of "</name" (any case) at or after `from`, or the end of the text; one pass.
@@ -198,18 +196,17 @@ int spanValue(const std::string& attributes, std::string_view name, int limit) {
     return std::clamp(number, 1, limit);
 }
 
-class TableBuilder {
+// Places the cells of the tables on the grid: each cell right of the last one in its row and
+// of the cells that row spans from above still cover; colspan and rowspan become merges.
+class TableLayout {
 public:
-    explicit TableBuilder(Sheet& sheet) : m_sheet(sheet) {}
+    explicit TableLayout(SheetBuilder& sheet) : m_sheet(sheet) {}
 
     Result<void> startRow() {
         if (m_row >= XlsxMaxRows)
             return Error(ErrorCode::SheetLimit, "more than 1048576 table rows");
         ++m_row;
         m_column = 0;
-        Row row;
-        row.number = m_row;
-        m_sheet.rows.push_back(std::move(row));
         return {};
     }
 
@@ -228,20 +225,15 @@ public:
         int lastRow = std::min(m_row + rows - 1, XlsxMaxRows);
         if (lastColumn > XlsxMaxColumns)
             return Error(ErrorCode::SheetLimit, "a table row wider than 16384 columns");
-        if (++m_cells > MaxCellsPerSheet) {
-            return Error(ErrorCode::SheetLimit,
-                         "more than " + std::to_string(MaxCellsPerSheet) + " table cells");
-        }
         if (m_coveredUntil.size() < static_cast<std::size_t>(lastColumn))
             m_coveredUntil.resize(lastColumn, 0);
         for (int c = column; c <= lastColumn; ++c)
             m_coveredUntil[c - 1] = std::max(m_coveredUntil[c - 1], lastRow);
         if (lastColumn > column || lastRow > m_row) {
-            if (m_sheet.merges.size() >= MaxMergesPerSheet) {
-                return Error(ErrorCode::SheetLimit,
-                             "more than " + std::to_string(MaxMergesPerSheet) + " merged cells");
-            }
-            m_sheet.merges.push_back(RangeRef{{m_row, column}, {lastRow, lastColumn}});
+            if (Result<void> added =
+                    m_sheet.addMerge(RangeRef{{m_row, column}, {lastRow, lastColumn}});
+                !added)
+                return added;
         }
         m_column = lastColumn;
         Cell cell;
@@ -260,16 +252,119 @@ public:
         } else if (!header) {
             return {};
         }
-        m_sheet.rows.back().cells.push_back(std::move(cell));
-        return {};
+        return m_sheet.addCell(m_row, std::move(cell));
     }
 
 private:
-    Sheet& m_sheet;
+    SheetBuilder& m_sheet;
     int m_row = 0;
     int m_column = 0;
-    std::size_t m_cells = 0;
     std::vector<int> m_coveredUntil;  // per column, the last row a rowspan covers
+};
+
+// The tag at `inside`, the text between '<' and '>'.
+Tag readTag(std::string_view inside) {
+    Tag tag;
+    if (!inside.empty() && inside[0] == '/') {
+        tag.closing = true;
+        inside.remove_prefix(1);
+    }
+    std::size_t nameEnd = 0;
+    while (nameEnd < inside.size() && !isSpace(inside[nameEnd]) && inside[nameEnd] != '/')
+        ++nameEnd;
+    tag.name = lowered(inside.substr(0, nameEnd));
+    tag.attributes = lowered(inside.substr(nameEnd));
+    return tag;
+}
+
+// Goes through the page's markup: the text of each td or th inside a table becomes a cell,
+// tr starts a row; comments, scripts and styles are skipped.
+class MarkupWalker {
+public:
+    explicit MarkupWalker(TableLayout& layout) : m_layout(layout) {}
+
+    bool sawTable() const { return m_sawTable; }
+
+    Result<void> walk(const std::string& html) {
+        for (std::size_t i = 0; i < html.size();) {
+            if (html[i] != '<') {
+                std::size_t next = html.find('<', i);
+                if (next == std::string::npos) next = html.size();
+                if (Result<void> taken = takeText(std::string_view(html).substr(i, next - i));
+                    !taken)
+                    return taken;
+                i = next;
+                continue;
+            }
+            if (html.compare(i, 4, "<!--") == 0) {
+                std::size_t end = html.find("-->", i + 4);
+                i = end == std::string::npos ? html.size() : end + 3;
+                continue;
+            }
+            std::size_t end = html.find('>', i);
+            if (end == std::string::npos) break;
+            const Tag tag = readTag(std::string_view(html.data() + i + 1, end - i - 1));
+            i = end + 1;
+            if (tag.name == "script" || tag.name == "style") {
+                if (!tag.closing) i = findClosingTag(html, i, tag.name);
+                continue;
+            }
+            if (Result<void> taken = takeTag(tag); !taken) return taken;
+        }
+        return finishCell();
+    }
+
+private:
+    // Text inside a cell; source line breaks read as spaces.
+    Result<void> takeText(std::string_view text) {
+        if (!m_inCell) return {};
+        for (const char character : text)
+            m_raw += (character == '\n' || character == '\r') ? ' ' : character;
+        if (m_raw.size() > MaxCellTextUnits * 4)
+            return Error(ErrorCode::SheetLimit, "table cell text over 32767 characters");
+        return {};
+    }
+
+    Result<void> takeTag(const Tag& tag) {
+        if (tag.name == "table") {
+            if (Result<void> done = finishCell(); !done) return done;
+            m_tableDepth += tag.closing ? (m_tableDepth > 0 ? -1 : 0) : 1;
+            m_sawTable = m_sawTable || !tag.closing;
+        } else if (m_tableDepth == 0) {
+            return {};
+        } else if (tag.name == "tr") {
+            if (Result<void> done = finishCell(); !done) return done;
+            if (!tag.closing) return m_layout.startRow();
+        } else if (tag.name == "td" || tag.name == "th") {
+            if (Result<void> done = finishCell(); !done) return done;
+            if (!tag.closing) {
+                m_inCell = true;
+                m_headerCell = tag.name == "th";
+                m_cellAttributes = tag.attributes;
+            }
+        } else if (m_inCell && (tag.name == "br" || tag.name == "p" || tag.name == "div") &&
+                   !(tag.closing && tag.name == "br")) {
+            if ((tag.name == "br" || !tag.closing) && !m_raw.empty()) m_raw += '\n';
+        }
+        return {};
+    }
+
+    Result<void> finishCell() {
+        if (!m_inCell) return {};
+        m_inCell = false;
+        std::string text;
+        appendDecoded(text, collapse(m_raw));
+        m_raw.clear();
+        return m_layout.addCell(text, m_cellAttributes, m_headerCell);
+    }
+
+    TableLayout& m_layout;
+    int m_tableDepth = 0;
+    bool m_sawTable = false;
+    bool m_inCell = false;
+    bool m_headerCell = false;
+    std::string m_cellAttributes;
+    std::string m_raw;  // the current cell's text as the page has it
 };
 
 }  // namespace
@@ -291,7 +386,6 @@ Result<WorkbookData> readHtmlTable(std::span<const std::uint8_t> bytes,
                                    const std::string& sheetName) {
     Result<std::string> decoded = decodeHtml(bytes);
     if (!decoded) return decoded.error();
-    const std::string& html = *decoded;
 
     WorkbookData book;
     book.format = FileFormat::Html;
@@ -303,88 +397,14 @@ Result<WorkbookData> readHtmlTable(std::span<const std::uint8_t> bytes,
     book.sheets.emplace_back();
     Sheet& sheet = book.sheets.back();
     sheet.name = sheetName.empty() ? "Sheet1" : sheetName;
-    TableBuilder builder(sheet);
-
-    int tableDepth = 0;
-    bool sawTable = false;
-    bool inCell = false;
-    bool headerCell = false;
-    std::string cellAttributes;
-    std::string raw;
-    auto finishCell = [&]() -> Result<void> {
-        if (!inCell) return {};
-        inCell = false;
-        std::string text;
-        appendDecoded(text, collapse(raw));
-        raw.clear();
-        return builder.addCell(text, cellAttributes, headerCell);
-    };
-
-    for (std::size_t i = 0; i < html.size();) {
-        if (html[i] != '<') {
-            std::size_t next = html.find('<', i);
-            if (next == std::string::npos) next = html.size();
-            if (inCell) {
-                for (std::size_t k = i; k < next; ++k)
-                    raw += (html[k] == '\n' || html[k] == '\r') ? ' ' : html[k];
-                if (raw.size() > 32'767 * 4)
-                    return Error(ErrorCode::SheetLimit, "table cell text over 32767 characters");
-            }
-            i = next;
-            continue;
-        }
-        if (html.compare(i, 4, "<!--") == 0) {
-            std::size_t end = html.find("-->", i + 4);
-            i = end == std::string::npos ? html.size() : end + 3;
-            continue;
-        }
-        std::size_t end = html.find('>', i);
-        if (end == std::string::npos) break;
-        std::string_view inside(html.data() + i + 1, end - i - 1);
-        Tag tag;
-        if (!inside.empty() && inside[0] == '/') {
-            tag.closing = true;
-            inside.remove_prefix(1);
-        }
-        std::size_t nameEnd = 0;
-        while (nameEnd < inside.size() && !isSpace(inside[nameEnd]) && inside[nameEnd] != '/')
-            ++nameEnd;
-        tag.name = lowered(inside.substr(0, nameEnd));
-        tag.attributes = lowered(inside.substr(nameEnd));
-        i = end + 1;
-        if (tag.name == "script" || tag.name == "style") {
-            if (tag.closing) continue;
-            i = findClosingTag(html, i, tag.name);
-            continue;
-        }
-        if (tag.name == "table") {
-            if (Result<void> done = finishCell(); !done) return done.error();
-            tableDepth += tag.closing ? (tableDepth > 0 ? -1 : 0) : 1;
-            sawTable = sawTable || !tag.closing;
-        } else if (tableDepth == 0) {
-            continue;
-        } else if (tag.name == "tr") {
-            if (Result<void> done = finishCell(); !done) return done.error();
-            if (!tag.closing) {
-                if (Result<void> started = builder.startRow(); !started) return started.error();
-            }
-        } else if (tag.name == "td" || tag.name == "th") {
-            if (Result<void> done = finishCell(); !done) return done.error();
-            if (!tag.closing) {
-                inCell = true;
-                headerCell = tag.name == "th";
-                cellAttributes = tag.attributes;
-            }
-        } else if (inCell && (tag.name == "br" || tag.name == "p" || tag.name == "div") &&
-                   !(tag.closing && tag.name == "br")) {
-            if (tag.name == "br" || !tag.closing) {
-                if (!raw.empty()) raw += '\n';
-            }
-        }
-    }
-    if (Result<void> done = finishCell(); !done) return done.error();
-    if (!sawTable) return Error(ErrorCode::UnknownFormat, "an HTML page without a table");
-    std::erase_if(sheet.rows, [](const Row& row) { return row.cells.empty(); });
+    BookBuilder bookBuilder(book);
+    SheetBuilder sheetBuilder(bookBuilder, sheet, "HTML table");
+    TableLayout layout(sheetBuilder);
+    MarkupWalker walker(layout);
+    if (Result<void> walked = walker.walk(*decoded); !walked) return walked.error();
+    if (!walker.sawTable()) return Error(ErrorCode::UnknownFormat, "an HTML page without a table");
+    sheetBuilder.finish();
+    bookBuilder.finish();
     return book;
 }
 

@@ -9,21 +9,14 @@
 #include <string>
 
 #include "spreadsheet/error.h"
+#include "spreadsheet/reader_limits.h"
 #include "spreadsheet/workbook_data.h"
 
 namespace spreadsheet {
 
-// The most model memory one source may use: 2 GiB of cells, cell texts and formula texts,
-// counted over all its sheets. A sheet of plain numbers reaches it at about 38 million cells.
-// Fuzz builds lower it (SHEETMERGE_MAX_MODEL_BYTES) to stay inside the fuzzer's memory limit.
-#ifdef SHEETMERGE_MAX_MODEL_BYTES
-constexpr std::uint64_t MaxModelBytes = SHEETMERGE_MAX_MODEL_BYTES;
-#else
-constexpr std::uint64_t MaxModelBytes = 2ULL << 30;
-#endif
-
 class ModelBudget {
 public:
+    // MaxModelBytes (reader_limits.h) unless a test asks for less.
     explicit ModelBudget(std::uint64_t limit = MaxModelBytes) : m_limit(limit) {}
 
     // Counts a cell about to be stored, its text included; false once the source is over the

@@ -22,10 +22,6 @@ constexpr std::size_t AesBlock = 16;
 constexpr std::size_t SegmentBytes = 4096;
 // Standard encryption hashes the password a fixed 50,000 times.
 constexpr std::uint32_t StandardSpinCount = 50'000;
-// Salts, keys and encrypted values of real files are 16 to 64 bytes; the schema allows salts up
-// to 65,536 bytes, which is the bound here too.
-constexpr std::size_t MaxSaltBytes = 65'536;
-constexpr std::size_t MaxEncryptionInfoBytes = 1 << 20;
 
 // The block keys of agile encryption, one per value derived from the password.
 constexpr std::array<std::uint8_t, 8> VerifierInputBlock = {0xFE, 0xA7, 0xD2, 0x76,

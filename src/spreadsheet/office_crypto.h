@@ -14,12 +14,9 @@
 
 #include "spreadsheet/cfb.h"
 #include "spreadsheet/error.h"
+#include "spreadsheet/reader_limits.h"
 
 namespace spreadsheet {
-
-// The most hashing rounds of a password a file may ask for. Real files ask for 100,000; a file
-// asking for billions would hold the reader for hours on every password it tries.
-constexpr std::uint32_t MaxSpinCount = 10'000'000;
 
 // True when the compound file holds an EncryptionInfo or an EncryptedPackage stream.
 bool holdsEncryptedPackage(const CompoundFile& file);

@@ -5,33 +5,21 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "spreadsheet/detail/value_parsing.h"
 #include "spreadsheet/detail/xml_reader.h"
+#include "spreadsheet/reader_limits.h"
+#include "spreadsheet/sheet_builder.h"
 
 namespace spreadsheet {
 namespace {
 
-constexpr std::size_t MaxCellsPerSheet = 16'777'216;
-constexpr std::size_t MaxMergesPerSheet = 100'000;
+using detail::parseInteger;
+
 constexpr std::string_view Namespace = "urn:schemas-microsoft-com:office:spreadsheet";
 
-std::optional<int> parseInt(std::string_view text) {
-    int value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
-std::optional<double> parseNumber(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\t'))
-        text.remove_suffix(1);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty())
-        return std::nullopt;
-    return value;
+// A number with white space allowed around it.
+std::optional<double> number(std::string_view text) {
+    return detail::parseNumber(detail::trimXmlSpace(text));
 }
 
 Color parseColor(std::string_view text) {
@@ -115,9 +103,13 @@ std::string fillPattern(std::string_view pattern) {
     return "none";
 }
 
+// Reads the whole document: styles first, then each Worksheet through its own SheetBuilder.
+// A cell waits in the handler until the next cell, row or sheet, since its value comes in a
+// Data element after its start.
 class Handler : public detail::XmlHandler {
 public:
-    WorkbookData book;
+    explicit Handler(WorkbookData& book) : m_book(book), m_builder(book) {}
+
     bool sawWorkbook = false;
 
     void startElement(std::string_view name, const detail::XmlAttributes& attributes) override {
@@ -133,116 +125,20 @@ public:
         }
         if (m_inData) return;  // rich text markup inside a cell: only its text counts
         if (name == "Style") {
-            m_styleId = std::string(attributes.get("ID").value_or(""));
-            m_style = CellStyle{};
-            m_style.font.name = "Arial";
-            m_style.font.size = 10;
-            if (auto parent = attributes.get("Parent")) {
-                if (auto found = m_styleIds.find(std::string(*parent)); found != m_styleIds.end()) {
-                    m_style = book.styles[found->second];
-                }
-            } else if (auto base = m_styleIds.find("Default"); base != m_styleIds.end()) {
-                m_style = book.styles[base->second];
-            }
-            m_inStyle = true;
+            startStyle(attributes);
         } else if (m_inStyle) {
             readStyleChild(name, attributes);
         } else if (name == "Worksheet") {
-            book.sheets.emplace_back();
-            Sheet& sheet = book.sheets.back();
-            sheet.name = std::string(attributes.get("Name").value_or(""));
-            if (sheet.name.empty()) sheet.name = "Sheet" + std::to_string(book.sheets.size());
-            m_row = 0;
-            m_cells = 0;
-            m_frozen = false;
-            m_split = FrozenPane{};
-        } else if (name == "Column" && !book.sheets.empty()) {
-            Sheet& sheet = book.sheets.back();
-            int index = attributes.get("Index")
-                            ? parseInt(*attributes.get("Index")).value_or(0)
-                            : (sheet.columns.empty() ? 1 : sheet.columns.back().last + 1);
-            int span = attributes.get("Span") ? parseInt(*attributes.get("Span")).value_or(0) : 0;
-            if (index < 1 || index > XlsxMaxColumns || span < 0 || index + span > XlsxMaxColumns ||
-                (!sheet.columns.empty() && index <= sheet.columns.back().last)) {
-                return;
-            }
-            ColumnInfo column;
-            column.first = index;
-            column.last = index + span;
-            if (auto width = attributes.get("Width")) {
-                // Points to characters of the default font: 7 pixels a digit plus 5 of padding.
-                double pixels = parseNumber(*width).value_or(0) * 96.0 / 72.0;
-                column.width = std::max(0.0, (pixels - 5.0) / 7.0);
-                column.customWidth = true;
-            }
-            column.hidden = attributes.get("Hidden") == std::optional<std::string_view>("1");
-            if (auto id = attributes.get("StyleID")) column.style = styleIndex(*id);
-            sheet.columns.push_back(column);
-        } else if (name == "Row" && !book.sheets.empty()) {
-            int index = attributes.get("Index") ? parseInt(*attributes.get("Index")).value_or(0)
-                                                : m_row + 1;
-            if (index <= m_row || index > XlsxMaxRows) {
-                fail(Error(ErrorCode::XmlMalformed, "row index " + std::to_string(index) +
-                                                        " out of order or outside the grid"));
-                return;
-            }
-            m_row = index;
-            m_column = 0;
-            Sheet& sheet = book.sheets.back();
-            Row row;
-            row.number = index;
-            if (auto height = attributes.get("Height")) {
-                row.height = parseNumber(*height).value_or(0);
-                row.customHeight =
-                    attributes.get("AutoFitHeight") != std::optional<std::string_view>("1");
-            }
-            row.hidden = attributes.get("Hidden") == std::optional<std::string_view>("1");
-            if (auto id = attributes.get("StyleID")) row.style = styleIndex(*id);
-            sheet.rows.push_back(std::move(row));
-        } else if (name == "Cell" && !book.sheets.empty() && m_row > 0) {
-            int index = attributes.get("Index") ? parseInt(*attributes.get("Index")).value_or(0)
-                                                : m_column + 1;
-            if (index <= m_column || index > XlsxMaxColumns) {
-                fail(Error(ErrorCode::XmlMalformed, "cell index " + std::to_string(index) +
-                                                        " out of order or outside the grid"));
-                return;
-            }
-            if (++m_cells > MaxCellsPerSheet) {
-                fail(Error(ErrorCode::SheetLimit,
-                           "more than " + std::to_string(MaxCellsPerSheet) + " cells in a sheet"));
-                return;
-            }
-            m_column = index;
-            Cell cell;
-            cell.column = index;
-            auto id = attributes.get("StyleID");
-            cell.style = id ? styleIndex(*id) : styleIndex("Default");
-            cell.hasFormula = attributes.get("Formula").has_value();
-            int across = attributes.get("MergeAcross")
-                             ? parseInt(*attributes.get("MergeAcross")).value_or(0)
-                             : 0;
-            int down = attributes.get("MergeDown")
-                           ? parseInt(*attributes.get("MergeDown")).value_or(0)
-                           : 0;
-            Sheet& sheet = book.sheets.back();
-            if ((across > 0 || down > 0) && across >= 0 && down >= 0 &&
-                index + across <= XlsxMaxColumns && m_row + down <= XlsxMaxRows) {
-                if (sheet.merges.size() >= MaxMergesPerSheet) {
-                    fail(
-                        Error(ErrorCode::SheetLimit,
-                              "more than " + std::to_string(MaxMergesPerSheet) + " merged ranges"));
-                    return;
-                }
-                sheet.merges.push_back(RangeRef{{m_row, index}, {m_row + down, index + across}});
-            }
-            // A merge covers the cells to its right: the next cell without an index starts after
-            // it.
-            if (across > 0 && index + across <= XlsxMaxColumns) m_column = index + across;
-            sheet.rows.back().cells.push_back(std::move(cell));
+            startWorksheet(attributes);
+        } else if (name == "Column" && m_sheet) {
+            readColumn(attributes);
+        } else if (name == "Row" && m_sheet) {
+            startRow(attributes);
+        } else if (name == "Cell" && m_sheet && m_row > 0) {
+            startCell(attributes);
         } else if (name == "Comment") {
             m_inComment = true;  // a note's text is not the cell's value
-        } else if (name == "Data" && !m_inComment && !book.sheets.empty() && m_row > 0 &&
-                   !book.sheets.back().rows.back().cells.empty()) {
+        } else if (name == "Data" && !m_inComment && m_holding) {
             m_dataType = std::string(attributes.get("Type").value_or("String"));
             m_text.clear();
             m_inData = true;
@@ -253,7 +149,7 @@ public:
                    name == "ActiveSheet") {
             m_text.clear();
             setCollectingText(true);
-        } else if (name == "AutoFilter" && !book.sheets.empty()) {
+        } else if (name == "AutoFilter" && m_sheet) {
             if (auto range = attributes.get("Range")) readAutoFilter(*range);
         }
     }
@@ -270,54 +166,192 @@ public:
         if (name == "Comment") {
             m_inComment = false;
         } else if (name == "Style" && m_inStyle) {
-            m_inStyle = false;
-            m_styleIds[m_styleId] = static_cast<std::uint32_t>(book.styles.size());
-            book.styles.push_back(m_style);
+            endStyle();
         } else if (name == "SplitHorizontal" || name == "SplitVertical") {
             setCollectingText(false);
-            int count = parseInt(m_text).value_or(0);
-            (name == "SplitHorizontal" ? m_split.rows : m_split.columns) =
-                std::clamp(count, 0, XlsxMaxRows - 1);
+            int count = parseInteger(m_text).value_or(0);
+            (name == "SplitHorizontal" ? m_split.rows : m_split.columns) = std::max(count, 0);
         } else if (name == "Visible") {
             setCollectingText(false);
-            if (!book.sheets.empty()) {
-                if (m_text == "SheetHidden") book.sheets.back().visibility = Visibility::Hidden;
+            if (m_sheet) {
+                if (m_text == "SheetHidden") m_sheet->sheet().visibility = Visibility::Hidden;
                 if (m_text == "SheetVeryHidden")
-                    book.sheets.back().visibility = Visibility::VeryHidden;
+                    m_sheet->sheet().visibility = Visibility::VeryHidden;
             }
         } else if (name == "ActiveSheet") {
             setCollectingText(false);
-            m_activeSheet = parseInt(m_text).value_or(0);
-        } else if (name == "Worksheet" && !book.sheets.empty()) {
-            if (m_frozen && (m_split.rows > 0 || m_split.columns > 0))
-                book.sheets.back().frozenPane = m_split;
+            m_activeSheet = parseInteger(m_text).value_or(0);
+        } else if (name == "Worksheet" && m_sheet) {
+            if (m_frozen) m_sheet->setFrozenPane(m_split);
         } else if (name == "Workbook") {
             if (m_activeSheet >= 0 &&
-                static_cast<std::size_t>(m_activeSheet) < book.sheets.size()) {
-                book.activeSheet = m_activeSheet;
-            }
+                static_cast<std::size_t>(m_activeSheet) < m_book.sheets.size())
+                m_book.activeSheet = m_activeSheet;
         }
     }
 
     void characters(std::string_view text) override {
-        if (m_text.size() + text.size() > 32'767 * 4) {
+        if (m_text.size() + text.size() > MaxCellTextUnits * 4) {
             fail(Error(ErrorCode::XmlLimit, "cell text over 32767 characters"));
             return;
         }
         m_text.append(text);
     }
 
+    // After the document: the last sheet is put in order, then the book.
+    void finish() {
+        if (!finishSheet()) return;
+        m_builder.finish();
+    }
+
 private:
+    // Stops the parse when the builder refused something.
+    bool failed(const Result<void>& result) {
+        if (result) return false;
+        fail(result.error());
+        return true;
+    }
+
     std::uint32_t styleIndex(std::string_view id) {
         auto found = m_styleIds.find(std::string(id));
         return found == m_styleIds.end() ? 0 : found->second;
+    }
+
+    void startStyle(const detail::XmlAttributes& attributes) {
+        m_styleId = std::string(attributes.get("ID").value_or(""));
+        m_style = CellStyle{};
+        m_style.font.name = "Arial";
+        m_style.font.size = 10;
+        if (auto parent = attributes.get("Parent")) {
+            if (auto found = m_styleIds.find(std::string(*parent)); found != m_styleIds.end())
+                m_style = m_book.styles[found->second];
+        } else if (auto base = m_styleIds.find("Default"); base != m_styleIds.end()) {
+            m_style = m_book.styles[base->second];
+        }
+        m_inStyle = true;
+    }
+
+    void endStyle() {
+        m_inStyle = false;
+        if (m_book.styles.size() >= MaxStyleTableEntries) {
+            fail(Error(ErrorCode::XmlLimit, "more than " + std::to_string(MaxStyleTableEntries) +
+                                                " styles (style table limit)"));
+            return;
+        }
+        m_styleIds[m_styleId] = static_cast<std::uint32_t>(m_book.styles.size());
+        m_book.styles.push_back(m_style);
+    }
+
+    // The waiting cell goes to the builder.
+    bool handOverCell() {
+        if (!m_holding) return true;
+        m_holding = false;
+        return !failed(m_sheet->addCell(m_row, std::move(m_cell)));
+    }
+
+    bool finishSheet() {
+        if (!m_sheet) return true;
+        if (!handOverCell()) return false;
+        m_sheet->finish();
+        m_sheet.reset();
+        return true;
+    }
+
+    void startWorksheet(const detail::XmlAttributes& attributes) {
+        if (!finishSheet()) return;
+        if (failed(m_builder.checkSheetCount(m_book.sheets.size() + 1, "the XML Spreadsheet")))
+            return;
+        Sheet& sheet = m_book.sheets.emplace_back();
+        sheet.name = std::string(attributes.get("Name").value_or(""));
+        if (sheet.name.empty()) sheet.name = "Sheet" + std::to_string(m_book.sheets.size());
+        m_sheet.emplace(m_builder, sheet, "sheet " + sheet.name);
+        m_row = 0;
+        m_columnsEnd = 0;
+        m_frozen = false;
+        m_split = FrozenPane{};
+    }
+
+    void readColumn(const detail::XmlAttributes& attributes) {
+        int index = attributes.get("Index") ? parseInteger(*attributes.get("Index")).value_or(0)
+                                            : m_columnsEnd + 1;
+        int span = attributes.get("Span") ? parseInteger(*attributes.get("Span")).value_or(0) : 0;
+        // Columns come ascending; one that does not is dropped rather than trusted.
+        if (index < 1 || index > XlsxMaxColumns || span < 0 || index + span > XlsxMaxColumns ||
+            index <= m_columnsEnd)
+            return;
+        ColumnInfo column;
+        column.first = index;
+        column.last = index + span;
+        if (auto width = attributes.get("Width")) {
+            // Points to characters of the default font: 7 pixels a digit plus 5 of padding.
+            double pixels = number(*width).value_or(0) * 96.0 / 72.0;
+            column.width = std::max(0.0, (pixels - 5.0) / 7.0);
+            column.customWidth = true;
+        }
+        column.hidden = attributes.get("Hidden") == std::optional<std::string_view>("1");
+        if (auto id = attributes.get("StyleID")) column.style = styleIndex(*id);
+        m_columnsEnd = column.last;
+        m_sheet->addColumns(column);
+    }
+
+    void startRow(const detail::XmlAttributes& attributes) {
+        if (!handOverCell()) return;
+        int index = attributes.get("Index") ? parseInteger(*attributes.get("Index")).value_or(0)
+                                            : m_row + 1;
+        if (index <= m_row || index > XlsxMaxRows) {
+            fail(Error(ErrorCode::XmlMalformed,
+                       "row index " + std::to_string(index) + " out of order or outside the grid"));
+            return;
+        }
+        m_row = index;
+        m_column = 0;
+        RowFormat format;
+        if (auto height = attributes.get("Height")) {
+            format.height = number(*height).value_or(0);
+            format.customHeight =
+                attributes.get("AutoFitHeight") != std::optional<std::string_view>("1");
+        }
+        format.hidden = attributes.get("Hidden") == std::optional<std::string_view>("1");
+        if (auto id = attributes.get("StyleID")) format.style = styleIndex(*id);
+        if (!format.isDefault()) failed(m_sheet->setRowFormat(m_row, format));
+    }
+
+    void startCell(const detail::XmlAttributes& attributes) {
+        if (!handOverCell()) return;
+        int index = attributes.get("Index") ? parseInteger(*attributes.get("Index")).value_or(0)
+                                            : m_column + 1;
+        if (index <= m_column || index > XlsxMaxColumns) {
+            fail(Error(ErrorCode::XmlMalformed, "cell index " + std::to_string(index) +
+                                                    " out of order or outside the grid"));
+            return;
+        }
+        m_column = index;
+        m_cell = Cell{};
+        m_cell.column = index;
+        auto id = attributes.get("StyleID");
+        m_cell.style = id ? styleIndex(*id) : styleIndex("Default");
+        m_cell.hasFormula = attributes.get("Formula").has_value();
+        int across = attributes.get("MergeAcross")
+                         ? parseInteger(*attributes.get("MergeAcross")).value_or(0)
+                         : 0;
+        int down = attributes.get("MergeDown")
+                       ? parseInteger(*attributes.get("MergeDown")).value_or(0)
+                       : 0;
+        if ((across > 0 || down > 0) && across >= 0 && down >= 0 &&
+            index + across <= XlsxMaxColumns && m_row + down <= XlsxMaxRows) {
+            if (failed(m_sheet->addMerge(RangeRef{{m_row, index}, {m_row + down, index + across}})))
+                return;
+        }
+        // A merge covers the cells to its right: the next cell without an index starts after it.
+        if (across > 0 && index + across <= XlsxMaxColumns) m_column = index + across;
+        m_holding = true;
     }
 
     void readStyleChild(std::string_view name, const detail::XmlAttributes& a) {
         if (name == "Font") {
             Font& font = m_style.font;
             if (auto v = a.get("FontName")) font.name = std::string(*v);
-            if (auto v = a.get("Size")) font.size = parseNumber(*v).value_or(font.size);
+            if (auto v = a.get("Size")) font.size = number(*v).value_or(font.size);
             if (auto v = a.get("Bold")) font.bold = *v == "1";
             if (auto v = a.get("Italic")) font.italic = *v == "1";
             if (auto v = a.get("StrikeThrough")) font.strike = *v == "1";
@@ -325,7 +359,7 @@ private:
             if (auto v = a.get("VerticalAlign"))
                 font.verticalAlign = *v == "None" ? "" : lowerFirst(*v);
             if (auto v = a.get("Color")) font.color = parseColor(*v);
-            if (auto v = a.get("CharSet")) font.charset = parseInt(*v).value_or(-1);
+            if (auto v = a.get("CharSet")) font.charset = parseInteger(*v).value_or(-1);
         } else if (name == "Interior") {
             if (auto v = a.get("Pattern")) m_style.fill.pattern = fillPattern(*v);
             if (auto v = a.get("Color")) m_style.fill.foreground = parseColor(*v);
@@ -345,9 +379,9 @@ private:
             if (auto v = a.get("WrapText")) alignment.wrapText = *v == "1";
             if (auto v = a.get("ShrinkToFit")) alignment.shrinkToFit = *v == "1";
             if (auto v = a.get("Indent"))
-                alignment.indent = std::clamp(parseInt(*v).value_or(0), 0, 250);
+                alignment.indent = std::clamp(parseInteger(*v).value_or(0), 0, 250);
             if (auto v = a.get("Rotate")) {
-                int rotate = parseInt(*v).value_or(0);
+                int rotate = parseInteger(*v).value_or(0);
                 alignment.textRotation = rotate >= 0 && rotate <= 90   ? rotate
                                          : rotate < 0 && rotate >= -90 ? 90 - rotate
                                                                        : 0;
@@ -356,7 +390,7 @@ private:
             std::string_view position = a.get("Position").value_or("");
             BorderEdge edge;
             edge.style = borderStyle(a.get("LineStyle").value_or(""),
-                                     parseInt(a.get("Weight").value_or("1")).value_or(1));
+                                     parseInteger(a.get("Weight").value_or("1")).value_or(1));
             if (!edge.style.empty()) edge.color = parseColor(a.get("Color").value_or(""));
             if (position == "Left")
                 m_style.border.left = edge;
@@ -380,9 +414,9 @@ private:
     }
 
     void finishData() {
-        Cell& cell = book.sheets.back().rows.back().cells.back();
+        Cell& cell = m_cell;
         if (m_dataType == "Number") {
-            if (auto value = parseNumber(m_text)) {
+            if (auto value = number(m_text)) {
                 cell.type = CellType::Number;
                 cell.number = *value;
                 return;
@@ -415,7 +449,7 @@ private:
             if (range[i] == 'R' || range[i] == 'C') {
                 std::size_t start = ++i;
                 while (i < range.size() && range[i] >= '0' && range[i] <= '9') ++i;
-                if (auto value = parseInt(range.substr(start, i - start)))
+                if (auto value = parseInteger(range.substr(start, i - start)))
                     numbers[found++] = *value;
                 else
                     return;
@@ -435,20 +469,25 @@ private:
             ref.first.column > ref.last.column) {
             return;
         }
-        book.sheets.back().autoFilter = ref;
+        m_sheet->setAutoFilter(ref);
     }
 
+    WorkbookData& m_book;
+    BookBuilder m_builder;
+    std::optional<SheetBuilder> m_sheet;  // the last Worksheet begun, until the next one
     std::unordered_map<std::string, std::uint32_t> m_styleIds;
     std::string m_styleId;
     CellStyle m_style;
     bool m_inStyle = false;
     bool m_inData = false;
     bool m_inComment = false;
+    bool m_holding = false;  // m_cell waits for its Data
+    Cell m_cell;
     std::string m_dataType;
     std::string m_text;
     int m_row = 0;
     int m_column = 0;
-    std::size_t m_cells = 0;
+    int m_columnsEnd = 0;  // the last column of the last column run kept
     bool m_frozen = false;
     FrozenPane m_split;
     int m_activeSheet = 0;
@@ -479,25 +518,22 @@ bool looksLikeSpreadsheetMl(std::span<const std::uint8_t> bytes) {
 }
 
 Result<WorkbookData> readSpreadsheetMl(std::span<const std::uint8_t> bytes) {
-    Handler handler;
-    handler.book.format = FileFormat::SpreadsheetMl;
-    handler.book.grid = XlsxGrid;
-    handler.book.styles.clear();
-    handler.book.styles.push_back(CellStyle{});
+    WorkbookData book;
+    book.format = FileFormat::SpreadsheetMl;
+    book.grid = XlsxGrid;
+    book.styles.clear();
+    book.styles.push_back(CellStyle{});
+    Handler handler(book);
     std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     Result<void> parsed = detail::parseXml(handler, "XML Spreadsheet", text);
     if (!parsed) return parsed.error();
     if (!handler.sawWorkbook)
         return Error(ErrorCode::UnknownFormat, "no SpreadsheetML Workbook element");
-    if (handler.book.sheets.empty())
+    if (book.sheets.empty())
         return Error(ErrorCode::PartMissing, "the XML Spreadsheet has no Worksheet");
-    for (Sheet& sheet : handler.book.sheets) {
-        // Rows without cells or formats of their own are left out, like in the other readers.
-        std::erase_if(sheet.rows, [](const Row& row) {
-            return row.cells.empty() && !row.customHeight && !row.hidden && !row.style;
-        });
-    }
-    return std::move(handler.book);
+    handler.finish();
+    if (handler.failure()) return *handler.failure();
+    return book;
 }
 
 }  // namespace spreadsheet

@@ -21,37 +21,24 @@ ByteOrderMark detectByteOrderMark(std::span<const std::uint8_t> bytes) {
 
 bool isValidUtf8(std::string_view text) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    std::size_t position = 0;
-    while (position < size) {
-        const unsigned char lead = bytes[position];
-        if (lead < 0x80) {
-            ++position;
+    const auto* const end = bytes + text.size();
+    while (bytes < end) {
+        if (*bytes < 0x80) {
+            ++bytes;
             continue;
         }
-        std::size_t length = 0;
-        unsigned char low = 0x80;   // the allowed range of the second byte rules out
-        unsigned char high = 0xBF;  // overlong forms, surrogates and values past U+10FFFF
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        if (size - position < length) return false;
-        if (bytes[position + 1] < low || bytes[position + 1] > high) return false;
-        for (std::size_t index = 2; index < length; ++index)
-            if ((bytes[position + index] & 0xC0) != 0x80) return false;
-        position += length;
+        char32_t codePoint = 0;
+        const int length = decodeUtf8(bytes, end, codePoint);
+        if (length <= 0) return false;
+        bytes += length;
     }
     return true;
+}
+
+std::size_t utf16Length(std::string_view utf8) {
+    std::size_t units = 0;
+    for (const char character : utf8) units += utf16UnitsOf(static_cast<unsigned char>(character));
+    return units;
 }
 
 TextEncoding detectTextEncoding(std::span<const std::uint8_t> bytes) {
@@ -79,37 +66,55 @@ void appendUtf8(std::string& out, char32_t codePoint) {
     }
 }
 
-std::string utf16ToUtf8(std::span<const std::uint8_t> bytes, TextEncoding byteOrder) {
-    constexpr char32_t Replacement = 0xFFFD;
-    const bool bigEndian = byteOrder == TextEncoding::Utf16BigEndian;
-    const std::size_t unitCount = bytes.size() / 2;
-    auto unitAt = [&](std::size_t index) -> char32_t {
-        const std::uint8_t first = bytes[2 * index];
-        const std::uint8_t second = bytes[2 * index + 1];
-        return bigEndian ? static_cast<char32_t>(first << 8 | second)
-                         : static_cast<char32_t>(second << 8 | first);
-    };
-    std::string out;
-    out.reserve(unitCount + unitCount / 2);
-    for (std::size_t index = 0; index < unitCount; ++index) {
+namespace {
+
+constexpr char32_t ReplacementCharacter = 0xFFFD;
+
+// The one UTF-16 decoder: `count` units, the unit at an index from `unitAt`.
+template <typename UnitAt>
+void appendUtf16Units(std::size_t count, UnitAt unitAt, std::string& out) {
+    for (std::size_t index = 0; index < count; ++index) {
         const char32_t unit = unitAt(index);
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (index + 1 < unitCount) {
-                const char32_t next = unitAt(index + 1);
-                if (next >= 0xDC00 && next <= 0xDFFF) {
-                    appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
-                    ++index;
-                    continue;
-                }
+        if (unit < 0x80) {
+            out += static_cast<char>(unit);
+        } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+            const char32_t next = index + 1 < count ? unitAt(index + 1) : 0;
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+                ++index;
+            } else {
+                appendUtf8(out, ReplacementCharacter);
             }
-            appendUtf8(out, Replacement);
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            appendUtf8(out, Replacement);
+            appendUtf8(out, ReplacementCharacter);
         } else {
             appendUtf8(out, unit);
         }
     }
-    if (bytes.size() % 2 != 0) appendUtf8(out, Replacement);
+}
+
+}  // namespace
+
+void appendUtf16(std::u16string_view units, std::string& out) {
+    appendUtf16Units(
+        units.size(), [units](std::size_t index) { return char32_t{units[index]}; }, out);
+}
+
+std::string utf16ToUtf8(std::span<const std::uint8_t> bytes, TextEncoding byteOrder) {
+    const bool bigEndian = byteOrder == TextEncoding::Utf16BigEndian;
+    const std::size_t unitCount = bytes.size() / 2;
+    std::string out;
+    out.reserve(unitCount + unitCount / 2);
+    appendUtf16Units(
+        unitCount,
+        [bytes, bigEndian](std::size_t index) {
+            const std::uint8_t first = bytes[2 * index];
+            const std::uint8_t second = bytes[2 * index + 1];
+            return bigEndian ? static_cast<char32_t>(first << 8 | second)
+                             : static_cast<char32_t>(second << 8 | first);
+        },
+        out);
+    if (bytes.size() % 2 != 0) appendUtf8(out, ReplacementCharacter);
     return out;
 }
 

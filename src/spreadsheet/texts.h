@@ -68,8 +68,6 @@ inline constexpr const char* ColumnPrefix = "第 ";
 inline constexpr const char* FieldOverCellLimit = " 列的内容超过单元格上限 32767 个字符";
 inline constexpr const char* OverColumnLimit = "超过 16384 列";
 inline constexpr const char* OverRowLimit = "超过 1048576 行";
-inline constexpr const char* CellsOverLimitPrefix = "单元格数超过 ";
-inline constexpr const char* CellsOverLimitSuffix = " 个";
 inline constexpr const char* UnclosedQuote = "的引号没有闭合，之后的内容无法分成单元格";
 
 }  // namespace spreadsheet::texts

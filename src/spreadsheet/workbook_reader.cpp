@@ -17,7 +17,9 @@
 #include "spreadsheet/csv_reader.h"
 #include "spreadsheet/html_table_reader.h"
 #include "spreadsheet/office_crypto.h"
+#include "spreadsheet/reader_limits.h"
 #include "spreadsheet/spreadsheetml_reader.h"
+#include "spreadsheet/text_encoding.h"
 #include "spreadsheet/texts.h"
 #include "spreadsheet/xls_reader.h"
 #include "spreadsheet/xlsx_reader.h"
@@ -25,8 +27,6 @@
 namespace spreadsheet {
 namespace {
 
-// Sources are read whole into memory; a larger file is refused before any reader sees it.
-constexpr std::uint64_t MaxFileBytes = 2ull * 1024 * 1024 * 1024;
 // How much of the start decides between text and binary content.
 constexpr std::size_t SniffBytes = 8192;
 
@@ -83,9 +83,8 @@ std::string sheetNameFromFile(const std::string& fileName) {
     std::string stem = std::filesystem::path(fileName).stem().string();
     std::size_t units = 0;
     for (std::size_t position = 0; position < stem.size(); ++position) {
-        const auto byte = static_cast<unsigned char>(stem[position]);
-        if ((byte & 0xC0) == 0x80) continue;
-        const std::size_t width = byte >= 0xF0 ? 2 : 1;
+        const std::size_t width = utf16UnitsOf(static_cast<unsigned char>(stem[position]));
+        if (width == 0) continue;
         if (units + width > 31) {
             stem.resize(position);
             break;

@@ -3,21 +3,17 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <map>
 #include <unordered_map>
 
 #include "spreadsheet/biff_crypto.h"
 #include "spreadsheet/biff_records.h"
 #include "spreadsheet/cfb.h"
-#include "spreadsheet/model_budget.h"
+#include "spreadsheet/reader_limits.h"
+#include "spreadsheet/sheet_builder.h"
 
 namespace spreadsheet {
 namespace {
-
-// A sheet of an .xls book cannot hold more cells than its grid; more cell records than that
-// means a hostile or broken file.
-constexpr std::size_t MaxCellsPerSheet = static_cast<std::size_t>(XlsMaxRows) * XlsMaxColumns;
-constexpr std::size_t MaxMergesPerSheet = 100'000;
-constexpr double Date1904Offset = 1462.0;
 
 // The default colours of palette indexes 8-63 (index 0-7 repeat the first eight).
 constexpr std::array<std::uint32_t, 56> DefaultPalette = {
@@ -63,15 +59,9 @@ Error recordError(const BiffRecord& record, const std::string& what) {
                                                std::to_string(record.offset) + ")");
 }
 
-struct PendingCell {
-    int row = 0;  // 1-based
-    Cell cell;
-};
-
-struct AutoFilterName {
-    int sheetIndex = 0;  // 0-based into the BOUNDSHEET list
-    RangeRef range;
-};
+bool isBof(std::uint16_t id) {
+    return id == biff::Bof || id == biff::Bof4 || id == biff::Bof3 || id == biff::Bof2;
+}
 
 // What the workbook globals (or, for BIFF2-4, the single sheet stream) define for all sheets.
 struct Globals {
@@ -86,10 +76,19 @@ struct Globals {
     int implicitFormatCount = 0;  // BIFF2-4 number their formats in order
     std::vector<XfRecord> xfs;
     std::array<std::uint32_t, 56> palette = DefaultPalette;
-    std::vector<AutoFilterName> autoFilters;
-    ModelBudget budget;      // the cells of all sheets
+    std::map<int, RangeRef> autoFilters;  // of worksheets, by 0-based index into BOUNDSHEETs
     bool decrypted = false;  // the stream was decrypted before reading: its FILEPASS is done with
 };
+
+// Fonts, number formats and cell formats are tables a cell indexes; no book needs more
+// entries than MaxStyleTableEntries, and a hostile one would spend gigabytes on them.
+Result<void> checkStyleTable(const BiffRecord& record, std::size_t entries, const char* table) {
+    if (entries < MaxStyleTableEntries) return {};
+    return Error(ErrorCode::SheetLimit, "more than " + std::to_string(MaxStyleTableEntries) + " " +
+                                            table + " (style table limit; record " +
+                                            hexId(record.id) + " at offset " +
+                                            std::to_string(record.offset) + ")");
+}
 
 // The record and the CONTINUE records right after it.
 std::vector<std::span<const std::uint8_t>> withContinues(const BiffRecord& first,
@@ -107,7 +106,10 @@ std::vector<std::span<const std::uint8_t>> withContinues(const BiffRecord& first
     return segments;
 }
 
-Result<void> readSharedStrings(const BiffRecord& record, BiffCursor& cursor, Globals& globals) {
+// The shared string table, each string counted against the book's memory budget: a table of
+// tiny strings takes far more memory than file.
+Result<void> readSharedStrings(const BiffRecord& record, BiffCursor& cursor, Globals& globals,
+                               ModelBudget& budget) {
     Result<void> status;
     std::vector<std::span<const std::uint8_t>> segments = withContinues(record, cursor, status);
     if (!status) return status;
@@ -127,6 +129,7 @@ Result<void> readSharedStrings(const BiffRecord& record, BiffCursor& cursor, Glo
                                            std::to_string(globals.sharedStrings.size()) + ": " +
                                            read.error().detail);
         }
+        if (!budget.addText(text)) return budget.error();
         globals.sharedStrings.push_back(std::move(text));
     }
     return {};
@@ -162,66 +165,98 @@ void readFilterName(const BiffRecord& record, Globals& globals) {
     int firstColumn = (readU16(data, area + 4) & 0x3FFF) + 1;
     int lastColumn = (readU16(data, area + 6) & 0x3FFF) + 1;
     if (firstRow > lastRow || firstColumn > lastColumn || lastColumn > XlsMaxColumns) return;
-    globals.autoFilters.push_back(
-        {sheetTab - 1, RangeRef{{firstRow, firstColumn}, {lastRow, lastColumn}}});
+    // A later name for the same sheet wins.
+    globals.autoFilters[sheetTab - 1] = RangeRef{{firstRow, firstColumn}, {lastRow, lastColumn}};
 }
 
-// Records that define formats; in BIFF5/8 they sit in the globals, in BIFF2-4 in the sheet.
+// ---------------------------------------------------------------------------------------------
+// Formatting records: in BIFF5/8 they sit in the globals, in BIFF2-4 in the sheet.
+
+Result<void> readCodePage(const BiffRecord& record, Globals& globals) {
+    if (record.data.size() < 2) return recordError(record, "CODEPAGE record shorter than 2 bytes");
+    // BIFF8 strings carry their own encoding; the code page matters for byte strings only.
+    if (globals.version == BiffVersion::Biff8) return {};
+    return globals.decoder.setCodePage(readU16(record.data, 0));
+}
+
+Result<void> readFont(const BiffRecord& record, Globals& globals) {
+    if (Result<void> room = checkStyleTable(record, globals.fonts.size(), "fonts"); !room)
+        return room;
+    Result<FontRecord> font = parseFont(record, globals.version, globals.decoder);
+    if (!font) return font.error();
+    // Font index 4 is never written; indexes above it are one higher than the record's place.
+    if (globals.fonts.size() == 4) globals.fonts.push_back(globals.fonts.front());
+    globals.fonts.push_back(std::move(*font));
+    return {};
+}
+
+Result<void> readFormat(const BiffRecord& record, Globals& globals) {
+    if (Result<void> room = checkStyleTable(record, globals.formats.size(), "number formats");
+        !room)
+        return room;
+    Result<FormatRecord> format = parseFormat(record, globals.version, globals.decoder);
+    if (!format) return format.error();
+    int index = format->index ? *format->index : globals.implicitFormatCount++;
+    globals.formats[index] = std::move(format->code);
+    return {};
+}
+
+Result<void> readXf(const BiffRecord& record, Globals& globals) {
+    if ((record.id == biff::Xf4) != (globals.version == BiffVersion::Biff4)) return {};
+    if (Result<void> room = checkStyleTable(record, globals.xfs.size(), "cell formats"); !room)
+        return room;
+    Result<XfRecord> xf = parseXf(record, globals.version);
+    if (!xf) return xf.error();
+    globals.xfs.push_back(*xf);
+    return {};
+}
+
+Result<void> readPalette(const BiffRecord& record, Globals& globals) {
+    Result<std::vector<std::uint32_t>> colors = parsePalette(record);
+    if (!colors) return colors.error();
+    for (std::size_t i = 0; i < colors->size() && i < globals.palette.size(); ++i)
+        globals.palette[i] = (*colors)[i];
+    return {};
+}
+
+// Reads the record when it defines formats; false for any other record.
 Result<bool> readFormattingRecord(const BiffRecord& record, Globals& globals) {
+    Result<void> read;
     switch (record.id) {
         case biff::FilePass:
             if (globals.decrypted) return true;
             return Error(ErrorCode::EncryptedWorkbook,
                          "FILEPASS record at offset " + std::to_string(record.offset));
         case biff::CodePage:
-            if (record.data.size() < 2)
-                return recordError(record, "CODEPAGE record shorter than 2 bytes");
-            // BIFF8 strings carry their own encoding; the code page matters for byte strings only.
-            if (globals.version != BiffVersion::Biff8) {
-                if (Result<void> set = globals.decoder.setCodePage(readU16(record.data, 0)); !set)
-                    return set.error();
-            }
-            return true;
+            read = readCodePage(record, globals);
+            break;
         case biff::DateMode:
             if (record.data.size() >= 2) globals.date1904 = readU16(record.data, 0) == 1;
-            return true;
+            break;
         case biff::Font:
-        case biff::Font34: {
-            Result<FontRecord> font = parseFont(record, globals.version, globals.decoder);
-            if (!font) return font.error();
-            // Font index 4 is never written; indexes above it are one higher than the record's
-            // place.
-            if (globals.fonts.size() == 4) globals.fonts.push_back(globals.fonts.front());
-            globals.fonts.push_back(std::move(*font));
-            return true;
-        }
+        case biff::Font34:
+            read = readFont(record, globals);
+            break;
         case biff::Format:
-        case biff::Format2: {
-            Result<FormatRecord> format = parseFormat(record, globals.version, globals.decoder);
-            if (!format) return format.error();
-            int index = format->index ? *format->index : globals.implicitFormatCount++;
-            globals.formats[index] = std::move(format->code);
-            return true;
-        }
+        case biff::Format2:
+            read = readFormat(record, globals);
+            break;
         case biff::Xf:
-        case biff::Xf4: {
-            if ((record.id == biff::Xf4) != (globals.version == BiffVersion::Biff4)) return true;
-            Result<XfRecord> xf = parseXf(record, globals.version);
-            if (!xf) return xf.error();
-            globals.xfs.push_back(*xf);
-            return true;
-        }
-        case biff::Palette: {
-            Result<std::vector<std::uint32_t>> colors = parsePalette(record);
-            if (!colors) return colors.error();
-            for (std::size_t i = 0; i < colors->size() && i < globals.palette.size(); ++i)
-                globals.palette[i] = (*colors)[i];
-            return true;
-        }
+        case biff::Xf4:
+            read = readXf(record, globals);
+            break;
+        case biff::Palette:
+            read = readPalette(record, globals);
+            break;
         default:
             return false;
     }
+    if (!read) return read.error();
+    return true;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Styles
 
 Color paletteColor(std::uint16_t index, const Globals& globals) {
     if (index < 8) return 0xFF000000u | DefaultPalette[index];
@@ -327,38 +362,60 @@ const char* errorText(std::uint8_t code) {
     }
 }
 
-// Reads one sheet substream (BOF .. EOF, nested chart substreams skipped) into `sheet`.
+// ---------------------------------------------------------------------------------------------
+// Sheets
+
+// Reads one sheet substream (BOF .. EOF, nested chart substreams skipped) into its builder:
+// one function per record kind.
 class SheetReader {
 public:
-    SheetReader(Globals& globals, Sheet& sheet) : m_globals(globals), m_sheet(sheet) {}
+    SheetReader(Globals& globals, SheetBuilder& sheet, std::string sheetName)
+        : m_globals(globals), m_sheet(sheet), m_sheetName(std::move(sheetName)) {}
 
     // Returns the offset after the sheet's EOF.
     Result<std::size_t> read(std::span<const std::uint8_t> stream, std::size_t offset,
                              bool formattingInSheet);
+    // Hands over what waits for the end of the sheet: the last cell, pane and default width.
     Result<void> finish();
     bool isDialog() const { return m_dialog; }
 
 private:
     Result<void> handle(const BiffRecord& record, BiffCursor& cursor);
+    Result<void> readNumber(const BiffRecord& record);
+    Result<void> readRk(const BiffRecord& record);
+    Result<void> readMulRk(const BiffRecord& record);
+    Result<void> readBlank(const BiffRecord& record);
+    Result<void> readMulBlank(const BiffRecord& record);
+    Result<void> readLabelSst(const BiffRecord& record);
+    Result<void> readLabel(const BiffRecord& record);
+    Result<void> readBoolErr(const BiffRecord& record);
+    Result<void> readFormula(const BiffRecord& record);
+    Result<void> readString(const BiffRecord& record, BiffCursor& cursor);
+    Result<void> readRow(const BiffRecord& record);
+    Result<void> readColInfo(const BiffRecord& record);
+    Result<void> readDefaultRowHeight(const BiffRecord& record);
+    Result<void> readMergedCells(const BiffRecord& record);
+    Result<void> readWindow2(const BiffRecord& record);
+    Result<void> readPane(const BiffRecord& record);
+
     Result<void> addCell(const BiffRecord& record, int zeroBasedRow, int zeroBasedColumn,
                          std::uint16_t xf, CellType type, double number, std::string text,
                          bool formula = false);
-
-    // Where the text of a string formula's STRING record goes: the last cell added.
-    enum class StringTarget { None, LastInRows, LastOutOfOrder };
+    Result<void> handOverHeldCell();
 
     Globals& m_globals;
-    Sheet& m_sheet;
-    // Cells in row and column order go straight into m_sheet.rows; the rare others wait here
-    // and are merged in by finish().
-    std::vector<PendingCell> m_outOfOrder;
-    std::size_t m_cellCount = 0;
-    std::size_t m_previousRowWidth = 0;
-    std::vector<RowRecord> m_rows;
-    StringTarget m_stringTarget = StringTarget::None;
+    SheetBuilder& m_sheet;
+    std::string m_sheetName;
+    // The last cell read waits here until the next one, since the text of a string formula
+    // comes after it in a STRING record.
+    bool m_holding = false;
+    int m_heldRow = 0;
+    Cell m_held;
+    bool m_heldTakesString = false;
+    std::size_t m_columnRecords = 0;
+    double m_defaultColumnWidth = 0.0;
     bool m_frozen = false;
     std::optional<PaneRecord> m_pane;
-    bool m_hasAutoFilter = false;
     bool m_dialog = false;
 };
 
@@ -372,39 +429,24 @@ Result<void> SheetReader::addCell(const BiffRecord& record, int zeroBasedRow, in
                                        std::to_string(zeroBasedColumn + 1) +
                                        " outside the 65536 x 256 grid");
     }
-    if (++m_cellCount > MaxCellsPerSheet) {
-        return Error(ErrorCode::SheetLimit, "sheet " + m_sheet.name + " has more than " +
-                                                std::to_string(MaxCellsPerSheet) + " cell records");
-    }
-    Cell cell;
-    cell.column = zeroBasedColumn + 1;
-    cell.type = type;
-    cell.style = xf;
-    cell.number = number;
-    cell.text = std::move(text);
-    cell.hasFormula = formula;
-    // A cell record of a few bytes may point at a shared string of 32767 characters: count
-    // the memory the model really takes.
-    if (!m_globals.budget.addCell(cell)) return m_globals.budget.error();
-    const int rowNumber = zeroBasedRow + 1;
-    std::vector<Row>& rows = m_sheet.rows;
-    if (rows.empty() || rowNumber > rows.back().number) {
-        if (!rows.empty()) m_previousRowWidth = rows.back().cells.size();
-        rows.emplace_back();
-        rows.back().number = rowNumber;
-        // Rows of a sheet tend to be alike; this saves most regrowth of the cell vectors.
-        rows.back().cells.reserve(m_previousRowWidth);
-    }
-    Row& last = rows.back();
-    if (last.number == rowNumber &&
-        (last.cells.empty() || cell.column > last.cells.back().column)) {
-        last.cells.push_back(std::move(cell));
-        m_stringTarget = StringTarget::LastInRows;
-    } else {
-        m_outOfOrder.push_back(PendingCell{rowNumber, std::move(cell)});
-        m_stringTarget = StringTarget::LastOutOfOrder;
-    }
+    if (Result<void> handed = handOverHeldCell(); !handed) return handed;
+    m_held = Cell{};
+    m_held.column = zeroBasedColumn + 1;
+    m_held.type = type;
+    m_held.style = xf;
+    m_held.number = number;
+    m_held.text = std::move(text);
+    m_held.hasFormula = formula;
+    m_heldRow = zeroBasedRow + 1;
+    m_holding = true;
+    m_heldTakesString = true;
     return {};
+}
+
+Result<void> SheetReader::handOverHeldCell() {
+    if (!m_holding) return {};
+    m_holding = false;
+    return m_sheet.addCell(m_heldRow, std::move(m_held));
 }
 
 Result<std::size_t> SheetReader::read(std::span<const std::uint8_t> stream, std::size_t offset,
@@ -413,9 +455,8 @@ Result<std::size_t> SheetReader::read(std::span<const std::uint8_t> stream, std:
     BiffRecord record;
     Result<bool> first = cursor.next(record);
     if (!first) return first.error();
-    if (!*first || (record.id != biff::Bof && record.id != biff::Bof4 && record.id != biff::Bof3 &&
-                    record.id != biff::Bof2)) {
-        return Error(ErrorCode::RecordCorrupt, "sheet " + m_sheet.name +
+    if (!*first || !isBof(record.id)) {
+        return Error(ErrorCode::RecordCorrupt, "sheet " + m_sheetName +
                                                    " does not start with a BOF record at offset " +
                                                    std::to_string(offset));
     }
@@ -425,10 +466,9 @@ Result<std::size_t> SheetReader::read(std::span<const std::uint8_t> stream, std:
         if (!more) return more.error();
         if (!*more) {
             return Error(ErrorCode::RecordCorrupt,
-                         "sheet " + m_sheet.name + " ends without its EOF record");
+                         "sheet " + m_sheetName + " ends without its EOF record");
         }
-        if (record.id == biff::Bof || record.id == biff::Bof4 || record.id == biff::Bof3 ||
-            record.id == biff::Bof2) {
+        if (isBof(record.id)) {
             ++depth;  // an embedded chart: its records are not cells of this sheet
             continue;
         }
@@ -449,223 +489,51 @@ Result<std::size_t> SheetReader::read(std::span<const std::uint8_t> stream, std:
 
 Result<void> SheetReader::handle(const BiffRecord& record, BiffCursor& cursor) {
     const auto& data = record.data;
-    const BiffVersion version = m_globals.version;
     switch (record.id) {
-        case biff::Number: {
-            if (data.size() < 14) return recordError(record, "NUMBER record shorter than 14 bytes");
-            Result<CellHeader> cell = parseCellHeader(record);
-            if (!cell) return cell.error();
-            return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf,
-                           CellType::Number, readF64(data, 6), {});
-        }
-        case biff::Rk: {
-            if (data.size() < 10) return recordError(record, "RK record shorter than 10 bytes");
-            Result<CellHeader> cell = parseCellHeader(record);
-            if (!cell) return cell.error();
-            return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf,
-                           CellType::Number, decodeRk(readU32(data, 6)), {});
-        }
-        case biff::MulRk: {
-            if (data.size() < 12 || (data.size() - 6) % 6 != 0) {
-                return recordError(record,
-                                   "MULRK record of " + std::to_string(data.size()) + " bytes");
-            }
-            int row = readU16(data, 0);
-            int column = readU16(data, 2);
-            std::size_t count = (data.size() - 6) / 6;
-            for (std::size_t i = 0; i < count; ++i) {
-                std::size_t at = 4 + 6 * i;
-                if (Result<void> added =
-                        addCell(record, row, column + static_cast<int>(i), readU16(data, at),
-                                CellType::Number, decodeRk(readU32(data, at + 2)), {});
-                    !added) {
-                    return added;
-                }
-            }
-            return {};
-        }
-        case biff::Blank: {
-            Result<CellHeader> cell = parseCellHeader(record);
-            if (!cell) return cell.error();
-            return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf,
-                           CellType::Empty, 0, {});
-        }
-        case biff::MulBlank: {
-            if (data.size() < 8 || data.size() % 2 != 0) {
-                return recordError(record,
-                                   "MULBLANK record of " + std::to_string(data.size()) + " bytes");
-            }
-            int row = readU16(data, 0);
-            int column = readU16(data, 2);
-            std::size_t count = (data.size() - 6) / 2;
-            for (std::size_t i = 0; i < count; ++i) {
-                if (Result<void> added = addCell(record, row, column + static_cast<int>(i),
-                                                 readU16(data, 4 + 2 * i), CellType::Empty, 0, {});
-                    !added) {
-                    return added;
-                }
-            }
-            return {};
-        }
-        case biff::LabelSst: {
-            if (data.size() < 10)
-                return recordError(record, "LABELSST record shorter than 10 bytes");
-            Result<CellHeader> cell = parseCellHeader(record);
-            if (!cell) return cell.error();
-            std::size_t index = readU32(data, 6);
-            if (index >= m_globals.sharedStrings.size()) {
-                return recordError(
-                    record, "shared string index " + std::to_string(index) + " beyond the " +
-                                std::to_string(m_globals.sharedStrings.size()) + " shared strings");
-            }
-            return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf,
-                           CellType::Text, 0, m_globals.sharedStrings[index]);
-        }
+        case biff::Number:
+            return readNumber(record);
+        case biff::Rk:
+            return readRk(record);
+        case biff::MulRk:
+            return readMulRk(record);
+        case biff::Blank:
+            return readBlank(record);
+        case biff::MulBlank:
+            return readMulBlank(record);
+        case biff::LabelSst:
+            return readLabelSst(record);
         case biff::Label:
-        case biff::RString: {
-            Result<CellHeader> cell = parseCellHeader(record);
-            if (!cell) return cell.error();
-            std::string text;
-            std::size_t offset = 6;
-            if (Result<void> read =
-                    readRecordString(data, offset, 2, version, m_globals.decoder, text);
-                !read) {
-                return recordError(record, read.error().detail);
-            }
-            return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf,
-                           CellType::Text, 0, std::move(text));
-        }
-        case biff::BoolErr: {
-            if (data.size() < 8) return recordError(record, "BOOLERR record shorter than 8 bytes");
-            Result<CellHeader> cell = parseCellHeader(record);
-            if (!cell) return cell.error();
-            if (data[7] != 0) {
-                return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf,
-                               CellType::Error, 0, errorText(data[6]));
-            }
-            return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf,
-                           CellType::Boolean, data[6] != 0 ? 1.0 : 0.0, {});
-        }
+        case biff::RString:
+            return readLabel(record);
+        case biff::BoolErr:
+            return readBoolErr(record);
         case biff::Formula:
         case biff::Formula3:
-        case biff::Formula4: {
-            if (data.size() < 16)
-                return recordError(record, "FORMULA record shorter than 16 bytes");
-            Result<CellHeader> cell = parseCellHeader(record);
-            if (!cell) return cell.error();
-            m_stringTarget = StringTarget::None;
-            int row = cell->zeroBasedRow;
-            int column = cell->zeroBasedColumn;
-            if (readU16(data, 12) != 0xFFFF) {
-                return addCell(record, row, column, cell->xf, CellType::Number, readF64(data, 6),
-                               {}, true);
-            }
-            switch (data[6]) {
-                case 0: {
-                    // The text follows in a STRING record.
-                    return addCell(record, row, column, cell->xf, CellType::Text, 0, {}, true);
-                }
-                case 1:
-                    return addCell(record, row, column, cell->xf, CellType::Boolean,
-                                   data[8] != 0 ? 1.0 : 0.0, {}, true);
-                case 2:
-                    return addCell(record, row, column, cell->xf, CellType::Error, 0,
-                                   errorText(data[8]), true);
-                default:
-                    return addCell(record, row, column, cell->xf, CellType::Empty, 0, {}, true);
-            }
-        }
-        case biff::String: {
-            Result<void> status;
-            std::vector<std::span<const std::uint8_t>> segments =
-                withContinues(record, cursor, status);
-            if (!status) return status;
-            std::string text;
-            if (version == BiffVersion::Biff8) {
-                ContinuedReader reader(std::move(segments));
-                if (Result<void> read = reader.readUnicodeString(text, false); !read) {
-                    return recordError(record, read.error().detail);
-                }
-            } else {
-                std::size_t offset = 0;
-                if (Result<void> read =
-                        readRecordString(data, offset, 2, version, m_globals.decoder, text);
-                    !read) {
-                    return recordError(record, read.error().detail);
-                }
-            }
-            if (m_stringTarget == StringTarget::LastInRows) {
-                m_sheet.rows.back().cells.back().text = std::move(text);
-            } else if (m_stringTarget == StringTarget::LastOutOfOrder) {
-                m_outOfOrder.back().cell.text = std::move(text);
-            }
-            m_stringTarget = StringTarget::None;
-            return {};
-        }
-        case biff::Row: {
-            Result<RowRecord> row = parseRow(record, version);
-            if (!row) return row.error();
-            m_rows.push_back(*row);
-            return {};
-        }
-        case biff::ColInfo: {
-            Result<ColInfoRecord> info = parseColInfo(record);
-            if (!info) return info.error();
-            if (info->zeroBasedFirst >= XlsMaxColumns || info->zeroBasedFirst > info->zeroBasedLast)
-                return {};
-            if (m_sheet.columns.size() >= XlsMaxColumns)
-                return recordError(record, "more COLINFO records than columns");
-            ColumnInfo column;
-            column.first = info->zeroBasedFirst + 1;
-            column.last = std::min(info->zeroBasedLast, XlsMaxColumns - 1) + 1;
-            column.width = info->width / 256.0;
-            column.customWidth = true;
-            column.hidden = info->hidden;
-            if (info->xf != 15) column.style = info->xf;
-            m_sheet.columns.push_back(column);
-            return {};
-        }
+        case biff::Formula4:
+            return readFormula(record);
+        case biff::String:
+            return readString(record, cursor);
+        case biff::Row:
+            return readRow(record);
+        case biff::ColInfo:
+            return readColInfo(record);
         case biff::DefColWidth:
-            // The base width in characters; the default column adds the cell padding (5 pixels of
-            // 7).
-            if (data.size() >= 2 && m_sheet.defaultColumnWidth == 0.0) {
-                m_sheet.defaultColumnWidth = readU16(data, 0) + 5.0 / 7.0;
-            }
+            // The base width in characters; the default column adds the cell padding (5 pixels
+            // of 7). STANDARDWIDTH, when there is one, says it exactly and wins.
+            if (data.size() >= 2 && m_defaultColumnWidth == 0.0)
+                m_defaultColumnWidth = readU16(data, 0) + 5.0 / 7.0;
             return {};
         case biff::StandardWidth:
-            if (data.size() >= 2) m_sheet.defaultColumnWidth = readU16(data, 0) / 256.0;
+            if (data.size() >= 2) m_defaultColumnWidth = readU16(data, 0) / 256.0;
             return {};
         case biff::DefaultRowHeight:
-            if (data.size() >= 4 && version != BiffVersion::Biff2) {
-                m_sheet.defaultRowHeight = (readU16(data, 2) & 0x7FFF) / 20.0;
-            }
-            return {};
-        case biff::MergedCells: {
-            Result<std::vector<RangeRef>> ranges = parseMergedCells(record);
-            if (!ranges) return ranges.error();
-            if (m_sheet.merges.size() + ranges->size() > MaxMergesPerSheet) {
-                return Error(ErrorCode::SheetLimit, "sheet " + m_sheet.name + " has more than " +
-                                                        std::to_string(MaxMergesPerSheet) +
-                                                        " merged ranges");
-            }
-            m_sheet.merges.insert(m_sheet.merges.end(), ranges->begin(), ranges->end());
-            return {};
-        }
-        case biff::Window2: {
-            Result<Window2Record> window = parseWindow2(record);
-            if (!window) return window.error();
-            m_frozen = window->frozen;
-            return {};
-        }
-        case biff::Pane: {
-            Result<PaneRecord> pane = parsePane(record);
-            if (!pane) return pane.error();
-            m_pane = *pane;
-            return {};
-        }
-        case biff::AutoFilterInfo:
-            m_hasAutoFilter = true;
-            return {};
+            return readDefaultRowHeight(record);
+        case biff::MergedCells:
+            return readMergedCells(record);
+        case biff::Window2:
+            return readWindow2(record);
+        case biff::Pane:
+            return readPane(record);
         case biff::WsBool:
             if (!data.empty() && (data[0] & 0x10)) m_dialog = true;
             return {};
@@ -674,140 +542,255 @@ Result<void> SheetReader::handle(const BiffRecord& record, BiffCursor& cursor) {
     }
 }
 
-Result<void> SheetReader::finish() {
-    std::vector<Row>& rows = m_sheet.rows;
-    if (!m_outOfOrder.empty()) {
-        // Cell records out of order or repeated: merge them in; a later record wins.
-        std::stable_sort(m_outOfOrder.begin(), m_outOfOrder.end(),
-                         [](const PendingCell& a, const PendingCell& b) {
-                             return a.row != b.row ? a.row < b.row : a.cell.column < b.cell.column;
-                         });
-        std::vector<Row> merged;
-        merged.reserve(rows.size());
-        std::size_t next = 0;
-        auto takeGroup = [&](Row& row) {
-            std::vector<Cell> cells;
-            cells.reserve(row.cells.size());
-            std::size_t existing = 0;
-            auto put = [&](Cell&& cell) {
-                if (!cells.empty() && cells.back().column == cell.column) {
-                    cells.back() = std::move(cell);
-                } else {
-                    cells.push_back(std::move(cell));
-                }
-            };
-            for (; next < m_outOfOrder.size() && m_outOfOrder[next].row == row.number; ++next) {
-                Cell& cell = m_outOfOrder[next].cell;
-                for (; existing < row.cells.size() && row.cells[existing].column <= cell.column;
-                     ++existing) {
-                    put(std::move(row.cells[existing]));
-                }
-                put(std::move(cell));
-            }
-            for (; existing < row.cells.size(); ++existing) put(std::move(row.cells[existing]));
-            row.cells = std::move(cells);
-        };
-        for (Row& row : rows) {
-            while (next < m_outOfOrder.size() && m_outOfOrder[next].row < row.number) {
-                Row added;
-                added.number = m_outOfOrder[next].row;
-                takeGroup(added);
-                merged.push_back(std::move(added));
-            }
-            takeGroup(row);
-            merged.push_back(std::move(row));
-        }
-        while (next < m_outOfOrder.size()) {
-            Row added;
-            added.number = m_outOfOrder[next].row;
-            takeGroup(added);
-            merged.push_back(std::move(added));
-        }
-        rows = std::move(merged);
-        m_outOfOrder.clear();
-    }
+Result<void> SheetReader::readNumber(const BiffRecord& record) {
+    if (record.data.size() < 14) return recordError(record, "NUMBER record shorter than 14 bytes");
+    Result<CellHeader> cell = parseCellHeader(record);
+    if (!cell) return cell.error();
+    return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf, CellType::Number,
+                   readF64(record.data, 6), {});
+}
 
-    if (!m_rows.empty()) {
-        // ROW records give heights, hidden flags and row formats; a row without cells is kept
-        // only when it carries one of those. The last record of a row wins.
-        std::stable_sort(m_rows.begin(), m_rows.end(), [](const RowRecord& a, const RowRecord& b) {
-            return a.zeroBasedRow < b.zeroBasedRow;
-        });
-        auto apply = [](Row& row, const RowRecord& record) {
-            row.height = record.heightTwips / 20.0;
-            row.customHeight = record.customHeight;
-            row.hidden = record.hidden;
-            row.style = record.xf;
-        };
-        std::vector<Row> merged;
-        merged.reserve(rows.size());
-        std::size_t index = 0;
-        for (std::size_t k = 0; k < m_rows.size(); ++k) {
-            const RowRecord& record = m_rows[k];
-            if (k + 1 < m_rows.size() && m_rows[k + 1].zeroBasedRow == record.zeroBasedRow)
-                continue;
-            const int number = record.zeroBasedRow + 1;
-            for (; index < rows.size() && rows[index].number < number; ++index)
-                merged.push_back(std::move(rows[index]));
-            if (index < rows.size() && rows[index].number == number) {
-                apply(rows[index], record);
-                merged.push_back(std::move(rows[index++]));
-            } else if (record.customHeight || record.hidden || record.xf) {
-                Row row;
-                row.number = number;
-                apply(row, record);
-                merged.push_back(std::move(row));
-            }
-        }
-        for (; index < rows.size(); ++index) merged.push_back(std::move(rows[index]));
-        rows = std::move(merged);
-        m_rows.clear();
-    }
+Result<void> SheetReader::readRk(const BiffRecord& record) {
+    if (record.data.size() < 10) return recordError(record, "RK record shorter than 10 bytes");
+    Result<CellHeader> cell = parseCellHeader(record);
+    if (!cell) return cell.error();
+    return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf, CellType::Number,
+                   decodeRk(readU32(record.data, 6)), {});
+}
 
-    // Columns ascending and not overlapping.
-    auto& columns = m_sheet.columns;
-    std::stable_sort(columns.begin(), columns.end(),
-                     [](const ColumnInfo& a, const ColumnInfo& b) { return a.first < b.first; });
-    std::vector<ColumnInfo> clipped;
-    for (ColumnInfo column : columns) {
-        if (!clipped.empty() && column.first <= clipped.back().last)
-            column.first = clipped.back().last + 1;
-        if (column.first > column.last) continue;
-        clipped.push_back(column);
-    }
-    columns = std::move(clipped);
-
-    if (m_frozen && m_pane && (m_pane->rows > 0 || m_pane->columns > 0)) {
-        m_sheet.frozenPane = FrozenPane{std::min<int>(m_pane->rows, XlsMaxRows - 1),
-                                        std::min<int>(m_pane->columns, XlsMaxColumns - 1)};
+Result<void> SheetReader::readMulRk(const BiffRecord& record) {
+    const auto& data = record.data;
+    if (data.size() < 12 || (data.size() - 6) % 6 != 0)
+        return recordError(record, "MULRK record of " + std::to_string(data.size()) + " bytes");
+    int row = readU16(data, 0);
+    int column = readU16(data, 2);
+    std::size_t count = (data.size() - 6) / 6;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::size_t at = 4 + 6 * i;
+        if (Result<void> added =
+                addCell(record, row, column + static_cast<int>(i), readU16(data, at),
+                        CellType::Number, decodeRk(readU32(data, at + 2)), {});
+            !added)
+            return added;
     }
     return {};
 }
 
-void finishStyles(Globals& globals, WorkbookData& book) {
+Result<void> SheetReader::readBlank(const BiffRecord& record) {
+    Result<CellHeader> cell = parseCellHeader(record);
+    if (!cell) return cell.error();
+    return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf, CellType::Empty, 0,
+                   {});
+}
+
+Result<void> SheetReader::readMulBlank(const BiffRecord& record) {
+    const auto& data = record.data;
+    if (data.size() < 8 || data.size() % 2 != 0)
+        return recordError(record, "MULBLANK record of " + std::to_string(data.size()) + " bytes");
+    int row = readU16(data, 0);
+    int column = readU16(data, 2);
+    std::size_t count = (data.size() - 6) / 2;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (Result<void> added = addCell(record, row, column + static_cast<int>(i),
+                                         readU16(data, 4 + 2 * i), CellType::Empty, 0, {});
+            !added)
+            return added;
+    }
+    return {};
+}
+
+Result<void> SheetReader::readLabelSst(const BiffRecord& record) {
+    if (record.data.size() < 10)
+        return recordError(record, "LABELSST record shorter than 10 bytes");
+    Result<CellHeader> cell = parseCellHeader(record);
+    if (!cell) return cell.error();
+    std::size_t index = readU32(record.data, 6);
+    if (index >= m_globals.sharedStrings.size()) {
+        return recordError(record, "shared string index " + std::to_string(index) + " beyond the " +
+                                       std::to_string(m_globals.sharedStrings.size()) +
+                                       " shared strings");
+    }
+    return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf, CellType::Text, 0,
+                   m_globals.sharedStrings[index]);
+}
+
+// LABEL and RSTRING: a cell with its own string.
+Result<void> SheetReader::readLabel(const BiffRecord& record) {
+    Result<CellHeader> cell = parseCellHeader(record);
+    if (!cell) return cell.error();
+    std::string text;
+    std::size_t offset = 6;
+    if (Result<void> read =
+            readRecordString(record.data, offset, 2, m_globals.version, m_globals.decoder, text);
+        !read)
+        return recordError(record, read.error().detail);
+    return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf, CellType::Text, 0,
+                   std::move(text));
+}
+
+Result<void> SheetReader::readBoolErr(const BiffRecord& record) {
+    const auto& data = record.data;
+    if (data.size() < 8) return recordError(record, "BOOLERR record shorter than 8 bytes");
+    Result<CellHeader> cell = parseCellHeader(record);
+    if (!cell) return cell.error();
+    if (data[7] != 0)
+        return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf, CellType::Error,
+                       0, errorText(data[6]));
+    return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf, CellType::Boolean,
+                   data[6] != 0 ? 1.0 : 0.0, {});
+}
+
+// A formula's cached value: a number, or in bytes 6-8 a string (in the STRING record that
+// follows), a boolean, an error or nothing.
+Result<void> SheetReader::readFormula(const BiffRecord& record) {
+    const auto& data = record.data;
+    if (data.size() < 16) return recordError(record, "FORMULA record shorter than 16 bytes");
+    Result<CellHeader> cell = parseCellHeader(record);
+    if (!cell) return cell.error();
+    const int row = cell->zeroBasedRow;
+    const int column = cell->zeroBasedColumn;
+    if (readU16(data, 12) != 0xFFFF)
+        return addCell(record, row, column, cell->xf, CellType::Number, readF64(data, 6), {}, true);
+    switch (data[6]) {
+        case 0:
+            return addCell(record, row, column, cell->xf, CellType::Text, 0, {}, true);
+        case 1:
+            return addCell(record, row, column, cell->xf, CellType::Boolean,
+                           data[8] != 0 ? 1.0 : 0.0, {}, true);
+        case 2:
+            return addCell(record, row, column, cell->xf, CellType::Error, 0, errorText(data[8]),
+                           true);
+        default:
+            return addCell(record, row, column, cell->xf, CellType::Empty, 0, {}, true);
+    }
+}
+
+// The text of the string formula read last.
+Result<void> SheetReader::readString(const BiffRecord& record, BiffCursor& cursor) {
+    Result<void> status;
+    std::vector<std::span<const std::uint8_t>> segments = withContinues(record, cursor, status);
+    if (!status) return status;
+    std::string text;
+    if (m_globals.version == BiffVersion::Biff8) {
+        ContinuedReader reader(std::move(segments));
+        if (Result<void> read = reader.readUnicodeString(text, false); !read)
+            return recordError(record, read.error().detail);
+    } else {
+        std::size_t offset = 0;
+        if (Result<void> read = readRecordString(record.data, offset, 2, m_globals.version,
+                                                 m_globals.decoder, text);
+            !read)
+            return recordError(record, read.error().detail);
+    }
+    if (m_holding && m_heldTakesString) m_held.text = std::move(text);
+    m_heldTakesString = false;
+    return {};
+}
+
+// ROW: the height, hidden flag and format of a row; a row without cells is kept only when it
+// carries one of those. The last record of a row wins.
+Result<void> SheetReader::readRow(const BiffRecord& record) {
+    Result<RowRecord> row = parseRow(record, m_globals.version);
+    if (!row) return row.error();
+    RowFormat format;
+    format.height = row->heightTwips / 20.0;
+    format.customHeight = row->customHeight;
+    format.hidden = row->hidden;
+    format.style = row->xf;
+    return m_sheet.setRowFormat(row->zeroBasedRow + 1, format);
+}
+
+Result<void> SheetReader::readColInfo(const BiffRecord& record) {
+    Result<ColInfoRecord> info = parseColInfo(record);
+    if (!info) return info.error();
+    if (info->zeroBasedFirst >= XlsMaxColumns || info->zeroBasedFirst > info->zeroBasedLast)
+        return {};
+    if (++m_columnRecords > XlsMaxColumns)
+        return recordError(record, "more COLINFO records than columns");
+    ColumnInfo column;
+    column.first = info->zeroBasedFirst + 1;
+    column.last = std::min(info->zeroBasedLast, XlsMaxColumns - 1) + 1;
+    column.width = info->width / 256.0;
+    column.customWidth = true;
+    column.hidden = info->hidden;
+    if (info->xf != 15) column.style = info->xf;
+    m_sheet.addColumns(column);
+    return {};
+}
+
+Result<void> SheetReader::readDefaultRowHeight(const BiffRecord& record) {
+    if (record.data.size() >= 4 && m_globals.version != BiffVersion::Biff2)
+        m_sheet.setDefaultRowHeight((readU16(record.data, 2) & 0x7FFF) / 20.0);
+    return {};
+}
+
+Result<void> SheetReader::readMergedCells(const BiffRecord& record) {
+    Result<std::vector<RangeRef>> ranges = parseMergedCells(record);
+    if (!ranges) return ranges.error();
+    for (const RangeRef& range : *ranges) {
+        if (Result<void> added = m_sheet.addMerge(range); !added) return added;
+    }
+    return {};
+}
+
+Result<void> SheetReader::readWindow2(const BiffRecord& record) {
+    Result<Window2Record> window = parseWindow2(record);
+    if (!window) return window.error();
+    m_frozen = window->frozen;
+    return {};
+}
+
+Result<void> SheetReader::readPane(const BiffRecord& record) {
+    Result<PaneRecord> pane = parsePane(record);
+    if (!pane) return pane.error();
+    m_pane = *pane;
+    return {};
+}
+
+Result<void> SheetReader::finish() {
+    if (Result<void> handed = handOverHeldCell(); !handed) return handed;
+    m_sheet.setDefaultColumnWidth(m_defaultColumnWidth);
+    if (m_frozen && m_pane) m_sheet.setFrozenPane(FrozenPane{m_pane->rows, m_pane->columns});
+    return {};
+}
+
+// Resolves the XF records to the book's styles, and an XF index past them to the default
+// style: the records are counted only once the whole stream is read.
+void finishStyles(const Globals& globals, WorkbookData& book) {
     book.styles.clear();
     for (const XfRecord& xf : globals.xfs) book.styles.push_back(resolveStyle(xf, globals));
     if (book.styles.empty()) book.styles.push_back(CellStyle{});
-    std::vector<bool> isDate(book.styles.size());
-    for (std::size_t i = 0; i < book.styles.size(); ++i)
-        isDate[i] = isDateFormat(book.styles[i].numberFormat);
     auto clamp = [&](std::uint32_t style) { return style < book.styles.size() ? style : 0u; };
     for (Sheet& sheet : book.sheets) {
         for (Row& row : sheet.rows) {
             if (row.style) row.style = clamp(*row.style);
-            for (Cell& cell : row.cells) {
-                cell.style = clamp(cell.style);
-                // A 1904 book's dates are shifted so that a copy shows the same date.
-                if (globals.date1904 && cell.type == CellType::Number && isDate[cell.style]) {
-                    cell.number += Date1904Offset;
-                }
-            }
+            for (Cell& cell : row.cells) cell.style = clamp(cell.style);
         }
         for (ColumnInfo& column : sheet.columns) {
             if (column.style) column.style = clamp(*column.style);
         }
     }
 }
+
+// Reads one sheet substream at `offset` into `sheet`, the one at `sheetIndex` in the
+// BOUNDSHEET list; returns the offset after its EOF.
+Result<std::size_t> readSheet(std::span<const std::uint8_t> stream, std::size_t offset,
+                              bool formattingInSheet, Globals& globals, BookBuilder& builder,
+                              int sheetIndex, Sheet& sheet) {
+    SheetBuilder sheetBuilder(builder, sheet, "sheet " + sheet.name);
+    if (auto filter = globals.autoFilters.find(sheetIndex); filter != globals.autoFilters.end())
+        sheetBuilder.setAutoFilter(filter->second);
+    SheetReader reader(globals, sheetBuilder, sheet.name);
+    Result<std::size_t> end = reader.read(stream, offset, formattingInSheet);
+    if (!end) return end.error();
+    if (Result<void> finished = reader.finish(); !finished) return finished.error();
+    sheetBuilder.finish();
+    if (reader.isDialog()) sheet.kind = SheetKind::Other;
+    return end;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Streams
 
 // BIFF2-4 files hold a single worksheet as a raw record stream.
 Result<WorkbookData> readSingleSheetStream(std::span<const std::uint8_t> stream,
@@ -828,49 +811,21 @@ Result<WorkbookData> readSingleSheetStream(std::span<const std::uint8_t> stream,
     WorkbookData book;
     book.format = FileFormat::Xls;
     book.grid = XlsGrid;
-    book.sheets.emplace_back();
-    book.sheets.back().name = sheetName.empty() ? "Sheet1" : sheetName;
-    SheetReader reader(globals, book.sheets.back());
-    Result<std::size_t> end = reader.read(stream, 0, true);
+    BookBuilder builder(book);
+    Sheet& sheet = book.sheets.emplace_back();
+    sheet.name = sheetName.empty() ? "Sheet1" : sheetName;
+    Result<std::size_t> end = readSheet(stream, 0, true, globals, builder, 0, sheet);
     if (!end) return end.error();
-    if (Result<void> finished = reader.finish(); !finished) return finished.error();
     book.date1904 = globals.date1904;
     finishStyles(globals, book);
+    builder.finish();
     return book;
 }
 
-Result<WorkbookData> readWorkbookStream(std::span<const std::uint8_t> stream, bool streamNamedBook,
-                                        const std::string& singleSheetName,
-                                        bool decrypted = false) {
-    BiffCursor cursor(stream);
+// The workbook globals, from the record after their BOF to their EOF.
+Result<void> readGlobals(BiffCursor& cursor, Globals& globals, BookBuilder& builder) {
     BiffRecord record;
-    Result<bool> first = cursor.next(record);
-    if (!first) return first.error();
-    if (!*first) return Error(ErrorCode::RecordCorrupt, "the workbook stream is empty");
-    if (record.id != biff::Bof && record.id != biff::Bof4 && record.id != biff::Bof3 &&
-        record.id != biff::Bof2) {
-        return Error(ErrorCode::RecordCorrupt,
-                     "the workbook stream starts with record " + hexId(record.id) + ", not BOF");
-    }
-    Result<BofRecord> bof = parseBof(record);
-    if (!bof) return bof.error();
-    if (bof->version != BiffVersion::Biff5 && bof->version != BiffVersion::Biff8) {
-        return readSingleSheetStream(stream, *bof, singleSheetName);
-    }
-    Globals globals;
-    globals.version = bof->version;
-    globals.decrypted = decrypted;
-    // Some writers leave the BOF version at zero; the stream name tells BIFF5 ("Book") apart.
-    if (record.data.size() >= 2 && readU16(record.data, 0) < 0x0500) {
-        globals.version = streamNamedBook ? BiffVersion::Biff5 : BiffVersion::Biff8;
-    }
-    if (bof->type != 0x05) {
-        return Error(ErrorCode::UnsupportedVersion,
-                     "the workbook stream starts with a sheet (BOF type " +
-                         std::to_string(bof->type) + "), not workbook globals");
-    }
-    bool sawEof = false;
-    while (!sawEof) {
+    while (true) {
         Result<bool> more = cursor.next(record);
         if (!more) return more.error();
         if (!*more)
@@ -880,12 +835,15 @@ Result<WorkbookData> readWorkbookStream(std::span<const std::uint8_t> stream, bo
         if (*taken) continue;
         switch (record.id) {
             case biff::Eof:
-                sawEof = true;
-                break;
+                return {};
             case biff::Window1:
                 if (record.data.size() >= 12) globals.activeTab = readU16(record.data, 10);
                 break;
             case biff::BoundSheet: {
+                if (Result<void> counted = builder.checkSheetCount(globals.boundSheets.size() + 1,
+                                                                   "the workbook globals");
+                    !counted)
+                    return counted;
                 Result<BoundSheetRecord> sheet =
                     parseBoundSheet(record, globals.version, globals.decoder);
                 if (!sheet) return sheet.error();
@@ -894,8 +852,10 @@ Result<WorkbookData> readWorkbookStream(std::span<const std::uint8_t> stream, bo
             }
             case biff::Sst:
                 if (globals.version == BiffVersion::Biff8) {
-                    if (Result<void> read = readSharedStrings(record, cursor, globals); !read)
-                        return read.error();
+                    if (Result<void> read =
+                            readSharedStrings(record, cursor, globals, builder.budget());
+                        !read)
+                        return read;
                 }
                 break;
             case biff::Name:
@@ -905,22 +865,20 @@ Result<WorkbookData> readWorkbookStream(std::span<const std::uint8_t> stream, bo
                 break;
         }
     }
-    if (globals.boundSheets.empty())
-        return Error(ErrorCode::RecordCorrupt, "the workbook lists no sheets");
+}
 
-    WorkbookData book;
-    book.format = FileFormat::Xls;
-    book.grid = XlsGrid;
-    book.date1904 = globals.date1904;
+// The sheets the globals list, read in stream order. Substreams must not overlap, so a hostile
+// directory of sheets cannot make the reader walk the same records again and again.
+Result<void> readSheets(std::span<const std::uint8_t> stream, std::size_t globalsEnd,
+                        Globals& globals, BookBuilder& builder) {
+    WorkbookData& book = builder.book();
     book.sheets.resize(globals.boundSheets.size());
-    // Substreams are read in stream order and must not overlap, so a hostile directory of
-    // sheets cannot make the reader walk the same records again and again.
     std::vector<std::size_t> order(globals.boundSheets.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return globals.boundSheets[a].streamOffset < globals.boundSheets[b].streamOffset;
     });
-    std::size_t readUpTo = cursor.offset();
+    std::size_t readUpTo = globalsEnd;
     for (std::size_t index : order) {
         const BoundSheetRecord& bound = globals.boundSheets[index];
         Sheet& sheet = book.sheets[index];
@@ -942,24 +900,59 @@ Result<WorkbookData> readWorkbookStream(std::span<const std::uint8_t> stream, bo
                              std::to_string(bound.streamOffset) +
                              ", outside the stream or inside another sheet");
         }
-        SheetReader reader(globals, sheet);
-        Result<std::size_t> end = reader.read(stream, bound.streamOffset, false);
+        Result<std::size_t> end = readSheet(stream, bound.streamOffset, false, globals, builder,
+                                            static_cast<int>(index), sheet);
         if (!end) return end.error();
         readUpTo = *end;
-        if (Result<void> finished = reader.finish(); !finished) return finished.error();
-        if (reader.isDialog()) sheet.kind = SheetKind::Other;
     }
-    for (const AutoFilterName& filter : globals.autoFilters) {
-        if (filter.sheetIndex >= 0 &&
-            static_cast<std::size_t>(filter.sheetIndex) < book.sheets.size()) {
-            book.sheets[static_cast<std::size_t>(filter.sheetIndex)].autoFilter = filter.range;
-        }
+    return {};
+}
+
+Result<WorkbookData> readWorkbookStream(std::span<const std::uint8_t> stream, bool streamNamedBook,
+                                        const std::string& singleSheetName,
+                                        bool decrypted = false) {
+    BiffCursor cursor(stream);
+    BiffRecord record;
+    Result<bool> first = cursor.next(record);
+    if (!first) return first.error();
+    if (!*first) return Error(ErrorCode::RecordCorrupt, "the workbook stream is empty");
+    if (!isBof(record.id)) {
+        return Error(ErrorCode::RecordCorrupt,
+                     "the workbook stream starts with record " + hexId(record.id) + ", not BOF");
     }
+    Result<BofRecord> bof = parseBof(record);
+    if (!bof) return bof.error();
+    if (bof->version != BiffVersion::Biff5 && bof->version != BiffVersion::Biff8) {
+        return readSingleSheetStream(stream, *bof, singleSheetName);
+    }
+    Globals globals;
+    globals.version = bof->version;
+    globals.decrypted = decrypted;
+    // Some writers leave the BOF version at zero; the stream name tells BIFF5 ("Book") apart.
+    if (record.data.size() >= 2 && readU16(record.data, 0) < 0x0500) {
+        globals.version = streamNamedBook ? BiffVersion::Biff5 : BiffVersion::Biff8;
+    }
+    if (bof->type != 0x05) {
+        return Error(ErrorCode::UnsupportedVersion,
+                     "the workbook stream starts with a sheet (BOF type " +
+                         std::to_string(bof->type) + "), not workbook globals");
+    }
+    WorkbookData book;
+    book.format = FileFormat::Xls;
+    book.grid = XlsGrid;
+    BookBuilder builder(book);
+    if (Result<void> read = readGlobals(cursor, globals, builder); !read) return read.error();
+    if (globals.boundSheets.empty())
+        return Error(ErrorCode::RecordCorrupt, "the workbook lists no sheets");
+    book.date1904 = globals.date1904;
+    if (Result<void> read = readSheets(stream, cursor.offset(), globals, builder); !read)
+        return read.error();
     book.activeSheet =
         globals.activeTab >= 0 && static_cast<std::size_t>(globals.activeTab) < book.sheets.size()
             ? globals.activeTab
             : 0;
     finishStyles(globals, book);
+    builder.finish();
     return book;
 }
 

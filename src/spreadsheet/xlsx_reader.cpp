@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "spreadsheet/detail/value_parsing.h"
 #include "spreadsheet/detail/xml_reader.h"
-#include "spreadsheet/model_budget.h"
+#include "spreadsheet/reader_limits.h"
+#include "spreadsheet/sheet_builder.h"
 #include "spreadsheet/xlsx_styles.h"
 #include "spreadsheet/zip_reader.h"
 
@@ -17,291 +18,32 @@ namespace spreadsheet {
 
 namespace {
 
+using detail::decodeXlsxEscapes;
+using detail::isoToSerial;
+using detail::parseNumber;
+using detail::parseWholeNumber;
 using detail::sameName;
+using detail::trimXmlSpace;
 using detail::XmlAttributes;
-
-constexpr std::size_t MaxCellsPerSheet = 50'000'000;
-constexpr std::size_t MaxMergesPerSheet = 1'000'000;
-constexpr std::size_t MaxSheets = 10'000;
-constexpr double Date1904Offset = 1462.0;
-
-// ---------------------------------------------------------------------------------------------
-// Small parsers
 
 bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n' ||
-                             text.front() == '\r'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' ||
-                             text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
-}
-
-// Plain decimals of up to 15 digits, the bulk of what cells hold: the digits make an integer
-// below 2^53 and the power of ten is exact, so one division rounds correctly, as from_chars does.
-std::optional<double> parseShortDecimal(std::string_view text) {
-    static constexpr double PowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    std::size_t position = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (negative) ++position;
-    std::uint64_t digits = 0;
-    int count = 0;
-    int fraction = -1;  // digits after the point, once there is one
-    for (; position < text.size(); ++position) {
-        const char character = text[position];
-        if (character >= '0' && character <= '9') {
-            if (++count > 15) return std::nullopt;
-            digits = digits * 10 + static_cast<std::uint64_t>(character - '0');
-            if (fraction >= 0) ++fraction;
-        } else if (character == '.' && fraction < 0) {
-            fraction = 0;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (count == 0 || fraction == 0) return std::nullopt;
-    double value = static_cast<double>(digits);
-    if (fraction > 0) value /= PowersOfTen[fraction];
-    return negative ? -value : value;
-}
-
-std::optional<double> parseDouble(std::string_view text) {
-    if (std::optional<double> quick = parseShortDecimal(text)) return quick;
-    text = trimmed(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty()) return std::nullopt;
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-// A whole number, also written as "12.0" (seen in row numbers).
-std::optional<long long> parseWhole(std::string_view text) {
-    if (!text.empty() && text.size() <= 9) {
-        long long value = 0;
-        std::size_t position = 0;
-        while (position < text.size() && text[position] >= '0' && text[position] <= '9')
-            value = value * 10 + (text[position++] - '0');
-        if (position == text.size()) return value;
-    }
-    text = trimmed(text);
-    long long value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end == text.data()) return std::nullopt;
-    std::string_view rest(end, static_cast<std::size_t>(text.data() + text.size() - end));
-    if (!rest.empty()) {
-        if (rest.front() != '.' || rest.find_first_not_of('0', 1) != std::string_view::npos)
-            return std::nullopt;
-    }
-    return value;
 }
 
 bool parseFlag(std::optional<std::string_view> text) {
     return text && (*text == "1" || *text == "true");
 }
 
-// "B12" -> column 2, row 12; also "$B$12". Row 0 and columns past XFD come back as parsed
-// (the caller checks the grid); false for text that is not letters followed by digits.
-bool parseCell(std::string_view text, long long& row, long long& column) {
-    std::size_t position = 0;
-    if (position < text.size() && text[position] == '$') ++position;
-    column = 0;
-    const std::size_t lettersStart = position;
-    while (position < text.size() && position - lettersStart < 4) {
-        char character = text[position];
-        if (character >= 'a' && character <= 'z')
-            character = static_cast<char>(character - 'a' + 'A');
-        if (character < 'A' || character > 'Z') break;
-        column = column * 26 + (character - 'A' + 1);
-        ++position;
-    }
-    if (position == lettersStart) return false;
-    if (position < text.size() && text[position] == '$') ++position;
-    if (position == text.size() || position + 8 < text.size()) return false;
-    row = 0;
-    for (; position < text.size(); ++position) {
-        const char character = text[position];
-        if (character < '0' || character > '9') return false;
-        row = row * 10 + (character - '0');
-    }
-    return true;
+// A number attribute with white space allowed around it; nullopt when absent or not a number.
+std::optional<double> numberAttribute(const XmlAttributes& attributes, std::string_view name) {
+    return parseNumber(trimXmlSpace(attributes.get(name).value_or("")));
 }
 
-bool insideGrid(long long row, long long column) {
-    return row >= 1 && row <= XlsxMaxRows && column >= 1 && column <= XlsxMaxColumns;
-}
-
-// "A1:C3" or "B2"; nullopt for anything malformed or outside the grid.
-std::optional<RangeRef> parseRangeText(std::string_view text) {
-    text = trimmed(text);
-    const std::size_t colon = text.find(':');
-    long long firstRow = 0, firstColumn = 0, lastRow = 0, lastColumn = 0;
-    if (!parseCell(text.substr(0, colon), firstRow, firstColumn)) return std::nullopt;
-    if (colon == std::string_view::npos) {
-        lastRow = firstRow;
-        lastColumn = firstColumn;
-    } else if (!parseCell(text.substr(colon + 1), lastRow, lastColumn)) {
-        return std::nullopt;
-    }
-    if (!insideGrid(firstRow, firstColumn) || !insideGrid(lastRow, lastColumn)) return std::nullopt;
-    RangeRef range;
-    range.first = {static_cast<int>(std::min(firstRow, lastRow)),
-                   static_cast<int>(std::min(firstColumn, lastColumn))};
-    range.last = {static_cast<int>(std::max(firstRow, lastRow)),
-                  static_cast<int>(std::max(firstColumn, lastColumn))};
-    return range;
-}
-
-void appendUtf8(std::string& out, std::uint32_t codePoint) {
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
-
-// The four hex digits of an `_xHHHH_` escape starting at `position`, if there is one.
-std::optional<std::uint32_t> escapeAt(std::string_view text, std::size_t position) {
-    if (position + 7 > text.size() || text[position] != '_' || text[position + 1] != 'x' ||
-        text[position + 6] != '_')
-        return std::nullopt;
-    std::uint32_t value = 0;
-    auto [end, error] =
-        std::from_chars(text.data() + position + 2, text.data() + position + 6, value, 16);
-    if (error != std::errc() || end != text.data() + position + 6) return std::nullopt;
-    return value;
-}
-
-}  // namespace
-
-namespace detail {
-
-std::string decodeXlsxEscapes(std::string_view text) {
-    if (text.find("_x") == std::string_view::npos) return std::string(text);
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        std::optional<std::uint32_t> unit = escapeAt(text, i);
-        if (!unit) {
-            out.push_back(text[i++]);
-            continue;
-        }
-        i += 7;
-        std::uint32_t codePoint = *unit;
-        if (codePoint >= 0xD800 && codePoint <= 0xDBFF) {
-            std::optional<std::uint32_t> low = escapeAt(text, i);
-            if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
-                codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (*low - 0xDC00);
-                i += 7;
-            } else {
-                codePoint = 0xFFFD;
-            }
-        } else if (codePoint >= 0xDC00 && codePoint <= 0xDFFF) {
-            codePoint = 0xFFFD;
-        }
-        appendUtf8(out, codePoint);
-    }
-    return out;
-}
-
-std::optional<double> isoToSerial(std::string_view text) {
-    text = trimmed(text);
-    auto number = [&](std::size_t position, std::size_t length) -> std::optional<int> {
-        if (position + length > text.size()) return std::nullopt;
-        int value = 0;
-        for (std::size_t i = position; i < position + length; ++i) {
-            if (text[i] < '0' || text[i] > '9') return std::nullopt;
-            value = value * 10 + (text[i] - '0');
-        }
-        return value;
-    };
-    double serial = 0.0;
-    std::size_t position = 0;
-    const bool hasDate = text.size() >= 10 && text[4] == '-' && text[7] == '-';
-    if (hasDate) {
-        auto year = number(0, 4), month = number(5, 2), day = number(8, 2);
-        if (!year || !month || !day || *month < 1 || *month > 12 || *day < 1 || *day > 31)
-            return std::nullopt;
-        // Days from civil (proleptic Gregorian), counted from 1899-12-30.
-        const int y = *year - (*month <= 2 ? 1 : 0);
-        const int era = (y >= 0 ? y : y - 399) / 400;
-        const int yearOfEra = y - era * 400;
-        const int dayOfYear = (153 * (*month + (*month > 2 ? -3 : 9)) + 2) / 5 + *day - 1;
-        const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-        const long long daysSince1970 = static_cast<long long>(era) * 146097 + dayOfEra - 719468;
-        serial = static_cast<double>(daysSince1970 + 25569);
-        if (serial < 61) serial -= 1;  // before 1900-03-01 the serials skip the fictitious leap day
-        if (serial < 0) return std::nullopt;
-        position = 10;
-        if (position == text.size()) return serial;
-        if (text[position] != 'T' && text[position] != ' ') return std::nullopt;
-        ++position;
-    }
-    auto hour = number(position, 2), minute = number(position + 3, 2);
-    if (!hour || !minute || text.size() < position + 5 || text[position + 2] != ':' || *hour > 24 ||
-        *minute > 59)
-        return std::nullopt;
-    double seconds = 0.0;
-    std::size_t end = position + 5;
-    if (end < text.size() && text[end] == ':') {
-        std::size_t secondsEnd = end + 1;
-        while (secondsEnd < text.size() &&
-               ((text[secondsEnd] >= '0' && text[secondsEnd] <= '9') || text[secondsEnd] == '.'))
-            ++secondsEnd;
-        auto parsed = parseDouble(text.substr(end + 1, secondsEnd - end - 1));
-        if (!parsed || *parsed < 0 || *parsed >= 61) return std::nullopt;
-        seconds = *parsed;
-        end = secondsEnd;
-    }
-    const std::string_view zone = text.substr(end);
-    if (!zone.empty() && zone != "Z" && !((zone[0] == '+' || zone[0] == '-') && zone.size() <= 6))
-        return std::nullopt;
-    serial += (*hour * 3600.0 + *minute * 60.0 + seconds) / 86400.0;
-    return serial;
-}
-
-}  // namespace detail
-
-namespace {
-
-using detail::decodeXlsxEscapes;
-using detail::isoToSerial;
-
-// True for duration formats such as [h]:mm:ss, whose numbers are spans rather than dates.
-bool isElapsedTimeFormat(std::string_view code) {
-    for (std::size_t open = code.find('['); open != std::string_view::npos;
-         open = code.find('[', open + 1)) {
-        const std::size_t close = code.find(']', open);
-        if (close == std::string_view::npos) return false;
-        const std::string_view block = code.substr(open + 1, close - open - 1);
-        if (!block.empty() && block.find_first_not_of("hHmMsS") == std::string_view::npos)
-            return true;
-    }
-    return false;
-}
-
-// Whether a number in this format moves by 1462 days between the 1904 and 1900 systems:
-// dates and times do, durations do not.
-bool shiftsWithDateSystem(const std::string& code) {
-    return isDateFormat(code) && !isElapsedTimeFormat(code);
+// "A1:C3" or "B2" inside the grid; nullopt for anything else.
+std::optional<RangeRef> rangeAttribute(const XmlAttributes& attributes) {
+    Result<RangeRef> range = parseRange(trimXmlSpace(attributes.get("ref").value_or("")));
+    if (!range) return std::nullopt;
+    return *range;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -430,7 +172,7 @@ public:
             sheets.push_back(std::move(sheet));
         } else if (m_depth == 3 && name == "workbookView" && !m_seenView) {
             m_seenView = true;
-            if (auto tab = parseWhole(attributes.get("activeTab").value_or("0"));
+            if (auto tab = parseWholeNumber(attributes.get("activeTab").value_or("0"));
                 tab && *tab >= 0 && *tab < 65536)
                 activeTab = static_cast<int>(*tab);
         } else if (m_depth == 2 && name == "workbookPr") {
@@ -485,7 +227,7 @@ public:
                 m_strings.arena.resize(m_itemStart);
                 m_strings.arena += decoded;
             }
-            if (m_strings.arena.size() > UINT32_MAX) {
+            if (m_strings.arena.size() > MaxSharedStringBytes) {
                 fail(Error(ErrorCode::XmlLimit,
                            "shared strings exceed 4 GiB of text (shared string limit)"));
                 return;
@@ -527,20 +269,16 @@ struct StyleTable {
     }
 };
 
+// Reads one worksheet part into its SheetBuilder.
 class SheetHandler : public detail::XmlHandler {
 public:
-    SheetHandler(Sheet& sheet, std::string partName, const SharedStrings& strings,
-                 StyleTable& styles, bool date1904, ModelBudget& budget)
+    SheetHandler(SheetBuilder& sheet, std::string partName, const SharedStrings& strings,
+                 StyleTable& styles, const BookBuilder& book)
         : m_sheet(sheet),
           m_partName(std::move(partName)),
           m_strings(strings),
           m_styles(styles),
-          m_date1904(date1904),
-          m_budget(budget) {}
-
-    bool rowsOutOfOrder = false;
-    bool cellsOutOfOrder = false;
-    std::vector<RangeRef> merges;
+          m_book(book) {}
 
     void startElement(std::string_view name, const XmlAttributes& attributes) override {
         ++m_depth;
@@ -558,7 +296,7 @@ public:
             else if (sameName(name, "sheetFormatPr"))
                 readSheetFormat(attributes);
             else if (sameName(name, "autoFilter"))
-                m_sheet.autoFilter = parseRangeText(attributes.get("ref").value_or(""));
+                readAutoFilter(attributes);
         } else if (m_depth == 3 && sameName(name, "sheetView") && m_inSheetViews) {
             ++m_sheetViews;
         } else if (m_depth == 4 && sameName(name, "pane") && m_inSheetViews && m_sheetViews == 1) {
@@ -590,24 +328,27 @@ public:
     }
 
 private:
-    Sheet& m_sheet;
+    SheetBuilder& m_sheet;
     std::string m_partName;
     const SharedStrings& m_strings;
     StyleTable& m_styles;
-    bool m_date1904;
-    ModelBudget& m_budget;  // shared by all sheets of the book
+    const BookBuilder& m_book;
 
     int m_depth = 0;
     bool m_inSheetData = false;
     bool m_inSheetViews = false;
     int m_sheetViews = 0;
-    std::size_t m_cellCount = 0;
+    int m_columnsEnd = 0;  // the last column of the last column run kept
 
-    // The current row.
+    // The current row. Its format goes to the builder once its number is final: at its first
+    // cell handed over, or at its end.
+    bool m_inRow = false;
     long long m_rowNumber = 0;
     bool m_rowHasNumber = false;
     int m_column = 0;  // last column seen in this row
-    std::size_t m_previousRowCells = 0;
+    std::size_t m_rowCells = 0;
+    RowFormat m_rowFormat;
+    bool m_rowFormatPending = false;
 
     // The current cell.
     bool m_inCell = false;
@@ -625,21 +366,20 @@ private:
 
     std::string where(long long row, long long column) const {
         return m_partName + " cell " +
-               columnName(static_cast<int>(std::clamp<long long>(column, 1, 1'000'000))) +
+               columnLetters(static_cast<int>(std::clamp<long long>(column, 1, 1'000'000))) +
                std::to_string(row);
     }
-    static std::string columnName(int column) {
-        std::string letters;
-        while (column > 0) {
-            letters.insert(letters.begin(), static_cast<char>('A' + (column - 1) % 26));
-            column = (column - 1) / 26;
-        }
-        return letters;
+
+    // Stops the parse when the builder refused something.
+    bool failed(const Result<void>& result) {
+        if (result) return false;
+        fail(result.error());
+        return true;
     }
 
     std::uint32_t styleIndex(std::optional<std::string_view> text) const {
         if (!text) return 0;
-        auto value = parseWhole(*text);
+        auto value = parseWholeNumber(*text);
         // An index past the book's styles falls back to the default format, as spreadsheet
         // programs display it.
         if (!value || *value < 0 || static_cast<std::size_t>(*value) >= m_styles.styles.size())
@@ -651,7 +391,7 @@ private:
         long long number = m_rowNumber + 1;
         m_rowHasNumber = false;
         if (auto text = attributes.get("r")) {
-            auto parsed = parseWhole(*text);
+            auto parsed = parseWholeNumber(*text);
             if (!parsed) {
                 fail(Error(ErrorCode::XmlMalformed, m_partName + ": row number \"" +
                                                         std::string(*text) + "\" is not a number"));
@@ -666,71 +406,62 @@ private:
                                                   std::to_string(XlsxMaxRows) + " rows"));
             return;
         }
-        if (!m_sheet.rows.empty() && number <= m_sheet.rows.back().number) rowsOutOfOrder = true;
-        // More row entries than the grid has rows can only be repeats; they would cost memory
-        // that no cell limit bounds.
-        if (m_sheet.rows.size() >= static_cast<std::size_t>(XlsxMaxRows)) {
-            fail(Error(ErrorCode::SheetLimit, m_partName + ": more than " +
-                                                  std::to_string(XlsxMaxRows) +
-                                                  " row entries (rows per sheet limit)"));
-            return;
-        }
+        m_inRow = true;
         m_rowNumber = number;
         m_column = 0;
-        Row& row = m_sheet.rows.emplace_back();
-        row.number = static_cast<int>(number);
-        // Rows of a sheet tend to be alike: start with the room the previous row needed.
-        row.cells.reserve(m_previousRowCells);
-        if (auto height = attributes.get("ht")) {
-            if (auto value = parseDouble(*height); value && *value >= 0 && *value <= 409.5)
-                row.height = *value;
-        }
-        row.customHeight = parseFlag(attributes.get("customHeight"));
-        row.hidden = parseFlag(attributes.get("hidden"));
+        m_rowCells = 0;
+        m_rowFormat = RowFormat{};
+        if (auto height = numberAttribute(attributes, "ht");
+            height && *height >= 0 && *height <= 409.5)
+            m_rowFormat.height = *height;
+        m_rowFormat.customHeight = parseFlag(attributes.get("customHeight"));
+        m_rowFormat.hidden = parseFlag(attributes.get("hidden"));
         if (parseFlag(attributes.get("customFormat")) && attributes.get("s"))
-            row.style = styleIndex(attributes.get("s"));
+            m_rowFormat.style = styleIndex(attributes.get("s"));
+        m_rowFormatPending = !m_rowFormat.isDefault();
+    }
+
+    bool handOverRowFormat() {
+        if (!m_rowFormatPending) return true;
+        m_rowFormatPending = false;
+        return !failed(m_sheet.setRowFormat(static_cast<int>(m_rowNumber), m_rowFormat));
     }
 
     void endRow() {
-        Row& row = m_sheet.rows.back();
-        m_previousRowCells = row.cells.size();
-        if (row.cells.empty() && !row.customHeight && !row.hidden && !row.style)
-            m_sheet.rows.pop_back();
+        handOverRowFormat();
+        m_inRow = false;
     }
 
     void startCell(const XmlAttributes& attributes) {
-        if (m_sheet.rows.empty() || m_sheet.rows.back().number != m_rowNumber)
-            return;  // a cell outside a row
+        if (!m_inRow) return;  // a cell outside a row element
         long long column = m_column + 1;
         if (auto reference = attributes.get("r")) {
-            long long row = 0;
-            if (!parseCell(*reference, row, column)) {
-                fail(Error(ErrorCode::XmlMalformed, m_partName + ": cell reference \"" +
-                                                        std::string(*reference) +
-                                                        "\" is not an A1 reference"));
-                return;
-            }
-            if (!insideGrid(row, column)) {
-                fail(Error(ErrorCode::SheetLimit, where(row, column) +
-                                                      " lies outside the grid of " +
-                                                      std::to_string(XlsxMaxRows) + " rows and " +
-                                                      std::to_string(XlsxMaxColumns) + " columns"));
-                return;
+            CellRef cell;
+            switch (scanCellRef(*reference, DollarSigns::Allowed, cell)) {
+                case CellRefScan::Malformed:
+                    fail(Error(ErrorCode::XmlMalformed, m_partName + ": cell reference \"" +
+                                                            std::string(*reference) +
+                                                            "\" is not an A1 reference"));
+                    return;
+                case CellRefScan::OutsideGrid:
+                    fail(Error(ErrorCode::SheetLimit,
+                               m_partName + " cell " + std::string(*reference) +
+                                   " lies outside the grid of " + std::to_string(XlsxMaxRows) +
+                                   " rows and " + std::to_string(XlsxMaxColumns) + " columns"));
+                    return;
+                case CellRefScan::Cell:
+                    break;
             }
             // A row without its own number takes it from its cells.
-            if (row != m_rowNumber && !m_rowHasNumber && m_sheet.rows.back().cells.empty()) {
-                if (m_sheet.rows.size() > 1 && row <= m_sheet.rows[m_sheet.rows.size() - 2].number)
-                    rowsOutOfOrder = true;
-                m_rowNumber = row;
-                m_sheet.rows.back().number = static_cast<int>(row);
-            }
+            if (cell.row != m_rowNumber && !m_rowHasNumber && m_rowCells == 0)
+                m_rowNumber = cell.row;
+            column = cell.column;
         } else if (column > XlsxMaxColumns) {
             fail(Error(ErrorCode::SheetLimit, where(m_rowNumber, column) +
                                                   " lies outside the grid of " +
                                                   std::to_string(XlsxMaxColumns) + " columns"));
             return;
         }
-        if (column <= m_column) cellsOutOfOrder = true;
         m_column = static_cast<int>(column);
         m_inCell = true;
         m_cellColumn = static_cast<int>(column);
@@ -790,67 +521,7 @@ private:
         if (m_cellType == 'i' && m_hasInline) {
             setText(cell, decodeXlsxEscapes(m_inline));
         } else if (m_hasValue) {
-            switch (m_cellType) {
-                case 's': {
-                    auto index = parseWhole(m_value);
-                    if (!index || *index < 0 ||
-                        static_cast<std::size_t>(*index) >= m_strings.size()) {
-                        fail(Error(ErrorCode::RecordCorrupt,
-                                   where(m_rowNumber, m_cellColumn) + ": shared string index " +
-                                       m_value + " outside the " +
-                                       std::to_string(m_strings.size()) + " shared strings"));
-                        return;
-                    }
-                    setText(cell, std::string(m_strings.at(static_cast<std::size_t>(*index))));
-                    break;
-                }
-                case 'f':
-                case 'i':
-                    setText(cell, decodeXlsxEscapes(m_value));
-                    break;
-                case 'b': {
-                    const std::string_view value = trimmed(m_value);
-                    if (sameName(value, "1") || sameName(value, "true"))
-                        cell.type = CellType::Boolean, cell.number = 1;
-                    else if (sameName(value, "0") || sameName(value, "false"))
-                        cell.type = CellType::Boolean, cell.number = 0;
-                    else
-                        setText(cell, m_value);
-                    break;
-                }
-                case 'e':
-                    cell.type = m_value.empty() ? CellType::Empty : CellType::Error;
-                    cell.text = m_value;
-                    break;
-                case 'd': {
-                    const std::string_view value = trimmed(m_value);
-                    if (value.empty()) break;
-                    if (auto serial = isoToSerial(value)) {
-                        cell.type = CellType::Number;
-                        const int kind = value.size() == 10 ? 0 : value.size() > 10 ? 1 : 2;
-                        cell.style = m_styles.dateStyleFor(cell.style, kind);
-                        // The dates of 1904 books get +1462 at the end of reading; an ISO date is
-                        // absolute, so it is stored in the book's own system here.
-                        const bool shifts =
-                            m_date1904 &&
-                            shiftsWithDateSystem(m_styles.styles[cell.style].numberFormat);
-                        cell.number = shifts ? *serial - Date1904Offset : *serial;
-                    } else {
-                        setText(cell, std::string(value));
-                    }
-                    break;
-                }
-                default:
-                    if (trimmed(m_value).empty()) break;
-                    if (auto number = parseDouble(m_value)) {
-                        cell.type = CellType::Number;
-                        cell.number = *number;
-                    } else {
-                        // Not a number after all: keep what the file holds rather than lose it.
-                        setText(cell, m_value);
-                    }
-                    break;
-            }
+            if (!readValue(cell)) return;
         }
         // A formula without a cached value: no <v> at all, or an empty one where the result is
         // no text (openpyxl writes <v></v> for every formula it could not calculate). An empty
@@ -858,28 +529,82 @@ private:
         const bool emptyTextResult = (m_hasValue && (m_cellType == 'f' || m_cellType == 's')) ||
                                      (m_cellType == 'i' && m_hasInline);
         if (m_hasFormula && cell.type == CellType::Empty && !emptyTextResult)
-            ++m_sheet.uncalculatedFormulas;
-        if (m_hasFormula) {
-            // One shared string repeated in every cell, or one long formula, costs its full
-            // length per cell: count what the model really holds, not what the file stores.
-            if (!m_budget.addText(m_formula)) {
-                fail(m_budget.error());
-                return;
-            }
-            m_sheet.formulas.push_back({static_cast<int>(m_rowNumber), m_cellColumn, m_formula});
-        }
+            m_sheet.countUncalculatedFormula();
+        if (m_hasFormula &&
+            failed(m_sheet.addFormula(static_cast<int>(m_rowNumber), m_cellColumn, m_formula)))
+            return;
         if (cell.type == CellType::Empty && cell.style == 0 && !cell.hasFormula) return;
-        if (++m_cellCount > MaxCellsPerSheet) {
-            fail(Error(ErrorCode::SheetLimit, m_partName + ": more than " +
-                                                  std::to_string(MaxCellsPerSheet) +
-                                                  " cells (cells per sheet limit)"));
-            return;
+        if (!handOverRowFormat()) return;
+        if (failed(m_sheet.addCell(static_cast<int>(m_rowNumber), std::move(cell)))) return;
+        ++m_rowCells;
+    }
+
+    // The cell's value from its <v> text as its type says; false when the parse failed.
+    bool readValue(Cell& cell) {
+        switch (m_cellType) {
+            case 's': {
+                auto index = parseWholeNumber(m_value);
+                if (!index || *index < 0 || static_cast<std::size_t>(*index) >= m_strings.size()) {
+                    fail(Error(ErrorCode::RecordCorrupt,
+                               where(m_rowNumber, m_cellColumn) + ": shared string index " +
+                                   m_value + " outside the " + std::to_string(m_strings.size()) +
+                                   " shared strings"));
+                    return false;
+                }
+                setText(cell, std::string(m_strings.at(static_cast<std::size_t>(*index))));
+                break;
+            }
+            case 'f':
+            case 'i':
+                setText(cell, decodeXlsxEscapes(m_value));
+                break;
+            case 'b': {
+                const std::string_view value = trimXmlSpace(m_value);
+                if (sameName(value, "1") || sameName(value, "true"))
+                    cell.type = CellType::Boolean, cell.number = 1;
+                else if (sameName(value, "0") || sameName(value, "false"))
+                    cell.type = CellType::Boolean, cell.number = 0;
+                else
+                    setText(cell, m_value);
+                break;
+            }
+            case 'e':
+                cell.type = m_value.empty() ? CellType::Empty : CellType::Error;
+                cell.text = m_value;
+                break;
+            case 'd':
+                readIsoDate(cell);
+                break;
+            default: {
+                const std::string_view value = trimXmlSpace(m_value);
+                if (value.empty()) break;
+                if (auto number = parseNumber(value)) {
+                    cell.type = CellType::Number;
+                    cell.number = *number;
+                } else {
+                    // Not a number after all: keep what the file holds rather than lose it.
+                    setText(cell, m_value);
+                }
+                break;
+            }
         }
-        if (!m_budget.addCell(cell)) {
-            fail(m_budget.error());
-            return;
+        return true;
+    }
+
+    // A t="d" cell: an ISO 8601 date, time or both, in a date style of its kind.
+    void readIsoDate(Cell& cell) {
+        const std::string_view value = trimXmlSpace(m_value);
+        if (value.empty()) return;
+        if (auto serial = isoToSerial(value)) {
+            cell.type = CellType::Number;
+            const int kind = value.size() == 10 ? 0 : value.size() > 10 ? 1 : 2;
+            cell.style = m_styles.dateStyleFor(cell.style, kind);
+            // An ISO date is absolute: stored in the book's own system, so that the shift of a
+            // 1904 book's dates at the end of reading brings it back.
+            cell.number = m_book.toBookDateSystem(*serial, cell.style);
+        } else {
+            setText(cell, std::string(value));
         }
-        m_sheet.rows.back().cells.push_back(std::move(cell));
     }
 
     // An empty string is no value: the cell stays Empty (with its format), so that it does not
@@ -891,118 +616,56 @@ private:
     }
 
     void readSheetFormat(const XmlAttributes& attributes) {
-        if (auto width = parseDouble(attributes.get("defaultColWidth").value_or(""));
+        if (auto width = numberAttribute(attributes, "defaultColWidth");
             width && *width > 0 && *width <= 255)
-            m_sheet.defaultColumnWidth = *width;
-        if (auto height = parseDouble(attributes.get("defaultRowHeight").value_or(""));
+            m_sheet.setDefaultColumnWidth(*width);
+        if (auto height = numberAttribute(attributes, "defaultRowHeight");
             height && *height > 0 && *height <= 409.5)
-            m_sheet.defaultRowHeight = *height;
+            m_sheet.setDefaultRowHeight(*height);
+    }
+
+    void readAutoFilter(const XmlAttributes& attributes) {
+        if (std::optional<RangeRef> range = rangeAttribute(attributes))
+            m_sheet.setAutoFilter(*range);
     }
 
     void readPane(const XmlAttributes& attributes) {
         const std::string_view state = attributes.get("state").value_or("split");
         // Split panes measure in twentieths of a point and do not freeze anything.
         if (state != "frozen" && state != "frozenSplit") return;
-        const double columns = parseDouble(attributes.get("xSplit").value_or("0")).value_or(0);
-        const double rows = parseDouble(attributes.get("ySplit").value_or("0")).value_or(0);
+        const double columns = numberAttribute(attributes, "xSplit").value_or(0);
+        const double rows = numberAttribute(attributes, "ySplit").value_or(0);
         if (columns < 0 || rows < 0 || columns >= XlsxMaxColumns || rows >= XlsxMaxRows) return;
         if (columns < 1 && rows < 1) return;
-        m_sheet.frozenPane = FrozenPane{static_cast<int>(rows), static_cast<int>(columns)};
+        m_sheet.setFrozenPane(FrozenPane{static_cast<int>(rows), static_cast<int>(columns)});
     }
 
     void readColumn(const XmlAttributes& attributes) {
-        auto first = parseWhole(attributes.get("min").value_or(""));
-        auto last = parseWhole(attributes.get("max").value_or(""));
+        auto first = parseWholeNumber(attributes.get("min").value_or(""));
+        auto last = parseWholeNumber(attributes.get("max").value_or(""));
         if (!first || !last || *first < 1 || *last < *first) return;
         if (*first > XlsxMaxColumns) return;
         ColumnInfo info;
         info.first = static_cast<int>(*first);
         info.last = static_cast<int>(std::min<long long>(*last, XlsxMaxColumns));
         // Ranges are ascending and disjoint; one that is not is dropped rather than trusted.
-        if (!m_sheet.columns.empty() && info.first <= m_sheet.columns.back().last) return;
-        if (auto width = parseDouble(attributes.get("width").value_or(""));
+        if (info.first <= m_columnsEnd) return;
+        if (auto width = numberAttribute(attributes, "width");
             width && *width >= 0 && *width <= 255)
             info.width = *width;
         info.customWidth = parseFlag(attributes.get("customWidth"));
         info.hidden = parseFlag(attributes.get("hidden"));
         if (attributes.get("style")) info.style = styleIndex(attributes.get("style"));
-        m_sheet.columns.push_back(info);
+        m_columnsEnd = info.last;
+        m_sheet.addColumns(info);
     }
 
     void readMerge(const XmlAttributes& attributes) {
-        std::optional<RangeRef> range = parseRangeText(attributes.get("ref").value_or(""));
+        std::optional<RangeRef> range = rangeAttribute(attributes);
         if (!range || (range->rowCount() == 1 && range->columnCount() == 1)) return;
-        if (merges.size() >= MaxMergesPerSheet) {
-            fail(Error(ErrorCode::SheetLimit, m_partName + ": more than " +
-                                                  std::to_string(MaxMergesPerSheet) +
-                                                  " merged ranges (merges per sheet limit)"));
-            return;
-        }
-        merges.push_back(*range);
+        failed(m_sheet.addMerge(*range));
     }
 };
-
-// Keeps the merges that overlap no earlier-kept merge, in the order of their top-left cells.
-// A sweep over rows: the merges alive at the current top row cover disjoint column ranges, so
-// one ordered map by first column answers each overlap test in O(log n).
-std::vector<RangeRef> withoutOverlaps(std::vector<RangeRef> merges) {
-    std::sort(merges.begin(), merges.end(), [](const RangeRef& a, const RangeRef& b) {
-        return a.first.row != b.first.row ? a.first.row < b.first.row
-                                          : a.first.column < b.first.column;
-    });
-    std::map<int, RangeRef> alive;  // by first column
-    std::vector<RangeRef> kept;
-    for (const RangeRef& merge : merges) {
-        bool overlaps = false;
-        for (;;) {
-            auto candidate = alive.upper_bound(merge.last.column);
-            if (candidate == alive.begin()) break;
-            --candidate;
-            if (candidate->second.last.row < merge.first.row) {
-                alive.erase(candidate);  // ended above this merge
-                continue;
-            }
-            overlaps = candidate->second.last.column >= merge.first.column;
-            break;
-        }
-        if (overlaps) continue;
-        alive[merge.first.column] = merge;
-        kept.push_back(merge);
-    }
-    return kept;
-}
-
-// Rows and cells written out of order are put in order; of two cells at one place the later wins.
-void putInOrder(Sheet& sheet, bool rowsOutOfOrder, bool cellsOutOfOrder) {
-    if (rowsOutOfOrder) {
-        std::stable_sort(sheet.rows.begin(), sheet.rows.end(),
-                         [](const Row& a, const Row& b) { return a.number < b.number; });
-        std::vector<Row> merged;
-        for (Row& row : sheet.rows) {
-            if (!merged.empty() && merged.back().number == row.number) {
-                Row& target = merged.back();
-                for (Cell& cell : row.cells) target.cells.push_back(std::move(cell));
-                cellsOutOfOrder = true;
-            } else {
-                merged.push_back(std::move(row));
-            }
-        }
-        sheet.rows = std::move(merged);
-    }
-    if (!cellsOutOfOrder) return;
-    for (Row& row : sheet.rows) {
-        std::stable_sort(row.cells.begin(), row.cells.end(),
-                         [](const Cell& a, const Cell& b) { return a.column < b.column; });
-        std::vector<Cell> unique;
-        for (Cell& cell : row.cells) {
-            if (!unique.empty() && unique.back().column == cell.column)
-                unique.back() = std::move(cell);
-            else
-                unique.push_back(std::move(cell));
-        }
-        row.cells = std::move(unique);
-    }
-}
 
 // ---------------------------------------------------------------------------------------------
 // The package
@@ -1043,9 +706,165 @@ private:
     ZipReader& m_zip;
 };
 
-}  // namespace
+// The steps of reading a package, in the order readXlsx takes them.
+class XlsxBookReader {
+public:
+    XlsxBookReader(ZipReader& zip, WorkbookData& book) : m_zip(zip), m_package(zip), m_book(book) {}
 
-Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
+    // Finds the workbook part through the package's relationships (never assuming
+    // xl/workbook.xml) and tells .xlsx from .xlsm.
+    Result<void> findWorkbookPart() {
+        Result<std::vector<Relationship>> rootRelationships = m_package.relationshipsOf("");
+        if (!rootRelationships) return rootRelationships.error();
+        const Relationship* office = findByType(*rootRelationships, "/officeDocument");
+        if (!office) {
+            if (m_zip.find("xl/workbook.bin"))
+                return Error(ErrorCode::BinaryWorkbook, "xl/workbook.bin (an .xlsb workbook)");
+            return Error(ErrorCode::PartMissing,
+                         "the package names no workbook part (_rels/.rels has no officeDocument "
+                         "relationship)");
+        }
+        m_workbookPart = office->target;
+        if (endsWith(normalisePartName(m_workbookPart), ".bin"))
+            return Error(ErrorCode::BinaryWorkbook, m_workbookPart + " (an .xlsb workbook)");
+        m_book.format = FileFormat::Xlsx;
+        m_book.grid = XlsxGrid;
+        if (const ZipEntry* types = m_zip.find("[Content_Types].xml")) {
+            Result<std::string> text = m_zip.readWhole(*types, m_zip.limits().maxPartBytes);
+            if (!text) return text.error();
+            if (text->find("macroEnabled.main+xml") != std::string::npos)
+                m_book.format = FileFormat::Xlsm;
+        }
+        return {};
+    }
+
+    // The sheet list, the date system and the workbook part's relationships.
+    Result<void> readWorkbookPart() {
+        Result<std::string> text = m_package.readSmallPart(m_workbookPart);
+        if (!text) return text.error();
+        if (Result<void> parsed = detail::parseXml(m_workbook, m_workbookPart, *text); !parsed)
+            return parsed.error();
+        m_book.date1904 = m_workbook.date1904;
+        Result<std::vector<Relationship>> relationships = m_package.relationshipsOf(m_workbookPart);
+        if (!relationships) return relationships.error();
+        m_relationships = std::move(*relationships);
+        return {};
+    }
+
+    // The theme's colours, then the styles resolved with them.
+    Result<void> readStyles() {
+        ThemeColors theme;
+        if (const Relationship* themeRelationship = findByType(m_relationships, "/theme");
+            themeRelationship && m_zip.find(themeRelationship->target)) {
+            Result<std::string> text = m_package.readSmallPart(themeRelationship->target);
+            if (!text) return text.error();
+            Result<ThemeColors> colors = readThemeColors(*text);
+            if (!colors) return colors.error();
+            theme = *colors;
+        }
+        const Relationship* stylesRelationship = findByType(m_relationships, "/styles");
+        if (!stylesRelationship || !m_zip.find(stylesRelationship->target)) return {};
+        Result<std::string> text = m_package.readSmallPart(stylesRelationship->target);
+        if (!text) return text.error();
+        Result<std::vector<CellStyle>> styles = readXlsxStyles(*text, theme);
+        if (!styles) {
+            Error error = styles.error();
+            error.detail = stylesRelationship->target + ": " + error.detail;
+            return error;
+        }
+        m_book.styles = std::move(*styles);
+        return {};
+    }
+
+    // The shared strings, counted against the book's memory budget.
+    Result<void> readSharedStrings(BookBuilder& builder) {
+        const Relationship* stringsRelationship = findByType(m_relationships, "/sharedStrings");
+        if (!stringsRelationship) return {};
+        const ZipEntry* entry = m_zip.find(stringsRelationship->target);
+        if (!entry) return {};
+        SharedStringsHandler handler(m_strings);
+        if (Result<void> parsed =
+                m_package.parseStreamed(handler, *entry, m_zip.limits().maxPartBytes);
+            !parsed)
+            return parsed.error();
+        if (!builder.budget().addBytes(m_strings.arena.capacity() +
+                                       m_strings.ends.capacity() * sizeof(std::uint32_t)))
+            return builder.budget().error();
+        return {};
+    }
+
+    // Every sheet in tab order; worksheets are read, charts and other sheets only named.
+    Result<void> readSheets(BookBuilder& builder) {
+        if (Result<void> counted =
+                builder.checkSheetCount(m_workbook.sheets.size(), m_workbookPart);
+            !counted)
+            return counted.error();
+        std::map<std::string_view, const Relationship*> relationshipById;
+        for (const Relationship& relationship : m_relationships) {
+            if (!relationship.external) relationshipById.emplace(relationship.id, &relationship);
+        }
+        m_book.sheets.reserve(m_workbook.sheets.size());
+        StyleTable styleTable{m_book.styles, {}};
+        for (const SheetDeclaration& declaration : m_workbook.sheets) {
+            Sheet& sheet = m_book.sheets.emplace_back();
+            sheet.name = declaration.name;
+            sheet.visibility = declaration.visibility;
+            auto found = relationshipById.find(declaration.relationshipId);
+            const Relationship* relationship =
+                found == relationshipById.end() ? nullptr : found->second;
+            if (!relationship)
+                return Error(ErrorCode::PartMissing, "sheet \"" + declaration.name +
+                                                         "\" has no relationship " +
+                                                         declaration.relationshipId);
+            if (endsWith(relationship->type, "/chartsheet")) {
+                sheet.kind = SheetKind::Chart;
+                continue;
+            }
+            if (!endsWith(relationship->type, "/worksheet")) {
+                // Dialog sheets and Excel 4 macro sheets hold no data a merge takes.
+                sheet.kind = SheetKind::Other;
+                continue;
+            }
+            if (Result<void> read =
+                    readWorksheet(builder, sheet, declaration, *relationship, styleTable);
+                !read)
+                return read.error();
+        }
+        if (m_book.activeSheet = m_workbook.activeTab;
+            m_book.activeSheet >= static_cast<int>(m_book.sheets.size()))
+            m_book.activeSheet = 0;
+        return {};
+    }
+
+private:
+    Result<void> readWorksheet(BookBuilder& builder, Sheet& sheet,
+                               const SheetDeclaration& declaration,
+                               const Relationship& relationship, StyleTable& styleTable) {
+        const ZipEntry* entry = m_zip.find(relationship.target);
+        if (!entry)
+            return Error(ErrorCode::PartMissing, "part " + relationship.target + " of sheet \"" +
+                                                     declaration.name + "\" is missing");
+        SheetBuilder sheetBuilder(builder, sheet, relationship.target);
+        SheetHandler handler(sheetBuilder, relationship.target, m_strings, styleTable, builder);
+        if (Result<void> parsed =
+                m_package.parseStreamed(handler, *entry, m_zip.limits().maxSheetPartBytes);
+            !parsed)
+            return parsed.error();
+        sheetBuilder.finish();
+        return {};
+    }
+
+    ZipReader& m_zip;
+    PackageReader m_package;
+    WorkbookData& m_book;
+    std::string m_workbookPart;
+    WorkbookHandler m_workbook;
+    std::vector<Relationship> m_relationships;
+    SharedStrings m_strings;
+};
+
+// What the first bytes say before the zip directory is read.
+Result<void> checkLeadingBytes(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return Error(ErrorCode::UnknownFormat, "the file is empty");
     static constexpr std::uint8_t CompoundFileMagic[] = {0xD0, 0xCF, 0x11, 0xE0,
                                                          0xA1, 0xB1, 0x1A, 0xE1};
@@ -1054,149 +873,24 @@ Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
                      "a compound file (.xls or an encrypted package), not a zip package");
     if (bytes.size() < 4 || bytes[0] != 'P' || bytes[1] != 'K')
         return Error(ErrorCode::UnknownFormat, "not a zip package");
+    return {};
+}
 
-    Result<ZipReader> zipResult = ZipReader::open(bytes);
-    if (!zipResult) return zipResult.error();
-    ZipReader& zip = *zipResult;
-    PackageReader package(zip);
+}  // namespace
 
-    // The package's relationships name the workbook part; never assume xl/workbook.xml.
-    Result<std::vector<Relationship>> rootRelationships = package.relationshipsOf("");
-    if (!rootRelationships) return rootRelationships.error();
-    const Relationship* office = findByType(*rootRelationships, "/officeDocument");
-    if (!office) {
-        if (zip.find("xl/workbook.bin"))
-            return Error(ErrorCode::BinaryWorkbook, "xl/workbook.bin (an .xlsb workbook)");
-        return Error(
-            ErrorCode::PartMissing,
-            "the package names no workbook part (_rels/.rels has no officeDocument relationship)");
-    }
-    const std::string workbookPart = office->target;
-    if (endsWith(normalisePartName(workbookPart), ".bin"))
-        return Error(ErrorCode::BinaryWorkbook, workbookPart + " (an .xlsb workbook)");
-
+Result<WorkbookData> readXlsx(std::span<const std::uint8_t> bytes) {
+    if (Result<void> checked = checkLeadingBytes(bytes); !checked) return checked.error();
+    Result<ZipReader> zip = ZipReader::open(bytes);
+    if (!zip) return zip.error();
     WorkbookData book;
-    book.format = FileFormat::Xlsx;
-    book.grid = XlsxGrid;
-    if (const ZipEntry* types = zip.find("[Content_Types].xml")) {
-        Result<std::string> text = zip.readWhole(*types, zip.limits().maxPartBytes);
-        if (!text) return text.error();
-        if (text->find("macroEnabled.main+xml") != std::string::npos)
-            book.format = FileFormat::Xlsm;
-    }
-
-    Result<std::string> workbookText = package.readSmallPart(workbookPart);
-    if (!workbookText) return workbookText.error();
-    WorkbookHandler workbook;
-    if (Result<void> parsed = detail::parseXml(workbook, workbookPart, *workbookText); !parsed)
-        return parsed.error();
-    book.date1904 = workbook.date1904;
-
-    Result<std::vector<Relationship>> relationships = package.relationshipsOf(workbookPart);
-    if (!relationships) return relationships.error();
-
-    ThemeColors theme;
-    if (const Relationship* themeRelationship = findByType(*relationships, "/theme");
-        themeRelationship && zip.find(themeRelationship->target)) {
-        Result<std::string> text = package.readSmallPart(themeRelationship->target);
-        if (!text) return text.error();
-        Result<ThemeColors> colors = readThemeColors(*text);
-        if (!colors) return colors.error();
-        theme = *colors;
-    }
-    if (const Relationship* stylesRelationship = findByType(*relationships, "/styles");
-        stylesRelationship && zip.find(stylesRelationship->target)) {
-        Result<std::string> text = package.readSmallPart(stylesRelationship->target);
-        if (!text) return text.error();
-        Result<std::vector<CellStyle>> styles = readXlsxStyles(*text, theme);
-        if (!styles) {
-            Error error = styles.error();
-            error.detail = stylesRelationship->target + ": " + error.detail;
-            return error;
-        }
-        book.styles = std::move(*styles);
-    }
-
-    ModelBudget budget;
-    SharedStrings strings;
-    if (const Relationship* stringsRelationship = findByType(*relationships, "/sharedStrings")) {
-        if (const ZipEntry* entry = zip.find(stringsRelationship->target)) {
-            SharedStringsHandler handler(strings);
-            if (Result<void> parsed =
-                    package.parseStreamed(handler, *entry, zip.limits().maxPartBytes);
-                !parsed)
-                return parsed.error();
-            if (!budget.addBytes(strings.arena.capacity() +
-                                 strings.ends.capacity() * sizeof(std::uint32_t)))
-                return budget.error();
-        }
-    }
-
-    if (workbook.sheets.size() > MaxSheets)
-        return Error(ErrorCode::SheetLimit, workbookPart + " declares " +
-                                                std::to_string(workbook.sheets.size()) +
-                                                " sheets, more than " + std::to_string(MaxSheets) +
-                                                " (sheet count limit)");
-    std::map<std::string_view, const Relationship*> relationshipById;
-    for (const Relationship& relationship : *relationships) {
-        if (!relationship.external) relationshipById.emplace(relationship.id, &relationship);
-    }
-
-    StyleTable styleTable{book.styles, {}};
-    for (const SheetDeclaration& declaration : workbook.sheets) {
-        Sheet& sheet = book.sheets.emplace_back();
-        sheet.name = declaration.name;
-        sheet.visibility = declaration.visibility;
-        auto found = relationshipById.find(declaration.relationshipId);
-        const Relationship* relationship =
-            found == relationshipById.end() ? nullptr : found->second;
-        if (!relationship)
-            return Error(ErrorCode::PartMissing, "sheet \"" + declaration.name +
-                                                     "\" has no relationship " +
-                                                     declaration.relationshipId);
-        if (endsWith(relationship->type, "/chartsheet")) {
-            sheet.kind = SheetKind::Chart;
-            continue;
-        }
-        if (!endsWith(relationship->type, "/worksheet")) {
-            // Dialog sheets and Excel 4 macro sheets hold no data a merge takes.
-            sheet.kind = SheetKind::Other;
-            continue;
-        }
-        const ZipEntry* entry = zip.find(relationship->target);
-        if (!entry)
-            return Error(ErrorCode::PartMissing, "part " + relationship->target + " of sheet \"" +
-                                                     declaration.name + "\" is missing");
-        SheetHandler handler(sheet, relationship->target, strings, styleTable, book.date1904,
-                             budget);
-        if (Result<void> parsed =
-                package.parseStreamed(handler, *entry, zip.limits().maxSheetPartBytes);
-            !parsed)
-            return parsed.error();
-        putInOrder(sheet, handler.rowsOutOfOrder, handler.cellsOutOfOrder);
-        sheet.merges = withoutOverlaps(std::move(handler.merges));
-    }
-
-    if (book.activeSheet = workbook.activeTab;
-        book.activeSheet >= static_cast<int>(book.sheets.size()))
-        book.activeSheet = 0;
-
-    // A 1904 book's dates are 1462 days smaller than the same dates in the 1900 system that
-    // the result uses; durations ([h]:mm) are not dates and keep their value.
-    if (book.date1904) {
-        std::vector<char> shift(book.styles.size());
-        for (std::size_t i = 0; i < book.styles.size(); ++i) {
-            shift[i] = shiftsWithDateSystem(book.styles[i].numberFormat);
-        }
-        for (Sheet& sheet : book.sheets) {
-            for (Row& row : sheet.rows) {
-                for (Cell& cell : row.cells) {
-                    if (cell.type == CellType::Number && shift[cell.style])
-                        cell.number += Date1904Offset;
-                }
-            }
-        }
-    }
+    XlsxBookReader reader(*zip, book);
+    if (Result<void> found = reader.findWorkbookPart(); !found) return found.error();
+    if (Result<void> read = reader.readWorkbookPart(); !read) return read.error();
+    if (Result<void> read = reader.readStyles(); !read) return read.error();
+    BookBuilder builder(book);
+    if (Result<void> read = reader.readSharedStrings(builder); !read) return read.error();
+    if (Result<void> read = reader.readSheets(builder); !read) return read.error();
+    builder.finish();
     return book;
 }
 

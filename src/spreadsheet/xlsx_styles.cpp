@@ -7,16 +7,15 @@
 #include <optional>
 #include <string>
 
+#include "spreadsheet/detail/value_parsing.h"
 #include "spreadsheet/detail/xml_reader.h"
+#include "spreadsheet/reader_limits.h"
 
 namespace spreadsheet {
 
 namespace {
 
 using detail::XmlAttributes;
-
-// Far above the 64,000 formats a spreadsheet program keeps, far below what exhausts memory.
-constexpr std::size_t MaxTableEntries = 1 << 18;
 
 constexpr std::array<std::uint32_t, 64> DefaultPalette{
     0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF,
@@ -38,18 +37,21 @@ std::optional<std::uint32_t> parseHexColor(std::string_view text) {
     return value;
 }
 
+// A number attribute: a decimal through the readers' number parser, or a whole number of type
+// Number (a leading '+' allowed, as for decimals).
 template <typename Number>
-std::optional<Number> parseNumber(std::optional<std::string_view> text) {
+std::optional<Number> numberAttribute(std::optional<std::string_view> text) {
     if (!text) return std::nullopt;
-    std::string_view view = *text;
-    if (!view.empty() && view.front() == '+') view.remove_prefix(1);
-    Number value{};
-    auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), value);
-    if (error != std::errc() || end != view.data() + view.size()) return std::nullopt;
     if constexpr (std::is_floating_point_v<Number>) {
-        if (!std::isfinite(value)) return std::nullopt;
+        return detail::parseNumber(*text);
+    } else {
+        std::string_view view = *text;
+        if (!view.empty() && view.front() == '+') view.remove_prefix(1);
+        Number value{};
+        auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), value);
+        if (error != std::errc() || end != view.data() + view.size()) return std::nullopt;
+        return value;
     }
-    return value;
 }
 
 // An xsd:boolean attribute; an element such as <b/> without val means true.
@@ -68,16 +70,16 @@ struct RawColor {
 
 RawColor readColor(const XmlAttributes& attributes) {
     RawColor color;
-    color.tint = parseNumber<double>(attributes.get("tint")).value_or(0.0);
+    color.tint = numberAttribute<double>(attributes.get("tint")).value_or(0.0);
     if (auto rgb = attributes.get("rgb")) {
         if (auto value = parseHexColor(*rgb)) {
             color.kind = RawColor::Kind::Rgb;
             color.value = *value;
         }
-    } else if (auto theme = parseNumber<int>(attributes.get("theme"))) {
+    } else if (auto theme = numberAttribute<int>(attributes.get("theme"))) {
         color.kind = RawColor::Kind::Theme;
         color.value = static_cast<std::uint32_t>(std::max(*theme, 0));
-    } else if (auto indexed = parseNumber<int>(attributes.get("indexed"))) {
+    } else if (auto indexed = numberAttribute<int>(attributes.get("indexed"))) {
         color.kind = RawColor::Kind::Indexed;
         color.value = static_cast<std::uint32_t>(std::max(*indexed, 0));
     }
@@ -117,8 +119,8 @@ public:
         ++m_depth;
         if (m_depth == 3 &&
             std::max({fonts.size(), fills.size(), borders.size(), xfs.size(), numberFormats.size(),
-                      indexedColors.size()}) > MaxTableEntries) {
-            fail(Error(ErrorCode::XmlLimit, "more than " + std::to_string(MaxTableEntries) +
+                      indexedColors.size()}) > MaxStyleTableEntries) {
+            fail(Error(ErrorCode::XmlLimit, "more than " + std::to_string(MaxStyleTableEntries) +
                                                 " entries in " + m_section +
                                                 " (style table limit)"));
             return;
@@ -128,7 +130,7 @@ public:
             return;
         }
         if (m_section == "numFmts" && m_depth == 3 && name == "numFmt") {
-            auto id = parseNumber<int>(attributes.get("numFmtId"));
+            auto id = numberAttribute<int>(attributes.get("numFmtId"));
             auto code = attributes.get("formatCode");
             if (id && code) numberFormats[*id] = std::string(*code);
         } else if (m_section == "fonts") {
@@ -143,10 +145,10 @@ public:
         } else if (m_section == "cellXfs") {
             if (m_depth == 3 && name == "xf") {
                 RawXf xf;
-                xf.numberFormatId = parseNumber<int>(attributes.get("numFmtId")).value_or(0);
-                xf.fontId = parseNumber<std::size_t>(attributes.get("fontId")).value_or(0);
-                xf.fillId = parseNumber<std::size_t>(attributes.get("fillId")).value_or(0);
-                xf.borderId = parseNumber<std::size_t>(attributes.get("borderId")).value_or(0);
+                xf.numberFormatId = numberAttribute<int>(attributes.get("numFmtId")).value_or(0);
+                xf.fontId = numberAttribute<std::size_t>(attributes.get("fontId")).value_or(0);
+                xf.fillId = numberAttribute<std::size_t>(attributes.get("fillId")).value_or(0);
+                xf.borderId = numberAttribute<std::size_t>(attributes.get("borderId")).value_or(0);
                 xfs.push_back(xf);
             } else if (m_depth == 4 && !xfs.empty()) {
                 if (name == "alignment")
@@ -191,13 +193,13 @@ private:
             const std::string_view align = value.value_or("baseline");
             font.verticalAlign = align == "baseline" ? std::string() : std::string(align);
         } else if (name == "sz") {
-            if (auto size = parseNumber<double>(value); size && *size > 0) font.size = *size;
+            if (auto size = numberAttribute<double>(value); size && *size > 0) font.size = *size;
         } else if (name == "name" || name == "rFont") {
             if (value) font.name = std::string(*value);
         } else if (name == "family") {
-            font.family = parseNumber<int>(value).value_or(0);
+            font.family = numberAttribute<int>(value).value_or(0);
         } else if (name == "charset") {
-            font.charset = parseNumber<int>(value).value_or(-1);
+            font.charset = numberAttribute<int>(value).value_or(-1);
         } else if (name == "color") {
             raw.color = readColor(attributes);
         }
@@ -267,8 +269,8 @@ private:
         alignment.wrapText = parseFlag(attributes.get("wrapText"), false);
         alignment.shrinkToFit = parseFlag(attributes.get("shrinkToFit"), false);
         alignment.indent =
-            std::clamp(parseNumber<int>(attributes.get("indent")).value_or(0), 0, 250);
-        const int rotation = parseNumber<int>(attributes.get("textRotation")).value_or(0);
+            std::clamp(numberAttribute<int>(attributes.get("indent")).value_or(0), 0, 250);
+        const int rotation = numberAttribute<int>(attributes.get("textRotation")).value_or(0);
         alignment.textRotation =
             (rotation >= 0 && rotation <= 180) || rotation == 255 ? rotation : 0;
     }

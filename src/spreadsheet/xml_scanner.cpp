@@ -12,14 +12,13 @@
 #include <vector>
 
 #include "spreadsheet/detail/xml_reader.h"
+#include "spreadsheet/text_encoding.h"
 
 namespace spreadsheet::detail {
 
 namespace {
 
 constexpr std::size_t ChunkSize = 64 * 1024;
-// A single tag, comment or declaration longer than this is not from any producer.
-constexpr std::size_t MaxPendingBytes = 64u << 20;
 constexpr std::string_view XmlNamespaceUri = "http://www.w3.org/XML/1998/namespace";
 
 // Byte classes in text and attribute values.
@@ -80,45 +79,12 @@ bool isXmlCharacter(std::uint32_t code) {
            (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
 }
 
-void appendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // The length of the UTF-8 sequence at `p` holding an XML character; 0 when it is not one,
 // -1 when the buffer ends inside it.
 int utf8Length(const unsigned char* p, const unsigned char* end) {
-    const unsigned char lead = p[0];
-    int length = 0;
-    std::uint32_t code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        length = 2, code = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-        length = 3, code = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-        length = 4, code = lead & 0x07;
-    else
-        return 0;
-    for (int k = 1; k < length; ++k) {
-        if (p + k >= end) return -1;
-        if ((p[k] & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (p[k] & 0x3F);
-    }
-    static constexpr std::uint32_t Smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < Smallest[length] || !isXmlCharacter(code)) return 0;
+    char32_t code = 0;
+    const int length = decodeUtf8(p, end, code);
+    if (length > 0 && !isXmlCharacter(code)) return 0;
     return length;
 }
 
@@ -205,9 +171,9 @@ public:
             if (step == Step::NeedMore && m_last) return malformed(m_position, "unclosed token");
             if (m_last && m_position >= m_buffer.size()) return finish();
             compact();
-            if (m_buffer.size() > MaxPendingBytes)
+            if (m_buffer.size() > MaxXmlMarkupBytes)
                 return fail(ErrorCode::XmlLimit, m_position,
-                            "a tag longer than " + std::to_string(MaxPendingBytes) +
+                            "a tag longer than " + std::to_string(MaxXmlMarkupBytes) +
                                 " bytes (XML text length limit)");
             if (!fill()) return *m_error;
         }
@@ -826,6 +792,7 @@ private:
         return nullptr;
     }
 
+    // A start tag: read whole (or NeedMore), then checked and reported.
     Step startTag() {
         const std::size_t at = m_position;
         bool more = false;
@@ -833,11 +800,55 @@ private:
         if (more) return m_last ? malformedStep(at, "unclosed token") : Step::NeedMore;
         if (nameEnd == at + 1) return malformedStep(at, "not well-formed (invalid token)");
         if (m_rootClosed) return malformedStep(at, "junk after document element");
+        std::size_t end = nameEnd;
+        bool empty = false;
+        if (Step read = readAttributes(at, end, empty); read != Step::Done) return read;
 
+        // The whole tag is in the buffer: check it and report it.
+        if (++m_depth > m_limits.maxDepth)
+            return failStep(ErrorCode::XmlLimit, at,
+                            "elements nested deeper than " + std::to_string(m_limits.maxDepth) +
+                                " levels (XML depth limit)");
+        const std::string_view name(m_buffer.data() + at + 1, nameEnd - at - 1);
+        bool declares = false;
+        for (std::size_t k = 0; k < m_raw.size(); ++k) {
+            for (std::size_t j = 0; j < k; ++j) {
+                if (sameName(m_raw[j].name, m_raw[k].name))
+                    return malformedStep(at, "duplicate attribute");
+            }
+            if (isDeclaration(m_raw[k].name)) declares = true;
+        }
+        // Namespace declarations first: they apply to the tag that makes them.
+        if (declares) {
+            if (Step bound = bindNamespaces(at); bound != Step::Done) return bound;
+        }
+        if (Step resolved = resolveAttributes(at, declares); resolved != Step::Done)
+            return resolved;
+        std::string_view localName = name;
+        if (const std::size_t colon = colonIn(name); colon != std::string_view::npos) {
+            const std::string_view prefix = name.substr(0, colon);
+            if (prefix != "xml" && !namespaceFor(prefix))
+                return malformedStep(at, "unbound prefix");
+            localName = name.substr(colon + 1);
+        }
+
+        m_rootSeen = true;
+        m_atStart = false;
+        m_textBytes = 0;
+        m_nameStarts.push_back(m_names.size());
+        m_names.append(name);
+        m_handler.startElement(localName, XmlAttributes(m_attributes.data(), m_attributes.size()));
+        if (handlerFailed()) return Step::Failed;
+        m_position = end;
+        return empty ? closeElement(localName) : Step::Done;
+    }
+
+    // The attributes of the start tag at `at` into m_raw, from `p` (after the name) up to the
+    // tag's end, where `p` is left; `empty` tells "/>" from ">".
+    Step readAttributes(std::size_t at, std::size_t& p, bool& empty) {
         m_values.clear();
         m_raw.clear();
-        std::size_t p = nameEnd;
-        bool empty = false;
+        bool more = false;
         for (;;) {
             const std::size_t afterSpace = skipSpace(p);
             if (afterSpace >= m_buffer.size())
@@ -845,7 +856,7 @@ private:
             const char c = m_buffer[afterSpace];
             if (c == '>') {
                 p = afterSpace + 1;
-                break;
+                return Step::Done;
             }
             if (c == '/') {
                 if (afterSpace + 1 >= m_buffer.size())
@@ -854,7 +865,7 @@ private:
                     return malformedStep(afterSpace, "not well-formed (invalid token)");
                 p = afterSpace + 2;
                 empty = true;
-                break;
+                return Step::Done;
             }
             if (afterSpace == p)
                 return malformedStep(p, "not well-formed (invalid token)");  // no space before it
@@ -878,45 +889,38 @@ private:
             if (Step value = attributeValue(attribute, q, next); value != Step::Done) return value;
             p = next;
         }
+    }
 
-        // The whole tag is in the buffer: check it and report it.
-        if (++m_depth > m_limits.maxDepth)
-            return failStep(ErrorCode::XmlLimit, at,
-                            "elements nested deeper than " + std::to_string(m_limits.maxDepth) +
-                                " levels (XML depth limit)");
-        const std::string_view name(m_buffer.data() + at + 1, nameEnd - at - 1);
-        const std::size_t count = m_raw.size();
-        bool declares = false;
-        for (std::size_t k = 0; k < count; ++k) {
-            for (std::size_t j = 0; j < k; ++j) {
-                if (sameName(m_raw[j].name, m_raw[k].name))
-                    return malformedStep(at, "duplicate attribute");
-            }
-            if (isDeclaration(m_raw[k].name)) declares = true;
-        }
-        auto valueOf = [this](const RawAttribute& attribute) {
-            return attribute.decodedOffset == std::string::npos
-                       ? attribute.raw
-                       : std::string_view(m_values).substr(attribute.decodedOffset,
-                                                           attribute.decodedLength);
-        };
-        // Namespace declarations first: they apply to the tag that makes them.
-        for (std::size_t k = 0; declares && k < count; ++k) {
-            const std::string_view attribute = m_raw[k].name;
+    std::string_view valueOf(const RawAttribute& attribute) const {
+        return attribute.decodedOffset == std::string::npos
+                   ? attribute.raw
+                   : std::string_view(m_values).substr(attribute.decodedOffset,
+                                                       attribute.decodedLength);
+    }
+
+    // The xmlns and xmlns:prefix attributes of the tag at `at` as bindings of its depth.
+    Step bindNamespaces(std::size_t at) {
+        for (const RawAttribute& raw : m_raw) {
+            const std::string_view attribute = raw.name;
             if (attribute.size() == 5 && isDeclaration(attribute)) {
-                m_bindings.push_back({"", std::string(valueOf(m_raw[k])), m_depth});
+                m_bindings.push_back({"", std::string(valueOf(raw)), m_depth});
             } else if (isDeclaration(attribute)) {
-                if (valueOf(m_raw[k]).empty())
-                    return malformedStep(at, "must not undeclare prefix");
+                if (valueOf(raw).empty()) return malformedStep(at, "must not undeclare prefix");
                 m_bindings.push_back(
-                    {std::string(attribute.substr(6)), std::string(valueOf(m_raw[k])), m_depth});
+                    {std::string(attribute.substr(6)), std::string(valueOf(raw)), m_depth});
             }
         }
+        return Step::Done;
+    }
+
+    // The attributes the handler sees: local names with their namespace URIs, declarations
+    // left out.
+    Step resolveAttributes(std::size_t at, bool declares) {
         m_attributes.clear();
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::string_view attribute = m_raw[k].name;
+        for (const RawAttribute& raw : m_raw) {
+            const std::string_view attribute = raw.name;
             if (declares && isDeclaration(attribute)) continue;
-            const std::string_view value = valueOf(m_raw[k]);
+            const std::string_view value = valueOf(raw);
             if (value.size() > m_limits.maxTextBytes)
                 return failStep(ErrorCode::XmlLimit, at,
                                 "attribute longer than " + std::to_string(m_limits.maxTextBytes) +
@@ -939,23 +943,7 @@ private:
             }
             m_attributes.push_back(item);
         }
-        std::string_view localName = name;
-        if (const std::size_t colon = colonIn(name); colon != std::string_view::npos) {
-            const std::string_view prefix = name.substr(0, colon);
-            if (prefix != "xml" && !namespaceFor(prefix))
-                return malformedStep(at, "unbound prefix");
-            localName = name.substr(colon + 1);
-        }
-
-        m_rootSeen = true;
-        m_atStart = false;
-        m_textBytes = 0;
-        m_nameStarts.push_back(m_names.size());
-        m_names.append(name);
-        m_handler.startElement(localName, XmlAttributes(m_attributes.data(), m_attributes.size()));
-        if (handlerFailed()) return Step::Failed;
-        m_position = p;
-        return empty ? closeElement(localName) : Step::Done;
+        return Step::Done;
     }
 };
 

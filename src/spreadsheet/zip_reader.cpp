@@ -217,7 +217,17 @@ Result<std::size_t> ZipEntryStream::read(char* out, std::size_t capacity) {
 // ---------------------------------------------------------------------------------------------
 // Directory
 
-Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits limits) {
+namespace {
+
+// Where the central directory lies, as the end-of-directory records give it.
+struct DirectoryLocation {
+    std::uint64_t entryCount = 0;
+    std::uint64_t size = 0;
+    std::uint64_t offset = 0;
+};
+
+// Finds the end-of-directory record, and the ZIP64 one when a locator points to it.
+Result<DirectoryLocation> locateDirectory(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < EndOfDirectorySize)
         return corrupt("file of " + std::to_string(bytes.size()) +
                        " bytes is too short for a zip package");
@@ -240,9 +250,7 @@ Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits
     const std::uint8_t* end = base + endOffset;
     std::uint64_t diskNumber = read16(end + 4);
     std::uint64_t directoryDisk = read16(end + 6);
-    std::uint64_t entryCount = read16(end + 10);
-    std::uint64_t directorySize = read32(end + 12);
-    std::uint64_t directoryOffset = read32(end + 16);
+    DirectoryLocation location{read16(end + 10), read32(end + 12), read32(end + 16)};
 
     if (endOffset >= Zip64LocatorSize && read32(end - Zip64LocatorSize) == Zip64LocatorSignature) {
         const std::uint64_t zip64Offset = read64(end - Zip64LocatorSize + 8);
@@ -252,20 +260,87 @@ Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits
         const std::uint8_t* end64 = base + zip64Offset;
         diskNumber = read32(end64 + 16);
         directoryDisk = read32(end64 + 20);
-        entryCount = read64(end64 + 32);
-        directorySize = read64(end64 + 40);
-        directoryOffset = read64(end64 + 48);
+        location = {read64(end64 + 32), read64(end64 + 40), read64(end64 + 48)};
     }
     if (diskNumber != 0 || directoryDisk != 0)
         return Error(ErrorCode::ZipUnsupported, "multi-disk zip archive");
-    if (directoryOffset > bytes.size() || directorySize > bytes.size() - directoryOffset)
-        return corrupt("central directory at " + std::to_string(directoryOffset) + " (+" +
-                       std::to_string(directorySize) + " bytes) lies outside the file of " +
+    if (location.offset > bytes.size() || location.size > bytes.size() - location.offset)
+        return corrupt("central directory at " + std::to_string(location.offset) + " (+" +
+                       std::to_string(location.size) + " bytes) lies outside the file of " +
                        std::to_string(bytes.size()) + " bytes");
-    if (entryCount > limits.maxEntries)
-        return Error(ErrorCode::ZipLimit, std::to_string(entryCount) + " entries, more than " +
-                                              std::to_string(limits.maxEntries) +
-                                              " (entry count limit)");
+    return location;
+}
+
+// One central directory entry at `position` (moved past it), checked against its local header.
+// `span` gets the bytes the entry occupies in the file, from its local header to its data's end.
+Result<ZipEntry> readDirectoryEntry(std::span<const std::uint8_t> bytes, std::uint64_t& position,
+                                    std::uint64_t directoryEnd, std::uint64_t index,
+                                    std::pair<std::uint64_t, std::uint64_t>& span) {
+    const std::uint8_t* base = bytes.data();
+    if (directoryEnd - position < CentralHeaderSize ||
+        read32(base + position) != CentralHeaderSignature)
+        return corrupt("central directory entry " + std::to_string(index) + " at offset " +
+                       std::to_string(position) + " is damaged");
+    const std::uint8_t* header = base + position;
+    const std::uint16_t flags = read16(header + 8);
+    const std::size_t nameLength = read16(header + 28);
+    const std::size_t extraLength = read16(header + 30);
+    const std::size_t commentLength = read16(header + 32);
+    if (directoryEnd - position < CentralHeaderSize + nameLength + extraLength + commentLength)
+        return corrupt("central directory entry " + std::to_string(index) +
+                       " runs past the directory");
+
+    ZipEntry entry;
+    entry.name.assign(reinterpret_cast<const char*>(header + CentralHeaderSize), nameLength);
+    entry.method = read16(header + 10);
+    entry.crc32 = read32(header + 16);
+    entry.compressedSize = read32(header + 20);
+    entry.uncompressedSize = read32(header + 24);
+    std::uint64_t localOffset = read32(header + 42);
+    const bool needUncompressed = entry.uncompressedSize == 0xFFFFFFFF;
+    const bool needCompressed = entry.compressedSize == 0xFFFFFFFF;
+    const bool needOffset = localOffset == 0xFFFFFFFF;
+    if (needUncompressed || needCompressed || needOffset) {
+        Result<void> applied =
+            applyZip64Extra(header + CentralHeaderSize + nameLength, extraLength, needUncompressed,
+                            needCompressed, needOffset, entry, localOffset);
+        if (!applied) return applied.error();
+    }
+    position += CentralHeaderSize + nameLength + extraLength + commentLength;
+
+    if (flags & 0x0001)
+        return Error(ErrorCode::ZipUnsupported, "entry " + entry.name + " is encrypted");
+    if (entry.method != 0 && entry.method != 8)
+        return Error(
+            ErrorCode::ZipUnsupported,
+            "entry " + entry.name + " uses compression method " + std::to_string(entry.method));
+
+    if (localOffset > bytes.size() || bytes.size() - localOffset < LocalHeaderSize ||
+        read32(base + localOffset) != LocalHeaderSignature)
+        return corrupt("entry " + entry.name + ": no local header at offset " +
+                       std::to_string(localOffset));
+    const std::uint64_t dataOffset = localOffset + LocalHeaderSize +
+                                     read16(base + localOffset + 26) +
+                                     read16(base + localOffset + 28);
+    if (dataOffset > bytes.size() || entry.compressedSize > bytes.size() - dataOffset)
+        return corrupt("entry " + entry.name + ": data runs past the end of the file (truncated?)");
+    if (entry.method == 0 && entry.compressedSize != entry.uncompressedSize)
+        return corrupt("stored entry " + entry.name +
+                       " has different compressed and uncompressed sizes");
+    entry.dataOffset = dataOffset;
+    span = {localOffset, dataOffset + entry.compressedSize};
+    return entry;
+}
+
+}  // namespace
+
+Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits limits) {
+    Result<DirectoryLocation> directory = locateDirectory(bytes);
+    if (!directory) return directory.error();
+    if (directory->entryCount > limits.maxEntries)
+        return Error(ErrorCode::ZipLimit,
+                     std::to_string(directory->entryCount) + " entries, more than " +
+                         std::to_string(limits.maxEntries) + " (entry count limit)");
 
     ZipReader reader;
     reader.m_bytes = bytes;
@@ -277,64 +352,14 @@ Result<ZipReader> ZipReader::open(std::span<const std::uint8_t> bytes, ZipLimits
         std::size_t entry;
     };
     std::vector<Range> ranges;
-
-    std::uint64_t position = directoryOffset;
-    const std::uint64_t directoryEnd = directoryOffset + directorySize;
-    for (std::uint64_t index = 0; index < entryCount; ++index) {
-        if (directoryEnd - position < CentralHeaderSize ||
-            read32(base + position) != CentralHeaderSignature)
-            return corrupt("central directory entry " + std::to_string(index) + " at offset " +
-                           std::to_string(position) + " is damaged");
-        const std::uint8_t* header = base + position;
-        const std::uint16_t flags = read16(header + 8);
-        const std::size_t nameLength = read16(header + 28);
-        const std::size_t extraLength = read16(header + 30);
-        const std::size_t commentLength = read16(header + 32);
-        if (directoryEnd - position < CentralHeaderSize + nameLength + extraLength + commentLength)
-            return corrupt("central directory entry " + std::to_string(index) +
-                           " runs past the directory");
-
-        ZipEntry entry;
-        entry.name.assign(reinterpret_cast<const char*>(header + CentralHeaderSize), nameLength);
-        entry.method = read16(header + 10);
-        entry.crc32 = read32(header + 16);
-        entry.compressedSize = read32(header + 20);
-        entry.uncompressedSize = read32(header + 24);
-        std::uint64_t localOffset = read32(header + 42);
-        const bool needUncompressed = entry.uncompressedSize == 0xFFFFFFFF;
-        const bool needCompressed = entry.compressedSize == 0xFFFFFFFF;
-        const bool needOffset = localOffset == 0xFFFFFFFF;
-        if (needUncompressed || needCompressed || needOffset) {
-            Result<void> applied =
-                applyZip64Extra(header + CentralHeaderSize + nameLength, extraLength,
-                                needUncompressed, needCompressed, needOffset, entry, localOffset);
-            if (!applied) return applied.error();
-        }
-        position += CentralHeaderSize + nameLength + extraLength + commentLength;
-
-        if (flags & 0x0001)
-            return Error(ErrorCode::ZipUnsupported, "entry " + entry.name + " is encrypted");
-        if (entry.method != 0 && entry.method != 8)
-            return Error(
-                ErrorCode::ZipUnsupported,
-                "entry " + entry.name + " uses compression method " + std::to_string(entry.method));
-
-        if (localOffset > bytes.size() || bytes.size() - localOffset < LocalHeaderSize ||
-            read32(base + localOffset) != LocalHeaderSignature)
-            return corrupt("entry " + entry.name + ": no local header at offset " +
-                           std::to_string(localOffset));
-        const std::uint64_t dataOffset = localOffset + LocalHeaderSize +
-                                         read16(base + localOffset + 26) +
-                                         read16(base + localOffset + 28);
-        if (dataOffset > bytes.size() || entry.compressedSize > bytes.size() - dataOffset)
-            return corrupt("entry " + entry.name +
-                           ": data runs past the end of the file (truncated?)");
-        if (entry.method == 0 && entry.compressedSize != entry.uncompressedSize)
-            return corrupt("stored entry " + entry.name +
-                           " has different compressed and uncompressed sizes");
-        entry.dataOffset = dataOffset;
-        ranges.push_back({localOffset, dataOffset + entry.compressedSize, reader.m_entries.size()});
-        reader.m_entries.push_back(std::move(entry));
+    std::uint64_t position = directory->offset;
+    const std::uint64_t directoryEnd = directory->offset + directory->size;
+    for (std::uint64_t index = 0; index < directory->entryCount; ++index) {
+        std::pair<std::uint64_t, std::uint64_t> span;
+        Result<ZipEntry> entry = readDirectoryEntry(bytes, position, directoryEnd, index, span);
+        if (!entry) return entry.error();
+        ranges.push_back({span.first, span.second, reader.m_entries.size()});
+        reader.m_entries.push_back(std::move(*entry));
     }
 
     // Entries sharing bytes are the mark of overlapping-entry zip bombs.

@@ -13,17 +13,18 @@
 #include <vector>
 
 #include "spreadsheet/error.h"
+#include "spreadsheet/reader_limits.h"
 
 namespace spreadsheet {
 
 // Bounds checked against the bytes actually inflated, never against sizes a file claims.
 struct ZipLimits {
-    std::size_t maxEntries = 10'000;
-    std::uint64_t maxSheetPartBytes = 4ULL << 30;  // one worksheet part
-    std::uint64_t maxPartBytes = 256ULL << 20;     // any other part
-    std::uint64_t maxTotalBytes = 16ULL << 30;     // everything inflated from one file
-    std::uint64_t ratioGraceBytes = 1ULL << 20;    // no ratio check below this many bytes
-    std::uint64_t maxRatio = 1000;                 // inflated bytes per compressed byte
+    std::size_t maxEntries = MaxZipEntries;
+    std::uint64_t maxSheetPartBytes = MaxZipSheetPartBytes;  // one worksheet part
+    std::uint64_t maxPartBytes = MaxZipPartBytes;            // any other part
+    std::uint64_t maxTotalBytes = MaxZipTotalBytes;          // everything from one file
+    std::uint64_t ratioGraceBytes = ZipRatioGraceBytes;      // no ratio check below this
+    std::uint64_t maxRatio = MaxZipRatio;                    // inflated per compressed byte
 };
 
 struct ZipEntry {

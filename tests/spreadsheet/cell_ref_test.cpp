@@ -99,6 +99,46 @@ TEST(CellRef, LooseParseTakesNoDollarsAndNoRanges) {
     EXPECT_FALSE(parseCellRefLoose("A1048577", cell));
 }
 
+// A worksheet's cell references: the reader tells a cell past the grid (its own error) from
+// text that is no reference at all, whatever the length of the letters or digits.
+TEST(CellRef, ScanTellsCellsPastTheGridFromMalformedText) {
+    struct Case {
+        const char* text;
+        CellRefScan result;
+        CellRef cell;
+    };
+    const Case cases[] = {
+        {"A1", CellRefScan::Cell, {1, 1}},
+        {"$xfd$1048576", CellRefScan::Cell, {1'048'576, 16'384}},
+        {"A0001", CellRefScan::Cell, {1, 1}},
+        {"XFE1", CellRefScan::OutsideGrid, {}},
+        {"A1048577", CellRefScan::OutsideGrid, {}},
+        {"A0", CellRefScan::OutsideGrid, {}},
+        {"ZZZZZZZZZZZZ99999999999999999999", CellRefScan::OutsideGrid, {}},
+        {"", CellRefScan::Malformed, {}},
+        {"A", CellRefScan::Malformed, {}},
+        {"12", CellRefScan::Malformed, {}},
+        {"A1 ", CellRefScan::Malformed, {}},
+        {"A-1", CellRefScan::Malformed, {}},
+        {"A$$1", CellRefScan::Malformed, {}},
+        {"\xC3\x81"
+         "1",
+         CellRefScan::Malformed,
+         {}},
+        {"[1", CellRefScan::Malformed, {}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.text);
+        CellRef cell;
+        EXPECT_EQ(scanCellRef(row.text, DollarSigns::Allowed, cell), row.result);
+        if (row.result == CellRefScan::Cell) {
+            EXPECT_EQ(cell, row.cell);
+        }
+    }
+    CellRef cell;
+    EXPECT_EQ(scanCellRef("$A$1", DollarSigns::Refused, cell), CellRefScan::Malformed);
+}
+
 TEST(CellRef, FormatsCellsAndRanges) {
     EXPECT_EQ(formatCell({1'048'576, 16'384}), "XFD1048576");
     EXPECT_EQ(formatRange({{2, 2}, {5, 7}}), "B2:G5");

@@ -115,5 +115,18 @@ TEST(HtmlTableReader, FailsWithoutATable) {
     EXPECT_EQ(data.error().code, ErrorCode::UnknownFormat);
 }
 
+// A colspan reaching under a rowspan from above would make two merges share a cell, which a
+// spreadsheet program refuses: the earlier one stays.
+TEST(HtmlTableReader, DropsASpanOverlappingAnEarlierOne) {
+    Result<WorkbookData> data =
+        readHtmlTable(bytesOf("<table><tr><td>x</td><td rowspan=2>y</td></tr>"
+                              "<tr><td colspan=3>z</td></tr></table>"),
+                      "S");
+    ASSERT_TRUE(data) << data.error().detail;
+    const Sheet& sheet = data->sheets[0];
+    EXPECT_EQ(sheet.merges, (std::vector<RangeRef>{RangeRef{{1, 2}, {2, 2}}}));
+    EXPECT_EQ(sheet.cell(2, 1)->text, "z");
+}
+
 }  // namespace
 }  // namespace spreadsheet

@@ -220,5 +220,58 @@ TEST(SpreadsheetMlReader, KeepsNumbersThatAreNotNumbersAsText) {
     EXPECT_EQ(sheet.cell(1, 3)->text, "not a date");
 }
 
+TEST(SpreadsheetMlReader, TakesOnlyFiniteNumbersAsNumbers) {
+    for (const char* text : {"INF", "-inf", "nan", "1e999"}) {
+        SCOPED_TRACE(text);
+        Result<WorkbookData> data = readSpreadsheetMl(bytesOf(workbook(
+            std::string("<Row><Cell><Data ss:Type=\"Number\">") + text + "</Data></Cell></Row>")));
+        ASSERT_TRUE(data) << data.error().detail;
+        EXPECT_EQ(data->sheets[0].cell(1, 1)->type, CellType::Text);
+        EXPECT_EQ(data->sheets[0].cell(1, 1)->text, text);
+    }
+}
+
+TEST(SpreadsheetMlReader, CutsFrozenColumnsToTheGrid) {
+    const std::string text =
+        "<?xml version=\"1.0\"?>\n<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\" "
+        "xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><Worksheet><Table/><WorksheetOptions "
+        "xmlns=\"urn:schemas-microsoft-com:office:excel\"><FreezePanes/>"
+        "<SplitVertical>20000</SplitVertical><SplitHorizontal>2</SplitHorizontal>"
+        "</WorksheetOptions></Worksheet></Workbook>";
+    Result<WorkbookData> data = readSpreadsheetMl(bytesOf(text));
+    ASSERT_TRUE(data) << data.error().detail;
+    ASSERT_TRUE(data->sheets[0].frozenPane);
+    EXPECT_EQ(*data->sheets[0].frozenPane, (FrozenPane{2, 16'383}));
+}
+
+// Worksheets and styles are bounded like those of the other formats.
+TEST(SpreadsheetMlReader, RefusesMoreSheetsOrStylesThanABookMayHave) {
+    struct Case {
+        const char* name;
+        std::string element;
+        int count;
+        ErrorCode code;
+        const char* limit;
+    };
+    const Case cases[] = {
+        {"sheets", "<Worksheet/>", 10'001, ErrorCode::SheetLimit, "sheet count limit"},
+        {"styles", "<Styles><Style ss:ID=\"s\"/></Styles>", 1 << 18, ErrorCode::XmlLimit,
+         "style table limit"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        std::string text =
+            "<?xml version=\"1.0\"?>\n<Workbook "
+            "xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\" "
+            "xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\">";
+        for (int index = 0; index < row.count; ++index) text += row.element;
+        text += "<Worksheet/></Workbook>";
+        Result<WorkbookData> data = readSpreadsheetMl(bytesOf(text));
+        ASSERT_FALSE(data);
+        EXPECT_EQ(data.error().code, row.code);
+        EXPECT_NE(data.error().detail.find(row.limit), std::string::npos) << data.error().detail;
+    }
+}
+
 }  // namespace
 }  // namespace spreadsheet

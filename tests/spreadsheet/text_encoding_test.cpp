@@ -72,6 +72,41 @@ TEST(TextEncoding, ValidatesUtf8Strictly) {
     }
 }
 
+// The one UTF-8 decoder: its code point and length, and the difference between a sequence the
+// end of the buffer cuts (-1: the XML scanner waits for the next chunk) and a broken one (0).
+TEST(TextEncoding, DecodesOneUtf8SequenceTellingACutOneFromABrokenOne) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int length;
+        char32_t codePoint;
+    };
+    const Case cases[] = {
+        {"ascii", "A", 1, U'A'},
+        {"two bytes", "\xC3\xA9", 2, 0xE9},
+        {"three bytes", "\xE4\xB8\xAD", 3, 0x4E2D},
+        {"four bytes", "\xF0\x9D\x84\x9E", 4, 0x1D11E},
+        {"largest scalar", "\xF4\x8F\xBF\xBF", 4, 0x10FFFF},
+        {"cut after the lead", "\xE4", -1, 0},
+        {"cut after two of four", "\xF0\x9D", -1, 0},
+        {"overlong, seen at the second byte", "\xE0\x80", 0, 0},
+        {"surrogate", "\xED\xA0\x80", 0, 0},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", 0, 0},
+        {"broken third byte", "\xE4\xB8\x41", 0, 0},
+        {"lone continuation", "\x80", 0, 0},
+        {"lead byte never used", "\xF8\x88\x80\x80\x80", 0, 0},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const auto* begin = reinterpret_cast<const unsigned char*>(row.bytes.data());
+        char32_t codePoint = 0;
+        EXPECT_EQ(decodeUtf8(begin, begin + row.bytes.size(), codePoint), row.length);
+        if (row.length > 0) {
+            EXPECT_EQ(codePoint, row.codePoint);
+        }
+    }
+}
+
 TEST(TextEncoding, DetectsValidUtf8BeforeGb18030) {
     EXPECT_EQ(detectTextEncoding(bytesOf("id,\xE4\xB8\xAD")), TextEncoding::Utf8);
     EXPECT_EQ(detectTextEncoding(bytesOf("id,\xD6\xD0\xCE\xC4")), TextEncoding::Gb18030);

@@ -639,5 +639,44 @@ TEST(XlsReader, RejectsEncryptedPackagesAndForeignCompoundFiles) {
     EXPECT_EQ(data.error().code, ErrorCode::EncryptedWorkbook);
 }
 
+// A 1904 book's durations are spans of time, not dates: only dates move into the 1900 system.
+TEST(XlsReader, KeepsDurationsOf1904BooksUnshifted) {
+    std::vector<std::uint8_t> extra = records({
+        {biff::DateMode, Bytes().u16(1)},
+        {biff::Format, Bytes().u16(164).latin1("[h]:mm:ss")},
+        {biff::Xf,
+         Bytes().u16(0).u16(164).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0)},
+    });
+    std::vector<std::uint8_t> sheet =
+        records({{biff::Number, number(0, 0, 1.5, 2)}, {biff::Number, number(0, 1, 1.5, 1)}});
+    Result<WorkbookData> data = readXls(book(formattingGlobals(extra), {{"S", sheet}}));
+    ASSERT_TRUE(data) << data.error().detail;
+    EXPECT_EQ(cellAt(*data, 0, 1, 1)->number, 1.5);     // 36 hours
+    EXPECT_EQ(cellAt(*data, 0, 1, 2)->number, 1463.5);  // a date and time
+}
+
+// Sheets and style tables are bounded like those of the other formats: a stream of small
+// records must not make the reader keep millions of them.
+TEST(XlsReader, RefusesMoreSheetsOrCellFormatsThanABookMayHave) {
+    std::vector<SheetDefinition> sheets(10'001);
+    for (std::size_t index = 0; index < sheets.size(); ++index)
+        sheets[index].name = "S" + std::to_string(index);
+    Result<WorkbookData> manySheets = readXls(book(formattingGlobals(), sheets));
+    ASSERT_FALSE(manySheets);
+    EXPECT_EQ(manySheets.error().code, ErrorCode::SheetLimit);
+    EXPECT_NE(manySheets.error().detail.find("sheet count limit"), std::string::npos)
+        << manySheets.error().detail;
+
+    std::vector<std::uint8_t> formats;
+    const Bytes xf =
+        Bytes().u16(0).u16(0).u16(1).u8(0x20).u8(0).u8(0).u8(0).u32(0).u32(0).u16(0x20C0);
+    for (int index = 0; index < (1 << 18); ++index) addRecord(formats, biff::Xf, xf);
+    Result<WorkbookData> manyFormats = readXls(book(formattingGlobals(formats), {{"S", {}}}));
+    ASSERT_FALSE(manyFormats);
+    EXPECT_EQ(manyFormats.error().code, ErrorCode::SheetLimit);
+    EXPECT_NE(manyFormats.error().detail.find("style table limit"), std::string::npos)
+        << manyFormats.error().detail;
+}
+
 }  // namespace
 }  // namespace spreadsheet

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "spreadsheet/detail/value_parsing.h"
 #include "spreadsheet/detail/xml_reader.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/zip_reader.h"

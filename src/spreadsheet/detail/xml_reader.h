@@ -12,12 +12,13 @@
 #include <string_view>
 
 #include "spreadsheet/error.h"
+#include "spreadsheet/reader_limits.h"
 
 namespace spreadsheet::detail {
 
 struct XmlLimits {
-    int maxDepth = 64;
-    std::size_t maxTextBytes = 1 << 20;  // character data of one element, and one attribute value
+    int maxDepth = MaxXmlDepth;
+    std::size_t maxTextBytes = MaxXmlTextBytes;  // text of one element, one attribute value
 };
 
 // Equality of names without a library call: most names in a part are one to three letters.
@@ -106,16 +107,6 @@ Result<void> parseXmlWithExpat(XmlHandler& handler, std::string_view partName,
 std::optional<Result<void>> scanXml(XmlHandler& handler, std::string_view partName,
                                     const XmlSource& source, XmlLimits limits,
                                     std::string& alreadyRead);
-
-// Decodes the `_xHHHH_` escapes that stand for characters XML cannot carry (surrogate pairs
-// joined, lone surrogates as U+FFFD); `_x005F_` is an escaped underscore, so "_x005F_x000D_"
-// reads as the literal text "_x000D_".
-std::string decodeXlsxEscapes(std::string_view text);
-
-// ISO 8601 "2015-06-15", "2015-06-15T09:30:12(.5)(Z|+08:00)" or "09:30:12" as a serial number
-// of the 1900 date system (with its fictitious 1900-02-29); nullopt for anything else. Time
-// zones are ignored: the clock time as written is what the cell shows.
-std::optional<double> isoToSerial(std::string_view text);
 
 // Separates a namespace URI from the local name in the names expat reports.
 constexpr char XmlNamespaceSeparator = '\x01';
