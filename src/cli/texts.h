@@ -8,7 +8,8 @@ inline constexpr const char* Usage =
     "  sheetmerge inspect 文件\n"
     "  sheetmerge cat 文件 [--sheet-index N | --sheet-name 名称]\n"
     "  sheetmerge merge …（详见 sheetmerge merge --help）\n"
-    "  sheetmerge --help\n";
+    "  sheetmerge --help\n"
+    "  sheetmerge --version\n";
 
 inline constexpr const char* Help =
     "\n"
@@ -29,6 +30,10 @@ inline constexpr const char* Help =
     "  公式输出其缓存的值；日期和时间格式的数字输出为 ISO "
     "8601（2015-06-15、2015-06-15T09:30:12、09:30:12）；\n"
     "  逻辑值输出 TRUE 或 FALSE；错误值输出其文字（如 #DIV/0!）。\n"
+    "\n"
+    "--version：显示版本号。\n"
+    "\n"
+    "不带参数运行 sheetmerge 时启动图形界面（需要图形显示）。\n"
     "\n"
     "退出状态：0 成功；1 文件无法读取或所选工作表不存在；2 命令行用法错误。\n";
 

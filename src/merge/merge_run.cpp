@@ -12,6 +12,7 @@
 #include "merge/detail/run_state.h"
 #include "merge/failure_table.h"
 #include "merge/result_finishing.h"
+#include "merge/run_stop.h"
 #include "merge/source_extraction.h"
 #include "merge/texts.h"
 
@@ -76,6 +77,19 @@ std::string createResult(Workbook& book, Application& application, const std::st
     }
     reason = base + extension;
     return {};
+}
+
+// Ends a run the user stopped after `done` sources: nothing of it is kept.
+RunOutcome stopRun(detail::RunState& run, RunOutcome& outcome, RunInput& input, int done) {
+    run.host.closeProgress();
+    abandonResult(*run.resultBook, outcome.resultPath);
+    run.errors().clear();
+    outcome.status = RunStatus::Stopped;
+    outcome.resultPath.clear();
+    outcome.message = stoppedText(done, outcome.chosen);
+    run.host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
+    tearDown(input);
+    return outcome;
 }
 
 }  // namespace
@@ -240,9 +254,11 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         application.expectOpen(sources[static_cast<std::size_t>(position)]);
     for (int position = 0; position < sourceCount; ++position) {
         run.current = position;
+        host.beginSource(position + 1, sourceCount, sources[static_cast<std::size_t>(position)]);
         if (std::optional<ResolvedSource> source = resolveSource(run)) copyAndMark(run, *source);
         errors.clear();
         host.showProgress(position + 1, sourceCount);
+        if (host.stopRequested()) return stopRun(run, outcome, input, position + 1);
     }
 
     std::string saveError;
@@ -263,7 +279,8 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         outcome.message =
             saveFailedText(sourceCount, outcome.merged, outcome.failed, resultPath, saveError);
     }
-    host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
+    host.showSummary(outcome.message, texts::NoticeTitle,
+                     saved ? std::filesystem::path(resultPath) : std::filesystem::path());
 
     application.setDisplayAlerts(true);
     application.maximise();

@@ -39,5 +39,10 @@ inline constexpr const char* SummaryTail = "】个合并失败。";
 // "…个合并失败，但合并结果无法保存到“" + path + "”：" + reason + "。"
 inline constexpr const char* SaveFailedCounts = "】个合并失败，但合并结果无法保存到“";
 inline constexpr const char* FullStop = "。";
+// A run stopped by the user: "已停止合并：已处理【" done "】个文件（共【" n
+// "】个），未生成合并结果，源文件均未改动。"
+inline constexpr const char* StoppedDone = "已停止合并：已处理【";
+inline constexpr const char* StoppedOf = "】个文件（共【";
+inline constexpr const char* StoppedTail = "】个），未生成合并结果，源文件均未改动。";
 
 }  // namespace merge::texts
