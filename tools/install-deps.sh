@@ -11,6 +11,11 @@ packages=(
     libgtest-dev libgmock-dev           # engine and merge tests
     python3 python3-openpyxl python3-xlrd  # independent readers used as test oracles
     xvfb xauth fonts-noto-cjk           # widget screenshots and CJK glyphs
+    qt6-translations-l10n               # Qt's own Chinese texts (file dialogs), also at run time
+    openbox xdotool imagemagick         # the keyboard walk (tools/keyboard_walk.sh)
+    bash-completion                     # the completion test
+    dpkg-dev file lintian               # the Debian package: dependencies, checks
+    desktop-file-utils appstream        # checks of the menu entry and the AppStream metadata
 )
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi

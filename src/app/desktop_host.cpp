@@ -27,6 +27,8 @@ bool DesktopHost::ensureProgress() {
     if (m_progress) return false;
     m_progress = std::make_unique<Form3>();
     m_progress->show();
+    // The keyboard goes to it, so that Escape reaches "取消".
+    m_progress->activateWindow();
     return true;
 }
 
