@@ -69,4 +69,10 @@ inline constexpr const char* CornerBeforeHead = "数据的右下角位于左上�
 inline constexpr const char* CornerBeforeTail = "”的左方或上方";
 inline constexpr const char* NotPlaced = "数据未能复制到合并结果中";
 
+// A run stopped by the user: "已停止合并：已处理【" done "】个文件（共【" n
+// "】个），未生成合并结果，源文件均未改动。"
+inline constexpr const char* StoppedDone = "已停止合并：已处理【";
+inline constexpr const char* StoppedOf = "】个文件（共【";
+inline constexpr const char* StoppedTail = "】个），未生成合并结果，源文件均未改动。";
+
 }  // namespace merge::texts
