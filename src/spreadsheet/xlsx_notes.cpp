@@ -231,6 +231,7 @@ std::string noteDrawingXml(std::span<const CellNote> notes, const SheetGeometry&
         "xmlns:o=\"urn:schemas-microsoft-com:office:office\" "
         "xmlns:x=\"urn:schemas-microsoft-com:office:excel\">"
         "<o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"";
+    xml.reserve(notes.size() * 720 + 600);  // about the size of one shape
     const int blocks = noteShapeBlocks(notes.size());
     for (int block = 0; block < blocks; ++block) {
         if (block > 0) xml += ',';

@@ -496,12 +496,13 @@ Result<void> writeNoteParts(ZipWriter& zip, const SheetToWrite& sheet, std::size
         number + ".xml\"/></Relationships>";
     const detail::SheetGeometry geometry(usableColumns(sheet.columns), sheet.rows, DefaultRowHeight,
                                          DefaultColumnWidth);
-    const std::string drawing = detail::noteDrawingXml(sheet.notes, geometry, nextBlock);
+    std::string drawing = detail::noteDrawingXml(sheet.notes, geometry, nextBlock);
     nextBlock += detail::noteShapeBlocks(sheet.notes.size());
     const std::pair<std::string, std::string> parts[] = {
-        {"xl/worksheets/_rels/sheet" + std::to_string(sheetNumber) + ".xml.rels", relationships},
+        {"xl/worksheets/_rels/sheet" + std::to_string(sheetNumber) + ".xml.rels",
+         std::move(relationships)},
         {"xl/comments" + number + ".xml", detail::commentsXml(sheet.notes)},
-        {"xl/drawings/vmlDrawing" + number + ".vml", drawing},
+        {"xl/drawings/vmlDrawing" + number + ".vml", std::move(drawing)},
     };
     for (const auto& [name, xml] : parts)
         if (Result<void> written = writeEntry(zip, name, xml); !written) return written;
