@@ -26,8 +26,8 @@ constexpr int WidestNote = 288;
 constexpr int NarrowCharacterPixels = 6;
 constexpr int LinePixels = 15;
 constexpr int BoxPadding = 16;
-// A drawing claims blocks of 1024 shape ids; the first id of a block belongs to the block's
-// group shape, so notes take the other 1023.
+// A drawing claims blocks of 1024 shape ids (o:idmap). Excel's drawings number their shapes
+// from 1024 × block + 1, never using a block's first id, so notes take the other 1023.
 constexpr int IdsPerBlock = 1024;
 constexpr int ShapesPerBlock = IdsPerBlock - 1;
 
