@@ -397,7 +397,8 @@ std::string commonFolder(const std::vector<std::string>& files) {
 std::optional<std::string> refusedCombination(const MergeArguments& arguments) {
     const int sheetChoices = (arguments.sheetIndex ? 1 : 0) + (arguments.sheetName ? 1 : 0) +
                              (arguments.allSheets ? 1 : 0) + (arguments.sheetPattern ? 1 : 0);
-    if (sheetChoices > 1) return merge_texts::SheetChoicesClash;
+    if (arguments.sheetIndex && arguments.sheetName) return merge_texts::SheetChoicesClash;
+    if (sheetChoices > 1) return merge_texts::SeveralSheetChoicesClash;
     if (arguments.startRow && arguments.cells) return merge_texts::RangeChoicesClash;
     if (arguments.markPath && arguments.markCells) return merge_texts::LabelChoicesClash;
     if (arguments.header && !arguments.startRow) return merge_texts::HeaderNeedsStartRow;

@@ -70,7 +70,8 @@ inline constexpr const char* ErrorPrefix = "sheetmerge merge：";
 inline constexpr const char* UnknownOption = "未知选项：";
 inline constexpr const char* MissingValue = "选项缺少取值：";
 inline constexpr const char* BadSheetIndex = "--sheet-index 需要一个大于0的整数：";
-inline constexpr const char* SheetChoicesClash =
+inline constexpr const char* SheetChoicesClash = "--sheet-index 与 --sheet-name 只能选用一个。";
+inline constexpr const char* SeveralSheetChoicesClash =
     "--sheet-index、--sheet-name、--all-sheets 与 --sheet-pattern 只能选用一个。";
 inline constexpr const char* RangeChoicesClash = "--start-row 与 --cells 只能选用一个。";
 inline constexpr const char* LabelChoicesClash = "--mark-path 与 --mark-cells 只能选用一个。";

@@ -312,7 +312,8 @@ def main():
         # A clash of sheet choices is refused like the others.
         done = subprocess.run([SHEETMERGE, "merge", "--all-sheets", "--sheet-pattern", "*", folder],
                               capture_output=True, timeout=60)
-        check(done.returncode == 2, f"clash: exit {done.returncode}")
+        check(done.returncode == 2 and "--all-sheets 与 --sheet-pattern 只能选用一个" in
+              done.stderr.decode(), f"clash: exit {done.returncode} {done.stderr.decode()}")
     finally:
         shutil.rmtree(folder, ignore_errors=True)
     if FAILURES:
