@@ -89,6 +89,11 @@ struct MergeArguments {
     bool open = false;
     std::optional<std::string> sheetIndex;
     std::optional<std::string> sheetName;
+    bool allSheets = false;
+    std::optional<std::string> sheetPattern;
+    bool skipHidden = false;
+    bool markSheet = false;
+    bool perSource = false;
     std::optional<std::string> startRow;
     std::optional<std::string> cells;
     bool header = false;
@@ -184,6 +189,16 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
             ok = flagOnly(arguments.header);
         else if (name == "--mark-path")
             ok = flagOnly(arguments.markPath);
+        else if (name == "--all-sheets")
+            ok = flagOnly(arguments.allSheets);
+        else if (name == "--skip-hidden")
+            ok = flagOnly(arguments.skipHidden);
+        else if (name == "--mark-sheet")
+            ok = flagOnly(arguments.markSheet);
+        else if (name == "--per-source")
+            ok = flagOnly(arguments.perSource);
+        else if (name == "--sheet-pattern")
+            ok = takeValue(arguments.sheetPattern);
         else if (name == "--sheet-index")
             ok = takeValue(arguments.sheetIndex);
         else if (name == "--sheet-name")
@@ -233,7 +248,15 @@ options::DialogValues dialogValuesOf(const MergeArguments& arguments) {
     } else if (arguments.sheetName) {
         values.sheet = options::SheetOption::ByName;
         values.combo2 = *arguments.sheetName;
+    } else if (arguments.allSheets) {
+        values.sheet = options::SheetOption::All;
+    } else if (arguments.sheetPattern) {
+        values.sheet = options::SheetOption::ByPattern;
+        values.sheetPattern = *arguments.sheetPattern;
     }
+    values.skipHidden = arguments.skipHidden;
+    values.markSheet = arguments.markSheet;
+    values.perSource = arguments.perSource;
     if (arguments.startRow) {
         values.range = options::RangeOption::StartRow;
         values.txtRow = *arguments.startRow;
@@ -372,7 +395,10 @@ std::string commonFolder(const std::vector<std::string>& files) {
 
 // The refusal text for combinations the dialog would not allow, or nullopt.
 std::optional<std::string> refusedCombination(const MergeArguments& arguments) {
+    const int sheetChoices = (arguments.sheetIndex ? 1 : 0) + (arguments.sheetName ? 1 : 0) +
+                             (arguments.allSheets ? 1 : 0) + (arguments.sheetPattern ? 1 : 0);
     if (arguments.sheetIndex && arguments.sheetName) return merge_texts::SheetChoicesClash;
+    if (sheetChoices > 1) return merge_texts::SeveralSheetChoicesClash;
     if (arguments.startRow && arguments.cells) return merge_texts::RangeChoicesClash;
     if (arguments.markPath && arguments.markCells) return merge_texts::LabelChoicesClash;
     if (arguments.header && !arguments.startRow) return merge_texts::HeaderNeedsStartRow;
@@ -380,6 +406,8 @@ std::optional<std::string> refusedCombination(const MergeArguments& arguments) {
         return merge_texts::BadSheetIndex + *arguments.sheetIndex;
     if (arguments.sheetName && arguments.sheetName->empty())
         return std::string(merge_texts::MissingValue) + "--sheet-name";
+    if (arguments.sheetPattern && arguments.sheetPattern->empty())
+        return std::string(merge_texts::MissingValue) + "--sheet-pattern";
     if (arguments.paths.empty()) return std::string(merge_texts::NoPaths);
     return std::nullopt;
 }

@@ -12,6 +12,10 @@ inline constexpr const char* Usage =
     "                           （不加时子文件夹被跳过）\n"
     "  --sheet-index N          每个源文件的第 N 个工作表            （默认：活动工作表）\n"
     "  --sheet-name 名称        名为“名称”的工作表\n"
+    "  --all-sheets             每个源文件的全部工作表，每个工作表一块数据\n"
+    "  --sheet-pattern 模式     名称与模式相符的全部工作表（* 任意多个字符，? 一个字符，\n"
+    "                           不区分大小写），每个工作表一块数据\n"
+    "  --skip-hidden            与 --all-sheets 或 --sheet-pattern 一起使用时，不取隐藏的工作表\n"
     "  --start-row N            从第 N 行起的全部内容              "
     "（默认：含有数据的最大矩形区域）\n"
     "  --cells 左上[:右下]      从左上角到右下角的单元格，如 B2:G5；写成 B2: 或 B2 时\n"
@@ -19,6 +23,9 @@ inline constexpr const char* Usage =
     "  --header                 复制一次起始行上方的内容（与 --start-row 一起使用）\n"
     "  --mark-path              在每块数据左侧标记其文件路径\n"
     "  --mark-cells 列表        在每块数据左侧标记源文件中这些单元格的内容，如 B2,G5\n"
+    "  --mark-sheet             在每块数据左侧（其它标记的右方）标记其工作表名称\n"
+    "  --per-source             每块数据放在合并结果中一个单独的工作表上，以文件名（和工作表名）\n"
+    "                           命名，而不是上下相接\n"
     "  -o, --output-dir 目录    把合并结果写到该目录，而不是源文件所在的文件夹\n"
     "  --password 密码          源文件设有打开密码时试用的密码；可多次给出，按顺序试用\n"
     "  --password-file 文件     从文件（UTF-8，每行一个）读入更多密码，按顺序试用\n"
@@ -64,6 +71,8 @@ inline constexpr const char* UnknownOption = "未知选项：";
 inline constexpr const char* MissingValue = "选项缺少取值：";
 inline constexpr const char* BadSheetIndex = "--sheet-index 需要一个大于0的整数：";
 inline constexpr const char* SheetChoicesClash = "--sheet-index 与 --sheet-name 只能选用一个。";
+inline constexpr const char* SeveralSheetChoicesClash =
+    "--sheet-index、--sheet-name、--all-sheets 与 --sheet-pattern 只能选用一个。";
 inline constexpr const char* RangeChoicesClash = "--start-row 与 --cells 只能选用一个。";
 inline constexpr const char* LabelChoicesClash = "--mark-path 与 --mark-cells 只能选用一个。";
 inline constexpr const char* HeaderNeedsStartRow = "--header 只能与 --start-row 一起使用。";

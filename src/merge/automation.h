@@ -117,6 +117,8 @@ public:
     virtual ~Worksheet() = default;
 
     virtual std::string name() const = 0;
+    // Whether the sheet's tab is shown, hidden or very hidden (shown again only by a macro).
+    virtual spreadsheet::Visibility visibility() const = 0;
     // Refused (error state set, name unchanged) when empty, longer than 31 characters, holding
     // one of []:*?/\ or taken by another sheet of the workbook, ignoring case.
     virtual void setName(const std::string& name) = 0;

@@ -1,6 +1,8 @@
 // Copying blocks into the result and labelling them with their source.
 #include "merge/copy_and_mark.h"
 
+#include <filesystem>
+
 #include "merge/texts.h"
 
 namespace merge {
@@ -13,16 +15,32 @@ int headerRowCount(const MergeSettings& settings) {
     return settings.range.startRow - 1;
 }
 
-int markerColumns(const MergeSettings& settings) {
-    switch (settings.label.mode) {
+namespace {
+
+// The label columns of the label mode, left of the sheet-name column.
+int modeColumns(const LabelChoice& label) {
+    switch (label.mode) {
         case LabelMode::None:
             return 0;
         case LabelMode::FilePath:
             return 1;
         case LabelMode::CellList:
-            return static_cast<int>(settings.label.cells.size());
+            return static_cast<int>(label.cells.size());
     }
     return 0;
+}
+
+}  // namespace
+
+int markerColumns(const MergeSettings& settings) {
+    return modeColumns(settings.label) + (settings.label.sheetName ? 1 : 0);
+}
+
+std::string sourceSheetBase(const std::string& path, const std::string& sheetName,
+                            bool severalSheets) {
+    std::string base = std::filesystem::path(path).stem().string();
+    if (severalSheets) base += texts::FileSheetSeparator + sheetName;
+    return base;
 }
 
 std::string dataSheetBaseName(const SheetChoice& sheet, const std::string& sourceSheetName) {
@@ -44,6 +62,13 @@ void writeLabels(detail::RunState& run, ResolvedSource& source, int firstRow, in
     if (rows < 1) return;
     Worksheet& sheet = *run.resultSheet;
     const LabelChoice& label = run.settings.label;
+    if (label.sheetName) {
+        const std::shared_ptr<Range> start = sheet.cell(firstRow, modeColumns(label) + 1);
+        if (const std::shared_ptr<Range> column = start ? start->resize(rows, 1) : nullptr) {
+            column->setValue(CellValue::ofText(source.sheet->name()));
+            if (autoFit) column->autoFitColumns();
+        }
+    }
     if (label.mode == LabelMode::FilePath) {
         const std::string path =
             relativePath(run.sources[static_cast<std::size_t>(run.current)], run.folderPath);
@@ -129,6 +154,25 @@ std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run) {
     return sheet;
 }
 
+// Starts the result sheet of a block of its own, after the last one. Returns the new sheet, or
+// nullptr (and the error state set) when it could not be added.
+std::shared_ptr<Worksheet> startSourceSheet(detail::RunState& run) {
+    Workbook& book = *run.resultBook;
+    const std::shared_ptr<Worksheet> last = book.worksheet(book.worksheetCount());
+    const std::shared_ptr<Worksheet> sheet =
+        last ? book.addWorksheet(*last, Placement::After) : nullptr;
+    if (!sheet) {
+        if (!run.errors().isSet())
+            run.errors().set(spreadsheet::Error(spreadsheet::ErrorCode::OperationFailed));
+        return nullptr;
+    }
+    // Nothing goes to the sheet before any more, so its rows need not stay in memory.
+    if (run.resultSheet) run.resultSheet->finishRows();
+    run.resultSheet = sheet;
+    run.usedRows = 0;
+    return sheet;
+}
+
 }  // namespace
 
 bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
@@ -139,8 +183,18 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
 
     ++run.mergedCount;
     const bool firstBlock = run.mergedCount == 1;
+    const bool ownSheet = run.settings.perSource;
+    if (ownSheet)
+        run.sheetBases.push_back(sourceSheetBase(run.sources[static_cast<std::size_t>(run.current)],
+                                                 source.sheet->name(),
+                                                 run.settings.sheet.takesSeveral()));
     if (firstBlock) {
         placeFirstBlock(run, source);
+    } else if (ownSheet) {
+        // Each block is laid out as the first block of a stacked result is, on a sheet of its
+        // own.
+        addedSheet = startSourceSheet(run);
+        if (addedSheet) placeFirstBlock(run, source);
     } else {
         const std::shared_ptr<Range> block =
             source.sheet->range(source.topLeft, source.bottomRight);
@@ -172,18 +226,17 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
         }
         run.usedRows = usedRowsBefore;
         --run.mergedCount;
+        if (ownSheet) run.sheetBases.pop_back();
         if (firstBlock) run.sheetBaseName.clear();
         run.application.clearClipboard();
         errors.clear();
         run.recordFailure(FailureReason::Other, std::move(cause), texts::NotPlaced);
         placed = false;
     } else {
-        run.reports[static_cast<std::size_t>(run.current)].uncalculatedFormulas =
+        run.reports[static_cast<std::size_t>(run.current)].uncalculatedFormulas +=
             source.uncalculatedFormulas;
     }
     source.sheet.reset();
-    source.book->close();
-    source.book.reset();
     errors.clear();
     return placed;
 }

@@ -15,14 +15,20 @@ namespace merge {
 // row, else 0.
 int headerRowCount(const MergeSettings& settings);
 // The number of label columns: 0 without labels, 1 when labelling by path, else the number of
-// addresses.
+// addresses; one more with the sheet-name label.
 int markerColumns(const MergeSettings& settings);
 // The base name of the data sheets: the first merged source's sheet name when the sheet is
 // chosen by name, else "成功合并".
 std::string dataSheetBaseName(const SheetChoice& sheet, const std::string& sourceSheetName);
 
-// Places the block of `source` into the result, labels it, and closes the source. Returns false
-// when a failure made the block roll back (the source is then booked under "其它").
+// The name a result sheet of its own is to get for a block, before it is made valid and
+// unique: the file's name without its extension, and with several sheets per source "-" and
+// the sheet's name.
+std::string sourceSheetBase(const std::string& path, const std::string& sheetName,
+                            bool severalSheets);
+
+// Places the block of `source` into the result and labels it; the source stays open. Returns
+// false when a failure made the block roll back (the source is then booked under "其它").
 bool copyAndMark(detail::RunState& run, ResolvedSource& source);
 
 }  // namespace merge

@@ -39,6 +39,7 @@ constexpr long long MaxFormattedCells = 1'000'000;
 struct EngineSheet {
     std::string name;
     spreadsheet::SheetKind kind = spreadsheet::SheetKind::Worksheet;
+    spreadsheet::Visibility visibility = spreadsheet::Visibility::Visible;
     std::vector<Row> rows;  // in memory, ascending; result sheets: only rows not yet spooled
     std::vector<RangeRef> merges;
     std::map<int, double> widths;                  // result sheets: column -> width
@@ -648,6 +649,7 @@ public:
         : m_application(application), m_book(std::move(book)), m_sheet(std::move(sheet)) {}
 
     std::string name() const override { return m_sheet->name; }
+    spreadsheet::Visibility visibility() const override { return m_sheet->visibility; }
     void setName(const std::string& name) override {
         if (!usable()) return;
         if (!spreadsheet::isValidSheetName(name)) {
@@ -942,6 +944,7 @@ std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& pat
         auto engineSheet = std::make_shared<EngineSheet>();
         engineSheet->name = std::move(sheet.name);
         engineSheet->kind = sheet.kind;
+        engineSheet->visibility = sheet.visibility;
         engineSheet->rows = std::move(sheet.rows);
         engineSheet->merges = std::move(sheet.merges);
         engineSheet->columns = std::move(sheet.columns);

@@ -54,6 +54,8 @@ int startRowOrZero(const std::string& digits) {
 // Kind markers, the first character of SheetSpec and RangeSpec.
 constexpr char PositionMarker = '2';
 constexpr char NameMarker = '3';
+constexpr char AllMarker = '4';
+constexpr char PatternMarker = '5';
 constexpr char StartRowMarker = '2';
 constexpr char CellsMarker = '3';
 constexpr char CellsSeparator = '|';
@@ -65,6 +67,15 @@ SheetChoice decodeSheet(const std::string& spec) {
     if (spec[0] == NameMarker) {
         choice.mode = SheetMode::ByName;
         choice.name = spec.substr(1);
+        return choice;
+    }
+    if (spec[0] == AllMarker) {
+        choice.mode = SheetMode::All;
+        return choice;
+    }
+    if (spec[0] == PatternMarker) {
+        choice.mode = SheetMode::ByPattern;
+        choice.pattern = spec.substr(1);
         return choice;
     }
     // Any other marker has always been read as a position item.
@@ -82,6 +93,10 @@ std::string encodeSheet(const SheetChoice& choice) {
                    (choice.position ? positionItem(*choice.position) : std::string());
         case SheetMode::ByName:
             return std::string(1, NameMarker) + choice.name;
+        case SheetMode::All:
+            return std::string(1, AllMarker);
+        case SheetMode::ByPattern:
+            return std::string(1, PatternMarker) + choice.pattern;
     }
     return {};
 }
@@ -141,9 +156,12 @@ std::string joinCells(const std::vector<std::string>& cells) {
 MergeSettings decodeOptions(const MergeOptions& options) {
     MergeSettings settings;
     settings.sheet = decodeSheet(options.SheetSpec);
+    settings.sheet.skipHidden = options.SkipHidden;
     settings.range = decodeRange(options.RangeSpec);
     settings.copyHeaderOnce = options.CopyHeaderOnce;
     settings.label = decodeLabel(options.MarkSource, options.MarkCells);
+    settings.label.sheetName = options.MarkSheet;
+    settings.perSource = options.PerSource;
     return settings;
 }
 
@@ -155,6 +173,9 @@ MergeOptions encodeOptions(const MergeSettings& settings) {
     options.MarkSource = settings.label.mode != LabelMode::None;
     if (settings.label.mode == LabelMode::CellList)
         options.MarkCells = joinCells(settings.label.cells);
+    options.SkipHidden = settings.sheet.skipHidden;
+    options.MarkSheet = settings.label.sheetName;
+    options.PerSource = settings.perSource;
     return options;
 }
 

@@ -1,7 +1,8 @@
 // The options of one merge in two forms. MergeOptions is the record the options dialog's OK
 // action hands over; its field names are the ones users' notes and the dialog code share, and
 // its choices are encoded texts:
-//   SheetSpec: "" active sheet; "2" + position item ("2第 3 个"); "3" + sheet name ("3销售").
+//   SheetSpec: "" active sheet; "2" + position item ("2第 3 个"); "3" + sheet name ("3销售");
+//              "4" every worksheet; "5" + name pattern ("5*销售*").
 //   RangeSpec: "" largest data rectangle; "2" + start row ("225"); "3|B2|G5" or "3|B2|".
 //   MarkCells: "" label by file path; else cell addresses separated by ",".
 // MergeSettings holds the same options as typed values; the merge run reads only these.
@@ -24,11 +25,16 @@ struct MergeOptions {
     bool CopyHeaderOnce = false;
     bool MarkSource = false;
     bool Confirmed = false;
-    std::string MarkCells;  // "" = label by file path; else addresses separated by ","
+    std::string MarkCells;    // "" = label by file path; else addresses separated by ","
+    bool SkipHidden = false;  // with several sheets per source: hidden sheets left out
+    bool MarkSheet = false;   // a label column with the block's sheet name
+    bool PerSource = false;   // one result sheet per block instead of stacking
 };
 
-// Which worksheet of each source is merged.
-enum class SheetMode { Active, ByPosition, ByName };
+// Which worksheets of each source are merged: one (the active one, one at a position, one with
+// a name) or several (every worksheet, every worksheet whose name matches a pattern), each of
+// which then gives a block of its own.
+enum class SheetMode { Active, ByPosition, ByName, All, ByPattern };
 
 struct SheetChoice {
     SheetMode mode = SheetMode::Active;
@@ -36,6 +42,14 @@ struct SheetChoice {
     // names no number from 0 to 32767, which no source can satisfy.
     std::optional<int> position;
     std::string name;  // ByName: compared with the sheets' names ignoring case
+    // ByPattern: "*" any run of characters, "?" one character, compared ignoring case as
+    // sheet names are.
+    std::string pattern;
+    // All and ByPattern: hidden and very hidden sheets are left out.
+    bool skipHidden = false;
+
+    // Whether a source can give several blocks, one per chosen sheet.
+    bool takesSeveral() const { return mode == SheetMode::All || mode == SheetMode::ByPattern; }
 
     friend bool operator==(const SheetChoice&, const SheetChoice&) = default;
 };
@@ -67,6 +81,9 @@ struct LabelChoice {
     // top-left cell in the source. Never empty for CellList (an empty list encodes as the
     // file-path label).
     std::vector<std::string> cells;
+    // A further label column, right of the others, with the name of the block's sheet; it
+    // combines with every mode.
+    bool sheetName = false;
 
     friend bool operator==(const LabelChoice&, const LabelChoice&) = default;
 };
@@ -79,6 +96,9 @@ struct MergeSettings {
     // with RangeMode::FromRow.
     bool copyHeaderOnce = false;
     LabelChoice label;
+    // Each block goes on a result sheet of its own, named after its file (and sheet), instead
+    // of below the block before it.
+    bool perSource = false;
 
     friend bool operator==(const MergeSettings&, const MergeSettings&) = default;
 };

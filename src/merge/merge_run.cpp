@@ -291,6 +291,65 @@ std::shared_ptr<Workbook> createResultWorkbook(const RunInput& input, const Shee
     return resultBook;
 }
 
+// Why a source gives no sheet to merge when several are chosen from it.
+std::string noChosenSheetText(const SheetChoice& choice, int worksheetCount) {
+    if (choice.mode == SheetMode::ByPattern)
+        return texts::NoMatchingSheetHead + choice.pattern +
+               (choice.skipHidden ? texts::NoMatchingVisibleSheetTail : texts::NoMatchingSheetTail);
+    return worksheetCount == 0 ? texts::NoWorksheet : texts::NoVisibleWorksheet;
+}
+
+// Merges the current source of `run` sheet by sheet, one block per chosen sheet in workbook
+// order. Sheets without a block (empty, no data below the start row) are passed over; the
+// source fails only when no sheet is chosen or none gives a block (under the first sheet's
+// reason), or when a block cannot be placed, which ends the source (the blocks placed before
+// it stay).
+void mergeSheetBySheet(detail::RunState& run) {
+    ErrorState& errors = run.errors();
+    const std::shared_ptr<Workbook> book = openCurrentSource(run);
+    if (!book) return;
+    const std::vector<int> positions = chosenSheets(*book, run.settings.sheet);
+    const int worksheetCount = book->worksheetCount();
+    errors.clear();
+    if (positions.empty()) {
+        book->close();
+        errors.clear();
+        run.recordFailure(FailureReason::SheetMissing, std::nullopt,
+                          noChosenSheetText(run.settings.sheet, worksheetCount));
+        return;
+    }
+    std::optional<SourceFailure> firstRefusal;
+    int placed = 0;
+    for (const int position : positions) {
+        ResolvedSource source;
+        source.book = book;
+        source.sheet = book->worksheet(position);
+        SourceFailure refusal;
+        if (!source.sheet) {
+            refusal =
+                SourceFailure{FailureReason::SheetMissing, run.pendingError(), texts::NoWorksheet};
+            errors.clear();
+        } else if (resolveSheetBlock(run, source, refusal)) {
+            if (!copyAndMark(run, source)) {
+                book->close();
+                errors.clear();
+                return;
+            }
+            ++placed;
+            continue;
+        }
+        if (!firstRefusal) firstRefusal = std::move(refusal);
+    }
+    book->close();
+    errors.clear();
+    if (placed > 0) {
+        ++run.mergedSources;
+        return;
+    }
+    run.recordFailure(firstRefusal->reason, std::move(firstRefusal->error),
+                      std::move(firstRefusal->explanation));
+}
+
 // Merges or fails every source in turn into the result sheet of `run`. Returns the number of
 // sources done when the user stopped the run after one of them, nullopt when all were done.
 std::optional<int> mergeSources(detail::RunState& run) {
@@ -309,7 +368,12 @@ std::optional<int> mergeSources(detail::RunState& run) {
         run.current = position;
         run.host.beginSource(position + 1, sourceCount,
                              run.sources[static_cast<std::size_t>(position)]);
-        if (std::optional<ResolvedSource> source = resolveSource(run)) copyAndMark(run, *source);
+        if (run.settings.sheet.takesSeveral()) {
+            mergeSheetBySheet(run);
+        } else if (std::optional<ResolvedSource> source = resolveSource(run)) {
+            if (copyAndMark(run, *source)) ++run.mergedSources;
+            source->book->close();
+        }
         errors.clear();
         run.host.showProgress(position + 1, sourceCount);
         if (run.host.stopRequested()) return position + 1;
@@ -324,7 +388,7 @@ void finishRun(detail::RunState& run, int earlierResultsLeftOut, RunOutcome& out
     std::string saveError;
     const bool saved = finishResult(run, saveError);
     run.host.closeProgress();
-    outcome.merged = run.mergedCount;
+    outcome.merged = run.mergedSources;
     outcome.failed = run.failures.failCount();
     outcome.sources = run.reports;
     if (saved) {

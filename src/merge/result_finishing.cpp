@@ -2,8 +2,14 @@
 // texts of the summary.
 #include "merge/result_finishing.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <set>
+
 #include "merge/copy_and_mark.h"
 #include "merge/texts.h"
+#include "spreadsheet/sheet_name.h"
 
 namespace merge {
 
@@ -12,6 +18,97 @@ std::string dataSheetName(const std::string& baseName, int mergedCount, int posi
     std::string name = baseName + "(" + std::to_string(mergedCount) + ")";
     if (sheetCount != 1) name += "-" + std::to_string(position);
     return name;
+}
+
+namespace {
+
+// The number of UTF-16 units of the UTF-8 character starting with `lead`, and its byte length.
+std::size_t utf8Length(unsigned char lead) {
+    if (lead >= 0xF0) return 4;
+    if (lead >= 0xE0) return 3;
+    if (lead >= 0xC0) return 2;
+    return 1;
+}
+
+// `name` cut to at most `units` UTF-16 units at a character boundary (sheet-name lengths
+// count UTF-16 units; a character beyond the Basic Multilingual Plane takes two).
+std::string cutToUnits(const std::string& name, std::size_t units) {
+    std::size_t used = 0;
+    std::size_t at = 0;
+    while (at < name.size()) {
+        const std::size_t length =
+            std::min(utf8Length(static_cast<unsigned char>(name[at])), name.size() - at);
+        const std::size_t width = length == 4 ? 2 : 1;
+        if (used + width > units) break;
+        used += width;
+        at += length;
+    }
+    return name.substr(0, at);
+}
+
+// The length of the well-formed UTF-8 character at `at` of a character XML can carry, or 0.
+std::size_t wellFormedLength(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const std::size_t length = utf8Length(byte(at));
+    if (length == 1) return byte(at) < 0x80 ? 1 : 0;
+    if (length > 4 || byte(at) > 0xF4 || at + length > text.size()) return 0;
+    std::uint32_t codePoint = byte(at) & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(at + k) & 0xC0) != 0x80) return 0;
+        codePoint = (codePoint << 6) | (byte(at + k) & 0x3F);
+    }
+    const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (codePoint < smallest[length] || codePoint > 0x10FFFF) return 0;
+    if ((codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint == 0xFFFE || codePoint == 0xFFFF)
+        return 0;
+    return length;
+}
+
+// `name` with what no sheet name may hold replaced by "_": []:*?/\ and control characters,
+// bytes that are no well-formed UTF-8, an apostrophe at either end; "_" when empty.
+std::string sheetNameCharacters(const std::string& name) {
+    std::string clean;
+    clean.reserve(name.size());
+    for (std::size_t at = 0; at < name.size();) {
+        const std::size_t length = wellFormedLength(name, at);
+        const auto byte = static_cast<unsigned char>(name[at]);
+        if (length == 0 || byte < 0x20 || (length == 1 && std::strchr("[]:*?/\\", byte))) {
+            clean += '_';
+            at += length == 0 ? 1 : length;
+            continue;
+        }
+        clean.append(name, at, length);
+        at += length;
+    }
+    if (clean.empty()) clean = "_";
+    if (clean.front() == '\'') clean.front() = '_';
+    if (clean.back() == '\'') clean.back() = '_';
+    return clean;
+}
+
+}  // namespace
+
+std::vector<std::string> ownSheetNames(const std::vector<std::string>& bases,
+                                       const std::vector<std::string>& reserved) {
+    constexpr std::size_t MaxUnits = 31;
+    std::set<std::u32string> taken;
+    for (const std::string& name : reserved) taken.insert(spreadsheet::sheetNameKey(name));
+    std::vector<std::string> names;
+    names.reserve(bases.size());
+    for (const std::string& base : bases) {
+        const std::string clean = sheetNameCharacters(base);
+        // Cutting may leave an apostrophe at the end.
+        std::string name = sheetNameCharacters(cutToUnits(clean, MaxUnits));
+        for (int number = 2;
+             !spreadsheet::isValidSheetName(name) || taken.count(spreadsheet::sheetNameKey(name));
+             ++number) {
+            const std::string suffix = " (" + std::to_string(number) + ")";
+            name = cutToUnits(clean, MaxUnits - suffix.size()) + suffix;
+        }
+        taken.insert(spreadsheet::sheetNameKey(name));
+        names.push_back(std::move(name));
+    }
+    return names;
 }
 
 std::string failureSheetName(int failCount) {
@@ -64,6 +161,24 @@ std::string saveFailedText(int chosen, int merged, int failed, const std::string
 
 namespace {
 
+// Gives every sheet of `book` a name that none of `names` is, so that each can then take its
+// name from `names` without meeting a sheet that still has it.
+void renameAside(Workbook& book, const std::vector<std::string>& names) {
+    std::set<std::u32string> wanted;
+    for (const std::string& name : names) wanted.insert(spreadsheet::sheetNameKey(name));
+    int number = 0;
+    const int count = book.worksheetCount();
+    for (int position = 1; position <= count; ++position) {
+        const std::shared_ptr<Worksheet> sheet = book.worksheet(position);
+        if (!sheet) continue;
+        std::string aside;
+        do {
+            aside = "~" + std::to_string(++number);
+        } while (wanted.count(spreadsheet::sheetNameKey(aside)));
+        sheet->setName(aside);
+    }
+}
+
 void addFailureSheet(detail::RunState& run) {
     Workbook& book = *run.resultBook;
     const std::shared_ptr<Worksheet> first = book.worksheet(1);
@@ -106,13 +221,24 @@ bool finishResult(detail::RunState& run, std::string& saveError) {
     ErrorState& errors = run.errors();
     const bool frozenHeader = headerRowCount(run.settings) > 0;
     const int dataSheets = book.worksheetCount();
+    // Blocks on sheets of their own: one name per sheet, none the failure list's.
+    const bool ownSheets =
+        run.settings.perSource && static_cast<int>(run.sheetBases.size()) == dataSheets;
+    std::vector<std::string> ownNames;
+    if (ownSheets) {
+        std::vector<std::string> reserved;
+        if (!run.failures.empty()) reserved.push_back(failureSheetName(run.failures.failCount()));
+        ownNames = ownSheetNames(run.sheetBases, reserved);
+        renameAside(book, ownNames);
+    }
     for (int position = 1; position <= dataSheets; ++position) {
         const std::shared_ptr<Worksheet> sheet = book.worksheet(position);
         if (!sheet) continue;
         sheet->select();
         // A name the application refuses (too long) leaves the sheet under the name it had.
-        sheet->setName(
-            dataSheetName(run.sheetBaseName, run.mergedCount, position, book.worksheetCount()));
+        sheet->setName(ownSheets ? ownNames[static_cast<std::size_t>(position - 1)]
+                                 : dataSheetName(run.sheetBaseName, run.mergedSources, position,
+                                                 book.worksheetCount()));
         const std::string cell =
             frozenHeader ? "A" + std::to_string(run.settings.range.startRow) : std::string("A1");
         if (const std::shared_ptr<Range> range = sheet->range(cell)) {

@@ -13,6 +13,12 @@ namespace merge {
 // "成功合并(12)" for a single data sheet, "成功合并(300)-2" for the second of several.
 std::string dataSheetName(const std::string& baseName, int mergedCount, int position,
                           int sheetCount);
+// The names of result sheets of their own, one per base name in order: characters a sheet name
+// cannot hold ([]:*?/\ and control characters, an apostrophe at either end) replaced by "_",
+// cut to 31 characters, and a name equal (ignoring case as sheet names are compared) to one
+// before it or to one of `reserved` numbered " (2)", " (3)", ... within the 31 characters.
+std::vector<std::string> ownSheetNames(const std::vector<std::string>& bases,
+                                       const std::vector<std::string>& reserved);
 // "失败列表(3)".
 std::string failureSheetName(int failCount);
 // "共选取【40】个文件，成功合并【37】个，【3】个合并失败。"

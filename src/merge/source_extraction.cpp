@@ -2,9 +2,9 @@
 // failure reasons in their fixed order: open (其它), sheet, emptiness, range logic.
 #include "merge/source_extraction.h"
 
-#include "merge/texts.h"
-
 #include "merge/password_retry.h"
+#include "merge/texts.h"
+#include "spreadsheet/sheet_name.h"
 
 namespace merge {
 
@@ -78,44 +78,117 @@ std::string illogicalRangeText(const RangeChoice& range) {
 
 }  // namespace
 
-std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
+bool sheetNameMatches(const std::string& pattern, const std::string& name) {
+    // Both sides as case-folded code points, so that "?" takes one character, not one byte.
+    const std::u32string wanted = spreadsheet::sheetNameKey(pattern);
+    const std::u32string text = spreadsheet::sheetNameKey(name);
+    // Greedy matching that goes back to the last "*" on a mismatch: each "*" only ever takes
+    // more, so the work stays within pattern length times name length.
+    std::size_t p = 0;
+    std::size_t t = 0;
+    std::size_t starAt = std::u32string::npos;
+    std::size_t starTaken = 0;
+    while (t < text.size()) {
+        if (p < wanted.size() && wanted[p] == U'*') {
+            starAt = p++;
+            starTaken = t;
+        } else if (p < wanted.size() && (wanted[p] == U'?' || wanted[p] == text[t])) {
+            ++p;
+            ++t;
+        } else if (starAt != std::u32string::npos) {
+            p = starAt + 1;
+            t = ++starTaken;
+        } else {
+            return false;
+        }
+    }
+    while (p < wanted.size() && wanted[p] == U'*') ++p;
+    return p == wanted.size();
+}
+
+std::vector<int> chosenSheets(Workbook& book, const SheetChoice& choice) {
+    std::vector<int> positions;
+    const int count = book.worksheetCount();
+    for (int position = 1; position <= count; ++position) {
+        const std::shared_ptr<Worksheet> sheet = book.worksheet(position);
+        if (!sheet) continue;
+        if (choice.skipHidden && sheet->visibility() != spreadsheet::Visibility::Visible) continue;
+        if (choice.mode == SheetMode::ByPattern && !sheetNameMatches(choice.pattern, sheet->name()))
+            continue;
+        positions.push_back(position);
+    }
+    return positions;
+}
+
+std::shared_ptr<Workbook> openCurrentSource(detail::RunState& run) {
     ErrorState& errors = run.errors();
-    ResolvedSource source;
-    source.book = openSource(run, run.sources[static_cast<std::size_t>(run.current)]);
-    if (!source.book || errors.isSet()) {
+    std::shared_ptr<Workbook> book =
+        openSource(run, run.sources[static_cast<std::size_t>(run.current)]);
+    if (!book || errors.isSet()) {
         run.recordFailure(FailureReason::Other, run.pendingError(), texts::NotOpened);
         errors.clear();
-        return std::nullopt;
+        return nullptr;
     }
-    // Books the source under `reason`, with the error recorded so far as its cause.
-    auto fail = [&](FailureReason reason,
-                    std::string explanation) -> std::optional<ResolvedSource> {
-        std::optional<spreadsheet::Error> cause = run.pendingError();
+    return book;
+}
+
+namespace {
+
+// The block of the active `source.sheet`: preparation, extent and corners. False with
+// `refusal` set (the application's error as its cause, then cleared) when it has none.
+bool findBlock(detail::RunState& run, ResolvedSource& source, SourceFailure& refusal) {
+    ErrorState& errors = run.errors();
+    auto refuse = [&](FailureReason reason, std::string explanation) {
+        refusal = SourceFailure{reason, run.pendingError(), std::move(explanation)};
         errors.clear();
-        source.sheet.reset();
-        source.book->close();
-        errors.clear();
-        run.recordFailure(reason, std::move(cause), std::move(explanation));
-        return std::nullopt;
+        return false;
     };
-
-    selectChosenSheet(*source.book, run.settings.sheet, errors);
-    if (source.book->worksheetCount() == 0 || errors.isSet())
-        return fail(FailureReason::SheetMissing, texts::NoWorksheet);
-
-    source.sheet = source.book->activeSheet();
-    if (!source.sheet) return fail(FailureReason::SheetEmpty, texts::SheetHasNoData);
     source.uncalculatedFormulas = source.sheet->uncalculatedFormulaCount();
     prepareSheet(*source.book, *source.sheet, errors);
 
     const std::shared_ptr<Range> lastByRows = source.sheet->findLast(SearchOrder::ByRows);
-    if (!lastByRows) return fail(FailureReason::SheetEmpty, texts::SheetHasNoData);
+    if (!lastByRows) return refuse(FailureReason::SheetEmpty, texts::SheetHasNoData);
     source.lastRow = lastByRows->row();
     const std::shared_ptr<Range> lastByColumns = source.sheet->findLast(SearchOrder::ByColumns);
     source.lastColumn = lastByColumns ? lastByColumns->column() : lastByRows->column();
 
     if (!resolveCorners(source, targetRange(run.settings.range)))
-        return fail(FailureReason::RangeIllogical, illogicalRangeText(run.settings.range));
+        return refuse(FailureReason::RangeIllogical, illogicalRangeText(run.settings.range));
+    return true;
+}
+
+}  // namespace
+
+bool resolveSheetBlock(detail::RunState& run, ResolvedSource& source, SourceFailure& refusal) {
+    // Panes are switched off on the active sheet: the chosen one becomes it first.
+    source.sheet->select();
+    return findBlock(run, source, refusal);
+}
+
+std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
+    ErrorState& errors = run.errors();
+    ResolvedSource source;
+    source.book = openCurrentSource(run);
+    if (!source.book) return std::nullopt;
+    // Books the source under `failure`'s reason and closes it.
+    auto fail = [&](SourceFailure failure) -> std::optional<ResolvedSource> {
+        errors.clear();
+        source.sheet.reset();
+        source.book->close();
+        errors.clear();
+        run.recordFailure(failure.reason, std::move(failure.error), std::move(failure.explanation));
+        return std::nullopt;
+    };
+
+    selectChosenSheet(*source.book, run.settings.sheet, errors);
+    if (source.book->worksheetCount() == 0 || errors.isSet())
+        return fail({FailureReason::SheetMissing, run.pendingError(), texts::NoWorksheet});
+
+    source.sheet = source.book->activeSheet();
+    if (!source.sheet)
+        return fail({FailureReason::SheetEmpty, run.pendingError(), texts::SheetHasNoData});
+    SourceFailure refusal;
+    if (!findBlock(run, source, refusal)) return fail(std::move(refusal));
     return source;
 }
 

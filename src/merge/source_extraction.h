@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "merge/automation.h"
 #include "merge/detail/run_state.h"
@@ -32,8 +33,25 @@ struct ResolvedSource {
     int uncalculatedFormulas = 0;  // of the chosen sheet, before its formulas became values
 };
 
-// Resolves the current source of `run`; on failure the source is closed, the reason booked with
-// its cause and nullopt returned.
+// Resolves the current source of `run` for a choice of one sheet; on failure the source is
+// closed, the reason booked with its cause and nullopt returned.
 std::optional<ResolvedSource> resolveSource(detail::RunState& run);
+
+// Whether `name` matches `pattern` as a whole: "*" any run of characters (also none), "?" one
+// character, every other character itself, ignoring case as sheet names are compared.
+bool sheetNameMatches(const std::string& pattern, const std::string& name);
+
+// The 1-based worksheet positions of `book` a choice of several sheets takes, in workbook
+// order: every worksheet, or those whose name matches the pattern, hidden and very hidden
+// ones left out when asked. Chart and other sheets are never among them.
+std::vector<int> chosenSheets(Workbook& book, const SheetChoice& choice);
+
+// Opens the current source of `run`; on failure the reason is booked and nullptr returned.
+std::shared_ptr<Workbook> openCurrentSource(detail::RunState& run);
+
+// Makes `source.sheet` of the open `source.book` the active sheet, prepares it and finds its
+// block. Returns false with `refusal` saying why when it has none; nothing is booked and the
+// source stays open.
+bool resolveSheetBlock(detail::RunState& run, ResolvedSource& source, SourceFailure& refusal);
 
 }  // namespace merge

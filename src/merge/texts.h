@@ -17,6 +17,8 @@ inline constexpr const char* MergedSheetBase = "成功合并";  // data sheets u
 inline constexpr const char* FailureSheetBase = "失败列表";
 inline constexpr const char* FeatureInformation = "特征信息";
 inline constexpr const char* FailureSheetFont = "微软雅黑";
+// Between the file's and the sheet's name in a result sheet's name, one sheet per block.
+inline constexpr const char* FileSheetSeparator = "-";
 
 // The position items of the options dialog's sheet list, as the options record stores them:
 // PositionPrefix + N + PositionSuffix.
@@ -63,6 +65,12 @@ inline constexpr const char* UncalculatedTail = "】个公式单元格没有计�
 inline constexpr const char* NotOpened = "无法打开该文件";
 inline constexpr const char* NoWorksheet = "工作簿中没有普通工作表（Worksheet）";
 inline constexpr const char* SheetHasNoData = "目标工作表中没有任何数据";
+// With several sheets per source: no worksheet was left to merge.
+inline constexpr const char* NoVisibleWorksheet = "工作簿中没有可见的普通工作表（Worksheet）";
+// "没有名称与“" pattern "”相符的工作表", or "…相符的可见工作表" when hidden ones are left out.
+inline constexpr const char* NoMatchingSheetHead = "没有名称与“";
+inline constexpr const char* NoMatchingSheetTail = "”相符的工作表";
+inline constexpr const char* NoMatchingVisibleSheetTail = "”相符的可见工作表";
 // "第 " row " 行及以下没有数据"
 inline constexpr const char* NoDataFromRowHead = "第 ";
 inline constexpr const char* NoDataFromRowTail = " 行及以下没有数据";

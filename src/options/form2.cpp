@@ -578,6 +578,7 @@ void Form2::runOk(OkPart clicked) {
         case FocusTarget::TxtHead:
             atFault = Txt_Head;
             break;
+        case FocusTarget::SheetPattern:
         case FocusTarget::None:
             break;
     }

@@ -81,7 +81,15 @@ merge::MergeSettings settingsOf(const DialogValues& values, std::optional<int> s
     } else if (values.sheet == SheetOption::ByName) {
         settings.sheet.mode = merge::SheetMode::ByName;
         settings.sheet.name = values.combo2;
+    } else if (values.sheet == SheetOption::All) {
+        settings.sheet.mode = merge::SheetMode::All;
+    } else if (values.sheet == SheetOption::ByPattern) {
+        settings.sheet.mode = merge::SheetMode::ByPattern;
+        settings.sheet.pattern = values.sheetPattern;
     }
+    settings.sheet.skipHidden = values.skipHidden;
+    settings.label.sheetName = values.markSheet;
+    settings.perSource = values.perSource;
     // The start row goes on as the number the box read ("1.5" as 2, " 12" as 12): the merge
     // addresses the row by this number, which a fraction or a blank would break.
     if (values.range == RangeOption::StartRow) {
@@ -129,6 +137,10 @@ std::string narrowFullWidth(std::string_view text) {
 }  // namespace
 
 OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver& resolve) {
+    // 0. A name pattern that could match no name.
+    if (values.sheet == SheetOption::ByPattern && values.sheetPattern.empty())
+        return refuse(texts::SheetPatternEmpty, FocusTarget::SheetPattern);
+
     // 1. The start row: the box itself clears text that does not read as a usable row.
     if (values.range == RangeOption::StartRow && isBlankText(values.txtRow))
         return refuse(texts::StartRowEmpty, FocusTarget::TxtRow);

@@ -14,7 +14,13 @@
 namespace options {
 
 // Which button of each option group is selected.
-enum class SheetOption { Active /* Option1 */, ByPosition /* Option2 */, ByName /* Option3 */ };
+enum class SheetOption {
+    Active /* Option1 */,
+    ByPosition /* Option2 */,
+    ByName /* Option3 */,
+    All /* 全部工作表 */,
+    ByPattern /* 名称匹配 */
+};
 enum class RangeOption {
     LargestRectangle /* Option4 */,
     StartRow /* Option5 */,
@@ -27,7 +33,7 @@ enum class LabelOption { FilePath /* Option7 */, CellContents /* Option8 */ };
 enum class OkPart { Caption, Face };
 
 // The text box that gets the focus after a refused OK.
-enum class FocusTarget { None, TxtRow, TxtLT, TxtRB, TxtHead };
+enum class FocusTarget { None, TxtRow, TxtLT, TxtRB, TxtHead, SheetPattern };
 
 // The dialog's values at the moment OK is clicked. Texts are exactly what the boxes show.
 struct DialogValues {
@@ -42,8 +48,12 @@ struct DialogValues {
     bool check2 = false;  // "复制一次起始行上方的内容"
     bool check3 = false;  // "在结果数据左侧标记数据来源工作簿的相关信息"
     bool txtHeadEnabled = false;
-    std::string combo1;  // the chosen position item, e.g. "第 3 个"
-    std::string combo2;  // the chosen worksheet name
+    std::string combo1;        // the chosen position item, e.g. "第 3 个"
+    std::string combo2;        // the chosen worksheet name
+    std::string sheetPattern;  // the 名称匹配 box
+    bool skipHidden = false;   // hidden sheets left out when several are taken
+    bool markSheet = false;    // "工作表名称": a label column with the sheet's name
+    bool perSource = false;    // "每个来源一个工作表"
     OkPart clicked = OkPart::Caption;
 };
 

@@ -17,6 +17,10 @@ inline constexpr const char* BottomRightInvalid = "右下角单元格地址有�
 inline constexpr const char* CornersIllogical =
     "当前左上角单元格位于右下角单元格的右方/下方，不合逻辑，请修正。";
 
+// 名称匹配 chosen with an empty pattern box.
+inline constexpr const char* SheetPatternEmpty =
+    "请输入工作表名称的匹配模式，可用 * 代表任意多个字符、? 代表一个字符。";
+
 // Source-cell list, clicked on the caption "确定" (OK1) or on the button face (OK2).
 inline constexpr const char* CellListEmptyCaption = "请输入单元格地址。";
 inline constexpr const char* CellListEmptyFace = "请输入指定单元格的地址。";

@@ -45,7 +45,9 @@ expect() {
 expect "merge " sheetmerge me
 expect "--help --version " sheetmerge --
 expect "--start-row " sheetmerge merge --st
-expect "--mark-cells --mark-path " sheetmerge merge --mark
+expect "--mark-cells --mark-path --mark-sheet " sheetmerge merge --mark
+expect "--sheet-index --sheet-name --sheet-pattern " sheetmerge merge --sheet-
+expect "" sheetmerge merge --sheet-pattern ""
 expect "--sheet-index --sheet-name " sheetmerge cat x.xlsx --sheet-
 expect "" sheetmerge merge --start-row ""
 expect "$folder/D.XLS $folder/a.xlsx $folder/b.csv $folder/e.xlsm $folder/sub " \

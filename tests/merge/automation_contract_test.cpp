@@ -136,6 +136,13 @@ struct EngineType {
         return look;
     }
 
+    // tests/data/xlsx/sheet_kinds_and_states.xlsx: a worksheet, a chart sheet (active), a
+    // hidden dialog sheet, a very hidden macro sheet, a hidden worksheet.
+    static std::shared_ptr<Workbook> openKindsAndStates(Application& application) {
+        return application.openWorkbook(std::string(SHEETMERGE_TEST_DATA) +
+                                        "/xlsx/sheet_kinds_and_states.xlsx");
+    }
+
     // The workbook saved and opened again as a source.
     static std::shared_ptr<Workbook> reopen(Application& application, Workbook& book,
                                             Scratch& scratch) {
@@ -162,6 +169,31 @@ struct FakeType {
         if (sheet.frozenAt) look.frozen = {sheet.frozenAt->row - 1, sheet.frozenAt->column - 1};
         look.notes = sheet.notes;
         return look;
+    }
+
+    // The same kinds and states as the engine's fixture.
+    static std::shared_ptr<Workbook> openKindsAndStates(Application& application) {
+        auto& fake = static_cast<testing::FakeApplication&>(application);
+        testing::FakeFile file;
+        const struct {
+            const char* name;
+            bool worksheet;
+            spreadsheet::Visibility visibility;
+        } sheets[] = {{"Data", true, spreadsheet::Visibility::Visible},
+                      {"Chart", false, spreadsheet::Visibility::Visible},
+                      {"Dialog", false, spreadsheet::Visibility::Hidden},
+                      {"Macro", false, spreadsheet::Visibility::VeryHidden},
+                      {"Hidden data", true, spreadsheet::Visibility::Hidden}};
+        for (const auto& sheet : sheets) {
+            testing::FakeSheet made;
+            made.name = sheet.name;
+            made.worksheet = sheet.worksheet;
+            made.visibility = sheet.visibility;
+            file.sheets.push_back(made);
+        }
+        file.activeSheet = 1;
+        fake.files["/contract/kinds.xlsx"] = file;
+        return application.openWorkbook("/contract/kinds.xlsx");
     }
 
     static std::shared_ptr<Workbook> reopen(Application& application, Workbook& book, Scratch&) {
@@ -772,6 +804,28 @@ TYPED_TEST(AutomationContract, NotesOnRowsAlreadyFinalAreKept) {
     EXPECT_EQ(this->look(*this->book, 1).notes,
               (std::map<std::pair<int, int>, std::string>{
                   {{1, 3}, "完成之后"}, {{2, 1}, "早于"}, {{3, 1}, "晚于"}}));
+}
+
+TYPED_TEST(AutomationContract, WorksheetsComeInTabOrderWithTheirVisibility) {
+    const std::shared_ptr<Workbook> book = TypeParam::openKindsAndStates(*this->application);
+    ASSERT_NE(book, nullptr) << this->errors().message();
+    // Chart, dialog and macro sheets are no worksheets: not counted, not at a position.
+    ASSERT_EQ(book->worksheetCount(), 2);
+    const std::shared_ptr<Worksheet> first = book->worksheet(1);
+    const std::shared_ptr<Worksheet> second = book->worksheet(2);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->name(), "Data");
+    EXPECT_EQ(first->visibility(), spreadsheet::Visibility::Visible);
+    EXPECT_EQ(second->name(), "Hidden data");
+    EXPECT_EQ(second->visibility(), spreadsheet::Visibility::Hidden);
+    EXPECT_EQ(book->worksheet("chart"), nullptr);
+    EXPECT_TRUE(this->failed());
+    const std::shared_ptr<Worksheet> active = book->activeSheet();
+    ASSERT_NE(active, nullptr);
+    EXPECT_EQ(active->name(), "Chart");
+    EXPECT_EQ(active->findLast(SearchOrder::ByRows), nullptr);
+    book->close();
+    this->errors().clear();
 }
 
 TYPED_TEST(AutomationContract, FailuresOfOpeningAndOfEmptyQuestionsAreReported) {

@@ -6,6 +6,7 @@
 #include "merge/merge_run.h"
 #include "merge/result_finishing.h"
 #include "merge/source_extraction.h"
+#include "spreadsheet/sheet_name.h"
 
 namespace merge {
 namespace {
@@ -131,6 +132,103 @@ TEST(MarkerColumns, CountsLabelColumns) {
     EXPECT_EQ(markerColumns(decodeOptions(options)), 2);
     options.MarkCells = "B2,G5,A1:C3";
     EXPECT_EQ(markerColumns(decodeOptions(options)), 3);
+}
+
+TEST(SheetPattern, MatchesWholeNamesIgnoringCase) {
+    struct Case {
+        const char* pattern;
+        const char* name;
+        bool matches;
+    } cases[] = {
+        {"*销售*", "华东销售一月", true},
+        {"*销售*", "销售", true},
+        {"*销售*", "华东销", false},
+        {"销售", "华东销售", false},
+        {"?月", "一月", true},
+        {"?月", "十一月", false},
+        {"??月", "十一月", true},
+        {"2025-??", "2025-01", true},
+        {"2025-??", "2025-1", false},
+        {"data*", "DATA 2025", true},
+        {"σ*", "Σύνολο", true},
+        {"Ä?", "äb", true},
+        {"*", "", true},
+        {"", "a", false},
+        {"a*b*c", "aXbYbZc", true},
+        {"a*b*c", "aXbYbZ", false},
+        {"*?", "", false},
+        {"？月", "一月", false},  // a full-width question mark is itself
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(std::string(row.pattern) + " / " + row.name);
+        EXPECT_EQ(sheetNameMatches(row.pattern, row.name), row.matches);
+    }
+}
+
+TEST(OwnSheetNames, AreValidUniqueAndNumberedWithinThirtyOneCharacters) {
+    const std::string long40(40, 'x');
+    const std::string cjk35 = [] {
+        std::string text;
+        for (int k = 0; k < 35; ++k) text += "表";
+        return text;
+    }();
+    struct Case {
+        const char* name;
+        std::vector<std::string> bases;
+        std::vector<std::string> reserved;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"plain names stay", {"华东", "华北-一月"}, {}, {"华东", "华北-一月"}},
+        {"each illegal character replaced",
+         {"a[b]c:d*e?f/g\\h", "tab\tin"},
+         {},
+         {"a_b_c_d_e_f_g_h", "tab_in"}},
+        {"apostrophes at the ends", {"'quoted'", "it's"}, {}, {"_quoted_", "it's"}},
+        {"cut to 31", {long40}, {}, {std::string(31, 'x')}},
+        {"cut CJK to 31 characters", {cjk35}, {}, {cjk35.substr(0, 31 * 3)}},
+        {"a character of two units is not split",
+         {std::string(30, 'x') + "\xF0\x9F\x98\x80"},
+         {},
+         {std::string(30, 'x')}},
+        {"duplicates numbered ignoring case",
+         {"Data", "data", "DATA", "Data (2)"},
+         {},
+         {"Data", "data (2)", "DATA (3)", "Data (2) (2)"}},
+        {"numbered within 31",
+         {long40, long40},
+         {},
+         {std::string(31, 'x'), std::string(27, 'x') + " (2)"}},
+        {"names that differ only after the cut",
+         {std::string(31, 'y') + "1", std::string(31, 'y') + "2"},
+         {},
+         {std::string(31, 'y'), std::string(27, 'y') + " (2)"}},
+        {"the failure list's name is taken", {"失败列表(2)"}, {"失败列表(2)"}, {"失败列表(2) (2)"}},
+        {"a name kept for the change history", {"history"}, {}, {"history (2)"}},
+        {"empty and broken names",
+         {"",
+          "a\xFF"
+          "b"},
+         {},
+         {"_", "a_b"}},
+        {"cut leaves an apostrophe at the end",
+         {std::string(30, 'z') + "'z"},
+         {},
+         {std::string(30, 'z') + "_"}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const std::vector<std::string> names = ownSheetNames(row.bases, row.reserved);
+        EXPECT_EQ(names, row.expected);
+        for (const std::string& name : names)
+            EXPECT_TRUE(spreadsheet::isValidSheetName(name)) << name;
+    }
+}
+
+TEST(OwnSheetNames, BaseIsTheFileWithoutExtensionAndTheSheetWhenSeveral) {
+    EXPECT_EQ(sourceSheetBase("/d/sub/华东.xlsx", "一月", false), "华东");
+    EXPECT_EQ(sourceSheetBase("/d/sub/华东.xlsx", "一月", true), "华东-一月");
+    EXPECT_EQ(sourceSheetBase("/d/a.b.csv", "a.b", false), "a.b");
+    EXPECT_EQ(sourceSheetBase("/d/noextension", "S", true), "noextension-S");
 }
 
 TEST(SheetNames, CarryTheMergedCountAndPosition) {

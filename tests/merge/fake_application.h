@@ -32,6 +32,7 @@ struct FakeCellFormat {
 struct FakeSheet {
     std::string name;
     bool worksheet = true;
+    spreadsheet::Visibility visibility = spreadsheet::Visibility::Visible;
     int maxRows = spreadsheet::XlsxMaxRows;
     std::map<std::pair<int, int>, CellValue> cells;  // (row, column)
     std::set<std::pair<int, int>> formulas;
@@ -138,6 +139,7 @@ public:
                   std::shared_ptr<FakeSheet> sheet)
         : m_application(application), m_book(book), m_sheet(std::move(sheet)) {}
     std::string name() const override { return m_sheet->name; }
+    spreadsheet::Visibility visibility() const override { return m_sheet->visibility; }
     void setName(const std::string& name) override;
     void select() override;
     void removeAutoFilter() override { m_sheet->autoFilter = false; }

@@ -131,6 +131,22 @@ TEST(MergeOptions, DecodeAndEncodeRoundTrip) {
          {.range = cells("B2", "G5")},
          {.RangeSpec = "3|B2|G5"}},
         {"cells under the label switched off", {.MarkCells = "B2"}, MergeSettings{}, defaults},
+        {"every worksheet, hidden ones left out",
+         {.SheetSpec = "4", .SkipHidden = true},
+         {.sheet = {SheetMode::All, std::nullopt, {}, {}, true}},
+         {.SheetSpec = "4", .SkipHidden = true}},
+        {"name pattern with CJK and ?",
+         {.SheetSpec = "5*销售?月"},
+         {.sheet = {SheetMode::ByPattern, std::nullopt, {}, "*销售?月", false}},
+         {.SheetSpec = "5*销售?月"}},
+        {"sheet-name label alone",
+         {.MarkSheet = true},
+         {.label = {LabelMode::None, {}, true}},
+         {.MarkSheet = true}},
+        {"sheet-name label right of cell labels, one sheet per source",
+         {.MarkSource = true, .MarkCells = "B2", .MarkSheet = true, .PerSource = true},
+         {.label = {LabelMode::CellList, {"B2"}, true}, .perSource = true},
+         {.MarkSource = true, .MarkCells = "B2", .MarkSheet = true, .PerSource = true}},
         {"empty pieces of a cell list",
          {.MarkSource = true, .MarkCells = ","},
          {.label = {LabelMode::CellList, {"", ""}}},
@@ -146,6 +162,9 @@ TEST(MergeOptions, DecodeAndEncodeRoundTrip) {
         EXPECT_EQ(encoded.CopyHeaderOnce, row.encoded.CopyHeaderOnce);
         EXPECT_EQ(encoded.MarkSource, row.encoded.MarkSource);
         EXPECT_EQ(encoded.MarkCells, row.encoded.MarkCells);
+        EXPECT_EQ(encoded.SkipHidden, row.encoded.SkipHidden);
+        EXPECT_EQ(encoded.MarkSheet, row.encoded.MarkSheet);
+        EXPECT_EQ(encoded.PerSource, row.encoded.PerSource);
         EXPECT_FALSE(encoded.Confirmed);
         // The canonical form is stable: it decodes to the same settings.
         EXPECT_TRUE(decodeOptions(encoded) == decoded);

@@ -579,5 +579,86 @@ TEST(MergeRun, SummaryNamesEarlierResultsLeftOut) {
     EXPECT_EQ(run.host.messages[0].text, summary);
 }
 
+// Several sheets per source on the fake: sheets without a block are passed over, a source
+// fails only when none gives one, and a block that cannot be placed on a sheet of its own
+// leaves no sheet behind.
+TEST(MergeRun, SheetBySheetFailsOnlySourcesWithoutAnyBlock) {
+    struct Case {
+        const char* name;
+        const char* sheetSpec;
+        bool skipHidden;
+        bool perSource;
+    } cases[] = {
+        {"every sheet, stacked", "4", false, false},
+        {"pattern, hidden left out, one sheet each", "5*月", true, true},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        FakeRun run;
+        run.host.answer.SheetSpec = row.sheetSpec;
+        run.host.answer.SkipHidden = row.skipHidden;
+        run.host.answer.PerSource = row.perSource;
+        run.host.answer.MarkSheet = true;
+        FakeFile months;
+        months.sheets.push_back(gridSheet("一月", "a", 2, 1));
+        FakeSheet empty;
+        empty.name = "二月";
+        months.sheets.push_back(empty);
+        FakeSheet hidden = gridSheet("三月", "h", 1, 1);
+        hidden.visibility = spreadsheet::Visibility::VeryHidden;
+        months.sheets.push_back(hidden);
+        FakeSheet chart;
+        chart.name = "四月";
+        chart.worksheet = false;
+        months.sheets.push_back(chart);
+        run.add("months.xlsx", months);
+        FakeFile blank;
+        blank.sheets.push_back(empty);
+        run.add("blank.xlsx", blank);
+        run.add("other.xlsx", fileWith(gridSheet("汇总", "o", 1, 1)));
+        FakeFile broken = fileWith(gridSheet("五月", "b", 1, 1));
+        broken.copyFails = true;
+        run.add("broken.xlsx", broken);
+        run.go();
+
+        const bool pattern = row.sheetSpec[0] == '5';
+        // months merged; blank empty; other matches no pattern; broken cannot be copied.
+        EXPECT_EQ(run.outcome.merged, pattern ? 1 : 2);
+        EXPECT_EQ(run.outcome.failed, pattern ? 3 : 2);
+        ASSERT_EQ(run.outcome.sources.size(), 4u);
+        EXPECT_TRUE(run.outcome.sources[0].merged());
+        EXPECT_EQ(run.outcome.sources[1].failure->reason, FailureReason::SheetEmpty);
+        if (pattern) {
+            EXPECT_EQ(run.outcome.sources[2].failure->reason, FailureReason::SheetMissing);
+            EXPECT_EQ(run.outcome.sources[2].failure->cause(), "没有名称与“*月”相符的可见工作表");
+        }
+        EXPECT_EQ(run.outcome.sources[3].failure->reason, FailureReason::Other);
+
+        const auto& sheets = run.application.result->sheets;
+        std::vector<std::string> names;
+        for (const auto& sheet : sheets) names.push_back(sheet->name);
+        // Blocks: 一月 (2 rows) and, without the pattern, 三月 (hidden but taken) and 汇总.
+        if (row.perSource) {
+            EXPECT_EQ(names, (std::vector<std::string>{"失败列表(3)", "months-一月"}));
+            EXPECT_EQ(sheets[1]->textAt(1, 1), "一月");
+            EXPECT_EQ(sheets[1]->textAt(2, 2), "a2,1");
+            EXPECT_EQ(sheets[1]->lastRow(), 2);
+        } else {
+            EXPECT_EQ(names, (std::vector<std::string>{"失败列表(2)", "成功合并(2)"}));
+            const FakeSheet& data = *sheets[1];
+            const std::vector<std::pair<std::string, std::string>> expected{
+                {"一月", "a1,1"}, {"一月", "a2,1"}, {"三月", "h1,1"}, {"汇总", "o1,1"}};
+            for (std::size_t k = 0; k < expected.size(); ++k) {
+                const int at = static_cast<int>(k) + 1;
+                EXPECT_EQ(data.textAt(at, 1), expected[k].first) << at;
+                EXPECT_EQ(data.textAt(at, 2), expected[k].second) << at;
+            }
+            EXPECT_EQ(data.lastRow(), 4);
+        }
+        for (const auto& book : run.application.books)
+            if (book != run.application.result) EXPECT_TRUE(book->closed) << book->fullName();
+    }
+}
+
 }  // namespace
 }  // namespace merge

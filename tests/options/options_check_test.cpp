@@ -318,6 +318,46 @@ TEST(OkAction, SheetAndFlagsAreEncoded) {
     EXPECT_EQ(outcome.options.SheetSpec, "3销售");
 }
 
+TEST(OkAction, SeveralSheetsAndTheirLabelAndLayoutAreEncoded) {
+    struct Case {
+        const char* name;
+        SheetOption sheet;
+        const char* pattern;
+        bool skipHidden, markSheet, perSource;
+        bool accepted;
+        const char* sheetSpec;
+    } cases[] = {
+        {"every sheet", SheetOption::All, "ignored", false, false, false, true, "4"},
+        {"pattern, hidden ones out", SheetOption::ByPattern, "*销售?", true, false, false, true,
+         "5*销售?"},
+        {"pattern box empty", SheetOption::ByPattern, "", false, true, true, false, ""},
+        {"flags with one sheet", SheetOption::Active, "", true, true, true, true, ""},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        FakeSample sample;
+        DialogValues values = largestRectangle();
+        values.sheet = row.sheet;
+        values.sheetPattern = row.pattern;
+        values.skipHidden = row.skipHidden;
+        values.markSheet = row.markSheet;
+        values.perSource = row.perSource;
+        const options::OkOutcome outcome = options::runOkAction(values, sample.resolver());
+        ASSERT_EQ(outcome.accepted, row.accepted);
+        if (!row.accepted) {
+            EXPECT_EQ(outcome.message,
+                      "请输入工作表名称的匹配模式，可用 * 代表任意多个字符、? 代表一个字符。");
+            EXPECT_EQ(outcome.focus, FocusTarget::SheetPattern);
+            continue;
+        }
+        EXPECT_EQ(outcome.options.SheetSpec, row.sheetSpec);
+        EXPECT_EQ(outcome.options.SkipHidden, row.skipHidden);
+        EXPECT_EQ(outcome.options.MarkSheet, row.markSheet);
+        EXPECT_EQ(outcome.options.PerSource, row.perSource);
+        EXPECT_FALSE(outcome.options.MarkSource);
+    }
+}
+
 TEST(OkAction, FailingResolverCountsAsInvalidAddress) {
     const merge::ReferenceResolver throwing =
         [](const std::string&) -> std::optional<spreadsheet::CellRef> {

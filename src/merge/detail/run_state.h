@@ -26,8 +26,12 @@ struct RunState {
     std::shared_ptr<Workbook> resultBook;
     std::shared_ptr<Worksheet> resultSheet;  // the data sheet being filled
     int maxRows = 0;
-    int mergedCount = 0;  // blocks in the result
-    int usedRows = 0;     // rows of resultSheet taken
+    int mergedCount = 0;    // blocks in the result
+    int mergedSources = 0;  // sources that gave at least one block and did not fail
+    // One result sheet per block: the name each data sheet is to get, before it is made
+    // valid and unique, in sheet order.
+    std::vector<std::string> sheetBases;
+    int usedRows = 0;  // rows of resultSheet taken
     std::string sheetBaseName;
     int current = 0;  // 0-based position of the source in `sources`
     // The passwords given for the run and those the user chose to use for later files too.
