@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -317,11 +316,23 @@ Item formatItem() {
                 }};
 }
 
-// Every item of a job file after the version, in the order they are written. A new option of
-// MergeSettings that is a plain field (bool, int, text, list of texts, optional text or int)
-// is one line here: field("its-option-name", &MergeSettings::itsField). A choice spread over
-// several options (like the sheet, range and label choices) needs an item per option and, when
-// the options exclude each other, an entry in ExclusiveItems.
+// Every item of a job file after the version, in the order they are written: the one place
+// where the job file meets the options. A new option of MergeSettings that is a plain field
+// (bool, int, text, list of texts, optional text or int) is one line at the end of the table:
+//     field("its-option-name", &MergeSettings::itsField),
+// named as its command-line option without "--". A choice spread over several options (like the
+// sheet, range and label choices) needs an item per option and, when the options exclude each
+// other, its names in one group of ExclusiveItems. Writing, reading and refusing files all go
+// by this table; nothing else here changes.
+//
+// The bindings of everyFieldHasItsItem stop compiling when a field is added to the job or its
+// settings, as a reminder, until the field's name is listed there too.
+[[maybe_unused]] void everyFieldHasItsItem(const MergeJob& job) {
+    [[maybe_unused]] const auto& [paths, recursive, include, exclude, outputFolder, format,
+                                  settings] = job;
+    [[maybe_unused]] const auto& [sheet, range, copyHeaderOnce, label] = job.settings;
+}
+
 const std::vector<Item>& items() {
     static const std::vector<Item> table{
         pathsItem(),
@@ -343,11 +354,11 @@ const std::vector<Item>& items() {
 
 // Items of which at most one may be set (not null, not false), as the command line takes one
 // choice per group.
-constexpr std::array<std::array<std::string_view, 2>, 3> ExclusiveItems{{
+const std::vector<std::vector<std::string_view>> ExclusiveItems{
     {"sheet-index", "sheet-name"},
     {"start-row", "cells"},
     {"mark-path", "mark-cells"},
-}};
+};
 
 bool isSet(const Value* value) {
     return value && value->kind != Kind::Null && !(value->kind == Kind::Boolean && !value->boolean);
@@ -360,12 +371,6 @@ std::string itemFault(std::string_view name, const std::string& problem) {
 }  // namespace
 
 std::string jobText(const MergeJob& job) {
-    // Every field of the job and of its settings has its item in the table: these bindings stop
-    // compiling when a field is added, until the new field is listed here and has its item.
-    [[maybe_unused]] const auto& [paths, recursive, include, exclude, outputFolder, format,
-                                  settings] = job;
-    [[maybe_unused]] const auto& [sheet, range, copyHeaderOnce, label] = job.settings;
-
     Value file = Value::object();
     file.add(std::string(VersionItem), Value::ofInteger(JobFormatVersion));
     for (const Item& item : items()) file.add(std::string(item.name), item.write(job));
@@ -410,9 +415,13 @@ JobReading readJob(std::string_view text, const std::filesystem::path& baseFolde
         }
     }
     for (const auto& group : ExclusiveItems) {
-        if (isSet(file.member(group[0])) && isSet(file.member(group[1]))) {
-            reading.error = std::string(job_texts::ItemHead) + std::string(group[0]) +
-                            job_texts::OnlyOneOf + std::string(group[1]) + job_texts::OnlyOneTail;
+        // The first two set of the group are named.
+        std::vector<std::string_view> set;
+        for (const std::string_view name : group)
+            if (isSet(file.member(name))) set.push_back(name);
+        if (set.size() > 1) {
+            reading.error = std::string(job_texts::ItemHead) + std::string(set[0]) +
+                            job_texts::OnlyOneOf + std::string(set[1]) + job_texts::OnlyOneTail;
             return reading;
         }
     }
