@@ -15,7 +15,7 @@ if [ "${1:-}" = --keep-going ]; then keep_going=1; shift; fi
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(zip xlsx csv cell_ref xls xml markup crypto)
+[ ${#targets[@]} -gt 0 ] || targets=(zip xlsx csv cell_ref xls xml markup crypto job)
 build=${SHEETMERGE_FUZZ_BUILD:-build-fuzz}
 
 if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
@@ -38,6 +38,7 @@ seeds() {  # the seed files of one target
         csv) "${files[@]}" \( -name '*.csv' -o -name '*.txt' \) ;;
         markup) "${files[@]}" \( -name '*.xls' -o -name '*.htm' -o -name '*.html' -o -name '*.xml' \) ;;
         crypto) "${files[@]}" \( -path '*/crypto/*' -o -name '*pass*' \) \( -name '*.xls' -o -name '*.xlsx' \) ;;
+        job) "${files[@]}" -name '*.json' -size -64k ;;
     esac 2>/dev/null
 }
 status=0
@@ -48,6 +49,15 @@ for target in "${targets[@]}"; do
     if [ "$target" = cell_ref ]; then
         for word in A1 '$B$2' b2:G5 XFD1048576 IV65536 A0 ZZZZ1 'A1:' ':B2' 'A:A' '1:1' 'Sheet1!A1'; do
             printf '%s' "$word" > "$work/seed_$(printf '%s' "$word" | md5sum | cut -c1-8)"
+        done
+    elif [ "$target" = job ]; then
+        # A job as --save-job writes it, besides the JSON files of the fixtures.
+        printf '%s' '{"sheetmerge-job": 1, "paths": ["/data/月报", "b.csv"], "recursive": true,
+  "include": ["*销售*"], "exclude": ["*备份*"], "output-dir": null, "format": "csv",
+  "sheet-index": null, "sheet-name": "销售", "start-row": 2, "cells": null, "header": true,
+  "mark-path": false, "mark-cells": ["A1", "B2"]}' > "$work/seed_job"
+        seeds job | while read -r file; do
+            cp -f "$file" "$work/$(printf '%s' "$file" | md5sum | cut -c1-8)_$(basename "$file")" 2>/dev/null || true
         done
     elif [ "$target" = xml ]; then
         # The XML parts of the packages, each after one byte that picks the scanner's chunk size.

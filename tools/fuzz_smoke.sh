@@ -4,4 +4,4 @@
 # hang or memory blow-up; the input is left in fuzz/findings/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-exec tools/fuzz.sh "${SHEETMERGE_FUZZ_SECONDS:-20}" zip xlsx csv cell_ref xls xml markup crypto
+exec tools/fuzz.sh "${SHEETMERGE_FUZZ_SECONDS:-20}" zip xlsx csv cell_ref xls xml markup crypto job

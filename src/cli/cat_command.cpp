@@ -1,15 +1,17 @@
 #include "cli/cat_command.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string_view>
 
 #include "cli/detail/messages.h"
 #include "cli/password_options.h"
 #include "cli/texts.h"
-#include "spreadsheet/sheet_extent.h"
-#include "spreadsheet/value_text.h"
+#include "spreadsheet/csv_writer.h"
 #include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/zip_writer.h"
 
 namespace cli {
 namespace {
@@ -37,51 +39,42 @@ bool equalsIgnoringAsciiCase(std::string_view left, std::string_view right) {
     return true;
 }
 
-// Writes the cells of rows 1..lastRow and columns 1..lastColumn; `out` is flushed to stdout
-// in pieces so a large sheet does not double its size in memory.
-bool writeSheetCsv(const spreadsheet::WorkbookData& book, const spreadsheet::Sheet& sheet) {
-    const int lastRow = spreadsheet::lastUsedRow(sheet);
-    const int lastColumn = spreadsheet::lastUsedColumn(sheet);
-    std::string out;
-    out.reserve(1 << 20);
-    auto flush = [&out]() {
-        const bool written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
-        out.clear();
-        return written;
-    };
-    auto nextRow = sheet.rows.begin();
-    for (int rowNumber = 1; rowNumber <= lastRow; ++rowNumber) {
-        while (nextRow != sheet.rows.end() && nextRow->number < rowNumber) ++nextRow;
-        int column = 1;
-        if (nextRow != sheet.rows.end() && nextRow->number == rowNumber) {
-            for (const spreadsheet::Cell& cell : nextRow->cells) {
-                if (cell.column > lastColumn) break;
-                if (cell.column < column) continue;  // a duplicate column: the first one counts
-                for (; column < cell.column; ++column) out += ',';
-                appendCsvField(out, spreadsheet::valueText(cell, book));
-            }
-        }
-        for (; column < lastColumn; ++column) out += ',';
-        out += '\n';
-        if (out.size() >= (1 << 20) && !flush()) return false;
+// Appends to stdout; the CSV writer only ever appends.
+class StandardOutputSink final : public spreadsheet::OutputSink {
+public:
+    spreadsheet::Result<void> write(std::span<const std::uint8_t> bytes) override {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+            return Error(ErrorCode::WriteFailed, "stdout");
+        m_position += bytes.size();
+        return {};
     }
-    return flush() && std::fflush(stdout) == 0;
+    spreadsheet::Result<void> writeAt(std::uint64_t, std::span<const std::uint8_t>) override {
+        return Error(ErrorCode::WriteFailed, "stdout");
+    }
+    std::uint64_t position() const override { return m_position; }
+    spreadsheet::Result<void> flush() override {
+        if (std::fflush(stdout) != 0) return Error(ErrorCode::WriteFailed, "stdout");
+        return {};
+    }
+
+private:
+    std::uint64_t m_position = 0;
+};
+
+// Writes the sheet from A1 to its last used row and column, as a CSV result holds it (without
+// the byte-order mark: the text goes on to other programs, not to a spreadsheet program).
+bool writeSheetCsv(const spreadsheet::WorkbookData& book, const spreadsheet::Sheet& sheet) {
+    const spreadsheet::DateStyleTest isDateStyle = [&book](std::uint32_t style) {
+        // A style index past the table is a reader's fault; read it as General.
+        return style < book.styles.size() &&
+               spreadsheet::isDateFormat(book.styles[style].numberFormat);
+    };
+    StandardOutputSink sink;
+    return static_cast<bool>(spreadsheet::writeCsvSheet(sink, nullptr, &sheet.rows, isDateStyle,
+                                                        spreadsheet::ByteOrderMark::No));
 }
 
 }  // namespace
-
-void appendCsvField(std::string& out, const std::string& field) {
-    if (field.find_first_of(",\"\r\n") == std::string::npos) {
-        out += field;
-        return;
-    }
-    out += '"';
-    for (const char character : field) {
-        if (character == '"') out += '"';
-        out += character;
-    }
-    out += '"';
-}
 
 spreadsheet::Result<int> chooseWorksheet(const spreadsheet::WorkbookData& book, SheetChoice choice,
                                          int position, const std::string& name) {

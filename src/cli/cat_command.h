@@ -21,8 +21,4 @@ enum class SheetChoice { Active, ByPosition, ByName };
 spreadsheet::Result<int> chooseWorksheet(const spreadsheet::WorkbookData& book, SheetChoice choice,
                                          int position, const std::string& name);
 
-// Appends `field` to `out` with RFC 4180 quoting: quoted when it holds a comma, a quote or a
-// line break, quotes doubled.
-void appendCsvField(std::string& out, const std::string& field);
-
 }  // namespace cli

@@ -21,9 +21,11 @@
 #include "cli/merge_texts.h"
 #include "cli/password_options.h"
 #include "merge/engine_application.h"
+#include "merge/job_file.h"
 #include "merge/merge_run.h"
 #include "merge/run_host.h"
 #include "merge/run_lock.h"
+#include "options/dialog_values.h"
 #include "options/options_check.h"
 #include "sources/folder_walk.h"
 
@@ -102,6 +104,14 @@ struct MergeArguments {
     std::optional<std::string> outputDir;
     std::vector<std::string> paths;
     PasswordArguments passwords;
+    // The result's format, the folder walk's name filters and saved jobs.
+    std::optional<std::string> format;  // "xlsx" or "csv"
+    std::vector<std::string> include;
+    std::vector<std::string> exclude;
+    std::optional<std::string> saveJob;
+    std::optional<std::string> job;
+    // Every option given, by its long name, for the options a job file holds.
+    std::vector<std::string> optionsGiven;
 };
 
 void printError(const std::string& text) {
@@ -142,11 +152,13 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
                 const char flag = argument[k];
                 if (flag == 'r') {
                     arguments.recursive = true;
+                    arguments.optionsGiven.push_back("--recursive");
                 } else if (flag == 'q') {
                     arguments.quiet = true;
                 } else if (flag == 'h') {
                     arguments.help = true;
                 } else if (flag == 'o') {
+                    arguments.optionsGiven.push_back("--output-dir");
                     if (k + 1 < argument.size()) {
                         arguments.outputDir = argument.substr(k + 1);
                     } else if (i + 1 < argc) {
@@ -175,6 +187,15 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
             target = true;
             return !inlineValue;
         };
+        auto takeRepeated = [&](std::vector<std::string>& target) -> bool {
+            std::optional<std::string> value;
+            if (!takeValue(value)) return false;
+            target.push_back(std::move(*value));
+            return true;
+        };
+        arguments.optionsGiven.push_back(name == "-r"   ? std::string("--recursive")
+                                         : name == "-o" ? std::string("--output-dir")
+                                                        : name);
 
         bool ok = true;
         if (name == "-h" || name == "--help")
@@ -211,6 +232,16 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
             ok = takeValue(arguments.markCells);
         else if (name == "-o" || name == "--output-dir")
             ok = takeValue(arguments.outputDir);
+        else if (name == "--format")
+            ok = takeValue(arguments.format);
+        else if (name == "--include")
+            ok = takeRepeated(arguments.include);
+        else if (name == "--exclude")
+            ok = takeRepeated(arguments.exclude);
+        else if (name == "--save-job")
+            ok = takeValue(arguments.saveJob);
+        else if (name == "--job")
+            ok = takeValue(arguments.job);
         else if (isPasswordOption(name)) {
             std::optional<std::string> value;
             ok = takeValue(value);
@@ -290,14 +321,26 @@ options::DialogValues dialogValuesOf(const MergeArguments& arguments) {
 // summary can go to stdout and everything else to stderr.
 class CommandLineHost : public merge::RunHost {
 public:
-    CommandLineHost(const MergeArguments& arguments, merge::RunLock& lock)
-        : m_arguments(arguments), m_lock(lock), m_terminal(isatty(STDERR_FILENO) == 1) {}
+    // `values` fill the options dialog; with `jobToSave`, the job is saved once the options
+    // passed their checks, with the settings they gave.
+    CommandLineHost(const MergeArguments& arguments, options::DialogValues values,
+                    std::optional<merge::MergeJob> jobToSave, merge::RunLock& lock)
+        : m_arguments(arguments),
+          m_values(std::move(values)),
+          m_jobToSave(std::move(jobToSave)),
+          m_lock(lock),
+          m_terminal(isatty(STDERR_FILENO) == 1) {}
 
     merge::MergeOptions askOptions(const merge::SampleInfo&,
                                    const merge::ReferenceResolver& resolve) override {
-        const options::OkOutcome outcome =
-            options::runOkAction(dialogValuesOf(m_arguments), resolve);
+        const options::OkOutcome outcome = options::runOkAction(m_values, resolve);
         if (!outcome.accepted) return refuse(outcome.message);
+        if (m_jobToSave) {
+            m_jobToSave->settings = merge::decodeOptions(outcome.options);
+            const std::string file = *m_arguments.saveJob;
+            if (const std::optional<std::string> problem = merge::saveJobFile(file, *m_jobToSave))
+                return refuse(merge_texts::JobNotSaved + file + merge_texts::QuoteColon + *problem);
+        }
         return outcome.options;
     }
 
@@ -364,6 +407,8 @@ private:
     }
 
     const MergeArguments& m_arguments;
+    const options::DialogValues m_values;
+    std::optional<merge::MergeJob> m_jobToSave;
     merge::RunLock& m_lock;
     bool m_terminal = false;
     bool m_barShown = false;
@@ -408,8 +453,63 @@ std::optional<std::string> refusedCombination(const MergeArguments& arguments) {
         return std::string(merge_texts::MissingValue) + "--sheet-name";
     if (arguments.sheetPattern && arguments.sheetPattern->empty())
         return std::string(merge_texts::MissingValue) + "--sheet-pattern";
-    if (arguments.paths.empty()) return std::string(merge_texts::NoPaths);
     return std::nullopt;
+}
+
+// The refusal text for a bad value of the result format or a name filter, or nullopt.
+std::optional<std::string> refusedRunOption(const MergeArguments& arguments) {
+    if (arguments.format && *arguments.format != "xlsx" && *arguments.format != "csv")
+        return merge_texts::BadFormat + *arguments.format;
+    for (const std::string& pattern : arguments.include)
+        if (pattern.empty()) return std::string(merge_texts::EmptyPattern) + "--include";
+    for (const std::string& pattern : arguments.exclude)
+        if (pattern.empty()) return std::string(merge_texts::EmptyPattern) + "--exclude";
+    if (arguments.saveJob && arguments.saveJob->empty())
+        return std::string(merge_texts::MissingValue) + "--save-job";
+    return std::nullopt;
+}
+
+// Options that may go with --job: they are not part of a job (passwords are never saved).
+bool mayGoWithJob(const std::string& option) {
+    return option == "--job" || option == "--save-job" || option == "-q" || option == "--quiet" ||
+           option == "--open" || option == "-h" || option == "--help" || isPasswordOption(option);
+}
+
+// Takes the merge from the job file named by --job: its options, and its paths unless the
+// command line gives some. Returns the exit status when the job is refused (the reason is
+// printed).
+std::optional<int> takeJob(MergeArguments& arguments, std::optional<merge::MergeJob>& job) {
+    for (const std::string& option : arguments.optionsGiven)
+        if (!mayGoWithJob(option))
+            return refuseArguments(merge_texts::OptionBesideJobHead + option +
+                                   merge_texts::OptionBesideJobTail);
+    merge::JobReading reading = merge::loadJobFile(*arguments.job);
+    if (!reading.job) {
+        printError(merge_texts::JobUnusable + *arguments.job + merge_texts::JobUnusableTail +
+                   reading.error);
+        return ExitRefused;
+    }
+    job = std::move(reading.job);
+    if (arguments.paths.empty()) arguments.paths = job->paths;
+    arguments.recursive = job->recursive;
+    arguments.include = job->include;
+    arguments.exclude = job->exclude;
+    if (!job->outputFolder.empty()) arguments.outputDir = job->outputFolder;
+    if (job->format == merge::SaveFormat::Csv) arguments.format = "csv";
+    return std::nullopt;
+}
+
+// The job --save-job writes, before the run fixes its settings: the paths as given, made
+// absolute, and the options of the run.
+merge::MergeJob jobOf(const MergeArguments& arguments) {
+    merge::MergeJob job;
+    for (const std::string& path : arguments.paths) job.paths.push_back(absoluteNormal(path));
+    job.recursive = arguments.recursive;
+    job.include = arguments.include;
+    job.exclude = arguments.exclude;
+    if (arguments.outputDir) job.outputFolder = absoluteNormal(*arguments.outputDir);
+    job.format = arguments.format == "csv" ? merge::SaveFormat::Csv : merge::SaveFormat::Xlsx;
+    return job;
 }
 
 // Fills the sources of `input`: the walk of one folder, or two or more files taken as given.
@@ -428,8 +528,9 @@ std::optional<int> collectSources(const MergeArguments& arguments, merge::RunInp
         }
         sources::FileSystemLister lister;
         const bool recursive = arguments.recursive;
-        sources::WalkResult walk =
-            sources::walkFolder(chosen.folderPath, lister, [recursive] { return recursive; });
+        const sources::NameFilter filter{arguments.include, arguments.exclude};
+        sources::WalkResult walk = sources::walkFolder(
+            chosen.folderPath, lister, [recursive] { return recursive; }, filter);
         if (walk.outcome != sources::WalkOutcome::Ok) {
             printError(walk.message);
             return ExitRefused;
@@ -484,10 +585,18 @@ int runMergeCommand(int argc, char** argv) {
         std::fputs(merge_texts::Usage, stdout);
         return ExitAllMerged;
     }
-    if (const std::optional<std::string> refusal = refusedCombination(arguments))
+    std::optional<merge::MergeJob> job;
+    if (arguments.job) {
+        if (const std::optional<int> refused = takeJob(arguments, job)) return *refused;
+    } else if (const std::optional<std::string> refusal = refusedCombination(arguments)) {
         return refuseArguments(*refusal);
+    }
+    if (const std::optional<std::string> refusal = refusedRunOption(arguments))
+        return refuseArguments(*refusal);
+    if (arguments.paths.empty()) return refuseArguments(merge_texts::NoPaths);
 
     merge::RunInput input;
+    if (arguments.format == "csv") input.resultFormat = merge::SaveFormat::Csv;
     if (const std::optional<std::string> refusal = arguments.passwords.resolve(input.passwords)) {
         printError(*refusal);
         return ExitRefused;
@@ -502,7 +611,9 @@ int runMergeCommand(int argc, char** argv) {
     if (const std::optional<int> refused = collectSources(arguments, input)) return *refused;
 
     merge::RunLock lock = merge::RunLock::acquire();
-    CommandLineHost host(arguments, lock);
+    CommandLineHost host(arguments,
+                         job ? options::dialogValuesOf(job->settings) : dialogValuesOf(arguments),
+                         arguments.saveJob ? std::optional(jobOf(arguments)) : std::nullopt, lock);
     std::unique_ptr<merge::Application> application = merge::makeEngineApplication();
     const StopSignals stopSignals;
     const merge::RunOutcome outcome = merge::Zelk(input, *application, host);

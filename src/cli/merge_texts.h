@@ -29,6 +29,18 @@ inline constexpr const char* Usage =
     "  -o, --output-dir 目录    把合并结果写到该目录，而不是源文件所在的文件夹\n"
     "  --password 密码          源文件设有打开密码时试用的密码；可多次给出，按顺序试用\n"
     "  --password-file 文件     从文件（UTF-8，每行一个）读入更多密码，按顺序试用\n"
+    "  --format xlsx|csv        合并结果的格式（默认：xlsx）；csv 时不生成 .xlsx，而是生成一个\n"
+    "                           与合并结果同名的文件夹，每个结果工作表一个 UTF-8 CSV 文件\n"
+    "                           （带 BOM），失败列表为“失败列表.csv”\n"
+    "  --include 模式           路径为文件夹时，只取文件名与模式相符的文件；可多次给出，\n"
+    "                           符合其一即可。模式中 * 代表任意多个字符，? 代表一个字符，\n"
+    "                           不区分大小写，如 --include '*销售*'\n"
+    "  --exclude 模式           路径为文件夹时，不取文件名与模式相符的文件；可多次给出\n"
+    "  --save-job 文件          把全部选项和给出的路径保存为任务文件（JSON），并照常合并；\n"
+    "                           选项通过检查后即保存\n"
+    "  --job 文件               按任务文件中的选项和路径再次合并；命令行上给出的路径代替\n"
+    "                           任务中的路径，除 --quiet、--open、--save-job 和密码选项外\n"
+    "                           不能再给出其它选项\n"
     "  --open                   完成后用桌面默认程序打开合并结果\n"
     "  -q, --quiet              不显示进度\n"
     "  -h, --help               显示本说明\n"
@@ -37,7 +49,9 @@ inline constexpr const char* Usage =
     "取其中扩展名为小写 .xls、.xlsx、.xlsm、.csv 的文件，按名称排序（不区分大小写），\n"
     "先本文件夹，再逐层取子文件夹；以“.”开头的隐藏项、以“~$”开头的锁定文件、\n"
     "指向文件夹的符号链接和本程序此前生成的合并结果不取。\n"
-    "子文件夹多于 1000 个或文件多于 10000 个时不合并。源文件只读取，从不改动。\n"
+    "子文件夹多于 1000 个或文件多于 10000 个时不合并（--include/--exclude 未取的文件\n"
+    "不计入）。--include/--exclude 只用于文件夹，逐个给出的文件全部参与合并。\n"
+    "源文件只读取，从不改动。\n"
     "\n"
     "密码：设有打开密码的源文件依次试用给出的密码（.xls 文件先试用默认密码），在内存中解密，\n"
     "解密后的内容从不写入磁盘；没有一个密码能打开的文件列为合并失败（其它：文件受密码保护）。\n"
@@ -50,6 +64,12 @@ inline constexpr const char* Usage =
     "合并结果名为“合并 yymmdd hhmmss.xlsx”（按名称选工作表时前面加上工作表名称），\n"
     "同名文件已存在时加上“ (2)”“ (3)”等；合并失败的文件列在结果的“失败列表”工作表中，\n"
     "文件名单元格的批注写有失败原因。\n"
+    "--format csv 时合并结果是同名文件夹（不带扩展名），其中每个文件的名称即结果工作表的名称，\n"
+    "如“成功合并(12).csv”；合并中止或失败时不留下该文件夹。\n"
+    "\n"
+    "任务文件：UTF-8 编码的 JSON，各项以命令行选项命名（不带 --），说明见\n"
+    "docs/job-file.md。密码从不写入任务文件。来自更新版本、含有不认识的项或写法有误的\n"
+    "任务文件整个不予执行（退出状态 2）。\n"
     "\n"
     "输出：进度显示在标准错误上（终端上为原地刷新的进度条，否则不时输出一行）；\n"
     "标准输出第一行为合并结果的完整路径，第二行为合并汇总。每个合并失败的源文件在\n"
@@ -84,6 +104,22 @@ inline constexpr const char* FolderAmongFiles = "给出多个路径时，每个�
 inline constexpr const char* NotAFile = "不是普通文件：";
 inline constexpr const char* OutputDirMissing = "输出目录不存在或不是文件夹：";
 inline constexpr const char* CannotOpenResult = "无法打开合并结果（xdg-open）：";
+
+// The result's format, the folder walk's name filters and saved jobs.
+inline constexpr const char* BadFormat = "--format 只能是 xlsx 或 csv：";
+inline constexpr const char* EmptyPattern = "文件名模式不能为空：";
+// "--job 不能与 " option " 一起使用：任务文件已含全部合并选项，要改动选项请编辑任务文件，
+// 或不用 --job 重新给出选项并用 --save-job 保存。"
+inline constexpr const char* OptionBesideJobHead = "--job 不能与 ";
+inline constexpr const char* OptionBesideJobTail =
+    " 一起使用：任务文件已含全部合并选项，要改动选项请编辑任务文件，"
+    "或不用 --job 重新给出选项并用 --save-job 保存。";
+// "任务文件“" path "”无法使用，未执行：" reason; nothing of the file is applied.
+inline constexpr const char* JobUnusable = "任务文件“";
+inline constexpr const char* JobUnusableTail = "”无法使用，未执行：";
+// "无法保存任务文件“" path "”：" reason
+inline constexpr const char* JobNotSaved = "无法保存任务文件“";
+inline constexpr const char* QuoteColon = "”：";
 
 // On stderr at the first Ctrl+C or SIGTERM; the run then stops after the source in progress.
 inline constexpr const char* Stopping =

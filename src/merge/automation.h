@@ -48,7 +48,9 @@ using ValueBlock = std::vector<std::vector<CellValue>>;
 
 enum class PasteKind { All, ColumnWidths };
 enum class SearchOrder { ByRows, ByColumns };
-enum class SaveFormat { Xlsx, Xls };
+// Csv: a folder named as the result, holding one UTF-8 CSV file (with byte-order mark) per sheet,
+// named after the sheet, values as `sheetmerge cat` shows them.
+enum class SaveFormat { Xlsx, Xls, Csv };
 enum class Placement { Before, After };
 
 class Worksheet;
@@ -187,9 +189,13 @@ public:
     virtual void setFreezePanes(bool frozen) = 0;
 
     // Saves under a new name. Never replaces an existing file (TargetExists); FormatNotAvailable
-    // when the application cannot write `format`.
+    // when the application cannot write `format`. With SaveFormat::Csv it creates the folder
+    // `path`, empty, which takes the name; the files come with save().
     virtual void saveAs(const std::string& path, SaveFormat format) = 0;
-    // Saves again to the name of the last saveAs (replacing the file the run wrote).
+    // Saves again to the name of the last saveAs (replacing the file the run wrote). A CSV
+    // folder is written whole beside its name and then put in place of the empty folder, so the
+    // name holds an empty folder or all the files, never some of them; a folder that holds
+    // anything by then is never replaced (TargetExists).
     virtual void save() = 0;
     // Closes without saving. The handle must not be used afterwards.
     virtual void close() = 0;

@@ -15,6 +15,7 @@
 
 #include "merge/read_ahead.h"
 #include "merge/result_sheet.h"
+#include "spreadsheet/csv_writer.h"
 #include "spreadsheet/sheet_extent.h"
 #include "spreadsheet/sheet_name.h"
 #include "spreadsheet/value_text.h"
@@ -104,6 +105,10 @@ struct EngineBook {
     std::vector<spreadsheet::CellStyle> sourceStyles;      // sources
     spreadsheet::WorkbookData dates;                       // sources: styles for date checks
     std::shared_ptr<spreadsheet::StyleRegistry> registry;  // results
+    // Results: the format of the last saveAs; a CSV result spools its rows as CSV fields, which
+    // need to know the styles that show dates.
+    SaveFormat format = SaveFormat::Xlsx;
+    spreadsheet::DateStyleTest csvDates;
     // Source style index -> result id, per result registry.
     std::unordered_map<std::uint32_t, std::uint32_t> styleMap;
     const spreadsheet::StyleRegistry* mappedFor = nullptr;
@@ -636,7 +641,8 @@ void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at) {
 
 // Rows above `row` are final once a block is placed at `row`: they go to the spool.
 void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& sheet, int row) {
-    spreadsheet::Result<void> spooled = sheet.spooled.spoolAbove(sheet.rows, row, book.path);
+    spreadsheet::Result<void> spooled = sheet.spooled.spoolAbove(
+        sheet.rows, row, book.path, book.format == SaveFormat::Csv ? &book.csvDates : nullptr);
     if (!spooled) application.errors().set(spooled.error());
 }
 
@@ -868,14 +874,32 @@ public:
             m_application.fail(ErrorCode::FormatNotAvailable, ".xls");
             return;
         }
-        if (write(path, spreadsheet::ExistingFile::Refuse)) m_book->path = path;
+        if (format == SaveFormat::Csv) {
+            if (!writable()) return;
+            spreadsheet::Result<void> created = spreadsheet::createFolderExclusively(path);
+            if (!created) {
+                m_application.errors().set(created.error());
+                return;
+            }
+            m_book->path = path;
+            m_book->format = SaveFormat::Csv;
+            m_book->csvDates = spreadsheet::dateStylesOf(*m_book->registry);
+            return;
+        }
+        if (write(path, spreadsheet::ExistingFile::Refuse)) {
+            m_book->path = path;
+            m_book->format = SaveFormat::Xlsx;
+        }
     }
     void save() override {
         if (m_book->path.empty()) {
             m_application.fail(ErrorCode::WriteFailed, "no file name");
             return;
         }
-        write(m_book->path, spreadsheet::ExistingFile::Replace);
+        if (m_book->format == SaveFormat::Csv)
+            writeCsv(m_book->path);
+        else
+            write(m_book->path, spreadsheet::ExistingFile::Replace);
     }
     void close() override {
         // Sources are never written: closing only lets their memory go.
@@ -891,18 +915,49 @@ private:
     std::shared_ptr<Worksheet> wrap(const std::shared_ptr<EngineSheet>& sheet) {
         return std::make_shared<EngineWorksheet>(m_application, m_book, sheet);
     }
-    bool write(const std::string& path, spreadsheet::ExistingFile existing) {
+    // Whether the book is a result that can be saved; sets the error state when not.
+    bool writable() {
         if (m_book->closed || !m_book->registry) {
             m_application.fail(ErrorCode::WriteFailed, "source workbooks are never saved");
             return false;
         }
-        std::vector<spreadsheet::SheetToWrite> sheets;
+        return true;
+    }
+    // Whether every sheet's spooled rows are there and can go into `format`; sets the error
+    // state when not.
+    bool spoolsUsable(SaveFormat format) {
         for (const auto& sheet : m_book->sheets) {
             if (sheet->spooled.failure()) {
                 m_application.errors().set(*sheet->spooled.failure());
                 return false;
             }
+            const bool otherFormat = format == SaveFormat::Csv
+                                         ? sheet->spooled.spool() != nullptr
+                                         : sheet->spooled.csvSpool() != nullptr;
+            if (otherFormat) {
+                m_application.fail(ErrorCode::OperationFailed,
+                                   "rows already written out in another format");
+                return false;
+            }
         }
+        return true;
+    }
+    bool writeCsv(const std::string& path) {
+        if (!writable() || !spoolsUsable(SaveFormat::Csv)) return false;
+        std::vector<spreadsheet::CsvSheetToWrite> files;
+        for (const auto& sheet : m_book->sheets)
+            files.push_back({sheet->name + ".csv", sheet->spooled.csvSpool(), &sheet->rows});
+        spreadsheet::Result<void> written =
+            spreadsheet::writeCsvFolder(std::filesystem::path(path), files, m_book->csvDates);
+        if (!written) {
+            m_application.errors().set(written.error());
+            return false;
+        }
+        return true;
+    }
+    bool write(const std::string& path, spreadsheet::ExistingFile existing) {
+        if (!writable() || !spoolsUsable(SaveFormat::Xlsx)) return false;
+        std::vector<spreadsheet::SheetToWrite> sheets;
         for (const auto& sheet : m_book->sheets) {
             spreadsheet::SheetToWrite out;
             out.name = sheet->name;

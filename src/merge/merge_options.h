@@ -10,7 +10,10 @@
 //   MergeSettings settings = decodeOptions(host.askOptions(sample, resolve));
 // A new option is a plain field (bool, int, string, list of strings) of MergeSettings, the
 // same field of MergeOptions, one line in each of decodeOptions and encodeOptions, and a row of
-// the round-trip test; every field is a value that a job file can write and read back.
+// the round-trip test; every field is a value that a job file can write and read back: one line
+// at the end of the table in items() of merge/job_file.cpp (its name in the field list just
+// above it) and one in options::dialogValuesOf (both stop compiling until the new field is
+// listed).
 #pragma once
 
 #include <optional>

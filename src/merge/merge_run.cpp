@@ -44,17 +44,19 @@ void tearDown(RunInput& input) {
     input.FolderPath.clear();
 }
 
-// Creates the result file under a free name; returns "" and sets `reason` when it cannot.
+// Creates the result file (or folder) under a free name; returns "" and sets `reason` when it
+// cannot.
 std::string createResult(Workbook& book, Application& application, const std::string& base,
-                         const std::function<bool(const std::string&)>& taken,
+                         SaveFormat wanted, const std::function<bool(const std::string&)>& taken,
                          std::string& reason) {
     ErrorState& errors = application.errors();
     std::set<std::string> refused;
     auto takenOrRefused = [&](const std::string& path) {
         return refused.count(path) > 0 || taken(path);
     };
-    SaveFormat format = SaveFormat::Xlsx;
-    std::string extension = ".xlsx";
+    SaveFormat format = wanted;
+    // A CSV result is a folder: the result's name without extension.
+    std::string extension = wanted == SaveFormat::Csv ? "" : ".xlsx";
     // A name taken between the look and the save is refused by saveAs; try the next one.
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::string path = freeResultPath(base, extension, takenOrRefused);
@@ -274,7 +276,7 @@ std::shared_ptr<Workbook> createResultWorkbook(const RunInput& input, const Shee
         reason = base + texts::QuoteColon + errors.message();
         errors.clear();
     } else {
-        resultPath = createResult(*resultBook, application, base,
+        resultPath = createResult(*resultBook, application, base, input.resultFormat,
                                   input.fileExists ? input.fileExists : pathTaken, reason);
     }
     if (resultPath.empty()) {
@@ -457,6 +459,7 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         application, host, settings, sources, input.FolderPath, FailureTable(sourceCount)};
     for (const std::string& source : sources) run.reports.push_back(SourceReport{source});
     run.passwords = input.passwords;
+    run.resultFormat = input.resultFormat;
     run.resultBook = resultBook;
     if (const std::optional<int> stoppedAfter = mergeSources(run))
         return stopRun(run, outcome, input, *stoppedAfter);

@@ -38,6 +38,10 @@ struct RunInput {
     std::string FolderPath;
     // Where the result goes, ending in "/"; "" means FolderPath.
     std::string resultFolder;
+    // Xlsx: the result workbook. Csv: instead of it, a folder named as the result would be
+    // (without extension), holding one CSV file per result sheet; the failure list is
+    // "失败列表.csv".
+    SaveFormat resultFormat = SaveFormat::Xlsx;
     Clock now = currentLocalTime;
     // Whether a path is taken; by default a look at the file system.
     std::function<bool(const std::string&)> fileExists;
@@ -66,7 +70,7 @@ struct RunOutcome {
     int chosen = 0;          // n
     int merged = 0;          // mergedCount: the blocks in the result
     int failed = 0;          // failCount
-    std::string resultPath;  // the result file, once created
+    std::string resultPath;  // the result file (the folder of a CSV result), once created
     std::string reason;      // why a start, creation or save failed
     // Saved: the one-line summary of the counts (with the earlier results left out).
     std::string summary;

@@ -185,7 +185,10 @@ void addFailureSheet(detail::RunState& run) {
     const std::shared_ptr<Worksheet> sheet =
         first ? book.addWorksheet(*first, Placement::Before) : nullptr;
     if (!sheet) return;
-    sheet->setName(failureSheetName(run.failures.failCount()));
+    // In a CSV result the sheet becomes the file 失败列表.csv: the count is in its second row.
+    sheet->setName(run.resultFormat == SaveFormat::Csv
+                       ? std::string(texts::FailureSheetBase)
+                       : failureSheetName(run.failures.failCount()));
     const ValueBlock& grid = run.failures.grid();
     const std::shared_ptr<Range> corner = sheet->range("A1");
     if (const std::shared_ptr<Range> table =

@@ -28,24 +28,37 @@ bool ResultSheetSpool::readable(int first, int last) const {
 }
 
 spreadsheet::Result<void> ResultSheetSpool::spoolAbove(std::vector<Row>& rows, int row,
-                                                       const std::string& bookPath) {
+                                                       const std::string& bookPath,
+                                                       const spreadsheet::DateStyleTest* csvDates) {
     auto end = std::lower_bound(rows.begin(), rows.end(), row, [](const Row& existing, int value) {
         return existing.number < value;
     });
     if (end == rows.begin()) return {};
     if (m_failure) return *m_failure;
-    if (!m_spool) {
+    if ((csvDates && m_spool) || (!csvDates && m_csvSpool))
+        return spreadsheet::Error(spreadsheet::ErrorCode::OperationFailed,
+                                  "rows already written out in another format");
+    if (!m_spool && !m_csvSpool) {
         std::filesystem::path folder = std::filesystem::path(bookPath).parent_path();
         std::error_code ignored;
         if (folder.empty() || !std::filesystem::is_directory(folder, ignored))
             folder = std::filesystem::temp_directory_path(ignored);
-        spreadsheet::Result<spreadsheet::RowSpool> spool = spreadsheet::RowSpool::create(folder);
-        if (!spool) return spool.error();
-        m_spool.emplace(std::move(*spool));
+        if (csvDates) {
+            spreadsheet::Result<spreadsheet::CsvRowSpool> spool =
+                spreadsheet::CsvRowSpool::create(folder);
+            if (!spool) return spool.error();
+            m_csvSpool.emplace(std::move(*spool));
+        } else {
+            spreadsheet::Result<spreadsheet::RowSpool> spool =
+                spreadsheet::RowSpool::create(folder);
+            if (!spool) return spool.error();
+            m_spool.emplace(std::move(*spool));
+        }
     }
     for (auto it = rows.begin(); it != end; ++it) {
         if (it->number <= m_heldRows) m_held.push_back(*it);
-        spreadsheet::Result<void> appended = m_spool->append(*it);
+        spreadsheet::Result<void> appended =
+            csvDates ? m_csvSpool->append(*it, *csvDates) : m_spool->append(*it);
         if (!appended) {
             m_failure = appended.error();
             rows.erase(rows.begin(), it);

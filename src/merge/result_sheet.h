@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "spreadsheet/csv_writer.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/row_spool.h"
 #include "spreadsheet/workbook_data.h"
@@ -38,17 +39,23 @@ public:
     // in the folder of `bookPath` or else the temporary folder; rows up to row - 1 are final
     // afterwards. Nothing happens when no row lies above `row`. The first failure to spool (a
     // full disk) is kept: the rows spooled before it leave `rows`, and this and every later
-    // call returns that cause.
+    // call returns that cause. With `csvDates` the rows are kept as CSV fields, for a result
+    // saved as CSV (it tells which styles show dates); the first rows spooled fix the kind, and
+    // a later call asking for the other one fails.
     spreadsheet::Result<void> spoolAbove(std::vector<spreadsheet::Row>& rows, int row,
-                                         const std::string& bookPath);
+                                         const std::string& bookPath,
+                                         const spreadsheet::DateStyleTest* csvDates = nullptr);
 
     // The first failure to spool, kept for the save to report.
     const std::optional<spreadsheet::Error>& failure() const { return m_failure; }
     // The spooled rows for the writer; nullptr while nothing was spooled.
     const spreadsheet::RowSpool* spool() const { return m_spool ? &*m_spool : nullptr; }
+    // The spooled rows as CSV fields; nullptr while nothing was spooled that way.
+    const spreadsheet::CsvRowSpool* csvSpool() const { return m_csvSpool ? &*m_csvSpool : nullptr; }
 
 private:
     std::optional<spreadsheet::RowSpool> m_spool;
+    std::optional<spreadsheet::CsvRowSpool> m_csvSpool;
     int m_spooledThrough = 0;
     std::optional<spreadsheet::Error> m_failure;
     int m_heldRows = 0;

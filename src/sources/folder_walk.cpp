@@ -73,11 +73,13 @@ ChosenFolder refusedFolder(FolderCheck check, const char* message) {
     return chosen;
 }
 
-WalkResult stoppedWalk(WalkOutcome outcome, const char* message, int resultsLeftOut) {
+WalkResult stoppedWalk(WalkOutcome outcome, const char* message, int resultsLeftOut,
+                       int filteredOut) {
     WalkResult result;
     result.outcome = outcome;
     result.message = message;
     result.resultsLeftOut = resultsLeftOut;
+    result.filteredOut = filteredOut;
     return result;
 }
 
@@ -92,6 +94,11 @@ constexpr std::string_view ResultWord = "合并 ";
 constexpr std::size_t StampLength = 13;
 
 }  // namespace
+
+bool DirectoryLister::isOwnResultFolder(const std::string& path) {
+    const std::optional<std::vector<DirectoryEntry>> entries = list(path);
+    return entries && looksLikeCsvResult(*entries);
+}
 
 bool FileSystemLister::isOwnResult(const std::string& path) {
     return spreadsheet::isSheetmergeResult(std::filesystem::path(path));
@@ -246,9 +253,10 @@ bool isLockFileName(std::string_view name) {
     return startsWith(name, "~$");
 }
 
-bool hasResultName(std::string_view name) {
-    if (!endsWith(name, ".xlsx")) return false;
-    name.remove_suffix(5);
+namespace {
+
+// "[sheet name]合并 yymmdd hhmmss", or with " (2)", " (3)" ... at the end.
+bool hasResultStem(std::string_view name) {
     // " (n)": the number a taken name gets.
     if (endsWith(name, ")")) {
         const std::size_t open = name.rfind(" (");
@@ -264,6 +272,39 @@ bool hasResultName(std::string_view name) {
     name.remove_suffix(StampLength);
     // Whatever comes before the word is the sheet name of a merge by sheet name.
     return endsWith(name, ResultWord);
+}
+
+// "名称(12).csv" or "名称(12)-3.csv": a data sheet's name, or the failure list's file.
+bool isResultSheetFileName(std::string_view name) {
+    if (name == texts::CsvFailureListName) return true;
+    if (!endsWith(name, ".csv")) return false;
+    name.remove_suffix(4);
+    const std::size_t dash = name.rfind(")-");
+    if (dash != std::string_view::npos && allDigits(name.substr(dash + 2)))
+        name = name.substr(0, dash + 1);
+    if (!endsWith(name, ")")) return false;
+    const std::size_t open = name.rfind('(');
+    return open != std::string_view::npos &&
+           allDigits(name.substr(open + 1, name.size() - open - 2));
+}
+
+}  // namespace
+
+bool hasResultName(std::string_view name) {
+    if (!endsWith(name, ".xlsx")) return false;
+    name.remove_suffix(5);
+    return hasResultStem(name);
+}
+
+bool hasResultFolderName(std::string_view name) {
+    return hasResultStem(name);
+}
+
+bool looksLikeCsvResult(const std::vector<DirectoryEntry>& entries) {
+    return !entries.empty() &&
+           std::all_of(entries.begin(), entries.end(), [](const DirectoryEntry& entry) {
+               return entry.kind == EntryKind::File && isResultSheetFileName(entry.name);
+           });
 }
 
 bool namesInWalkOrder(const std::string& left, const std::string& right) {
@@ -282,7 +323,7 @@ bool namesInWalkOrder(const std::string& left, const std::string& right) {
 }
 
 WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
-                      const std::function<bool()>& includeSubfolders) {
+                      const std::function<bool()>& includeSubfolders, const NameFilter& filter) {
     // Every walk starts from nothing: a second scan after a refused folder begins at entry 1.
     std::deque<std::string> queue{folderPath};
     int foldersQueued = 1;
@@ -290,6 +331,7 @@ WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
     bool withSubfolders = false;
     std::vector<std::string> sources;
     int resultsLeftOut = 0;
+    int filteredOut = 0;
 
     while (!queue.empty()) {
         const std::string folder = std::move(queue.front());
@@ -305,6 +347,11 @@ WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
                       return namesInWalkOrder(a.name, b.name);
                   });
         for (const DirectoryEntry& entry : *entries) {
+            if (entry.kind == EntryKind::Directory && hasResultFolderName(entry.name) &&
+                lister.isOwnResultFolder(folder + entry.name + "/")) {
+                ++resultsLeftOut;
+                continue;
+            }
             if (entry.kind == EntryKind::Directory) {
                 if (!asked) {
                     asked = true;
@@ -313,29 +360,42 @@ WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
                 if (!withSubfolders) continue;
                 if (++foldersQueued > MaxSubfolders + 1)
                     return stoppedWalk(WalkOutcome::FolderLimit, texts::TooManyFolders,
-                                       resultsLeftOut);
+                                       resultsLeftOut, filteredOut);
                 queue.push_back(folder + entry.name + "/");
             } else if (entry.kind == EntryKind::File && isSourceName(entry.name)) {
+                if (!filter.takes(entry.name)) {
+                    ++filteredOut;
+                    continue;
+                }
                 std::string path = folder + entry.name;
                 if (hasResultName(entry.name) && lister.isOwnResult(path)) {
                     ++resultsLeftOut;
                     continue;
                 }
                 if (static_cast<int>(sources.size()) + 1 > MaxSourceFiles)
-                    return stoppedWalk(WalkOutcome::FileLimit, texts::TooManyFiles, resultsLeftOut);
+                    return stoppedWalk(WalkOutcome::FileLimit, texts::TooManyFiles, resultsLeftOut,
+                                       filteredOut);
                 sources.push_back(std::move(path));
             }
         }
     }
 
+    // When the filter made the difference, the message says so rather than that the folder
+    // holds no such files.
+    const bool filtered = filteredOut > 0;
     if (sources.empty())
-        return stoppedWalk(WalkOutcome::NoFiles, texts::NoSourceFiles, resultsLeftOut);
+        return stoppedWalk(WalkOutcome::NoFiles,
+                           filtered ? texts::NoFilteredFiles : texts::NoSourceFiles, resultsLeftOut,
+                           filteredOut);
     if (sources.size() == 1)
-        return stoppedWalk(WalkOutcome::OneFile, texts::OneSourceFile, resultsLeftOut);
+        return stoppedWalk(WalkOutcome::OneFile,
+                           filtered ? texts::OneFilteredFile : texts::OneSourceFile, resultsLeftOut,
+                           filteredOut);
     WalkResult result;
     result.outcome = WalkOutcome::Ok;
     result.sourceList = std::move(sources);
     result.resultsLeftOut = resultsLeftOut;
+    result.filteredOut = filteredOut;
     return result;
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sources/name_filter.h"
+
 namespace sources {
 
 constexpr int MaxSubfolders = 1000;
@@ -38,6 +40,10 @@ public:
         (void)path;
         return false;
     }
+    // Whether the folder at `path` (ending in "/") is a CSV result this program wrote. Asked only
+    // for folders named like a result (see hasResultName); by default its listing decides (see
+    // looksLikeCsvResult).
+    virtual bool isOwnResultFolder(const std::string& path);
 };
 
 // The real file system, through std::filesystem; never throws.
@@ -113,6 +119,14 @@ bool isLockFileName(std::string_view name);
 // "[sheet name]合并 yymmdd hhmmss.xlsx", or with " (2)", " (3)" ... before the extension.
 bool hasResultName(std::string_view name);
 
+// The same for the folder of a CSV result: the result's name without extension.
+bool hasResultFolderName(std::string_view name);
+
+// True when a folder's entries are those of a CSV result: at least one, and all of them files
+// named as the merge run names its sheets, with ".csv": "成功合并(12).csv", "销售(300)-2.csv",
+// "失败列表.csv".
+bool looksLikeCsvResult(const std::vector<DirectoryEntry>& entries);
+
 // The order in which a folder's names are taken: ASCII letters compared without case, then
 // the names' bytes, so that "a.xls" < "B.xls" < "b.xls".
 bool namesInWalkOrder(const std::string& left, const std::string& right);
@@ -134,17 +148,24 @@ struct WalkResult {
     std::string message;
     // Results of earlier merges met on the way and left out, whatever the outcome.
     int resultsLeftOut = 0;
+    // Files with a source's extension that the name filter left out.
+    int filteredOut = 0;
 };
 
 // Walks `folderPath` (ending in "/") breadth first. Names starting with "." are hidden and
 // skipped, and so are office lock files; a file named like a result that the lister says this
 // program wrote is left out and counted, never taken as a source (a merge of the same folder
-// would otherwise take in its last result, every row twice). A folder that cannot be listed
+// would otherwise take in its last result, every row twice), and so is the folder of a CSV
+// result (never walked, never counted as a sub-folder). A folder that cannot be listed
 // contributes nothing. `includeSubfolders` is called
 // once, at the first directory met, and its answer holds for the whole walk (Yes: sub-folders
 // at every depth; No: none); it is not called when there is no sub-folder.
+// `filter` picks among the files with a source's extension by name; only the files it takes
+// count toward the 10,000-file limit, and when it leaves every file or all but one out, the
+// message says the filter did. The order and the sub-folder limit do not change with it.
 WalkResult walkFolder(const std::string& folderPath, DirectoryLister& lister,
-                      const std::function<bool()>& includeSubfolders);
+                      const std::function<bool()>& includeSubfolders,
+                      const NameFilter& filter = {});
 
 // True for the outcomes after which the program ends instead of asking for another folder.
 bool endsProgram(WalkOutcome outcome);

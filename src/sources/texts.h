@@ -16,4 +16,14 @@ inline constexpr const char* TooManyFolders =
 inline constexpr const char* TooManyFiles =
     "指定路径的Excel/csv文件个数超过10000了，请先做相应处理再运行本软件。";
 
+// The walk's refusals when the file-name filter left out every file, or all but one.
+inline constexpr const char* NoFilteredFiles =
+    "指定路径下没有文件名符合筛选条件的Excel/csv文件，请修改筛选条件或重新选择目标文件夹。";
+inline constexpr const char* OneFilteredFile =
+    "指定路径下仅有一个文件名符合筛选条件的Excel/csv文件，无需执行数据合并操作，"
+    "请修改筛选条件或重新选择目标文件夹。";
+
+// The file the merge run makes of the failure list in a CSV result.
+inline constexpr const char* CsvFailureListName = "失败列表.csv";
+
 }  // namespace sources::texts

@@ -20,20 +20,24 @@ std::string systemReason(const std::filesystem::path& path, int error) {
     return path.string() + ": " + std::strerror(error);
 }
 
+// A hidden name for a temporary file or folder, different at each call. It does not repeat the
+// target's name, which may already be as long as the file system allows.
+std::string temporaryName() {
+    static unsigned counter = 0;
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    char name[64];
+    std::snprintf(name, sizeof name, ".~sheetmerge-%d-%u-%llx.tmp", static_cast<int>(::getpid()),
+                  ++counter, static_cast<unsigned long long>(ticks) & 0xFFFFFF);
+    return name;
+}
+
 class TemporaryFile {
 public:
     ~TemporaryFile() { discard(); }
-    // Creates a new file next to `target`. Its name does not repeat the target's, which may
-    // already be as long as the file system allows.
+    // Creates a new file next to `target`.
     Result<void> create(const std::filesystem::path& target, const std::filesystem::path& folder) {
-        static unsigned counter = 0;
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-            char name[64];
-            std::snprintf(name, sizeof name, ".~sheetmerge-%d-%u-%llx.tmp",
-                          static_cast<int>(::getpid()), ++counter,
-                          static_cast<unsigned long long>(ticks) & 0xFFFFFF);
-            m_path = folder / name;
+            m_path = folder / temporaryName();
             m_descriptor = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (m_descriptor >= 0) return {};
             if (errno != EEXIST) {
@@ -132,6 +136,56 @@ Result<void> writeFileAtomically(const std::filesystem::path& target, ExistingFi
     }
     temporary.release();
     syncFolder(folder);
+    return {};
+}
+
+Result<void> createFolderExclusively(const std::filesystem::path& target) {
+    if (target.filename().empty())
+        return Error(ErrorCode::WriteFailed, target.string() + ": no folder name");
+    // mkdir fails on any existing name, a dangling link included: nothing is ever replaced.
+    if (::mkdir(target.c_str(), 0777) != 0) {
+        if (errno == EEXIST) return Error(ErrorCode::TargetExists, target.string());
+        return Error(ErrorCode::WriteFailed, systemReason(target, errno));
+    }
+    syncFolder(target.has_parent_path() ? target.parent_path() : ".");
+    return {};
+}
+
+Result<void> writeFolderAtomically(
+    const std::filesystem::path& target,
+    const std::function<Result<void>(const std::filesystem::path& folder)>& fill) {
+    if (target.filename().empty())
+        return Error(ErrorCode::WriteFailed, target.string() + ": no folder name");
+    const std::filesystem::path parent = target.has_parent_path() ? target.parent_path() : ".";
+    std::filesystem::path temporary;
+    for (int attempt = 0; attempt < 100 && temporary.empty(); ++attempt) {
+        const std::filesystem::path candidate = parent / temporaryName();
+        if (::mkdir(candidate.c_str(), 0777) == 0)
+            temporary = candidate;
+        else if (errno != EEXIST)
+            return Error(ErrorCode::WriteFailed, systemReason(target, errno));
+    }
+    if (temporary.empty())
+        return Error(ErrorCode::WriteFailed, target.string() + ": no free temporary folder name");
+    // Until the rename succeeds the temporary folder is ours alone: on failure it goes whole.
+    struct Discard {
+        std::filesystem::path folder;
+        ~Discard() {
+            std::error_code ignored;
+            if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+        }
+    } discard{temporary};
+    if (Result<void> filled = fill(temporary); !filled) return filled;
+    syncFolder(temporary);
+    // rename(2) replaces a folder only when it is empty, and never a file or a link by a folder.
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        if (error == ENOTEMPTY || error == EEXIST || error == ENOTDIR || error == EISDIR)
+            return Error(ErrorCode::TargetExists, target.string());
+        return Error(ErrorCode::WriteFailed, systemReason(target, error));
+    }
+    discard.folder.clear();
+    syncFolder(parent);
     return {};
 }
 

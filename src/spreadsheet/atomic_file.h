@@ -1,6 +1,7 @@
 // Saving a file so that a crash or a full disk never leaves a half-written one under the
 // target's name: the content goes to a temporary file in the same folder, is made durable and
-// is then renamed into place, without replacing an existing file unless asked to.
+// is then renamed into place, without replacing an existing file unless asked to. A folder of
+// files is saved the same way: built under a temporary name beside its target, then renamed.
 //   writeFileAtomically(path, ExistingFile::Refuse, [&](OutputSink& sink) { return fill(sink); });
 #pragma once
 
@@ -21,5 +22,19 @@ enum class ExistingFile { Refuse, Replace };
 // system refuses, or with what `fill` returns; the temporary file is removed on every failure.
 Result<void> writeFileAtomically(const std::filesystem::path& target, ExistingFile existing,
                                  const std::function<Result<void>(OutputSink&)>& fill);
+
+// Creates `target` as a new, empty folder: it takes the name, and never replaces anything
+// (TargetExists when the name is taken, also by a dangling link). WriteFailed when the file
+// system refuses.
+Result<void> createFolderExclusively(const std::filesystem::path& target);
+
+// Makes a new folder under a temporary name beside `target`, has `fill` put files into it
+// (`fill` is given the folder's path), makes it durable and renames it onto `target`. `target`
+// may be absent or an empty folder (as createFolderExclusively leaves it); a folder holding
+// anything, a file or a link there is never replaced: TargetExists. On every failure the
+// temporary folder and what `fill` put into it are removed and `target` stays as it was.
+Result<void> writeFolderAtomically(
+    const std::filesystem::path& target,
+    const std::function<Result<void>(const std::filesystem::path& folder)>& fill);
 
 }  // namespace spreadsheet

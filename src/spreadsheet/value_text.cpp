@@ -80,6 +80,13 @@ std::string dateTimeText(double serial) {
 }
 
 std::string valueText(const Cell& cell, const WorkbookData& book) {
+    // A style index past the table is a reader's fault; read it as General rather than crash.
+    const bool dated = cell.type == CellType::Number && cell.style < book.styles.size() &&
+                       isDateFormat(book.styles[cell.style].numberFormat);
+    return valueText(cell, dated);
+}
+
+std::string valueText(const Cell& cell, bool dateFormatted) {
     switch (cell.type) {
         case CellType::Empty:
             return {};
@@ -88,14 +95,8 @@ std::string valueText(const Cell& cell, const WorkbookData& book) {
             return cell.text;
         case CellType::Boolean:
             return cell.number != 0.0 ? "TRUE" : "FALSE";
-        case CellType::Number: {
-            // A style index past the table is a reader's fault; read it as General rather than
-            // crash.
-            if (cell.style < book.styles.size() &&
-                isDateFormat(book.styles[cell.style].numberFormat))
-                return dateTimeText(cell.number);
-            return numberText(cell.number);
-        }
+        case CellType::Number:
+            return dateFormatted ? dateTimeText(cell.number) : numberText(cell.number);
     }
     return {};
 }

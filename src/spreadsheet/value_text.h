@@ -23,4 +23,7 @@ std::string dateTimeText(double serial);
 // is a date. An empty cell gives "".
 std::string valueText(const Cell& cell, const WorkbookData& book);
 
+// The same, where the caller has worked out whether the cell's format shows a date.
+std::string valueText(const Cell& cell, bool dateFormatted);
+
 }  // namespace spreadsheet

@@ -12,7 +12,8 @@ fi
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
 mkdir "$folder/sub"
-touch "$folder/a.xlsx" "$folder/b.csv" "$folder/c.txt" "$folder/D.XLS" "$folder/e.xlsm"
+touch "$folder/a.xlsx" "$folder/b.csv" "$folder/c.txt" "$folder/D.XLS" "$folder/e.xlsm" \
+    "$folder/j.json"
 
 # Prints the completions of a command line whose last word is being completed, sorted.
 complete_line() {
@@ -55,6 +56,9 @@ expect "$folder/D.XLS $folder/a.xlsx $folder/b.csv $folder/e.xlsm $folder/sub " 
 expect "$folder/D.XLS $folder/a.xlsx $folder/b.csv $folder/e.xlsm $folder/sub " \
     sheetmerge inspect "$folder/"
 expect "$folder/sub " sheetmerge merge -o "$folder/"
+expect "csv " sheetmerge merge --format c
+expect "--save-job " sheetmerge merge --sa
+expect "$folder/j.json $folder/sub " sheetmerge merge --job "$folder/"
 
 if [ "$failures" -gt 0 ]; then
     echo "$failures completion check(s) failed" >&2

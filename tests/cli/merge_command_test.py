@@ -239,7 +239,7 @@ def main():
     check(code == 0, f"--help exit {code}")
     for word in ["用法：sheetmerge merge", "-r, --recursive", "--sheet-index", "--sheet-name", "--start-row",
                  "--cells", "--header", "--mark-path", "--mark-cells", "--output-dir", "--open", "--quiet",
-                 "退出状态"]:
+                 "--format", "--include", "--exclude", "--save-job", "--job", "退出状态"]:
         check(word in out, f"--help lacks {word!r}")
 
     # Folders and sources.

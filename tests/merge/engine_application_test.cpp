@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "../support/package_check.h"
 #include "spreadsheet/workbook_reader.h"
@@ -153,6 +155,60 @@ TEST(EngineApplication, AutoFitCountsWideCharactersDouble) {
     EXPECT_GE(narrow, 10);
     EXPECT_GE(wide, 20);
     EXPECT_GT(wide, narrow + 8);
+    fs::remove_all(folder);
+}
+
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(EngineApplication, CsvResultClaimsItsFolderAndFillsItWhole) {
+    ResultBook result;
+    const fs::path folder = fs::temp_directory_path() / "sheetmerge-engine-csv";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const fs::path target = folder / "合并 150615 093012";
+    result.book->saveAs(target.string(), SaveFormat::Csv);
+    ASSERT_FALSE(result.errors().isSet()) << result.errors().message();
+    // The name is taken by an empty folder until the save.
+    EXPECT_TRUE(fs::is_directory(target));
+    EXPECT_TRUE(fs::is_empty(target));
+    std::shared_ptr<Workbook> other = result.application->addWorkbook();
+    other->saveAs(target.string(), SaveFormat::Csv);
+    EXPECT_EQ(result.errors().error().code, spreadsheet::ErrorCode::TargetExists);
+    result.errors().clear();
+
+    // Two blocks: the first is spooled as CSV once the second is placed below it.
+    result.sheet->range("A1:B2")->setValues({{CellValue::ofText("名称"), CellValue::ofText("数量")},
+                                             {CellValue::ofText("甲"), CellValue::ofNumber(3)}});
+    result.sheet->holdTopRows(2);
+    result.sheet->range("A1:B2")->copy();
+    result.sheet->cell(3, 1)->pasteSpecial(PasteKind::All);
+    result.sheet->setName("成功合并(2)");
+    std::shared_ptr<Worksheet> failures =
+        result.book->addWorksheet(*result.sheet, Placement::Before);
+    failures->setName("失败列表");
+    failures->range("A1:B1")->setValues(
+        {{CellValue::ofText("失败原因"), CellValue::ofText("其它")}});
+    ASSERT_FALSE(result.errors().isSet()) << result.errors().message();
+    // A CSV result's rows cannot go into a workbook any more.
+    result.book->saveAs((folder / "r.xlsx").string(), SaveFormat::Xlsx);
+    EXPECT_TRUE(result.errors().isSet());
+    EXPECT_FALSE(fs::exists(folder / "r.xlsx"));
+    result.errors().clear();
+
+    result.book->save();
+    ASSERT_FALSE(result.errors().isSet()) << result.errors().message();
+    EXPECT_EQ(fileText(target / "成功合并(2).csv"),
+              "\xEF\xBB\xBF名称,数量\n甲,3\n名称,数量\n甲,3\n");
+    EXPECT_EQ(fileText(target / "失败列表.csv"), "\xEF\xBB\xBF失败原因,其它\n");
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++entries;
+    EXPECT_EQ(entries, 1u);  // the result folder alone: no temporary file or folder is left
+    // A second save finds the folder filled and replaces nothing.
+    result.book->save();
+    EXPECT_EQ(result.errors().error().code, spreadsheet::ErrorCode::TargetExists);
     fs::remove_all(folder);
 }
 

@@ -337,6 +337,43 @@ TEST(MergeRun, TakenNameGetsANumber) {
     EXPECT_EQ(run.outcome.resultPath, "/d/合并 150615 093012 (3).xlsx");
 }
 
+TEST(MergeRun, CsvResultIsAFolderNamedAsTheResultWouldBe) {
+    FakeRun run;
+    run.input.resultFormat = SaveFormat::Csv;
+    run.host.answer.SheetSpec = "3Data";
+    run.add("a.xlsx", fileWith(gridSheet("Data", "a", 2, 1)));
+    run.input.SourceList.push_back("/d/missing.xlsx");
+    run.add("b.xlsx", fileWith(gridSheet("Data", "b", 1, 1)));
+    // The folder's name is taken twice already: it gets a number as a workbook would.
+    run.application.written["/d/Data合并 150615 093012"] = SaveFormat::Csv;
+    run.application.written["/d/Data合并 150615 093012 (2)"] = SaveFormat::Xlsx;
+    run.go();
+    EXPECT_EQ(run.outcome.status, RunStatus::Saved);
+    EXPECT_EQ(run.outcome.resultPath, "/d/Data合并 150615 093012 (3)");
+    EXPECT_EQ(run.application.result->format, SaveFormat::Csv);
+    // The sheets keep their names; the failure list becomes the file 失败列表.csv, so its sheet
+    // goes without the count, which its second row holds.
+    ASSERT_EQ(run.application.result->sheets.size(), 2u);
+    EXPECT_EQ(run.application.result->sheets[0]->name, "失败列表");
+    EXPECT_EQ(run.application.result->sheets[0]->numberAt(2, 5), 1);
+    EXPECT_EQ(run.data(2).name, "Data(2)");
+    EXPECT_EQ(run.data(2).lastRow(), 3);
+    EXPECT_EQ(run.outcome.summary, "共选取【3】个文件，成功合并【2】个，【1】个合并失败。");
+}
+
+TEST(MergeRun, CsvResultThatCannotBeCreatedHasNoFallback) {
+    FakeRun run;
+    run.input.resultFormat = SaveFormat::Csv;
+    run.application.canWriteXlsx = false;  // no effect on a CSV result
+    run.application.unwritablePaths.insert("/d/合并 150615 093012");
+    run.add("a.xlsx", fileWith(gridSheet("S", "a", 1, 1)));
+    run.add("b.xlsx", fileWith(gridSheet("S", "b", 1, 1)));
+    run.go();
+    EXPECT_EQ(run.outcome.status, RunStatus::ResultNotCreated);
+    EXPECT_NE(run.outcome.reason.find("/d/合并 150615 093012"), std::string::npos);
+    EXPECT_TRUE(run.application.written.empty());
+}
+
 TEST(MergeRun, OlderApplicationWritesXlsWithItsRowLimit) {
     FakeRun run;
     run.application.canWriteXlsx = false;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "merge/merge_run.h"
+#include "merge/result_finishing.h"
 
 namespace {
 
@@ -542,6 +543,168 @@ TEST_F(RealFolder, ListsKindsWithoutFollowingFolderLinks) {
     EXPECT_EQ(walk.sourceList,
               (std::vector<std::string>{top + "a.csv", top + "alias.csv", top + "sub/b.csv"}));
     EXPECT_FALSE(lister.list(top + "nothing-here/").has_value());
+}
+
+// The file-name filter of the walk: include and exclude patterns over names alone.
+TEST(NameFilter, TakesNamesMatchingAnIncludeAndNoExclude) {
+    struct Case {
+        std::vector<std::string> include;
+        std::vector<std::string> exclude;
+        const char* name;
+        bool taken;
+    };
+    const Case cases[] = {
+        {{}, {}, "任何.xlsx", true},
+        {{"*销售*"}, {}, "华东销售.xlsx", true},
+        {{"*销售*"}, {}, "华东采购.xlsx", false},
+        {{"*销售*", "*采购*"}, {}, "华东采购.xlsx", true},  // one include is enough
+        {{}, {"*备份*"}, "销售（备份）.xlsx", false},
+        {{"*销售*"}, {"*备份*"}, "销售备份.xlsx", false},  // an exclude wins over an include
+        {{"*.CSV"}, {}, "a.csv", true},                    // case is ignored
+        {{"report-??.xlsx"}, {}, "REPORT-03.XLSX", true},
+        {{}, {"~*", "*副本*"}, "~草稿.xlsx", false},
+        {{"*.xlsx"}, {}, "a.xls", false},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const sources::NameFilter filter{row.include, row.exclude};
+        EXPECT_EQ(filter.takes(row.name), row.taken);
+        EXPECT_EQ(filter.empty(), row.include.empty() && row.exclude.empty());
+    }
+}
+
+TEST(FolderWalk, FiltersFileNamesOverATreeInWalkOrder) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"b销售.xlsx", "A销售.csv", "采购.xlsx", "销售 备份.xlsx", "销售.txt"});
+    lister.addFolder("/d/", "备份");  // folders are walked whatever their names
+    lister.addFiles("/d/备份/", {"旧销售.xls", "旧采购.xls"});
+    lister.addFolder("/d/备份/", "深");
+    lister.addFiles("/d/备份/深/", {"销售汇总.xlsm", "说明.csv"});
+    Question yes;
+    yes.answer = true;
+    const sources::NameFilter filter{{"*销售*"}, {"*备份*", "*汇总*"}};
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, yes.callback(), filter);
+    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    EXPECT_EQ(walk.sourceList,
+              (std::vector<std::string>{"/d/A销售.csv", "/d/b销售.xlsx", "/d/备份/旧销售.xls"}));
+    // Left out by the filter: 采购, 销售 备份, 旧采购, 销售汇总, 说明; 销售.txt was never a source.
+    EXPECT_EQ(walk.filteredOut, 5);
+    EXPECT_EQ(yes.asked, 1);
+}
+
+TEST(FolderWalk, OnlyFilesTheFilterTakesCountTowardTheLimit) {
+    Question yes;
+    yes.answer = true;
+    FakeLister lister;
+    lister.addFiles("/d/", numberedNames(10000, ".xlsx"));
+    lister.addFolder("/d/", "old");
+    lister.addFiles("/d/old/", numberedNames(3000, ".xls"));
+    const sources::NameFilter filter{{}, {"*.xls"}};
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, yes.callback(), filter);
+    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    EXPECT_EQ(walk.sourceList.size(), 10000u);
+    EXPECT_EQ(walk.filteredOut, 3000);
+    // Without the filter the same tree is over the limit.
+    EXPECT_EQ(sources::walkFolder("/d/", lister, yes.callback()).outcome, WalkOutcome::FileLimit);
+}
+
+TEST(FolderWalk, SaysWhenTheFilterLeftTooFewFiles) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"a.xlsx", "b.xlsx", "c.csv"});
+    Question no;
+    struct Case {
+        sources::NameFilter filter;
+        WalkOutcome outcome;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{{"*.xls"}, {}},
+         WalkOutcome::NoFiles,
+         "指定路径下没有文件名符合筛选条件的Excel/csv文件，请修改筛选条件或重新选择目标文件夹。"},
+        {{{}, {"*.xlsx"}},
+         WalkOutcome::OneFile,
+         "指定路径下仅有一个文件名符合筛选条件的Excel/csv文件，无需执行数据合并操作，"
+         "请修改筛选条件或重新选择目标文件夹。"},
+        {{{"*.xlsx", "*.csv"}, {"*.xls"}}, WalkOutcome::Ok, ""},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.message);
+        const sources::WalkResult walk =
+            sources::walkFolder("/d/", lister, no.callback(), row.filter);
+        EXPECT_EQ(walk.outcome, row.outcome);
+        EXPECT_EQ(walk.message, row.message);
+    }
+    // A folder without any source keeps its own message, filter or not.
+    FakeLister empty;
+    empty.addFiles("/e/", {"notes.txt"});
+    const sources::WalkResult none =
+        sources::walkFolder("/e/", empty, no.callback(), {{"*.xlsx"}, {}});
+    EXPECT_EQ(none.message,
+              "指定路径不存在扩展名为“.xls”、“.xlsx”、“.xlsm”或“.csv”的任何文件，"
+              "请重新选择目标文件夹。");
+}
+
+TEST(FolderWalk, CsvResultFoldersAreLeftOutAndCounted) {
+    FakeLister lister;
+    lister.addFiles("/d/", {"a.xlsx", "b.xlsx"});
+    lister.addFolder("/d/", "合并 150615 093012");
+    lister.addFiles("/d/合并 150615 093012/", {"失败列表.csv", "成功合并(2).csv"});
+    lister.addFolder("/d/", "销售合并 150615 093012 (2)");
+    lister.addFiles("/d/销售合并 150615 093012 (2)/", {"销售(300)-1.csv", "销售(300)-2.csv"});
+    Question question;
+    question.answer = true;
+    const sources::WalkResult walk = sources::walkFolder("/d/", lister, question.callback());
+    ASSERT_EQ(walk.outcome, WalkOutcome::Ok);
+    EXPECT_EQ(walk.sourceList, (std::vector<std::string>{"/d/a.xlsx", "/d/b.xlsx"}));
+    EXPECT_EQ(walk.resultsLeftOut, 2);
+    EXPECT_EQ(question.asked, 0);  // no real sub-folder: no question
+
+    // A folder only named like a result, holding anything else, is walked as any other.
+    lister.addFiles("/d/合并 150615 093012/", {"我的.csv"});
+    const sources::WalkResult mine = sources::walkFolder("/d/", lister, question.callback());
+    EXPECT_EQ(mine.sourceList,
+              (std::vector<std::string>{
+                  "/d/a.xlsx", "/d/b.xlsx", "/d/合并 150615 093012/失败列表.csv",
+                  "/d/合并 150615 093012/成功合并(2).csv", "/d/合并 150615 093012/我的.csv"}));
+    EXPECT_EQ(mine.resultsLeftOut, 1);
+    EXPECT_EQ(question.asked, 1);
+}
+
+// The walk must know every name the run gives a CSV result and its files.
+TEST(ResultName, RecognisesEveryCsvResultTheRunGives) {
+    for (const merge::SheetChoice& sheet :
+         {merge::SheetChoice{}, merge::SheetChoice{merge::SheetMode::ByName, {}, "Q1 (2)"}}) {
+        const std::string base =
+            merge::resultBaseName("/d/", sheet, merge::LocalTime{2015, 6, 15, 9, 30, 12});
+        for (int taken = 0; taken <= 3; ++taken) {
+            const std::string path = merge::freeResultPath(
+                base, "", [&, count = 0](const std::string&) mutable { return count++ < taken; });
+            const std::string name = std::filesystem::path(path).filename().string();
+            SCOPED_TRACE(name);
+            EXPECT_TRUE(sources::hasResultFolderName(name));
+            EXPECT_FALSE(sources::hasResultName(name));
+        }
+        for (int sheets : {1, 2, 12}) {
+            std::vector<DirectoryEntry> entries{{"失败列表.csv", EntryKind::File}};
+            for (int position = 1; position <= sheets; ++position)
+                entries.push_back(
+                    {merge::dataSheetName(sheet.name.empty() ? "成功合并" : sheet.name, 40,
+                                          position, sheets) +
+                         ".csv",
+                     EntryKind::File});
+            EXPECT_TRUE(sources::looksLikeCsvResult(entries));
+        }
+    }
+    const std::vector<std::vector<DirectoryEntry>> others{
+        {},
+        {{"成功合并(3).csv", EntryKind::Directory}},
+        {{"成功合并(3).xlsx", EntryKind::File}},
+        {{"成功合并.csv", EntryKind::File}},
+        {{"成功合并(3)-.csv", EntryKind::File}},
+        {{"成功合并(x).csv", EntryKind::File}},
+        {{"成功合并(3).csv", EntryKind::File}, {"readme.txt", EntryKind::File}},
+    };
+    for (const auto& entries : others) EXPECT_FALSE(sources::looksLikeCsvResult(entries));
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ struct RunState {
     int current = 0;  // 0-based position of the source in `sources`
     // The passwords given for the run and those the user chose to use for later files too.
     std::vector<std::string> passwords;
+    SaveFormat resultFormat = SaveFormat::Xlsx;  // how the result is saved
 
     ErrorState& errors() { return application.errors(); }
     // The application's error recorded since the last clear, if any: the cause of a failure
