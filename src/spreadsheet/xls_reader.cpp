@@ -192,9 +192,55 @@ Result<void> readCodePage(const BiffRecord& record, Globals& globals) {
     return {};
 }
 
+// The Windows code page of a FONT record's character set, 0 for ANSI or one without its own.
+std::uint16_t codePageOfCharset(std::uint8_t charset) {
+    switch (charset) {
+        case 128:
+            return 932;  // Shift_JIS
+        case 129:
+            return 949;  // Hangul
+        case 130:
+            return 1361;  // Johab
+        case 134:
+            return 936;  // GB2312
+        case 136:
+            return 950;  // Big5
+        case 161:
+            return 1253;
+        case 162:
+            return 1254;
+        case 163:
+            return 1258;
+        case 177:
+            return 1255;
+        case 178:
+            return 1256;
+        case 186:
+            return 1257;
+        case 204:
+            return 1251;
+        case 222:
+            return 874;
+        case 238:
+            return 1250;
+        default:
+            return 0;
+    }
+}
+
 Result<void> readFont(const BiffRecord& record, Globals& globals) {
     if (Result<void> room = checkStyleTable(record, globals.fonts.size(), "fonts"); !room)
         return room;
+    // A BIFF5 book without a CODEPAGE record: its default font's character set tells the code
+    // page the writer's system used (a Chinese system's fonts say GB2312), as LibreOffice reads
+    // such books.
+    if (globals.version == BiffVersion::Biff5 && globals.fonts.empty() &&
+        !globals.decoder.isSet() && record.data.size() > 12) {
+        if (std::uint16_t codePage = codePageOfCharset(record.data[12]); codePage != 0) {
+            Result<void> set = globals.decoder.setCodePage(codePage);
+            static_cast<void>(set);
+        }
+    }
     Result<FontRecord> font = parseFont(record, globals.version, globals.decoder);
     if (!font) return font.error();
     // Font index 4 is never written; indexes above it are one higher than the record's place.
@@ -1152,6 +1198,7 @@ Result<WorkbookData> readBiff4Workbook(std::span<const std::uint8_t> stream) {
                 }
             }
             if (!end) return end.error();
+            if (*end >= stream.size()) break;  // the stream ends with this sheet, cut or not
             cursor = BiffCursor(stream, *end);
             continue;
         }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "spreadsheet/biff_records.h"
+#include "spreadsheet/cfb.h"
 #include "spreadsheet/xlsx_reader.h"
 
 namespace spreadsheet {
@@ -347,6 +348,34 @@ TEST(XlsReader, DecodesBiff5TextInCodePage936) {
     EXPECT_EQ(dateStyle.font.size, 11.0);
     EXPECT_EQ(dateStyle.fill.pattern, "solid");
     EXPECT_EQ(dateStyle.fill.foreground, Color(0xFFFF0000));
+}
+
+// Writers of Excel 5.0/95 books that leave out the CODEPAGE record: a Chinese system's default
+// font says GB2312, and the book's texts are read in code page 936.
+TEST(XlsReader, TakesTheCodePageOfABiff5BookWithoutCodePageFromItsDefaultFont) {
+    const std::vector<std::uint8_t> bytes = fixture("biff5_gbk.xls");
+    Result<CompoundFile> file = CompoundFile::open(bytes);
+    ASSERT_TRUE(file);
+    Result<std::vector<std::uint8_t>> stream = file->readStream("Book");
+    ASSERT_TRUE(stream);
+    // Turn the CODEPAGE record into one no reader knows, keeping every offset.
+    BiffCursor cursor(*stream);
+    BiffRecord record;
+    bool found = false;
+    while (true) {
+        Result<bool> more = cursor.next(record);
+        ASSERT_TRUE(more);
+        if (!*more) break;
+        if (record.id != biff::CodePage) continue;
+        (*stream)[record.offset] = 0x35;
+        (*stream)[record.offset + 1] = 0x00;
+        found = true;
+    }
+    ASSERT_TRUE(found);
+    Result<WorkbookData> data = readXls(*stream);
+    ASSERT_TRUE(data) << data.error().detail;
+    EXPECT_EQ(data->sheets.at(0).name, "工资表");
+    EXPECT_EQ(cellAt(*data, 0, 2, 2)->text, "北京市");
 }
 
 TEST(XlsReader, DecodesRkNumbers) {
@@ -967,6 +996,13 @@ TEST(XlsReader, ReadsExcel4WorkbookSheetKindsWithinTheLimits) {
     EXPECT_EQ(kinds->sheets[2].kind, SheetKind::Other);
     EXPECT_EQ(kinds->sheets[2].name, "S2");
     EXPECT_EQ(cellAt(*kinds, 2, 1, 1)->number, 5.0);
+    // Cut inside its last sheet, the book keeps its sheets and what that sheet held.
+    std::vector<std::uint8_t> cut = workbook({{0x10, cells}, {0x10, cells}});
+    cut.resize(cut.size() - 4 - 2);
+    Result<WorkbookData> cutBook = readXls(cut);
+    ASSERT_TRUE(cutBook) << cutBook.error().detail;
+    ASSERT_EQ(cutBook->sheets.size(), 2u);
+    EXPECT_EQ(cellAt(*cutBook, 1, 1, 1)->number, 5.0);
 
     std::vector<std::pair<unsigned, std::vector<std::uint8_t>>> many(10'001, {0x10, {}});
     Result<WorkbookData> manySheets = readXls(workbook(many));
