@@ -101,23 +101,22 @@ const char* iconvName(std::uint16_t codePage) {
 Result<bool> BiffCursor::next(BiffRecord& record) {
     if (m_offset >= m_stream.size()) return false;
     if (m_stream.size() - m_offset < 4) {
-        return Error(ErrorCode::RecordCorrupt,
-                     "record header cut short at offset " + std::to_string(m_offset));
+        // A stream cut inside the header of its last record: nothing of that record is left.
+        m_cutShort = true;
+        m_offset = m_stream.size();
+        return false;
     }
     std::uint16_t id = readU16(m_stream, m_offset);
-    std::uint16_t length = readU16(m_stream, m_offset + 2);
+    std::size_t length = readU16(m_stream, m_offset + 2);
     if (m_stream.size() - m_offset - 4 < length) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%04X", id);
-        return Error(ErrorCode::RecordCorrupt,
-                     std::string("record ") + hex + " at offset " + std::to_string(m_offset) +
-                         " claims " + std::to_string(length) + " bytes, the stream holds " +
-                         std::to_string(m_stream.size() - m_offset - 4));
+        // The last record claims more than the stream holds; it brings the bytes there are.
+        m_cutShort = true;
+        length = m_stream.size() - m_offset - 4;
     }
     record.id = id;
     record.offset = m_offset;
     record.data = m_stream.subspan(m_offset + 4, length);
-    m_offset += 4 + static_cast<std::size_t>(length);
+    m_offset += 4 + length;
     return true;
 }
 
@@ -171,6 +170,7 @@ Result<void> CodePageDecoder::setCodePage(std::uint16_t codePage) {
     }
     m_converter = converter;
     m_codePage = codePage;
+    m_set = true;
     return {};
 }
 
@@ -250,18 +250,15 @@ Result<void> ContinuedReader::readUnicodeString(std::string& out, bool richExten
     }
     bool highByte = flags & 0x01;
     m_units.clear();
-    while (remaining > 0) {
-        if (m_segment >= m_segments.size()) {
-            return Error(ErrorCode::RecordCorrupt, "string data ends inside a string");
-        }
+    // A character count past the end of the data cuts the string there, as spreadsheet
+    // programs read it.
+    while (remaining > 0 && m_segment < m_segments.size()) {
         std::span<const std::uint8_t> segment = m_segments[m_segment];
         if (m_position >= segment.size()) {
             // The character array goes on in the next CONTINUE, after its own flags byte.
             ++m_segment;
             m_position = 0;
-            if (m_segment >= m_segments.size() || m_segments[m_segment].empty()) {
-                return Error(ErrorCode::RecordCorrupt, "string data ends inside a string");
-            }
+            if (m_segment >= m_segments.size() || m_segments[m_segment].empty()) break;
             highByte = m_segments[m_segment][0] & 0x01;
             m_position = 1;
             continue;
@@ -284,44 +281,41 @@ Result<void> ContinuedReader::readUnicodeString(std::string& out, bool richExten
         }
     }
     appendUtf16(m_units, out);
+    if (remaining > 0) return {};  // cut: its runs and phonetic data are gone too
     return skip(runBytes + extendedBytes);
 }
 
 Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& offset,
                               int lengthBytes, BiffVersion version, const CodePageDecoder& decoder,
                               std::string& out) {
-    auto cut = [&] {
-        return Error(ErrorCode::RecordCorrupt, "string runs past the end of its record (" +
+    if (offset > data.size() || data.size() - offset < static_cast<std::size_t>(lengthBytes)) {
+        return Error(ErrorCode::RecordCorrupt, "string length missing at the end of its record (" +
                                                    std::to_string(data.size()) + " bytes)");
-    };
-    if (offset + static_cast<std::size_t>(lengthBytes) > data.size()) return cut();
+    }
     std::size_t count = lengthBytes == 1 ? data[offset] : readU16(data, offset);
     offset += static_cast<std::size_t>(lengthBytes);
+    // A count past the end of the record is a writer's fault that spreadsheet programs pass
+    // over: the string ends with the record (a government archive's LABEL records).
     if (version != BiffVersion::Biff8) {
-        if (data.size() - offset < count) return cut();
+        count = std::min(count, data.size() - offset);
         decoder.decode(data.subspan(offset, count), out);
         offset += count;
         return {};
     }
-    if (offset >= data.size()) {
-        if (count == 0) return {};
-        return cut();
-    }
+    if (offset >= data.size()) return {};
     std::uint8_t flags = data[offset++];
     std::size_t runBytes = 0;
     std::size_t extendedBytes = 0;
-    if (flags & 0x08) {
-        if (data.size() - offset < 2) return cut();
+    if ((flags & 0x08) && data.size() - offset >= 2) {
         runBytes = 4 * static_cast<std::size_t>(readU16(data, offset));
         offset += 2;
     }
-    if (flags & 0x04) {
-        if (data.size() - offset < 4) return cut();
+    if ((flags & 0x04) && data.size() - offset >= 4) {
         extendedBytes = readU32(data, offset);
         offset += 4;
     }
     if (flags & 0x01) {
-        if ((data.size() - offset) / 2 < count) return cut();
+        count = std::min(count, (data.size() - offset) / 2);
         std::u16string units;
         units.reserve(count);
         for (std::size_t i = 0; i < count; ++i)
@@ -329,13 +323,13 @@ Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& o
         appendUtf16(units, out);
         offset += 2 * count;
     } else {
-        if (data.size() - offset < count) return cut();
+        count = std::min(count, data.size() - offset);
         for (std::size_t i = 0; i < count; ++i) appendUtf8(out, data[offset + i]);
         offset += count;
     }
     // Formatting runs and phonetic data are not kept; a record that ends early loses nothing we
     // read.
-    offset = std::min(data.size(), offset + runBytes + extendedBytes);
+    offset += std::min(data.size() - offset, runBytes + extendedBytes);
     return {};
 }
 
@@ -395,14 +389,16 @@ Result<FontRecord> parseFont(const BiffRecord& record, BiffVersion version,
         nameOffset = 14;
     } else {
         // BIFF2-4: height, flags (bold, italic, underline, strike), BIFF3-4 a colour, the name.
-        std::size_t fixed = version == BiffVersion::Biff2 ? 4 : 6;
+        // Excel 2.x's FONT has no colour (FONTCOLOR gives it), whatever version claims it.
+        bool withColor = record.id == biff::Font34;
+        std::size_t fixed = withColor ? 6 : 4;
         if (data.size() < fixed + 1) return shortRecord(record, "FONT", fixed + 1);
         std::uint16_t flags = readU16(data, 2);
         font.weight = (flags & 0x01) ? 700 : 400;
         font.italic = flags & 0x02;
         font.underline = (flags & 0x04) ? 1 : 0;
         font.strike = flags & 0x08;
-        if (version != BiffVersion::Biff2) font.colorIndex = readU16(data, 4);
+        if (withColor) font.colorIndex = readU16(data, 4);
         nameOffset = fixed;
     }
     font.heightPoints = readU16(data, 0) / 20.0;
@@ -430,10 +426,10 @@ Result<FormatRecord> parseFormat(const BiffRecord& record, BiffVersion version,
             format.index = readU16(record.data, 0);
             offset = 2;
             break;
-        case BiffVersion::Biff4:
-            offset = 2;
-            break;
         default:
+            // BIFF2-4 number their formats in order. Excel 4.0's record keeps an unused index
+            // field; Excel 2.x and 3.0's (0x001E) has none.
+            offset = record.id == biff::Format ? 2 : 0;
             break;
     }
     if (Result<void> read =
@@ -443,6 +439,27 @@ Result<FormatRecord> parseFormat(const BiffRecord& record, BiffVersion version,
     }
     return format;
 }
+
+namespace {
+
+// The fill and borders of a BIFF3 or BIFF4 XF, from byte 6 on: 5-bit colour indexes.
+void readBiff34FillAndBorders(std::span<const std::uint8_t> data, XfRecord& xf) {
+    std::uint16_t fill = readU16(data, 6);
+    xf.pattern = fill & 0x3F;
+    xf.patternColor = (fill >> 6) & 0x1F;
+    xf.backgroundColor = (fill >> 11) & 0x1F;
+    std::uint32_t borders = readU32(data, 8);
+    xf.topStyle = borders & 0x07;
+    xf.topColor = (borders >> 3) & 0x1F;
+    xf.leftStyle = (borders >> 8) & 0x07;
+    xf.leftColor = (borders >> 11) & 0x1F;
+    xf.bottomStyle = (borders >> 16) & 0x07;
+    xf.bottomColor = (borders >> 19) & 0x1F;
+    xf.rightStyle = (borders >> 24) & 0x07;
+    xf.rightColor = (borders >> 27) & 0x1F;
+}
+
+}  // namespace
 
 Result<XfRecord> parseXf(const BiffRecord& record, BiffVersion version) {
     XfRecord xf;
@@ -515,21 +532,42 @@ Result<XfRecord> parseXf(const BiffRecord& record, BiffVersion version) {
         xf.vertical = (data[4] >> 4) & 0x03;
         static constexpr std::uint8_t Orientation[4] = {0, 255, 90, 180};
         xf.rotation = Orientation[(data[4] >> 6) & 0x03];
-        std::uint16_t fill = readU16(data, 6);
-        xf.pattern = fill & 0x3F;
-        xf.patternColor = (fill >> 6) & 0x1F;
-        xf.backgroundColor = (fill >> 11) & 0x1F;
-        std::uint32_t borders = readU32(data, 8);
-        xf.topStyle = borders & 0x07;
-        xf.topColor = (borders >> 3) & 0x1F;
-        xf.leftStyle = (borders >> 8) & 0x07;
-        xf.leftColor = (borders >> 11) & 0x1F;
-        xf.bottomStyle = (borders >> 16) & 0x07;
-        xf.bottomColor = (borders >> 19) & 0x1F;
-        xf.rightStyle = (borders >> 24) & 0x07;
-        xf.rightColor = (borders >> 27) & 0x1F;
+        readBiff34FillAndBorders(data, xf);
+    } else if (version == BiffVersion::Biff3) {
+        if (data.size() < 12) return shortRecord(record, "XF", 12);
+        xf.fontIndex = data[0];
+        xf.formatIndex = data[1];
+        std::uint16_t protection = readU16(data, 2);
+        xf.locked = protection & 0x01;
+        xf.hidden = protection & 0x02;
+        xf.horizontal = data[4] & 0x07;
+        xf.wrap = data[4] & 0x08;
+        readBiff34FillAndBorders(data, xf);
     } else {
-        return Error(ErrorCode::UnsupportedVersion, "XF records of BIFF2-3 are not read");
+        if (data.size() < 4) return shortRecord(record, "XF", 4);
+        xf = biff2Xf(data[0], data[2], data[3]);
+    }
+    return xf;
+}
+
+XfRecord biff2Xf(std::uint8_t font, std::uint8_t formatAndProtection, std::uint8_t flags) {
+    XfRecord xf;
+    xf.fontIndex = font;
+    xf.formatIndex = formatAndProtection & 0x3F;
+    xf.locked = formatAndProtection & 0x40;
+    xf.hidden = formatAndProtection & 0x80;
+    xf.horizontal = flags & 0x07;
+    // Borders are thin lines in the window text colour; shading is a light grey pattern.
+    const std::uint8_t thin = 1;
+    xf.leftStyle = (flags & 0x08) ? thin : 0;
+    xf.rightStyle = (flags & 0x10) ? thin : 0;
+    xf.topStyle = (flags & 0x20) ? thin : 0;
+    xf.bottomStyle = (flags & 0x40) ? thin : 0;
+    xf.leftColor = xf.rightColor = xf.topColor = xf.bottomColor = WindowTextColor234;
+    if (flags & 0x80) {
+        xf.pattern = 17;  // gray125
+        xf.patternColor = 0;
+        xf.backgroundColor = 1;
     }
     return xf;
 }
@@ -553,6 +591,34 @@ Result<CellHeader> parseCellHeader(const BiffRecord& record) {
     return CellHeader{readU16(record.data, 0), readU16(record.data, 2), readU16(record.data, 4)};
 }
 
+Result<Biff2CellHeader> parseBiff2CellHeader(const BiffRecord& record) {
+    if (record.data.size() < 7) return shortRecord(record, "cell", 7);
+    Biff2CellHeader cell;
+    cell.zeroBasedRow = readU16(record.data, 0);
+    cell.zeroBasedColumn = readU16(record.data, 2);
+    for (std::size_t i = 0; i < 3; ++i) cell.attributes[i] = record.data[4 + i];
+    return cell;
+}
+
+Result<ColWidthRecord> parseColWidth(const BiffRecord& record) {
+    if (record.data.size() < 4) return shortRecord(record, "COLWIDTH", 4);
+    return ColWidthRecord{record.data[0], record.data[1], readU16(record.data, 2)};
+}
+
+Result<ColumnDefaultRecord> parseColumnDefault(const BiffRecord& record) {
+    if (record.data.size() < 4) return shortRecord(record, "COLUMNDEFAULT", 4);
+    ColumnDefaultRecord columns;
+    columns.zeroBasedFirst = readU16(record.data, 0);
+    const int end = std::min<int>(readU16(record.data, 2), XlsMaxColumns);
+    // The count comes from the column range; a record holding fewer blocks is cut short.
+    for (int column = columns.zeroBasedFirst; column < end; ++column) {
+        std::size_t at = 4 + 3 * static_cast<std::size_t>(column - columns.zeroBasedFirst);
+        if (record.data.size() < at + 3) return shortRecord(record, "COLUMNDEFAULT", at + 3);
+        columns.attributes.push_back({record.data[at], record.data[at + 1], record.data[at + 2]});
+    }
+    return columns;
+}
+
 Result<ColInfoRecord> parseColInfo(const BiffRecord& record) {
     if (record.data.size() < 10) return shortRecord(record, "COLINFO", 10);
     ColInfoRecord info;
@@ -565,8 +631,24 @@ Result<ColInfoRecord> parseColInfo(const BiffRecord& record) {
 }
 
 Result<RowRecord> parseRow(const BiffRecord& record, BiffVersion version) {
-    if (version == BiffVersion::Biff2)
-        return Error(ErrorCode::UnsupportedVersion, "BIFF2 ROW records are not read");
+    if (record.id == biff::Row2 && version == BiffVersion::Biff2) {
+        // Row, first and last column, height (bit 15: the default height), two unused bytes, a
+        // flag for a row format, an offset, then the format: attributes, or an XF index.
+        if (record.data.size() < 11) return shortRecord(record, "ROW", 11);
+        RowRecord row;
+        row.zeroBasedRow = readU16(record.data, 0);
+        std::uint16_t height = readU16(record.data, 6);
+        row.customHeight = !(height & 0x8000);
+        row.heightTwips = row.customHeight ? (height & 0x7FFF) : 0;
+        if (record.data[10] != 0) {
+            if (record.data.size() >= 18) {
+                row.xf = readU16(record.data, 16);
+            } else if (record.data.size() >= 16) {
+                row.attributes = {record.data[13], record.data[14], record.data[15]};
+            }
+        }
+        return row;
+    }
     if (record.data.size() < 16) return shortRecord(record, "ROW", 16);
     RowRecord row;
     row.zeroBasedRow = readU16(record.data, 0);
@@ -579,6 +661,10 @@ Result<RowRecord> parseRow(const BiffRecord& record, BiffVersion version) {
 }
 
 Result<Window2Record> parseWindow2(const BiffRecord& record) {
+    if (record.id == biff::Window2Biff2) {
+        if (record.data.size() < 4) return shortRecord(record, "WINDOW2", 4);
+        return Window2Record{record.data[3] != 0, false};
+    }
     if (record.data.size() < 2) return shortRecord(record, "WINDOW2", 2);
     std::uint16_t flags = readU16(record.data, 0);
     return Window2Record{static_cast<bool>(flags & 0x0008), static_cast<bool>(flags & 0x0200)};

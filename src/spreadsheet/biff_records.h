@@ -5,6 +5,7 @@
 //   while (true) { Result<bool> more = cursor.next(record); ... }
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -19,6 +20,24 @@ namespace spreadsheet {
 
 namespace biff {
 // Record ids (BIFF8 numbers; BIFF2-4 variants where they differ).
+// Excel 2.x cell records: a 3-byte attribute block in place of the XF index.
+constexpr std::uint16_t Blank2 = 0x0001;
+constexpr std::uint16_t Integer2 = 0x0002;
+constexpr std::uint16_t Number2 = 0x0003;
+constexpr std::uint16_t Label2 = 0x0004;
+constexpr std::uint16_t BoolErr2 = 0x0005;
+constexpr std::uint16_t String2 = 0x0007;
+constexpr std::uint16_t Row2 = 0x0008;
+constexpr std::uint16_t ColumnDefault2 = 0x0020;
+constexpr std::uint16_t ColWidth2 = 0x0024;
+constexpr std::uint16_t DefaultRowHeight2 = 0x0025;
+constexpr std::uint16_t Window2Biff2 = 0x003E;
+constexpr std::uint16_t Xf2 = 0x0043;
+constexpr std::uint16_t Ixfe2 = 0x0044;
+constexpr std::uint16_t FontColor2 = 0x0045;
+// Excel 4.0 workbooks: the header in front of each sheet substream.
+constexpr std::uint16_t SheetHeader4 = 0x008F;
+constexpr std::uint16_t Xf3 = 0x0243;
 constexpr std::uint16_t Formula = 0x0006;
 constexpr std::uint16_t Eof = 0x000A;
 constexpr std::uint16_t Format2 = 0x001E;
@@ -73,8 +92,10 @@ struct BiffRecord {
     std::size_t offset = 0;  // of the record header in the stream, for evidence
 };
 
-// Walks the records of a stream. next() fails with RecordCorrupt when a record's length runs
-// past the end of the stream.
+// Walks the records of a stream. A stream whose end cuts its last record short is read as
+// spreadsheet programs read it: the last record brings the bytes there are (each record's own
+// size checks then decide whether they still hold its fields), and a header cut short ends the
+// stream; cutShort() tells that it happened.
 class BiffCursor {
 public:
     explicit BiffCursor(std::span<const std::uint8_t> stream, std::size_t offset = 0)
@@ -84,10 +105,13 @@ public:
     // The id of the next record without consuming it; nullopt at the end.
     std::optional<std::uint16_t> peekId() const;
     std::size_t offset() const { return m_offset; }
+    // Whether the stream ended inside a record.
+    bool cutShort() const { return m_cutShort; }
 
 private:
     std::span<const std::uint8_t> m_stream;
     std::size_t m_offset = 0;
+    bool m_cutShort = false;
 };
 
 // Little-endian field access; callers check sizes first.
@@ -116,10 +140,13 @@ public:
     // Fails with TextEncoding for a code page the engine cannot decode.
     Result<void> setCodePage(std::uint16_t codePage);
     std::uint16_t codePage() const { return m_codePage; }
+    // Whether a code page was set, as opposed to the assumed 1252.
+    bool isSet() const { return m_set; }
     void decode(std::span<const std::uint8_t> bytes, std::string& out) const;
 
 private:
     std::uint16_t m_codePage = 1252;
+    bool m_set = false;
     void* m_converter = nullptr;  // iconv_t
 };
 
@@ -145,7 +172,9 @@ private:
 };
 
 // Strings inside one record. BIFF8: `lengthBytes` (1 or 2) count, then a flags byte; BIFF2-5:
-// a count and bytes in the code page. Advance `offset`. Fail with RecordCorrupt when short.
+// a count and bytes in the code page. Advance `offset`. A string whose count runs past the end
+// of the record is cut there, as spreadsheet programs read it; fails with RecordCorrupt only when
+// the count itself is missing.
 Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& offset,
                               int lengthBytes, BiffVersion version, const CodePageDecoder& decoder,
                               std::string& out);
@@ -211,6 +240,14 @@ struct XfRecord {
 };
 Result<XfRecord> parseXf(const BiffRecord& record, BiffVersion version);
 
+// The colour index BIFF2-4 give the window text colour, the automatic colour of fonts and
+// borders (25 is the window background). BIFF5 and later move these to 64 and 65.
+constexpr std::uint8_t WindowTextColor234 = 24;
+
+// An Excel 2.x cell format: from an XF record (font, format and protection, flags) or from a
+// cell's attribute block, which gives the same three fields.
+XfRecord biff2Xf(std::uint8_t font, std::uint8_t formatAndProtection, std::uint8_t flags);
+
 // PALETTE: colours for indexes 8.. as 0xFFRRGGBB.
 Result<std::vector<std::uint32_t>> parsePalette(const BiffRecord& record);
 
@@ -219,8 +256,33 @@ struct CellHeader {
     int zeroBasedColumn = 0;
     std::uint16_t xf = 0;
 };
-// Row, column and XF of a cell record; BIFF2 cell records are not read.
+// Row, column and XF of a cell record of BIFF3 and later.
 Result<CellHeader> parseCellHeader(const BiffRecord& record);
+
+// Row, column and the 3-byte attribute block of an Excel 2.x cell record: XF index (63: the
+// last IXFE record's) and protection, number format and font, alignment, borders and shading.
+struct Biff2CellHeader {
+    int zeroBasedRow = 0;
+    int zeroBasedColumn = 0;
+    std::array<std::uint8_t, 3> attributes{};
+};
+Result<Biff2CellHeader> parseBiff2CellHeader(const BiffRecord& record);
+
+// COLWIDTH (Excel 2.x): columns first..last (0-based, one byte each) and their width.
+struct ColWidthRecord {
+    int zeroBasedFirst = 0;
+    int zeroBasedLast = 0;
+    std::uint16_t width = 0;  // 1/256 of a character
+};
+Result<ColWidthRecord> parseColWidth(const BiffRecord& record);
+
+// COLUMNDEFAULT (Excel 2.x): the cell attribute blocks of columns first.. (0-based), one per
+// column; columns past the grid are dropped.
+struct ColumnDefaultRecord {
+    int zeroBasedFirst = 0;
+    std::vector<std::array<std::uint8_t, 3>> attributes;
+};
+Result<ColumnDefaultRecord> parseColumnDefault(const BiffRecord& record);
 
 struct ColInfoRecord {
     int zeroBasedFirst = 0;
@@ -237,6 +299,8 @@ struct RowRecord {
     bool hidden = false;
     bool customHeight = false;
     std::optional<std::uint16_t> xf;
+    // Excel 2.x rows give their format as a cell attribute block when they give no XF index.
+    std::optional<std::array<std::uint8_t, 3>> attributes;
 };
 Result<RowRecord> parseRow(const BiffRecord& record, BiffVersion version);
 
@@ -244,6 +308,7 @@ struct Window2Record {
     bool frozen = false;
     bool selected = false;
 };
+// WINDOW2 of BIFF3 and later, and Excel 2.x's, which gives each flag a byte.
 Result<Window2Record> parseWindow2(const BiffRecord& record);
 
 struct PaneRecord {

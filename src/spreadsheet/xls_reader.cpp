@@ -75,7 +75,16 @@ struct Globals {
     std::unordered_map<int, std::string> formats;
     int implicitFormatCount = 0;  // BIFF2-4 number their formats in order
     std::vector<XfRecord> xfs;
+    // Cell formats of the sheets read before (Excel 4.0 workbooks give each sheet its own):
+    // counted with `xfs` against the style table limit.
+    std::size_t stylesBefore = 0;
+    // Excel 2.x files without XF records format each cell by its attribute block; those
+    // blocks become XF entries here, one per distinct block. Decided at the first cell.
+    bool biff2StylesDecided = false;
+    bool biff2AttributeStyles = false;
+    std::unordered_map<std::uint32_t, std::uint32_t> biff2AttributeXfs;
     std::array<std::uint32_t, 56> palette = DefaultPalette;
+    std::size_t paletteEntries = 0;       // colours a PALETTE record gave
     std::map<int, RangeRef> autoFilters;  // of worksheets, by 0-based index into BOUNDSHEETs
     bool decrypted = false;  // the stream was decrypted before reading: its FILEPASS is done with
 };
@@ -176,12 +185,62 @@ Result<void> readCodePage(const BiffRecord& record, Globals& globals) {
     if (record.data.size() < 2) return recordError(record, "CODEPAGE record shorter than 2 bytes");
     // BIFF8 strings carry their own encoding; the code page matters for byte strings only.
     if (globals.version == BiffVersion::Biff8) return {};
-    return globals.decoder.setCodePage(readU16(record.data, 0));
+    // A code page no program writes (0, a damaged value) counts as a missing CODEPAGE record:
+    // spreadsheet programs then read the bytes in the system's code page, here Windows-1252.
+    Result<void> set = globals.decoder.setCodePage(readU16(record.data, 0));
+    static_cast<void>(set);
+    return {};
+}
+
+// The Windows code page of a FONT record's character set, 0 for ANSI or one without its own.
+std::uint16_t codePageOfCharset(std::uint8_t charset) {
+    switch (charset) {
+        case 128:
+            return 932;  // Shift_JIS
+        case 129:
+            return 949;  // Hangul
+        case 130:
+            return 1361;  // Johab
+        case 134:
+            return 936;  // GB2312
+        case 136:
+            return 950;  // Big5
+        case 161:
+            return 1253;
+        case 162:
+            return 1254;
+        case 163:
+            return 1258;
+        case 177:
+            return 1255;
+        case 178:
+            return 1256;
+        case 186:
+            return 1257;
+        case 204:
+            return 1251;
+        case 222:
+            return 874;
+        case 238:
+            return 1250;
+        default:
+            return 0;
+    }
 }
 
 Result<void> readFont(const BiffRecord& record, Globals& globals) {
     if (Result<void> room = checkStyleTable(record, globals.fonts.size(), "fonts"); !room)
         return room;
+    // A BIFF5 book without a CODEPAGE record: its default font's character set tells the code
+    // page the writer's system used (a Chinese system's fonts say GB2312), as LibreOffice reads
+    // such books.
+    if (globals.version == BiffVersion::Biff5 && globals.fonts.empty() &&
+        !globals.decoder.isSet() && record.data.size() > 12) {
+        if (std::uint16_t codePage = codePageOfCharset(record.data[12]); codePage != 0) {
+            Result<void> set = globals.decoder.setCodePage(codePage);
+            static_cast<void>(set);
+        }
+    }
     Result<FontRecord> font = parseFont(record, globals.version, globals.decoder);
     if (!font) return font.error();
     // Font index 4 is never written; indexes above it are one higher than the record's place.
@@ -201,9 +260,25 @@ Result<void> readFormat(const BiffRecord& record, Globals& globals) {
     return {};
 }
 
+// The XF record id of each version; XF records of another version are not this file's.
+std::uint16_t xfRecordId(BiffVersion version) {
+    switch (version) {
+        case BiffVersion::Biff2:
+            return biff::Xf2;
+        case BiffVersion::Biff3:
+            return biff::Xf3;
+        case BiffVersion::Biff4:
+            return biff::Xf4;
+        default:
+            return biff::Xf;
+    }
+}
+
 Result<void> readXf(const BiffRecord& record, Globals& globals) {
-    if ((record.id == biff::Xf4) != (globals.version == BiffVersion::Biff4)) return {};
-    if (Result<void> room = checkStyleTable(record, globals.xfs.size(), "cell formats"); !room)
+    if (record.id != xfRecordId(globals.version) || globals.biff2AttributeStyles) return {};
+    if (Result<void> room =
+            checkStyleTable(record, globals.stylesBefore + globals.xfs.size(), "cell formats");
+        !room)
         return room;
     Result<XfRecord> xf = parseXf(record, globals.version);
     if (!xf) return xf.error();
@@ -216,6 +291,7 @@ Result<void> readPalette(const BiffRecord& record, Globals& globals) {
     if (!colors) return colors.error();
     for (std::size_t i = 0; i < colors->size() && i < globals.palette.size(); ++i)
         globals.palette[i] = (*colors)[i];
+    globals.paletteEntries = std::min(colors->size(), globals.palette.size());
     return {};
 }
 
@@ -237,11 +313,19 @@ Result<bool> readFormattingRecord(const BiffRecord& record, Globals& globals) {
         case biff::Font34:
             read = readFont(record, globals);
             break;
+        case biff::FontColor2:
+            // Excel 2.x gives a font's colour in a record of its own after the FONT.
+            if (globals.version == BiffVersion::Biff2 && record.data.size() >= 2 &&
+                !globals.fonts.empty())
+                globals.fonts.back().colorIndex = readU16(record.data, 0);
+            break;
         case biff::Format:
         case biff::Format2:
             read = readFormat(record, globals);
             break;
         case biff::Xf:
+        case biff::Xf2:
+        case biff::Xf3:
         case biff::Xf4:
             read = readXf(record, globals);
             break;
@@ -258,10 +342,20 @@ Result<bool> readFormattingRecord(const BiffRecord& record, Globals& globals) {
 // ---------------------------------------------------------------------------------------------
 // Styles
 
+// Indexes 0-7 are fixed colours, then come the palette's: 56 in BIFF5 and later, 16 in BIFF3
+// and BIFF4, none in Excel 2.x, unless a PALETTE record gives more. Past them sit the system
+// colours (BIFF2-4: 24 window text, 25 window background; BIFF5 and later: 64 and 65) and
+// 0x7FFF, all of them the automatic colour.
 Color paletteColor(std::uint16_t index, const Globals& globals) {
     if (index < 8) return 0xFF000000u | DefaultPalette[index];
-    if (index < 64) return 0xFF000000u | (globals.palette[index - 8] & 0xFFFFFF);
-    return std::nullopt;  // 64/65 system colours and 0x7FFF: automatic
+    std::size_t versionEntries = globals.version == BiffVersion::Biff2   ? 0
+                                 : globals.version == BiffVersion::Biff3 ? 16
+                                 : globals.version == BiffVersion::Biff4 ? 16
+                                                                         : 56;
+    std::size_t entry = index - 8u;
+    if (entry < std::max(versionEntries, globals.paletteEntries) && entry < globals.palette.size())
+        return 0xFF000000u | (globals.palette[entry] & 0xFFFFFF);
+    return std::nullopt;
 }
 
 CellStyle resolveStyle(const XfRecord& xf, const Globals& globals) {
@@ -381,6 +475,13 @@ public:
 
 private:
     Result<void> handle(const BiffRecord& record, BiffCursor& cursor);
+    // Records of Excel 2.x and of BIFF2-4 alone; false for any other record.
+    Result<bool> handleBiff2(const BiffRecord& record);
+    Result<void> readBiff2Cell(const BiffRecord& record);
+    Result<void> readBiff2Columns(const BiffRecord& record);
+    // The style of an Excel 2.x attribute block: its XF index, or an XF made from the block.
+    Result<std::uint32_t> biff2Style(const BiffRecord& record,
+                                     const std::array<std::uint8_t, 3>& attributes);
     Result<void> readNumber(const BiffRecord& record);
     Result<void> readRk(const BiffRecord& record);
     Result<void> readMulRk(const BiffRecord& record);
@@ -390,6 +491,9 @@ private:
     Result<void> readLabel(const BiffRecord& record);
     Result<void> readBoolErr(const BiffRecord& record);
     Result<void> readFormula(const BiffRecord& record);
+    // A formula cell with the 8-byte cached result of its record.
+    Result<void> addFormulaCell(const BiffRecord& record, int zeroBasedRow, int zeroBasedColumn,
+                                std::uint32_t xf, std::span<const std::uint8_t> result);
     Result<void> readString(const BiffRecord& record, BiffCursor& cursor);
     Result<void> readRow(const BiffRecord& record);
     Result<void> readColInfo(const BiffRecord& record);
@@ -399,9 +503,10 @@ private:
     Result<void> readPane(const BiffRecord& record);
 
     Result<void> addCell(const BiffRecord& record, int zeroBasedRow, int zeroBasedColumn,
-                         std::uint16_t xf, CellType type, double number, std::string text,
+                         std::uint32_t xf, CellType type, double number, std::string text,
                          bool formula = false);
     Result<void> handOverHeldCell();
+    void finishBiff2Columns();
 
     Globals& m_globals;
     SheetBuilder& m_sheet;
@@ -417,10 +522,19 @@ private:
     bool m_frozen = false;
     std::optional<PaneRecord> m_pane;
     bool m_dialog = false;
+    // Excel 2.x: the XF index of cells whose attribute block says 63, and the widths and
+    // formats of single columns (COLWIDTH and COLUMNDEFAULT), joined into runs at the end.
+    std::uint32_t m_ixfe = 0;
+    struct Biff2Column {
+        std::optional<std::uint16_t> width;
+        std::optional<std::uint32_t> style;
+        bool operator==(const Biff2Column&) const = default;
+    };
+    std::vector<Biff2Column> m_biff2Columns;
 };
 
 Result<void> SheetReader::addCell(const BiffRecord& record, int zeroBasedRow, int zeroBasedColumn,
-                                  std::uint16_t xf, CellType type, double number, std::string text,
+                                  std::uint32_t xf, CellType type, double number, std::string text,
                                   bool formula) {
     if (zeroBasedColumn >= XlsMaxColumns || zeroBasedRow >= XlsMaxRows) {
         // Formatting alone outside the grid loses nothing; a value there is a broken file.
@@ -465,6 +579,9 @@ Result<std::size_t> SheetReader::read(std::span<const std::uint8_t> stream, std:
         Result<bool> more = cursor.next(record);
         if (!more) return more.error();
         if (!*more) {
+            // A stream cut inside its last record loses the sheet's EOF with it; what came
+            // before is whole, and spreadsheet programs show it.
+            if (cursor.cutShort()) break;
             return Error(ErrorCode::RecordCorrupt,
                          "sheet " + m_sheetName + " ends without its EOF record");
         }
@@ -489,6 +606,11 @@ Result<std::size_t> SheetReader::read(std::span<const std::uint8_t> stream, std:
 
 Result<void> SheetReader::handle(const BiffRecord& record, BiffCursor& cursor) {
     const auto& data = record.data;
+    if (m_globals.version <= BiffVersion::Biff4) {
+        Result<bool> taken = handleBiff2(record);
+        if (!taken) return taken.error();
+        if (*taken) return {};
+    }
     switch (record.id) {
         case biff::Number:
             return readNumber(record);
@@ -512,6 +634,7 @@ Result<void> SheetReader::handle(const BiffRecord& record, BiffCursor& cursor) {
         case biff::Formula4:
             return readFormula(record);
         case biff::String:
+        case biff::String2:
             return readString(record, cursor);
         case biff::Row:
             return readRow(record);
@@ -540,6 +663,165 @@ Result<void> SheetReader::handle(const BiffRecord& record, BiffCursor& cursor) {
         default:
             return {};
     }
+}
+
+Result<bool> SheetReader::handleBiff2(const BiffRecord& record) {
+    const auto& data = record.data;
+    const bool biff2 = m_globals.version == BiffVersion::Biff2;
+    switch (record.id) {
+        // Excel 2.x cell records; BIFF3 and BIFF4 files may still hold them.
+        case biff::Blank2:
+        case biff::Integer2:
+        case biff::Number2:
+        case biff::Label2:
+        case biff::BoolErr2:
+            if (Result<void> read = readBiff2Cell(record); !read) return read.error();
+            return true;
+        case biff::Formula: {
+            if (!biff2) return false;
+            if (data.size() < 16)
+                return recordError(record, "FORMULA record shorter than 16 bytes");
+            Result<Biff2CellHeader> cell = parseBiff2CellHeader(record);
+            if (!cell) return cell.error();
+            Result<std::uint32_t> style = biff2Style(record, cell->attributes);
+            if (!style) return style.error();
+            if (Result<void> added = addFormulaCell(
+                    record, cell->zeroBasedRow, cell->zeroBasedColumn, *style, data.subspan(7, 8));
+                !added)
+                return added.error();
+            return true;
+        }
+        case biff::Row2:
+            if (!biff2) return false;
+            if (Result<void> read = readRow(record); !read) return read.error();
+            return true;
+        case biff::ColWidth2:
+        case biff::ColumnDefault2:
+            if (!biff2) return false;
+            if (Result<void> read = readBiff2Columns(record); !read) return read.error();
+            return true;
+        case biff::DefaultRowHeight2:
+            if (!biff2) return false;
+            if (data.size() >= 2) m_sheet.setDefaultRowHeight((readU16(data, 0) & 0x7FFF) / 20.0);
+            return true;
+        case biff::Window2Biff2:
+            if (!biff2) return false;
+            if (Result<void> read = readWindow2(record); !read) return read.error();
+            return true;
+        case biff::Ixfe2:
+            // Applies to every cell record after it whose attribute block says 63.
+            if (data.size() >= 2) m_ixfe = readU16(data, 0);
+            return true;
+        default:
+            return false;
+    }
+}
+
+Result<void> SheetReader::readBiff2Cell(const BiffRecord& record) {
+    const auto& data = record.data;
+    Result<Biff2CellHeader> cell = parseBiff2CellHeader(record);
+    if (!cell) return cell.error();
+    Result<std::uint32_t> style = biff2Style(record, cell->attributes);
+    if (!style) return style.error();
+    const int row = cell->zeroBasedRow;
+    const int column = cell->zeroBasedColumn;
+    switch (record.id) {
+        case biff::Integer2:
+            if (data.size() < 9) return recordError(record, "INTEGER record shorter than 9 bytes");
+            return addCell(record, row, column, *style, CellType::Number, readU16(data, 7), {});
+        case biff::Number2:
+            if (data.size() < 15) return recordError(record, "NUMBER record shorter than 15 bytes");
+            return addCell(record, row, column, *style, CellType::Number, readF64(data, 7), {});
+        case biff::Label2: {
+            std::string text;
+            std::size_t offset = 7;
+            if (Result<void> read =
+                    readRecordString(data, offset, 1, m_globals.version, m_globals.decoder, text);
+                !read)
+                return recordError(record, read.error().detail);
+            return addCell(record, row, column, *style, CellType::Text, 0, std::move(text));
+        }
+        case biff::BoolErr2:
+            if (data.size() < 9) return recordError(record, "BOOLERR record shorter than 9 bytes");
+            if (data[8] != 0)
+                return addCell(record, row, column, *style, CellType::Error, 0, errorText(data[7]));
+            return addCell(record, row, column, *style, CellType::Boolean, data[7] != 0 ? 1.0 : 0.0,
+                           {});
+        default:
+            return addCell(record, row, column, *style, CellType::Empty, 0, {});
+    }
+}
+
+// COLWIDTH and COLUMNDEFAULT name single columns; finish() joins equal neighbours into runs.
+Result<void> SheetReader::readBiff2Columns(const BiffRecord& record) {
+    m_biff2Columns.resize(XlsMaxColumns);
+    if (record.id == biff::ColWidth2) {
+        Result<ColWidthRecord> widths = parseColWidth(record);
+        if (!widths) return widths.error();
+        for (int column = widths->zeroBasedFirst; column <= widths->zeroBasedLast; ++column)
+            m_biff2Columns[static_cast<std::size_t>(column)].width = widths->width;
+        return {};
+    }
+    Result<ColumnDefaultRecord> defaults = parseColumnDefault(record);
+    if (!defaults) return defaults.error();
+    for (std::size_t i = 0; i < defaults->attributes.size(); ++i) {
+        Result<std::uint32_t> style = biff2Style(record, defaults->attributes[i]);
+        if (!style) return style.error();
+        m_biff2Columns[static_cast<std::size_t>(defaults->zeroBasedFirst) + i].style = *style;
+    }
+    return {};
+}
+
+void SheetReader::finishBiff2Columns() {
+    for (std::size_t first = 0; first < m_biff2Columns.size();) {
+        std::size_t last = first;
+        while (last + 1 < m_biff2Columns.size() &&
+               m_biff2Columns[last + 1] == m_biff2Columns[first])
+            ++last;
+        const Biff2Column& run = m_biff2Columns[first];
+        if (run.width || run.style) {
+            ColumnInfo columns;
+            columns.first = static_cast<int>(first) + 1;
+            columns.last = static_cast<int>(last) + 1;
+            if (run.width) {
+                columns.width = *run.width / 256.0;
+                columns.customWidth = true;
+            }
+            columns.style = run.style;
+            m_sheet.addColumns(columns);
+        }
+        first = last + 1;
+    }
+}
+
+Result<std::uint32_t> SheetReader::biff2Style(const BiffRecord& record,
+                                              const std::array<std::uint8_t, 3>& attributes) {
+    // Excel 2.1 writes XF records and gives each cell an XF index; Excel 2.0 and other
+    // writers give none, and the attribute block itself is the cell's format.
+    if (!m_globals.biff2StylesDecided) {
+        m_globals.biff2StylesDecided = true;
+        m_globals.biff2AttributeStyles =
+            m_globals.version == BiffVersion::Biff2 && m_globals.xfs.empty();
+    }
+    if (!m_globals.biff2AttributeStyles) {
+        std::uint32_t index = attributes[0] & 0x3F;
+        return index == 63 ? m_ixfe : index;
+    }
+    // The XF index bits are unused here; protection, format, font and flags make the format.
+    const std::uint32_t key = (attributes[0] & 0xC0u) | (std::uint32_t{attributes[1]} << 8) |
+                              (std::uint32_t{attributes[2]} << 16);
+    if (auto known = m_globals.biff2AttributeXfs.find(key);
+        known != m_globals.biff2AttributeXfs.end())
+        return known->second;
+    // 18 bits make a block's format, so these entries stay within the style table limit.
+    if (Result<void> room = checkStyleTable(record, m_globals.xfs.size(), "cell formats"); !room)
+        return room.error();
+    const std::uint32_t index = static_cast<std::uint32_t>(m_globals.xfs.size());
+    m_globals.xfs.push_back(biff2Xf(
+        attributes[1] >> 6,
+        static_cast<std::uint8_t>((attributes[1] & 0x3F) | (attributes[0] & 0xC0)), attributes[2]));
+    m_globals.biff2AttributeXfs.emplace(key, index);
+    return index;
 }
 
 Result<void> SheetReader::readNumber(const BiffRecord& record) {
@@ -647,21 +929,24 @@ Result<void> SheetReader::readFormula(const BiffRecord& record) {
     if (data.size() < 16) return recordError(record, "FORMULA record shorter than 16 bytes");
     Result<CellHeader> cell = parseCellHeader(record);
     if (!cell) return cell.error();
-    const int row = cell->zeroBasedRow;
-    const int column = cell->zeroBasedColumn;
-    if (readU16(data, 12) != 0xFFFF)
-        return addCell(record, row, column, cell->xf, CellType::Number, readF64(data, 6), {}, true);
-    switch (data[6]) {
+    return addFormulaCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf,
+                          data.subspan(6, 8));
+}
+
+Result<void> SheetReader::addFormulaCell(const BiffRecord& record, int row, int column,
+                                         std::uint32_t xf, std::span<const std::uint8_t> result) {
+    if (readU16(result, 6) != 0xFFFF)
+        return addCell(record, row, column, xf, CellType::Number, readF64(result, 0), {}, true);
+    switch (result[0]) {
         case 0:
-            return addCell(record, row, column, cell->xf, CellType::Text, 0, {}, true);
+            return addCell(record, row, column, xf, CellType::Text, 0, {}, true);
         case 1:
-            return addCell(record, row, column, cell->xf, CellType::Boolean,
-                           data[8] != 0 ? 1.0 : 0.0, {}, true);
+            return addCell(record, row, column, xf, CellType::Boolean, result[2] != 0 ? 1.0 : 0.0,
+                           {}, true);
         case 2:
-            return addCell(record, row, column, cell->xf, CellType::Error, 0, errorText(data[8]),
-                           true);
+            return addCell(record, row, column, xf, CellType::Error, 0, errorText(result[2]), true);
         default:
-            return addCell(record, row, column, cell->xf, CellType::Empty, 0, {}, true);
+            return addCell(record, row, column, xf, CellType::Empty, 0, {}, true);
     }
 }
 
@@ -677,8 +962,9 @@ Result<void> SheetReader::readString(const BiffRecord& record, BiffCursor& curso
             return recordError(record, read.error().detail);
     } else {
         std::size_t offset = 0;
-        if (Result<void> read = readRecordString(record.data, offset, 2, m_globals.version,
-                                                 m_globals.decoder, text);
+        const int lengthBytes = record.id == biff::String2 ? 1 : 2;
+        if (Result<void> read = readRecordString(record.data, offset, lengthBytes,
+                                                 m_globals.version, m_globals.decoder, text);
             !read)
             return recordError(record, read.error().detail);
     }
@@ -697,6 +983,11 @@ Result<void> SheetReader::readRow(const BiffRecord& record) {
     format.customHeight = row->customHeight;
     format.hidden = row->hidden;
     format.style = row->xf;
+    if (row->attributes) {
+        Result<std::uint32_t> style = biff2Style(record, *row->attributes);
+        if (!style) return style.error();
+        format.style = *style;
+    }
     return m_sheet.setRowFormat(row->zeroBasedRow + 1, format);
 }
 
@@ -749,6 +1040,7 @@ Result<void> SheetReader::readPane(const BiffRecord& record) {
 
 Result<void> SheetReader::finish() {
     if (Result<void> handed = handOverHeldCell(); !handed) return handed;
+    finishBiff2Columns();
     m_sheet.setDefaultColumnWidth(m_defaultColumnWidth);
     if (m_frozen && m_pane) m_sheet.setFrozenPane(FrozenPane{m_pane->rows, m_pane->columns});
     return {};
@@ -792,20 +1084,138 @@ Result<std::size_t> readSheet(std::span<const std::uint8_t> stream, std::size_t 
 // ---------------------------------------------------------------------------------------------
 // Streams
 
-// BIFF2-4 files hold a single worksheet as a raw record stream.
+// Resolves the cell formats of a sheet that brings its own (an Excel 4.0 workbook's sheets)
+// into book styles after those already there, and points the sheet's cells at them; an XF
+// index past the sheet's formats becomes the default style.
+void appendSheetStyles(const Globals& globals, WorkbookData& book, Sheet& sheet) {
+    const std::uint32_t base = static_cast<std::uint32_t>(book.styles.size());
+    for (const XfRecord& xf : globals.xfs) book.styles.push_back(resolveStyle(xf, globals));
+    const std::size_t count = globals.xfs.size();
+    auto place = [&](std::uint32_t style) { return style < count ? base + style : 0u; };
+    for (Row& row : sheet.rows) {
+        if (row.style) row.style = place(*row.style);
+        for (Cell& cell : row.cells) cell.style = place(cell.style);
+    }
+    for (ColumnInfo& column : sheet.columns) {
+        if (column.style) column.style = place(*column.style);
+    }
+}
+
+// The offset after the EOF of the substream whose BOF is at `offset`, nested ones included.
+Result<std::size_t> skipSubstream(std::span<const std::uint8_t> stream, std::size_t offset) {
+    BiffCursor cursor(stream, offset);
+    BiffRecord record;
+    int depth = 0;
+    while (true) {
+        Result<bool> more = cursor.next(record);
+        if (!more) return more.error();
+        if (!*more) {
+            if (cursor.cutShort()) return cursor.offset();
+            return Error(ErrorCode::RecordCorrupt, "substream at offset " + std::to_string(offset) +
+                                                       " ends without its EOF record");
+        }
+        if (isBof(record.id)) ++depth;
+        if (record.id == biff::Eof && --depth == 0) return cursor.offset();
+    }
+}
+
+// An Excel 4.0 workbook: one stream, the book's BOF and records (code page, date system, the
+// sheet names), then each sheet as a header (SHEETHDR: its size and name) and a substream
+// that carries its own fonts, number formats and cell formats, then the book's EOF.
+Result<WorkbookData> readBiff4Workbook(std::span<const std::uint8_t> stream) {
+    Globals globals;
+    globals.version = BiffVersion::Biff4;
+    WorkbookData book;
+    book.format = FileFormat::Xls;
+    book.grid = XlsGrid;
+    BookBuilder builder(book);
+    std::vector<std::string> boundNames;
+    std::string headerName;
+    BiffCursor cursor(stream);
+    BiffRecord record;
+    Result<bool> first = cursor.next(record);  // the book's BOF, checked by the caller
+    if (!first) return first.error();
+    while (true) {
+        Result<bool> more = cursor.next(record);
+        if (!more) return more.error();
+        if (!*more) {
+            if (cursor.cutShort()) break;
+            return Error(ErrorCode::RecordCorrupt, "the workbook ends without its EOF record");
+        }
+        if (record.id == biff::Eof) break;
+        if (record.id == biff::BoundSheet || record.id == biff::SheetHeader4) {
+            // BOUNDSHEET holds the name alone; SHEETHDR the substream's size, then the name.
+            std::size_t offset = record.id == biff::SheetHeader4 ? 4 : 0;
+            std::string name;
+            if (record.data.size() > offset) {
+                if (Result<void> read = readRecordString(record.data, offset, 1, globals.version,
+                                                         globals.decoder, name);
+                    !read)
+                    return recordError(record, read.error().detail);
+            }
+            if (record.id == biff::BoundSheet) {
+                if (Result<void> counted =
+                        builder.checkSheetCount(boundNames.size() + 1, "the workbook globals");
+                    !counted)
+                    return counted.error();
+                boundNames.push_back(std::move(name));
+            } else {
+                headerName = std::move(name);
+            }
+            continue;
+        }
+        if (isBof(record.id)) {
+            Result<BofRecord> bof = parseBof(record);
+            if (!bof) return bof.error();
+            const std::size_t index = book.sheets.size();
+            if (Result<void> counted = builder.checkSheetCount(index + 1, "the workbook"); !counted)
+                return counted.error();
+            Sheet& sheet = book.sheets.emplace_back();
+            sheet.name = !headerName.empty()         ? headerName
+                         : index < boundNames.size() ? boundNames[index]
+                                                     : "Sheet" + std::to_string(index + 1);
+            headerName.clear();
+            Result<std::size_t> end = std::size_t{0};
+            if (bof->type == 0x20) {
+                sheet.kind = SheetKind::Chart;
+                end = skipSubstream(stream, record.offset);
+            } else {
+                // Each sheet starts from empty format tables, with the book's code page.
+                Globals sheetGlobals;
+                sheetGlobals.version = BiffVersion::Biff4;
+                sheetGlobals.date1904 = globals.date1904;
+                sheetGlobals.stylesBefore = book.styles.size();
+                if (globals.decoder.isSet()) {
+                    Result<void> set = sheetGlobals.decoder.setCodePage(globals.decoder.codePage());
+                    static_cast<void>(set);
+                }
+                end = readSheet(stream, record.offset, true, sheetGlobals, builder,
+                                static_cast<int>(index), sheet);
+                if (end) {
+                    if (bof->type == 0x40) sheet.kind = SheetKind::Other;  // a macro sheet
+                    appendSheetStyles(sheetGlobals, book, sheet);
+                    globals.date1904 = globals.date1904 || sheetGlobals.date1904;
+                }
+            }
+            if (!end) return end.error();
+            if (*end >= stream.size()) break;  // the stream ends with this sheet, cut or not
+            cursor = BiffCursor(stream, *end);
+            continue;
+        }
+        Result<bool> taken = readFormattingRecord(record, globals);
+        if (!taken) return taken.error();
+    }
+    if (book.sheets.empty()) return Error(ErrorCode::RecordCorrupt, "the workbook holds no sheets");
+    book.date1904 = globals.date1904;
+    builder.finish();
+    return book;
+}
+
+// BIFF2-4 files hold a single sheet as a raw record stream, or (BIFF4, BOF type 0x100) a
+// workbook of sheets.
 Result<WorkbookData> readSingleSheetStream(std::span<const std::uint8_t> stream,
                                            const BofRecord& bof, const std::string& sheetName) {
-    if (bof.version == BiffVersion::Biff2 || bof.version == BiffVersion::Biff3) {
-        return Error(ErrorCode::UnsupportedVersion,
-                     std::string(bof.version == BiffVersion::Biff2 ? "BIFF2 (Excel 2.x)"
-                                                                   : "BIFF3 (Excel 3.0)") +
-                         " worksheet files are not read; save it again in a newer Excel format");
-    }
-    if (bof.type != 0x10) {
-        return Error(ErrorCode::UnsupportedVersion,
-                     "BIFF4 workbook files (Excel 4.0 bound sheets) are not read; only single "
-                     "BIFF4 worksheets");
-    }
+    if (bof.version == BiffVersion::Biff4 && bof.type == 0x100) return readBiff4Workbook(stream);
     Globals globals;
     globals.version = bof.version;
     WorkbookData book;
@@ -814,8 +1224,13 @@ Result<WorkbookData> readSingleSheetStream(std::span<const std::uint8_t> stream,
     BookBuilder builder(book);
     Sheet& sheet = book.sheets.emplace_back();
     sheet.name = sheetName.empty() ? "Sheet1" : sheetName;
-    Result<std::size_t> end = readSheet(stream, 0, true, globals, builder, 0, sheet);
-    if (!end) return end.error();
+    if (bof.type == 0x20) {
+        sheet.kind = SheetKind::Chart;  // a chart saved on its own: no cells
+    } else {
+        Result<std::size_t> end = readSheet(stream, 0, true, globals, builder, 0, sheet);
+        if (!end) return end.error();
+        if (bof.type == 0x40) sheet.kind = SheetKind::Other;  // a macro sheet
+    }
     book.date1904 = globals.date1904;
     finishStyles(globals, book);
     builder.finish();
