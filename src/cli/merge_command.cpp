@@ -15,6 +15,7 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include "cli/encoding_option.h"
 #include "cli/merge_texts.h"
 #include "cli/password_options.h"
 #include "merge/engine_application.h"
@@ -52,6 +53,7 @@ struct MergeArguments {
     std::optional<std::string> outputDir;
     std::vector<std::string> paths;
     PasswordArguments passwords;
+    std::optional<std::string> encoding;
 };
 
 void printError(const std::string& text) {
@@ -151,6 +153,8 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
             ok = takeValue(arguments.markCells);
         else if (name == "-o" || name == "--output-dir")
             ok = takeValue(arguments.outputDir);
+        else if (isEncodingOption(name))
+            ok = takeValue(arguments.encoding);
         else if (isPasswordOption(name)) {
             std::optional<std::string> value;
             ok = takeValue(value);
@@ -413,6 +417,11 @@ int runMergeCommand(int argc, char** argv) {
         return refuseArguments(*refusal);
 
     merge::RunInput input;
+    if (arguments.encoding) {
+        if (const std::optional<std::string> refusal =
+                resolveEncoding(*arguments.encoding, input.csvEncoding))
+            return refuseArguments(*refusal);
+    }
     if (const std::optional<std::string> refusal = arguments.passwords.resolve(input.passwords)) {
         printError(*refusal);
         return ExitRefused;

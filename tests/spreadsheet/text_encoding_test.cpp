@@ -108,12 +108,12 @@ TEST(TextEncoding, DecodesOneUtf8SequenceTellingACutOneFromABrokenOne) {
 }
 
 TEST(TextEncoding, DetectsValidUtf8BeforeGb18030) {
-    EXPECT_EQ(detectTextEncoding(bytesOf("id,\xE4\xB8\xAD")), TextEncoding::Utf8);
-    EXPECT_EQ(detectTextEncoding(bytesOf("id,\xD6\xD0\xCE\xC4")), TextEncoding::Gb18030);
+    EXPECT_EQ(detectTextEncoding(bytesOf("id,\xE4\xB8\xAD")), "UTF-8");
+    EXPECT_EQ(detectTextEncoding(bytesOf("id,\xD6\xD0\xCE\xC4")), "GB18030");
     EXPECT_EQ(detectTextEncoding(bytesOf("\xFF\xFE"
                                          "a\0")),
-              TextEncoding::Utf16LittleEndian);
-    EXPECT_EQ(detectTextEncoding(bytesOf("")), TextEncoding::Utf8);
+              "UTF-16LE");
+    EXPECT_EQ(detectTextEncoding(bytesOf("")), "UTF-8");
 }
 
 TEST(TextEncoding, ConvertsUtf16WithSurrogatePairs) {
