@@ -289,6 +289,18 @@ const char* clearCjkEncoding(std::span<const std::uint8_t> sample, double share)
     return nullptr;
 }
 
+// Whether `name` reads the sample to the same text as Windows-1252, as short Western text does in
+// most Latin code pages ("José" is the same in ISO-8859-2): the common code page is then the
+// better name for it.
+bool sameAsWestern(std::span<const std::uint8_t> sample, const char* name) {
+    if (std::string_view(name) == encoding_names::Windows1252) return false;
+    std::string text;
+    if (!detail::convertLeniently(sample, name, &text)) return false;
+    std::string western;
+    detail::appendWindows1252(sample, western);
+    return text == western;
+}
+
 }  // namespace
 
 std::string detectLegacyEncoding(std::span<const std::uint8_t> bytes) {
@@ -328,7 +340,8 @@ std::string detectLegacyEncoding(std::span<const std::uint8_t> bytes) {
                 bestScore = score;
             }
         }
-        if (best != nullptr) return best;
+        if (best != nullptr)
+            return sameAsWestern(sample, best) ? encoding_names::Windows1252 : best;
     }
     if (const char* cjk = clearCjkEncoding(sample, 0.8)) return cjk;
     return encoding_names::Windows1252;

@@ -45,6 +45,8 @@ std::size_t utf16Length(std::string_view utf8) {
 
 namespace {
 
+bool mostlyUtf8(std::string_view text);
+
 const char* markName(TextEncoding encoding) {
     switch (encoding) {
         case TextEncoding::Utf16LittleEndian:
@@ -63,7 +65,7 @@ std::string detectTextEncoding(std::span<const std::uint8_t> bytes) {
     const ByteOrderMark mark = detectByteOrderMark(bytes);
     if (mark.length > 0) return markName(mark.encoding);
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (isValidUtf8(text)) return encoding_names::Utf8;
+    if (isValidUtf8(text) || mostlyUtf8(text)) return encoding_names::Utf8;
     return detectLegacyEncoding(bytes);
 }
 
@@ -224,6 +226,54 @@ void appendWindows1252(std::span<const std::uint8_t> bytes, std::string& out) {
 
 namespace {
 
+// UTF-8 text with a few bytes that are not: a file cut inside its last character, or a UTF-8
+// file into which a few lines in a Western code page were pasted. It needs two well-formed
+// multi-byte sequences for each broken one; text in a legacy code page forms UTF-8 sequences
+// only by chance and breaks several times more often than it forms them.
+bool mostlyUtf8(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = bytes + text.size();
+    std::size_t sequences = 0;
+    std::size_t broken = 0;
+    while (bytes < end) {
+        if (*bytes < 0x80) {
+            ++bytes;
+            continue;
+        }
+        char32_t codePoint = 0;
+        const int length = decodeUtf8(bytes, end, codePoint);
+        if (length > 0) {
+            ++sequences;
+            bytes += length;
+        } else {
+            ++broken;
+            ++bytes;
+        }
+    }
+    return broken > 0 && sequences >= 2 * broken;
+}
+
+// Mostly-UTF-8 text to UTF-8: each byte that is no part of a well-formed sequence is read as
+// its Windows-1252 character, so the pasted "José" stays José.
+std::string repairUtf8(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = bytes + text.size();
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    while (bytes < end) {
+        char32_t codePoint = 0;
+        const int length = *bytes < 0x80 ? 1 : decodeUtf8(bytes, end, codePoint);
+        if (length > 0) {
+            out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+            bytes += length;
+        } else {
+            detail::appendWindows1252(std::span(bytes, 1), out);
+            ++bytes;
+        }
+    }
+    return out;
+}
+
 // The text after a byte-order mark, which is taken at its word.
 DecodedText decodeMarked(std::span<const std::uint8_t> body, TextEncoding encoding) {
     DecodedText decoded;
@@ -270,6 +320,7 @@ DecodedText decodeAnyText(std::span<const std::uint8_t> bytes) {
     if (mark.length > 0) return decodeMarked(body, mark.encoding);
     const std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
     if (isValidUtf8(text)) return DecodedText{std::string(text), encoding_names::Utf8};
+    if (mostlyUtf8(text)) return DecodedText{repairUtf8(text), encoding_names::Utf8};
     return decodeLegacy(body, detectLegacyEncoding(body));
 }
 

@@ -42,7 +42,7 @@ inline constexpr const char* Windows1252 = "WINDOWS-1252";
 }  // namespace encoding_names
 
 // The encoding a text file is read in, by name: its byte-order mark; else UTF-8 when the bytes
-// are valid UTF-8; else detectLegacyEncoding().
+// are valid UTF-8 or nearly so (see decodeAnyText()); else detectLegacyEncoding().
 std::string detectTextEncoding(std::span<const std::uint8_t> bytes);
 
 // The legacy code page of text that has no byte-order mark and is not UTF-8: the CJK multi-byte
@@ -61,7 +61,10 @@ struct DecodedText {
 };
 
 // Decodes text of any origin and never fails: a byte-order mark is taken at its word (bytes that
-// break it become U+FFFD), valid UTF-8 is UTF-8, anything else is read in
+// break it become U+FFFD), valid UTF-8 is UTF-8, and so is UTF-8 with a few broken bytes (a file
+// cut inside a character, a pasted line in a Western code page: at least two well-formed
+// multi-byte sequences per broken byte), each broken byte read as its Windows-1252 character;
+// anything else is read in
 // detectLegacyEncoding(); sequences that do not decode become U+FFFD, and in Windows-1252 the
 // undefined bytes become the Latin-1 characters of the same value.
 DecodedText decodeAnyText(std::span<const std::uint8_t> bytes);
