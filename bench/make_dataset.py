@@ -7,11 +7,16 @@ with a thousands format, booleans, formulas with cached numeric and text values,
 long decimals and gaps. The package is written with zipfile and raw XML strings, the way
 spreadsheet programs lay it out, so generating ten million cells takes about a minute.
 
-    /usr/bin/python3 bench/make_dataset.py OUT_DIR SOURCES ROWS
+    /usr/bin/python3 bench/make_dataset.py OUT_DIR SOURCES ROWS [--csv]
+
+With --csv the sources are UTF-8 .csv files holding the same cells as they show in the workbook
+(2023-01-05 for a date, "1,234.50" for an amount, 12.00% for a percentage, TRUE for a boolean,
+the cached value for a formula), so the CSV reader's decoding and value conversion are measured.
 
 The value of every cell is a function of (source, row, column) in expected_cell() below, which
 the verifier uses to check the merged result.
 """
+import datetime
 import os
 import sys
 import zipfile
@@ -187,15 +192,53 @@ def write_source(path, source, rows):
     os.replace(temporary, path)
 
 
+def csv_field(kind, value, style):
+    """A cell as a spreadsheet program shows it, quoted where CSV needs it."""
+    if kind in ("s", "fs"):
+        text = value
+    elif kind == "b":
+        text = "TRUE" if value else "FALSE"
+    elif style == STYLE_DATE:
+        text = (datetime.date(1899, 12, 30) + datetime.timedelta(days=value)).isoformat()
+    elif style == STYLE_AMOUNT:
+        text = "{:,.2f}".format(value)
+    elif style == STYLE_PERCENT:
+        text = "{:.2f}%".format(value * 100)
+    else:
+        text = number_text(value)
+    if any(character in text for character in ',"\n'):
+        text = '"' + text.replace('"', '""') + '"'
+    return text
+
+
+def write_csv_source(path, source, rows):
+    lines = [",".join(HEADER)]
+    for row in range(2, rows + 1):
+        fields = []
+        for column in range(1, COLUMNS + 1):
+            kind, value, style = expected_cell(source, row, column)
+            fields.append("" if kind is None else csv_field(kind, value, style))
+        lines.append(",".join(fields))
+    temporary = path + ".part"
+    with open(temporary, "w", encoding="utf-8", newline="") as out:
+        out.write("\r\n".join(lines) + "\r\n")
+    os.replace(temporary, path)
+
+
 def main():
-    if len(sys.argv) != 4:
-        sys.exit("usage: make_dataset.py OUT_DIR SOURCES ROWS")
-    folder, sources, rows = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    arguments = [argument for argument in sys.argv[1:] if argument != "--csv"]
+    as_csv = len(arguments) != len(sys.argv) - 1
+    if len(arguments) != 3:
+        sys.exit("usage: make_dataset.py OUT_DIR SOURCES ROWS [--csv]")
+    folder, sources, rows = arguments[0], int(arguments[1]), int(arguments[2])
     os.makedirs(folder, exist_ok=True)
     for source in range(sources):
-        path = os.path.join(folder, source_name(source))
+        name = source_name(source)
+        if as_csv:
+            name = name[:-len(".xlsx")] + ".csv"
+        path = os.path.join(folder, name)
         if not os.path.exists(path):
-            write_source(path, source, rows)
+            (write_csv_source if as_csv else write_source)(path, source, rows)
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@ packages=(
     zlib1g-dev libexpat1-dev            # deflate/inflate; streaming XML
     libisal-dev                         # fast deflate and CRC-32 of the result rows
     nettle-dev                          # AES, SHA, MD5, RC4 for password-protected sources
+    libuchardet-dev                     # encoding detection of CSV sources
     qt6-base-dev                        # desktop program (Widgets, Test)
     libgtest-dev libgmock-dev           # engine and merge tests
     python3 python3-openpyxl python3-xlrd  # independent readers used as test oracles

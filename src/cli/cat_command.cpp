@@ -7,9 +7,11 @@
 #include <string_view>
 
 #include "cli/detail/messages.h"
+#include "cli/encoding_option.h"
 #include "cli/password_options.h"
 #include "cli/texts.h"
 #include "spreadsheet/csv_writer.h"
+#include "spreadsheet/sheet_name.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/zip_writer.h"
 
@@ -25,18 +27,6 @@ std::string formatText(const char* format, Arguments... arguments) {
     char buffer[512];
     std::snprintf(buffer, sizeof buffer, format, arguments...);
     return buffer;
-}
-
-bool equalsIgnoringAsciiCase(std::string_view left, std::string_view right) {
-    if (left.size() != right.size()) return false;
-    for (std::size_t index = 0; index < left.size(); ++index) {
-        char first = left[index];
-        char second = right[index];
-        if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 32);
-        if (second >= 'a' && second <= 'z') second = static_cast<char>(second - 32);
-        if (first != second) return false;
-    }
-    return true;
 }
 
 // Appends to stdout; the CSV writer only ever appends.
@@ -107,7 +97,7 @@ spreadsheet::Result<int> chooseWorksheet(const spreadsheet::WorkbookData& book, 
             for (int index = 0; index < sheetCount && found < 0; ++index)
                 if (book.sheets[index].name == name) found = index;
             for (int index = 0; index < sheetCount && found < 0; ++index)
-                if (equalsIgnoringAsciiCase(book.sheets[index].name, name)) found = index;
+                if (spreadsheet::sameSheetName(book.sheets[index].name, name)) found = index;
             if (found < 0)
                 return Error(ErrorCode::NoSuchSheet,
                              formatText(texts::NoSuchSheetName, name.c_str()));
@@ -126,6 +116,7 @@ int runCatCommand(int argc, char** argv) {
     int position = 0;
     std::string name;
     PasswordArguments passwordArguments;
+    std::optional<std::string> encoding;
     for (int index = 2; index < argc; ++index) {
         bool missingValue = false;
         if (takePasswordOption(argc, argv, index, passwordArguments, missingValue)) {
@@ -144,6 +135,16 @@ int runCatCommand(int argc, char** argv) {
                 value = argument.substr(equals + 1);
                 hasValue = true;
             }
+        }
+        if (isEncodingOption(option)) {
+            if (!hasValue) {
+                if (index + 1 >= argc)
+                    return detail::printUsageError(std::string(texts::MissingOptionValue) +
+                                                   std::string(option));
+                value = argv[++index];
+            }
+            encoding = std::string(value);
+            continue;
         }
         if (option == "--sheet-index" || option == "--sheet-name") {
             if (choice != SheetChoice::Active)
@@ -177,6 +178,11 @@ int runCatCommand(int argc, char** argv) {
     }
     if (file.empty()) return detail::printUsageError(texts::MissingFile);
     spreadsheet::OpenOptions options;
+    if (encoding) {
+        if (const std::optional<std::string> refusal =
+                resolveEncoding(*encoding, options.csvEncoding))
+            return detail::printUsageError(*refusal);
+    }
     if (const std::optional<std::string> refusal = passwordArguments.resolve(options.passwords)) {
         std::fprintf(stderr, "sheetmerge: %s\n", refusal->c_str());
         return 2;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cli/detail/messages.h"
+#include "cli/encoding_option.h"
 #include "cli/password_options.h"
 #include "cli/texts.h"
 #include "spreadsheet/sheet_extent.h"
@@ -67,7 +68,8 @@ void appendName(std::string& out, std::string_view name) {
 
 std::string inspectListing(const spreadsheet::WorkbookData& book) {
     std::string out =
-        "position\tname\tkind\tvisibility\tactive\tlast_row\tlast_column\tuncalculated\n";
+        "position\tname\tkind\tvisibility\tactive\tlast_row\tlast_column\tuncalculated\t"
+        "encoding\n";
     for (std::size_t index = 0; index < book.sheets.size(); ++index) {
         const spreadsheet::Sheet& sheet = book.sheets[index];
         out += std::to_string(index + 1);
@@ -89,6 +91,8 @@ std::string inspectListing(const spreadsheet::WorkbookData& book) {
             out += '\t';
         }
         if (sheet.uncalculatedFormulas > 0) out += std::to_string(sheet.uncalculatedFormulas);
+        out += '\t';
+        out += book.textEncoding;
         out += '\n';
     }
     return out;
@@ -97,6 +101,7 @@ std::string inspectListing(const spreadsheet::WorkbookData& book) {
 int runInspectCommand(int argc, char** argv) {
     std::string file;
     PasswordArguments passwordArguments;
+    std::optional<std::string> encoding;
     for (int index = 2; index < argc; ++index) {
         bool missingValue = false;
         if (takePasswordOption(argc, argv, index, passwordArguments, missingValue)) {
@@ -105,12 +110,30 @@ int runInspectCommand(int argc, char** argv) {
                                                argv[index]);
             continue;
         }
+        const std::string_view argument = argv[index];
+        const std::string_view name = argument.substr(0, argument.find('='));
+        if (isEncodingOption(name)) {
+            if (name.size() < argument.size()) {
+                encoding = argument.substr(name.size() + 1);
+            } else if (index + 1 < argc) {
+                encoding = argv[++index];
+            } else {
+                return detail::printUsageError(std::string(texts::MissingOptionValue) +
+                                               argv[index]);
+            }
+            continue;
+        }
         if (!file.empty())
             return detail::printUsageError(std::string(texts::UnknownOption) + argv[index]);
         file = argv[index];
     }
     if (file.empty()) return detail::printUsageError(texts::MissingFile);
     spreadsheet::OpenOptions options;
+    if (encoding) {
+        if (const std::optional<std::string> refusal =
+                resolveEncoding(*encoding, options.csvEncoding))
+            return detail::printUsageError(*refusal);
+    }
     if (const std::optional<std::string> refusal = passwordArguments.resolve(options.passwords)) {
         std::fprintf(stderr, "sheetmerge: %s\n", refusal->c_str());
         return 2;

@@ -1,5 +1,6 @@
 // `sheetmerge inspect FILE`: one tab-separated line per sheet of a workbook (position, name,
-// kind, visibility, active mark, last used row and column, formulas without a cached value).
+// kind, visibility, active mark, last used row and column, formulas without a cached value, the
+// encoding a text source was read in).
 #pragma once
 
 #include <string>

@@ -18,6 +18,7 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include "cli/encoding_option.h"
 #include "cli/merge_texts.h"
 #include "cli/password_options.h"
 #include "merge/engine_application.h"
@@ -112,6 +113,7 @@ struct MergeArguments {
     std::optional<std::string> job;
     // Every option given, by its long name, for the options a job file holds.
     std::vector<std::string> optionsGiven;
+    std::optional<std::string> encoding;
 };
 
 void printError(const std::string& text) {
@@ -242,6 +244,8 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
             ok = takeValue(arguments.saveJob);
         else if (name == "--job")
             ok = takeValue(arguments.job);
+        else if (isEncodingOption(name))
+            ok = takeValue(arguments.encoding);
         else if (isPasswordOption(name)) {
             std::optional<std::string> value;
             ok = takeValue(value);
@@ -469,10 +473,12 @@ std::optional<std::string> refusedRunOption(const MergeArguments& arguments) {
     return std::nullopt;
 }
 
-// Options that may go with --job: they are not part of a job (passwords are never saved).
+// Options that may go with --job: they are not part of a job (passwords are never saved; the
+// CSV encoding is a matter of the files at hand).
 bool mayGoWithJob(const std::string& option) {
     return option == "--job" || option == "--save-job" || option == "-q" || option == "--quiet" ||
-           option == "--open" || option == "-h" || option == "--help" || isPasswordOption(option);
+           option == "--open" || option == "-h" || option == "--help" || isPasswordOption(option) ||
+           isEncodingOption(option);
 }
 
 // Takes the merge from the job file named by --job: its options, and its paths unless the
@@ -597,6 +603,11 @@ int runMergeCommand(int argc, char** argv) {
 
     merge::RunInput input;
     if (arguments.format == "csv") input.resultFormat = merge::SaveFormat::Csv;
+    if (arguments.encoding) {
+        if (const std::optional<std::string> refusal =
+                resolveEncoding(*arguments.encoding, input.csvEncoding))
+            return refuseArguments(*refusal);
+    }
     if (const std::optional<std::string> refusal = arguments.passwords.resolve(input.passwords)) {
         printError(*refusal);
         return ExitRefused;

@@ -5,9 +5,9 @@ namespace cli::texts {
 
 inline constexpr const char* Usage =
     "用法：\n"
-    "  sheetmerge inspect 文件 [--password 密码]... [--password-file 文件]\n"
-    "  sheetmerge cat 文件 [--sheet-index N | --sheet-name 名称] [--password 密码]... "
-    "[--password-file 文件]\n"
+    "  sheetmerge inspect 文件 [--encoding 编码] [--password 密码]... [--password-file 文件]\n"
+    "  sheetmerge cat 文件 [--sheet-index N | --sheet-name 名称] [--encoding 编码] "
+    "[--password 密码]... [--password-file 文件]\n"
     "  sheetmerge merge …（详见 sheetmerge merge --help）\n"
     "  sheetmerge --help\n"
     "  sheetmerge --version\n";
@@ -23,14 +23,22 @@ inline constexpr const char* Help =
     "  last_row      含有值的最大行号（只有格式的单元格不计，空工作表为 0，图表工作表为 -）\n"
     "  last_column   含有值的最大列号（同上）\n"
     "  uncalculated  没有缓存值的公式单元格数（为 0 时留空）\n"
+    "  encoding      CSV 等文本文件读取时所用的编码（如 UTF-8、GB18030、WINDOWS-1252），\n"
+    "                其它文件留空\n"
     "\n"
     "cat：把一个工作表以 CSV 写到标准输出（UTF-8，RFC 4180 引号规则，行尾为 LF），\n"
     "  范围从第 1 行第 1 列到含有值的最大行和最大列。\n"
     "  默认输出活动工作表；--sheet-index N 输出第 N 个工作表（只数工作表，从 1 开始）；\n"
-    "  --sheet-name 名称 输出该名称的工作表（不区分英文大小写）。\n"
+    "  --sheet-name 名称 输出该名称的工作表：名称完全相同者优先，否则按 Excel 的规则\n"
+    "  不区分大小写（包括中文全角字母等）比较。\n"
     "  公式输出其缓存的值；日期和时间格式的数字输出为 ISO "
     "8601（2015-06-15、2015-06-15T09:30:12、09:30:12）；\n"
     "  逻辑值输出 TRUE 或 FALSE；错误值输出其文字（如 #DIV/0!）。\n"
+    "\n"
+    "编码：CSV 文件带字节顺序标记（BOM）时按标记读取；否则是有效的 UTF-8 时按 UTF-8；\n"
+    "  否则按其字节判断编码（GB18030、BIG5、SHIFT_JIS、EUC-KR、WINDOWS-1250 至 1258、KOI8-R、\n"
+    "  ISO-8859 系列等，中文优先），都不合适时按 WINDOWS-1252 读取。--encoding 编码 指定按该\n"
+    "  编码读取（iconv 认识的名称，如 GBK、BIG5、UTF-16），无法解码的字节显示为 �。\n"
     "\n"
     "密码：文件设有打开密码时，依次试用 --password 给出的密码（可多次给出）和 --password-file\n"
     "  文件中的密码（UTF-8，每行一个），按给出的顺序；.xls "
@@ -51,6 +59,9 @@ inline constexpr const char* BothSheetOptions = "--sheet-index 和 --sheet-name 
 inline constexpr const char* PasswordFileUnreadable = "无法读取密码文件：";
 inline constexpr const char* PasswordFileTooLarge = "密码文件过大（超过 1 MiB）：";
 inline constexpr const char* PasswordFileNotUtf8 = "密码文件不是 UTF-8 文本：";
+inline constexpr const char* UnknownEncoding = "--encoding 给出的编码无法识别：";
+inline constexpr const char* EncodingExamples =
+    "（可用 iconv 认识的名称，如 GB18030、GBK、BIG5、UTF-8、WINDOWS-1252）";
 inline constexpr const char* MergeNotAvailable = "merge 命令在此版本中尚不可用";
 
 inline constexpr const char* NoSuchSheetIndex = "没有第 %d 个工作表（共有 %d 个工作表）";

@@ -219,6 +219,9 @@ public:
     // ahead included; a workbook none of them opens fails with EncryptedWorkbook. An application
     // that reads no encrypted files may ignore them.
     virtual void setPasswords(std::vector<std::string> passwords) { (void)passwords; }
+    // The encoding every CSV workbook opened from now on is read in ("" detects it per file).
+    // An application that reads no CSV files may ignore it.
+    virtual void setCsvEncoding(std::string encoding) { (void)encoding; }
     // The number of sheets a new workbook gets.
     virtual int sheetsInNewWorkbook() const = 0;
     virtual void setSheetsInNewWorkbook(int count) = 0;

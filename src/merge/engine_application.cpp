@@ -149,6 +149,9 @@ public:
     void setPasswords(std::vector<std::string> passwords) override {
         m_readAhead.setPasswords(std::move(passwords));
     }
+    void setCsvEncoding(std::string encoding) override {
+        m_readAhead.setCsvEncoding(std::move(encoding));
+    }
 
     void fail(ErrorCode code, std::string detail) { m_errors.set(Error(code, std::move(detail))); }
     std::optional<Clip> clipboard;

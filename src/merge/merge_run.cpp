@@ -435,6 +435,7 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
     // Passwords reach the sample's open too: an encrypted package that no given password
     // opens is passed over as the sample like any other file that does not open.
     application.setPasswords(input.passwords);
+    application.setCsvEncoding(input.csvEncoding);
     std::shared_ptr<Workbook> sample = openSample(sources, application, host, outcome);
     if (!sample) {
         tearDown(input);

@@ -50,6 +50,8 @@ struct RunInput {
     // Passwords (UTF-8) tried in order on every encrypted source, the sample included; kept in
     // memory for the run only.
     std::vector<std::string> passwords;
+    // The encoding every CSV source is read in; "" detects it per file.
+    std::string csvEncoding;
 };
 
 enum class RunStatus {

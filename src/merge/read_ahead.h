@@ -43,6 +43,10 @@ public:
     void setPasswords(std::vector<std::string> passwords);
     const std::vector<std::string>& passwords() const { return m_open.passwords; }
 
+    // The encoding CSV sources are read in ("" detects it per file). Set it before the first
+    // announcement: files read ahead keep the encoding they were read with.
+    void setCsvEncoding(std::string encoding) { m_open.csvEncoding = std::move(encoding); }
+
     // Two at a time keep two cores busy, since reading takes about twice as long as placing;
     // memory stays a few sources. The readers share no state.
     static constexpr std::size_t AheadLimit = 2;

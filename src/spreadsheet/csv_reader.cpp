@@ -1,8 +1,10 @@
 #include "spreadsheet/csv_reader.h"
 
 #include <string_view>
+#include <utility>
+#include <vector>
 
-#include "spreadsheet/detail/value_parsing.h"
+#include "spreadsheet/detail/csv_values.h"
 #include "spreadsheet/reader_limits.h"
 #include "spreadsheet/sheet_builder.h"
 #include "spreadsheet/text_encoding.h"
@@ -25,56 +27,10 @@ bool equalsIgnoringCase(std::string_view text, std::string_view upperWord) {
     return true;
 }
 
-bool isDigit(char character) {
-    return character >= '0' && character <= '9';
-}
-
-// A plain number: optional sign, digits with an optional decimal point, optional exponent.
-// Returns false for everything else and for numbers a spreadsheet would damage: leading
-// zeros ("007", "-00.5") and more than 15 significant digits, as IDs and account numbers are.
-bool parsePlainNumber(std::string_view text, double& value) {
-    std::size_t position = 0;
-    if (position < text.size() && (text[position] == '+' || text[position] == '-')) ++position;
-    const std::size_t integerStart = position;
-    while (position < text.size() && isDigit(text[position])) ++position;
-    const std::size_t integerDigits = position - integerStart;
-    std::size_t fractionDigits = 0;
-    if (position < text.size() && text[position] == '.') {
-        ++position;
-        const std::size_t fractionStart = position;
-        while (position < text.size() && isDigit(text[position])) ++position;
-        fractionDigits = position - fractionStart;
-    }
-    if (integerDigits + fractionDigits == 0) return false;
-    if (position < text.size() && (text[position] == 'e' || text[position] == 'E')) {
-        ++position;
-        if (position < text.size() && (text[position] == '+' || text[position] == '-')) ++position;
-        const std::size_t exponentStart = position;
-        while (position < text.size() && isDigit(text[position])) ++position;
-        if (position == exponentStart) return false;
-    }
-    if (position != text.size()) return false;
-    if (integerDigits >= 2 && text[integerStart] == '0') return false;
-    std::size_t significantDigits = 0;
-    bool seenNonZero = false;
-    for (std::size_t index = integerStart;
-         index < integerStart + integerDigits + 1 + fractionDigits && index < text.size();
-         ++index) {
-        const char character = text[index];
-        if (!isDigit(character)) continue;
-        if (character != '0') seenNonZero = true;
-        if (seenNonZero) ++significantDigits;
-    }
-    if (significantDigits > 15) return false;
-    const std::optional<double> parsed = detail::parseNumber(text);
-    if (!parsed) return false;
-    value = *parsed;
-    return true;
-}
-
 // Picks the separator: a first line "sep=X" names it; otherwise a comma, unless the first
-// line holds no comma outside quotes but semicolons or tabs (exports made with a European
-// list separator). Returns the offset where the data starts.
+// line holds no comma outside quotes but semicolons, tabs or vertical bars (exports made with a
+// European list separator, tab-separated text, database dumps): then the most frequent of these,
+// semicolon before tab before bar on a tie. Returns the offset where the data starts.
 std::size_t chooseSeparator(std::string_view text, char& separator) {
     if (text.size() >= 5 && equalsIgnoringCase(text.substr(0, 4), "SEP=")) {
         const char candidate = text[4];
@@ -91,6 +47,7 @@ std::size_t chooseSeparator(std::string_view text, char& separator) {
     std::size_t commas = 0;
     std::size_t semicolons = 0;
     std::size_t tabs = 0;
+    std::size_t bars = 0;
     bool quoted = false;
     for (const char character : text) {
         if (character == '"') quoted = !quoted;
@@ -102,16 +59,27 @@ std::size_t chooseSeparator(std::string_view text, char& separator) {
             ++semicolons;
         else if (character == '\t')
             ++tabs;
+        else if (character == '|')
+            ++bars;
     }
     separator = ',';
-    if (commas == 0 && (semicolons > 0 || tabs > 0)) separator = semicolons >= tabs ? ';' : '\t';
+    if (commas > 0) return 0;
+    std::size_t most = 0;
+    for (const auto& [candidate, count] :
+         {std::pair{';', semicolons}, std::pair{'\t', tabs}, std::pair{'|', bars}}) {
+        if (count > most) {
+            most = count;
+            separator = candidate;
+        }
+    }
     return 0;
 }
 
 class CsvParser {
 public:
-    CsvParser(std::string_view text, char separator, SheetBuilder& sheet)
-        : m_text(text), m_separator(separator), m_sheet(sheet) {}
+    CsvParser(std::string_view text, char separator, SheetBuilder& sheet,
+              std::vector<CellStyle>& styles)
+        : m_text(text), m_separator(separator), m_sheet(sheet), m_styles(styles) {}
 
     Result<void> parse(std::size_t start) {
         std::size_t position = start;
@@ -205,19 +173,25 @@ private:
         if (m_row > XlsxMaxRows) return Error(ErrorCode::CsvLimit, texts::OverRowLimit);
         Cell cell;
         cell.column = m_column;
-        double number = 0.0;
-        if (parsePlainNumber(field, number)) {
-            cell.type = CellType::Number;
-            cell.number = number;
-        } else if (equalsIgnoringCase(field, "TRUE") || equalsIgnoringCase(field, "FALSE")) {
-            cell.type = CellType::Boolean;
-            cell.number = field.size() == 4 ? 1.0 : 0.0;
-        } else {
-            // Everything else, "=..." included, is text: the engine does not evaluate formulas.
-            cell.type = CellType::Text;
-            cell.text.assign(field);
-        }
+        const detail::CsvValue value = detail::readCsvValue(field);
+        cell.type = value.type;
+        cell.number = value.number;
+        if (value.type == CellType::Text) cell.text.assign(field);
+        if (value.numberFormat != nullptr) cell.style = styleOf(value.numberFormat);
         return m_sheet.addCell(m_row, std::move(cell));
+    }
+
+    // The book's style that shows numbers in `numberFormat`, added on first use. A CSV book
+    // needs a handful at most: a list is quicker than a map.
+    std::uint32_t styleOf(const char* numberFormat) {
+        for (const auto& [format, style] : m_formatStyles)
+            if (format == numberFormat) return style;
+        CellStyle style;
+        style.numberFormat = numberFormat;
+        const auto index = static_cast<std::uint32_t>(m_styles.size());
+        m_styles.push_back(std::move(style));
+        m_formatStyles.emplace_back(numberFormat, index);
+        return index;
     }
 
     Result<void> endRow() {
@@ -229,6 +203,8 @@ private:
     std::string_view m_text;
     char m_separator;
     SheetBuilder& m_sheet;
+    std::vector<CellStyle>& m_styles;  // the book's
+    std::vector<std::pair<const char*, std::uint32_t>> m_formatStyles;
     std::string m_buffer;  // the current quoted field
     int m_row = 1;
     int m_column = 1;
@@ -236,19 +212,29 @@ private:
 
 }  // namespace
 
-Result<WorkbookData> readCsv(std::span<const std::uint8_t> bytes, const std::string& sheetName) {
+Result<WorkbookData> readCsv(std::span<const std::uint8_t> bytes, const std::string& sheetName,
+                             std::string_view encoding) {
     // UTF-8 text, the usual case, is parsed where it lies; other encodings are converted first.
-    const ByteOrderMark mark = detectByteOrderMark(bytes);
-    const std::span<const std::uint8_t> body = bytes.subspan(mark.length);
-    std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
-    std::string converted;
-    if ((mark.length > 0 && mark.encoding != TextEncoding::Utf8) || !isValidUtf8(text)) {
-        Result<std::string> decoded = decodeText(bytes);
-        if (!decoded) return decoded.error();
-        converted = std::move(decoded).value();
-        text = converted;
+    DecodedText decoded;
+    std::string_view text;
+    if (!encoding.empty()) {
+        Result<DecodedText> forced = decodeTextAs(bytes, encoding);
+        if (!forced) return forced.error();
+        decoded = std::move(forced).value();
+        text = decoded.text;
+    } else {
+        const ByteOrderMark mark = detectByteOrderMark(bytes);
+        const std::span<const std::uint8_t> body = bytes.subspan(mark.length);
+        text = std::string_view(reinterpret_cast<const char*>(body.data()), body.size());
+        if (mark.encoding == TextEncoding::Utf8 && isValidUtf8(text)) {
+            decoded.encoding = encoding_names::Utf8;
+        } else {
+            decoded = decodeAnyText(bytes);
+            text = decoded.text;
+        }
     }
     WorkbookData book;
+    book.textEncoding = decoded.encoding;
     book.format = FileFormat::Csv;
     book.grid = XlsxGrid;
     book.activeSheet = 0;
@@ -258,7 +244,7 @@ Result<WorkbookData> readCsv(std::span<const std::uint8_t> bytes, const std::str
     const std::size_t start = chooseSeparator(text, separator);
     BookBuilder builder(book);
     SheetBuilder sheetBuilder(builder, sheet, "CSV");
-    CsvParser parser(text, separator, sheetBuilder);
+    CsvParser parser(text, separator, sheetBuilder, book.styles);
     Result<void> parsed = parser.parse(start);
     if (!parsed) return parsed.error();
     sheetBuilder.finish();

@@ -24,6 +24,8 @@ const char* causeText(ErrorCode code) {
             return texts::UnsupportedEncryption;
         case ErrorCode::BinaryWorkbook:
             return texts::BinaryWorkbook;
+        case ErrorCode::ExtensionMismatch:
+            return texts::ExtensionMismatch;
         case ErrorCode::ZipCorrupt:
             return texts::ZipCorrupt;
         case ErrorCode::ZipLimit:

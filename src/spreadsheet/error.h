@@ -22,6 +22,7 @@ enum class ErrorCode {
     WrongPassword,          // the passwords a user typed for the file were all wrong
     UnsupportedEncryption,  // encryption of an unknown kind, or malformed encryption fields
     BinaryWorkbook,         // .xlsb: recognised, not read
+    ExtensionMismatch,      // content that the file's extension does not allow (text in .xlsx)
     // Containers.
     ZipCorrupt,
     ZipLimit,        // entry count, inflated size, ratio or overlap over a limit

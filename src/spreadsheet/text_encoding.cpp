@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 
+#include "spreadsheet/detail/text_decoding.h"
 #include "spreadsheet/texts.h"
 
 namespace spreadsheet {
@@ -41,11 +43,30 @@ std::size_t utf16Length(std::string_view utf8) {
     return units;
 }
 
-TextEncoding detectTextEncoding(std::span<const std::uint8_t> bytes) {
+namespace {
+
+bool mostlyUtf8(std::string_view text);
+
+const char* markName(TextEncoding encoding) {
+    switch (encoding) {
+        case TextEncoding::Utf16LittleEndian:
+            return encoding_names::Utf16LittleEndian;
+        case TextEncoding::Utf16BigEndian:
+            return encoding_names::Utf16BigEndian;
+        case TextEncoding::Utf8:
+            break;
+    }
+    return encoding_names::Utf8;
+}
+
+}  // namespace
+
+std::string detectTextEncoding(std::span<const std::uint8_t> bytes) {
     const ByteOrderMark mark = detectByteOrderMark(bytes);
-    if (mark.length > 0) return mark.encoding;
+    if (mark.length > 0) return markName(mark.encoding);
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return isValidUtf8(text) ? TextEncoding::Utf8 : TextEncoding::Gb18030;
+    if (isValidUtf8(text) || mostlyUtf8(text)) return encoding_names::Utf8;
+    return detectLegacyEncoding(bytes);
 }
 
 void appendUtf8(std::string& out, char32_t codePoint) {
@@ -149,20 +170,203 @@ Result<std::string> convertToUtf8(std::span<const std::uint8_t> bytes, const cha
     return out;
 }
 
+namespace detail {
+
+std::optional<std::size_t> convertLeniently(std::span<const std::uint8_t> bytes,
+                                            const char* iconvName, std::string* out) {
+    iconv_t converter = iconv_open("UTF-8", iconvName);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    static constexpr char Replacement[] = "\xEF\xBF\xBD";
+    std::size_t broken = 0;
+    // iconv's interface takes a non-const input pointer but does not write through it.
+    char* input = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
+    std::size_t inputLeft = bytes.size();
+    std::array<char, 64 * 1024> chunk;
+    while (inputLeft > 0) {
+        char* output = chunk.data();
+        std::size_t outputLeft = chunk.size();
+        const std::size_t status = iconv(converter, &input, &inputLeft, &output, &outputLeft);
+        if (out != nullptr) out->append(chunk.data(), chunk.size() - outputLeft);
+        if (status != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+        // EILSEQ (a sequence the encoding does not have) or EINVAL (cut off at the end): one
+        // replacement character, then on from the next byte.
+        ++broken;
+        if (out != nullptr) out->append(Replacement, 3);
+        ++input;
+        --inputLeft;
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    }
+    // Flush what a stateful encoding still holds.
+    char* output = chunk.data();
+    std::size_t outputLeft = chunk.size();
+    iconv(converter, nullptr, nullptr, &output, &outputLeft);
+    if (out != nullptr) out->append(chunk.data(), chunk.size() - outputLeft);
+    iconv_close(converter);
+    return broken;
+}
+
+void appendWindows1252(std::span<const std::uint8_t> bytes, std::string& out) {
+    // 0x80-0x9F; the undefined bytes keep their own value.
+    static constexpr char16_t High[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    out.reserve(out.size() + bytes.size() + bytes.size() / 4);
+    for (const std::uint8_t byte : bytes) {
+        if (byte < 0x80)
+            out += static_cast<char>(byte);
+        else if (byte < 0xA0)
+            appendUtf8(out, High[byte - 0x80]);
+        else
+            appendUtf8(out, byte);
+    }
+}
+
+}  // namespace detail
+
+namespace {
+
+// UTF-8 text with a few bytes that are not: a file cut inside its last character, or a UTF-8
+// file into which a few lines in a Western code page were pasted. It needs two well-formed
+// multi-byte sequences for each broken one; text in a legacy code page forms UTF-8 sequences
+// only by chance and breaks several times more often than it forms them.
+bool mostlyUtf8(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = bytes + text.size();
+    std::size_t sequences = 0;
+    std::size_t broken = 0;
+    while (bytes < end) {
+        if (*bytes < 0x80) {
+            ++bytes;
+            continue;
+        }
+        char32_t codePoint = 0;
+        const int length = decodeUtf8(bytes, end, codePoint);
+        if (length > 0) {
+            ++sequences;
+            bytes += length;
+        } else {
+            ++broken;
+            ++bytes;
+        }
+    }
+    return broken > 0 && sequences >= 2 * broken;
+}
+
+// Mostly-UTF-8 text to UTF-8: each byte that is no part of a well-formed sequence is read as
+// its Windows-1252 character, so the pasted "José" stays José.
+std::string repairUtf8(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = bytes + text.size();
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    while (bytes < end) {
+        char32_t codePoint = 0;
+        const int length = *bytes < 0x80 ? 1 : decodeUtf8(bytes, end, codePoint);
+        if (length > 0) {
+            out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+            bytes += length;
+        } else {
+            detail::appendWindows1252(std::span(bytes, 1), out);
+            ++bytes;
+        }
+    }
+    return out;
+}
+
+// The text after a byte-order mark, which is taken at its word.
+DecodedText decodeMarked(std::span<const std::uint8_t> body, TextEncoding encoding) {
+    DecodedText decoded;
+    decoded.encoding = markName(encoding);
+    if (encoding != TextEncoding::Utf8) {
+        decoded.text = utf16ToUtf8(body, encoding);
+        return decoded;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
+    if (isValidUtf8(text))
+        decoded.text.assign(text);
+    else
+        detail::convertLeniently(body, encoding_names::Utf8, &decoded.text);
+    return decoded;
+}
+
+// Text in `encoding` as detectLegacyEncoding() names it.
+DecodedText decodeLegacy(std::span<const std::uint8_t> bytes, std::string encoding) {
+    DecodedText decoded;
+    decoded.encoding = std::move(encoding);
+    if (decoded.encoding == encoding_names::Windows1252 ||
+        !detail::convertLeniently(bytes, decoded.encoding.c_str(), &decoded.text)) {
+        decoded.text.clear();
+        decoded.encoding = encoding_names::Windows1252;
+        detail::appendWindows1252(bytes, decoded.text);
+    }
+    return decoded;
+}
+
+std::string upperTrimmed(std::string_view name) {
+    while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    std::string upper(name);
+    for (char& character : upper)
+        if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 32);
+    return upper;
+}
+
+}  // namespace
+
+DecodedText decodeAnyText(std::span<const std::uint8_t> bytes) {
+    const ByteOrderMark mark = detectByteOrderMark(bytes);
+    const std::span<const std::uint8_t> body = bytes.subspan(mark.length);
+    if (mark.length > 0) return decodeMarked(body, mark.encoding);
+    const std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
+    if (isValidUtf8(text)) return DecodedText{std::string(text), encoding_names::Utf8};
+    if (mostlyUtf8(text)) return DecodedText{repairUtf8(text), encoding_names::Utf8};
+    return decodeLegacy(body, detectLegacyEncoding(body));
+}
+
+std::optional<std::string> knownEncodingName(std::string_view name) {
+    std::string upper = upperTrimmed(name);
+    if (upper.empty() || upper.find('/') != std::string::npos) return std::nullopt;
+    iconv_t converter = iconv_open("UTF-8", upper.c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    iconv_close(converter);
+    return upper;
+}
+
+Result<DecodedText> decodeTextAs(std::span<const std::uint8_t> bytes, std::string_view encoding) {
+    const std::optional<std::string> name = knownEncodingName(encoding);
+    if (!name)
+        return Error(ErrorCode::TextEncoding, texts::EncodingUnavailable + std::string(encoding));
+    // The mark of the encoding itself is no part of the text; iconv's "UTF-16" reads its own.
+    const ByteOrderMark mark = detectByteOrderMark(bytes);
+    const bool isUtf8 = *name == "UTF-8" || *name == "UTF8";
+    const bool ownMark = mark.length > 0 && ((mark.encoding == TextEncoding::Utf8 && isUtf8) ||
+                                             (mark.encoding == TextEncoding::Utf16LittleEndian &&
+                                              (*name == "UTF-16LE" || *name == "UCS-2LE")) ||
+                                             (mark.encoding == TextEncoding::Utf16BigEndian &&
+                                              (*name == "UTF-16BE" || *name == "UCS-2BE")));
+    const std::span<const std::uint8_t> body = ownMark ? bytes.subspan(mark.length) : bytes;
+    DecodedText decoded;
+    decoded.encoding = *name;
+    const std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
+    if (isUtf8 && isValidUtf8(text)) {
+        decoded.text.assign(text);
+        return decoded;
+    }
+    detail::convertLeniently(body, name->c_str(), &decoded.text);
+    return decoded;
+}
+
 Result<std::string> decodeText(std::span<const std::uint8_t> bytes) {
     const ByteOrderMark mark = detectByteOrderMark(bytes);
     const std::span<const std::uint8_t> body = bytes.subspan(mark.length);
-    if (mark.length > 0 && mark.encoding != TextEncoding::Utf8)
-        return utf16ToUtf8(body, mark.encoding);
-    std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
-    if (mark.length > 0) {
+    if (mark.length > 0 && mark.encoding == TextEncoding::Utf8) {
         // A UTF-8 mark is taken at its word; bytes that break it are an encoding error, not
-        // GB18030.
+        // another encoding.
+        const std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
         if (!isValidUtf8(text)) return Error(ErrorCode::TextEncoding, texts::BrokenUtf8AfterMark);
-        return std::string(text);
     }
-    if (isValidUtf8(text)) return std::string(text);
-    return convertToUtf8(body, "GB18030");
+    return decodeAnyText(bytes).text;
 }
 
 }  // namespace spreadsheet

@@ -13,6 +13,7 @@ inline constexpr const char* EncryptedWorkbook = "文件受密码保护（未提
 inline constexpr const char* WrongPassword = "密码不正确";
 inline constexpr const char* UnsupportedEncryption = "文件的加密方式不受支持或加密信息已损坏";
 inline constexpr const char* BinaryWorkbook = "文件是二进制工作簿（.xlsb），不支持读取";
+inline constexpr const char* ExtensionMismatch = "文件格式或扩展名无效";
 inline constexpr const char* ZipCorrupt = "文件已损坏（压缩包结构错误或不完整）";
 inline constexpr const char* ZipLimit = "压缩包内容超出安全上限（可能是压缩炸弹）";
 inline constexpr const char* ZipUnsupported = "压缩包使用了不支持的压缩方式或加密";
@@ -44,6 +45,13 @@ inline constexpr const char* IsFolder = ": 是文件夹，不是文件";
 inline constexpr const char* NotRegularFile = ": 不是普通文件";
 inline constexpr const char* BytesOverLimit = " 字节，上限为 2 GiB";
 inline constexpr const char* ReadOverLimit = "超过 2 GiB 上限";
+// "扩展名为 .xlsx 的文件不是 Excel 工作簿（内容是文本）".
+inline constexpr const char* ExtensionHead = "扩展名为 ";
+inline constexpr const char* NotAWorkbookTail = " 的文件不是 Excel 工作簿";
+inline constexpr const char* NotTextTail = " 的文件不是文本文件";
+inline constexpr const char* ContentIsText = "（内容是文本）";
+inline constexpr const char* ContentIsXls = "（内容是 .xls 格式的工作簿）";
+inline constexpr const char* ContentIsXlsx = "（内容是 .xlsx 格式的工作簿）";
 
 // Evidence of encrypted files: no password was given, or "提供的 2 个密码都不正确".
 inline constexpr const char* NoPasswordGiven = "未提供密码";

@@ -92,6 +92,8 @@ struct WorkbookData {
     bool date1904 = false;      // as read; date cells are already converted to the 1900 system
     std::vector<CellStyle> styles{CellStyle{}};  // never empty; Cell::style indexes it
     GridLimits grid = XlsxGrid;
+    // The encoding a text source (CSV) was read in, as text_encoding.h names it; "" for others.
+    std::string textEncoding;
 };
 
 }  // namespace spreadsheet

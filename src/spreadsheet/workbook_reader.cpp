@@ -94,6 +94,53 @@ std::string sheetNameFromFile(const std::string& fileName) {
     return stem;
 }
 
+// What a file's extension allows it to hold. Extensions compare as written, as the folder walk
+// and the choice of the sample compare them.
+enum class ExtensionRule { Any, Package, Text };
+
+ExtensionRule extensionRule(const std::string& fileName) {
+    const std::string extension = std::filesystem::path(fileName).extension().string();
+    if (extension == ".xlsx" || extension == ".xlsm") return ExtensionRule::Package;
+    if (extension == ".csv") return ExtensionRule::Text;
+    return ExtensionRule::Any;
+}
+
+Error extensionMismatch(const std::string& fileName, ContentKind kind,
+                        std::span<const std::uint8_t> bytes) {
+    const std::string extension = std::filesystem::path(fileName).extension().string();
+    std::string detail = texts::ExtensionHead + extension;
+    if (extensionRule(fileName) == ExtensionRule::Text) {
+        detail += texts::NotTextTail;
+        if (kind == ContentKind::Zip) detail += texts::ContentIsXlsx;
+        if (kind == ContentKind::CompoundFile || kind == ContentKind::Biff)
+            detail += texts::ContentIsXls;
+    } else {
+        detail += texts::NotAWorkbookTail;
+        if (kind == ContentKind::Text) detail += texts::ContentIsText;
+        if (kind == ContentKind::CompoundFile || kind == ContentKind::Biff)
+            detail += texts::ContentIsXls;
+    }
+    if (kind == ContentKind::Unknown) detail += "（" + leadingBytesHex(bytes) + "）";
+    return Error(ErrorCode::ExtensionMismatch, std::move(detail));
+}
+
+// UTF-16 text without a byte-order mark: NUL in the high byte of most characters (the ASCII
+// separators, digits and line ends of CSV), hardly ever in the low one. Returns the encoding's
+// name or "".
+const char* unmarkedUtf16(std::span<const std::uint8_t> bytes) {
+    const std::size_t units = std::min<std::size_t>(bytes.size(), SniffBytes) / 2;
+    if (units < 2) return "";
+    std::size_t zeroLow = 0;
+    std::size_t zeroHigh = 0;
+    for (std::size_t unit = 0; unit < units; ++unit) {
+        if (bytes[2 * unit] == 0) ++zeroLow;
+        if (bytes[2 * unit + 1] == 0) ++zeroHigh;
+    }
+    if (zeroHigh * 2 >= units && zeroLow * 20 <= units) return encoding_names::Utf16LittleEndian;
+    if (zeroLow * 2 >= units && zeroHigh * 20 <= units) return encoding_names::Utf16BigEndian;
+    return "";
+}
+
 Error fileError(int errorNumber, const std::filesystem::path& path) {
     const std::string evidence = path.string() + ": " + std::strerror(errorNumber);
     if (errorNumber == ENOENT || errorNumber == ENOTDIR)
@@ -132,7 +179,36 @@ ContentKind sniffContent(std::span<const std::uint8_t> firstBytes) {
 
 Result<WorkbookData> readWorkbook(std::span<const std::uint8_t> bytes, const std::string& fileName,
                                   const OpenOptions& options) {
-    switch (sniffContent(bytes)) {
+    const ContentKind kind = sniffContent(bytes);
+    if (kind == ContentKind::Empty) return Error(ErrorCode::UnknownFormat, texts::EmptyFile);
+    switch (extensionRule(fileName)) {
+        case ExtensionRule::Package:
+            if (kind == ContentKind::Zip) return readXlsx(bytes);
+            if (kind == ContentKind::CompoundFile) {
+                Result<CompoundFile> file = CompoundFile::open(bytes);
+                if (!file) return file.error();
+                if (holdsEncryptedPackage(*file)) {
+                    Result<std::vector<std::uint8_t>> package =
+                        decryptPackage(*file, options.passwords);
+                    if (!package) return package.error();
+                    return readXlsx(*package);
+                }
+            }
+            return extensionMismatch(fileName, kind, bytes);
+        case ExtensionRule::Text:
+            if (kind == ContentKind::Text)
+                return readCsv(bytes, sheetNameFromFile(fileName), options.csvEncoding);
+            if (kind == ContentKind::Unknown) {
+                const std::string_view utf16 = unmarkedUtf16(bytes);
+                if (!utf16.empty())
+                    return readCsv(bytes, sheetNameFromFile(fileName),
+                                   options.csvEncoding.empty() ? utf16 : options.csvEncoding);
+            }
+            return extensionMismatch(fileName, kind, bytes);
+        case ExtensionRule::Any:
+            break;
+    }
+    switch (kind) {
         case ContentKind::Empty:
             return Error(ErrorCode::UnknownFormat, texts::EmptyFile);
         case ContentKind::Zip:
@@ -161,7 +237,7 @@ Result<WorkbookData> readWorkbook(std::span<const std::uint8_t> bytes, const std
             if (looksLikeSpreadsheetMl(bytes)) return readSpreadsheetMl(bytes);
             if (looksLikeHtmlTable(bytes)) return readHtmlTable(bytes, sheetNameFromFile(fileName));
             if (looksLikeMarkup(bytes)) return Error(ErrorCode::UnknownFormat, texts::MarkupNotCsv);
-            return readCsv(bytes, sheetNameFromFile(fileName));
+            return readCsv(bytes, sheetNameFromFile(fileName), options.csvEncoding);
         case ContentKind::Unknown:
             break;
     }

@@ -21,6 +21,7 @@ import io
 import json
 import math
 import os
+import re
 import subprocess
 import sys
 import warnings
@@ -57,12 +58,13 @@ def parse_inspect(stdout):
     if lines[-1] != "":
         raise Failure("inspect output does not end with a line break")
     header = lines[0].split("\t")
-    if header != ["position", "name", "kind", "visibility", "active", "last_row", "last_column", "uncalculated"]:
+    if header != ["position", "name", "kind", "visibility", "active", "last_row", "last_column", "uncalculated",
+                  "encoding"]:
         raise Failure("unexpected inspect header %r" % lines[0])
     sheets = []
     for number, line in enumerate(lines[1:-1], start=1):
         fields = line.split("\t")
-        if len(fields) != 8 or fields[0] != str(number):
+        if len(fields) != 9 or fields[0] != str(number):
             raise Failure("malformed inspect line %r" % line)
         sheets.append(dict(zip(header, fields)))
     return sheets
@@ -101,8 +103,13 @@ def same_value(ours, theirs):
         return True
     if len(theirs) >= 80 and ours.startswith(theirs):
         return True
+    # A CSV's text as a spreadsheet program reads it: "6,718" is 6718, "12.5%" is 0.125.
+    scale = 1.0
+    if re.fullmatch(r"[-+]?\d{1,3}(,\d{3})+(\.\d+)?%?|[-+]?\d+(\.\d+)?%", theirs):
+        scale = 0.01 if theirs.endswith("%") else 1.0
+        theirs = theirs.replace(",", "").rstrip("%")
     try:
-        left, right = float(ours), float(theirs)
+        left, right = float(ours), float(theirs) * scale
     except ValueError:
         return False
     return math.isclose(left, right, rel_tol=1e-12, abs_tol=1e-12)

@@ -5,6 +5,7 @@ tests/support/xlsx_check.py, and that no source was touched.
 
 Usage: merge_command_test.py PATH/TO/sheetmerge
 """
+import datetime
 import hashlib
 import os
 import re
@@ -195,6 +196,70 @@ def check_formula_notice(scratch):
     if lines and os.path.isfile(lines[0]):
         rows = list(openpyxl.load_workbook(lines[0]).active.iter_rows(values_only=True))
         check(rows == [(1, 2), (None, None), (5, 6), (3, 4)], f"formulas: merged {rows}")
+
+
+def check_csv_encodings(scratch):
+    """CSV sources in legacy code pages merge with their text intact and their dates as dates;
+    --encoding forces one encoding for all of them; a text file named .xlsx fails with its cause
+    while the same bytes named .xls merge."""
+    folder = os.path.join(scratch, "encodings")
+    os.mkdir(folder)
+    sources = {
+        "a_gbk.csv": ("gbk", "编号,客户,日期,比例\n1,北京华联商厦,2026年1月5日,12.5%\n"),
+        "b_cp1251.csv": ("cp1251", "1,Иванов Сергей Петрович,2026/1/6,\"1,234.5\"\n"),
+        "c_latin1.csv": ("latin-1", "1,François Müller,2026-01-07 09:30,3%\n"),
+    }
+    for name, (encoding, text) in sources.items():
+        with open(os.path.join(folder, name), "wb") as handle:
+            handle.write(text.encode(encoding))
+    with open(os.path.join(folder, "d_text.xls"), "wb") as handle:
+        handle.write("1,文本,2026-01-08\n".encode("utf-8"))
+    fake = os.path.join(folder, "e_text.xlsx")
+    shutil.copyfile(os.path.join(folder, "d_text.xls"), fake)
+
+    code, out, err = run("-q", "-o", scratch, folder)
+    check(code == 1, f"encodings: exit {code}, stderr {err.strip()!r}")
+    causes = failure_lines(err)
+    check(list(causes) == [fake], f"encodings: failed {list(causes)}")
+    check(fake in causes and "文件格式或扩展名无效" in causes[fake][1] and "内容是文本" in causes[fake][1],
+          f"encodings: cause of the text named .xlsx: {causes.get(fake)}")
+    result = out.splitlines()[0] if out.splitlines() else ""
+    if os.path.isfile(result):
+        sheet = openpyxl.load_workbook(result).active
+        rows = [[cell.value for cell in row] for row in sheet.iter_rows()]
+        check([row[1] for row in rows] == ["客户", "北京华联商厦", "Иванов Сергей Петрович", "François Müller", "文本"],
+              f"encodings: texts {[row[1] for row in rows]}")
+        dates = [sheet.cell(row=row, column=3) for row in range(2, 6)]
+        check([cell.value for cell in dates] == [datetime.datetime(2026, 1, 5), datetime.datetime(2026, 1, 6),
+                                                 datetime.datetime(2026, 1, 7, 9, 30), datetime.datetime(2026, 1, 8)],
+              f"encodings: dates {[cell.value for cell in dates]}")
+        check([cell.number_format for cell in dates] == ['yyyy"年"m"月"d"日"', "yyyy/m/d", "yyyy-mm-dd hh:mm:ss",
+                                                         "yyyy-mm-dd"],
+              f"encodings: date formats {[cell.number_format for cell in dates]}")
+        check([sheet.cell(row=row, column=4).value for row in (2, 3, 4)] == [0.125, 1234.5, 0.03],
+              f"encodings: numbers {[sheet.cell(row=row, column=4).value for row in (2, 3, 4)]}")
+        os.remove(result)
+
+    # Forced: the Cyrillic file read as GBK does not fail, and the GBK file reads right.
+    code, out, err = run("-q", "--encoding", "GBK", "-o", scratch, folder)
+    check(code == 1 and list(failure_lines(err)) == [fake], f"--encoding GBK: exit {code}, stderr {err.strip()!r}")
+    result = out.splitlines()[0] if out.splitlines() else ""
+    if os.path.isfile(result):
+        sheet = openpyxl.load_workbook(result).active
+        check(sheet.cell(row=2, column=2).value == "北京华联商厦", "--encoding GBK: the GBK text")
+        check(sheet.cell(row=3, column=2).value != "Иванов Сергей Петрович", "--encoding GBK: the CP1251 text")
+        os.remove(result)
+    expect_refused(["--encoding", "no-such-code-page", folder], "--encoding 给出的编码无法识别：no-such-code-page",
+                   "unknown --encoding")
+
+    # inspect names the encoding it read each file in.
+    for name, wanted in (("a_gbk.csv", "GB18030"), ("b_cp1251.csv", "CP1251"), ("c_latin1.csv", "WINDOWS-1252"),
+                         ("d_text.xls", "UTF-8")):
+        done = subprocess.run([SHEETMERGE, "inspect", os.path.join(folder, name)], capture_output=True, timeout=60)
+        lines = done.stdout.decode("utf-8").splitlines()
+        header = lines[0].split("\t") if lines else []
+        encoding = lines[1].split("\t")[header.index("encoding")] if len(lines) > 1 and "encoding" in header else None
+        check(encoding == wanted, f"inspect {name}: encoding {encoding!r}, expected {wanted}")
 
 
 def check_stop_signals(scratch):
@@ -449,6 +514,7 @@ def main():
     check_damaged_folder(scratch)
     check_second_run(scratch)
     check_formula_notice(scratch)
+    check_csv_encodings(scratch)
 
     for folder, before in sources.items():
         check(snapshot(folder) == before, f"sources changed in {folder}")

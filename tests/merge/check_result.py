@@ -45,11 +45,12 @@ assert abs(data.column_dimensions["B"].width - 18) < 1, data.column_dimensions["
 failures = book["失败列表(8)"]
 head = [tuple(row) for row in failures.iter_rows(min_row=1, max_row=3, max_col=5, values_only=True)]
 assert head[0] == ("失败原因", "不存在目标工作表", "目标工作表内容为空", "指定行以下无数据或起止单元格不合逻辑", "其它"), head[0]
-assert head[1] == ("文件个数", 0, 0, 1, 7), head[1]
-assert head[2][0] == 1 and head[2][3] == "calamine__date.xls-named.xlsx", head[2]
-others = [failures.cell(row=r, column=5).value for r in range(3, 10)]
+assert head[1] == ("文件个数", 0, 0, 0, 8), head[1]
+assert head[2][0] == 1 and head[2][3] is None, head[2]
+others = [failures.cell(row=r, column=5).value for r in range(3, 11)]
 assert others[0] == "calamine__pass_protected.xlsx" and None not in others, others
-assert [failures.cell(row=r, column=1).value for r in range(3, 11)] == [1, 2, 3, 4, 5, 6, 7, None]
+assert others[-1] == "calamine__date.xls-named.xlsx", others
+assert [failures.cell(row=r, column=1).value for r in range(3, 12)] == [1, 2, 3, 4, 5, 6, 7, 8, None]
 assert failures.freeze_panes == "A3", failures.freeze_panes
 for cell in ("B2", "C2", "D2", "E2"):
     font = failures[cell].font
@@ -68,6 +69,7 @@ for coordinate, note in notes.items():
     reason = failures.cell(row=1, column=failures[coordinate].column).value
     assert note.author == "sheetmerge", (coordinate, note.author)
     assert note.text.startswith(reason + "：") and len(note.text) > len(reason) + 1, (coordinate, note.text)
-assert notes["D3"].text == "指定行以下无数据或起止单元格不合逻辑：第 4 行及以下没有数据", notes["D3"].text
+assert notes["E10"].text.startswith("其它：文件格式或扩展名无效") and "内容是 .xls" in notes["E10"].text, \
+    notes["E10"].text
 assert "文件受密码保护" in notes["E3"].text, notes["E3"].text
 print("result checked")

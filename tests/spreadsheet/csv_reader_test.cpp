@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -59,8 +61,8 @@ TEST(CsvReader, ConvertsPlainNumbersAndBooleansAndKeepsIdsAsText) {
         {"1234567890123456", CellType::Text, 0},
         {"110101199003077777", CellType::Text, 0},
         {"1234567890.123456", CellType::Text, 0},
-        {"1,234", CellType::Text, 0},
-        {"12%", CellType::Text, 0},
+        {"1,234", CellType::Number, 1234},
+        {"12%", CellType::Number, 0.12},
         {" 12", CellType::Text, 0},
         {"12 ", CellType::Text, 0},
         {"1e", CellType::Text, 0},
@@ -70,7 +72,7 @@ TEST(CsvReader, ConvertsPlainNumbersAndBooleansAndKeepsIdsAsText) {
         {"0x1A", CellType::Text, 0},
         {"inf", CellType::Text, 0},
         {"nan", CellType::Text, 0},
-        {"2024-01-05", CellType::Text, 0},
+        {"2024-01-05", CellType::Number, 45296},
         {"TRUE", CellType::Boolean, 1},
         {"false", CellType::Boolean, 0},
         {"True", CellType::Boolean, 1},
@@ -92,6 +94,154 @@ TEST(CsvReader, ConvertsPlainNumbersAndBooleansAndKeepsIdsAsText) {
         }
         EXPECT_FALSE(cell->hasFormula);
     }
+}
+
+// Dates, times, percentages and numbers with thousands separators as a zh-CN spreadsheet
+// program reads them: the value, and a number format that shows it as it was written.
+TEST(CsvReader, ReadsDatesTimesPercentagesAndSeparatedNumbersWithTheirFormats) {
+    struct Case {
+        const char* field;
+        CellType type;
+        double number;
+        const char* format;  // of a Number; "General" for a plain one
+    };
+    const Case cases[] = {
+        {"2026-01-05", CellType::Number, 46027, "yyyy-mm-dd"},
+        {"2026-1-5", CellType::Number, 46027, "yyyy-mm-dd"},
+        {"2026/1/5", CellType::Number, 46027, "yyyy/m/d"},
+        {"2026/01/05", CellType::Number, 46027, "yyyy/m/d"},
+        {"2026年1月5日", CellType::Number, 46027, "yyyy\"年\"m\"月\"d\"日\""},
+        {"2026-01-05 09:30", CellType::Number, 46027.395833333336, "yyyy-mm-dd hh:mm:ss"},
+        {"2026-01-05 23:59:59", CellType::Number, 46027.99998842592, "yyyy-mm-dd hh:mm:ss"},
+        {"2026/1/5 9:30", CellType::Number, 46027.395833333336, "yyyy/m/d h:mm"},
+        {"2026/1/5 9:30:15", CellType::Number, 46027.39600694445, "yyyy/m/d h:mm:ss"},
+        {"2026年1月5日 9:30", CellType::Number, 46027.395833333336,
+         "yyyy\"年\"m\"月\"d\"日\" h:mm"},
+        {"2024-02-29", CellType::Number, 45351, "yyyy-mm-dd"},
+        {"2000-02-29", CellType::Number, 36585, "yyyy-mm-dd"},
+        {"1900-03-01", CellType::Number, 61, "yyyy-mm-dd"},
+        {"1900-01-01", CellType::Number, 1, "yyyy-mm-dd"},
+        {"9999-12-31", CellType::Number, 2958465, "yyyy-mm-dd"},
+        {"9:30", CellType::Number, 0.3958333333333333, "h:mm"},
+        {"09:30:15", CellType::Number, 0.39600694444444445, "h:mm:ss"},
+        {"0:00", CellType::Number, 0, "h:mm"},
+        {"12.5%", CellType::Number, 0.125, "0.0%"},
+        {"12%", CellType::Number, 0.12, "0%"},
+        {"-3.25%", CellType::Number, -0.0325, "0.00%"},
+        {"1.1%", CellType::Number, 0.011, "0.0%"},
+        {"100%", CellType::Number, 1, "0%"},
+        {"1,234", CellType::Number, 1234, "#,##0"},
+        {"1,234.5", CellType::Number, 1234.5, "#,##0.0"},
+        {"1,234.50", CellType::Number, 1234.5, "#,##0.00"},
+        {"-1,234,567.891", CellType::Number, -1234567.891, "#,##0.000"},
+        {"+12,345", CellType::Number, 12345, "#,##0"},
+        {"12.5", CellType::Number, 12.5, "General"},
+        // Impossible or foreign forms stay text, as do IDs.
+        {"2026-02-30", CellType::Text, 0, nullptr},
+        {"2026-13-01", CellType::Text, 0, nullptr},
+        {"2025-02-29", CellType::Text, 0, nullptr},
+        {"1900-02-29", CellType::Text, 0, nullptr},
+        {"1899-12-31", CellType::Text, 0, nullptr},
+        {"2026-00-10", CellType::Text, 0, nullptr},
+        {"2026-01-05T09:30", CellType::Text, 0, nullptr},
+        {"2026-01-05 24:00", CellType::Text, 0, nullptr},
+        {"2026-01-05  9:30", CellType::Text, 0, nullptr},
+        {"2026-001-05", CellType::Text, 0, nullptr},
+        {"20260-01-05", CellType::Text, 0, nullptr},
+        {"2026.01.05", CellType::Text, 0, nullptr},
+        {"2026年1月5", CellType::Text, 0, nullptr},
+        {"24:00", CellType::Text, 0, nullptr},
+        {"9:60", CellType::Text, 0, nullptr},
+        {"9:5", CellType::Text, 0, nullptr},
+        {"9:30:15.5", CellType::Text, 0, nullptr},
+        {"12 %", CellType::Text, 0, nullptr},
+        {"007%", CellType::Text, 0, nullptr},
+        {"1e2%", CellType::Text, 0, nullptr},
+        {"%", CellType::Text, 0, nullptr},
+        {"1,23", CellType::Text, 0, nullptr},
+        {"1,2345", CellType::Text, 0, nullptr},
+        {"0,123", CellType::Text, 0, nullptr},
+        {",123", CellType::Text, 0, nullptr},
+        {"1234,567", CellType::Text, 0, nullptr},
+        {"1,234,", CellType::Text, 0, nullptr},
+        {"1,234.5.6", CellType::Text, 0, nullptr},
+        {"1,234,567,890,123,456", CellType::Text, 0, nullptr},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.field);
+        const WorkbookData book = readText("\"" + std::string(row.field) + "\"\n");
+        const Cell* cell = cellAt(book, "A1");
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->type, row.type);
+        if (row.type == CellType::Text) {
+            EXPECT_EQ(cell->text, row.field);
+            EXPECT_EQ(book.styles.at(cell->style).numberFormat, "General");
+            continue;
+        }
+        EXPECT_NEAR(cell->number, row.number, 1e-9 * std::max(1.0, std::abs(row.number)));
+        EXPECT_EQ(book.styles.at(cell->style).numberFormat, row.format);
+    }
+}
+
+// A value's format is one style of the book, shared by every cell that shows the same form.
+TEST(CsvReader, SharesOneStylePerNumberFormat) {
+    const WorkbookData book =
+        readText("2026-01-05,12%,1\n2026-01-06,13%,2\n2026/1/7,\"1,000\",x\n");
+    EXPECT_EQ(cellAt(book, "A1")->style, cellAt(book, "A2")->style);
+    EXPECT_EQ(cellAt(book, "B1")->style, cellAt(book, "B2")->style);
+    EXPECT_NE(cellAt(book, "A1")->style, cellAt(book, "A3")->style);
+    EXPECT_EQ(cellAt(book, "C1")->style, 0u);
+    EXPECT_EQ(cellAt(book, "C3")->style, 0u);
+    EXPECT_EQ(book.styles.size(), 5u);  // General, two date forms, a percentage, a separated number
+}
+
+TEST(CsvReader, ChoosesTheSeparatorFromTheFirstLine) {
+    struct Case {
+        const char* name;
+        const char* text;
+        const char* b2;  // the text of B2 when the separator was found
+    };
+    const Case cases[] = {
+        {"comma", "a,b\nx,y\n", "y"},
+        {"semicolon", "a;b\nx;y\n", "y"},
+        {"tab", "a\tb\nx\ty\n", "y"},
+        {"vertical bar", "a|b\nx|y\n", "y"},
+        {"bar beats a lone semicolon", "a|b|c;d\nx|y|z\n", "y"},
+        {"semicolon wins a tie with bar", "a;b|c\nx;y|z\n", "y|z"},
+        {"a comma decides even beside bars", "a|b,c\nx|y,z\n", "z"},
+        {"quoted bars do not count", "\"a|b\",c\nx,y\n", "y"},
+        {"sep= names it", "sep=|\na|b\nx|y\n", "y"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const WorkbookData book = readText(row.text);
+        const Cell* cell = cellAt(book, "B2");
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->text, row.b2);
+    }
+}
+
+TEST(CsvReader, ReadsEveryByteInAnEncodingGivenByName) {
+    // "中文" in GBK; read as Big5 it is other characters, but read it is.
+    Result<WorkbookData> gbk = readCsv(bytesOf("\xD6\xD0\xCE\xC4,1\n"), "data", "gbk");
+    ASSERT_TRUE(gbk) << errorText(gbk.error());
+    EXPECT_EQ(gbk->textEncoding, "GBK");
+    EXPECT_EQ(cellAt(*gbk, "A1")->text, "中文");
+    // A byte the named encoding lacks becomes U+FFFD instead of failing the file.
+    Result<WorkbookData> broken = readCsv(bytesOf("a\xFF"
+                                                  "b\n"),
+                                          "data", "GBK");
+    ASSERT_TRUE(broken);
+    EXPECT_EQ(cellAt(*broken, "A1")->text,
+              "a\xEF\xBF\xBD"
+              "b");
+    // The encoding's own byte-order mark is no part of the first field.
+    Result<WorkbookData> marked = readCsv(bytesOf("\xEF\xBB\xBFid,1\n"), "data", "utf-8");
+    ASSERT_TRUE(marked);
+    EXPECT_EQ(cellAt(*marked, "A1")->text, "id");
+    Result<WorkbookData> unknown = readCsv(bytesOf("a\n"), "data", "no-such-encoding");
+    ASSERT_FALSE(unknown);
+    EXPECT_EQ(unknown.error().code, ErrorCode::TextEncoding);
 }
 
 TEST(CsvReader, QuotedFieldsKeepSeparatorsQuotesAndLineBreaks) {
@@ -256,10 +406,13 @@ TEST(CsvReader, RefusesMoreColumnsOrRowsThanASheetHas) {
     EXPECT_NE(over.error().detail.find("1048576"), std::string::npos);
 }
 
-TEST(CsvReader, FailsOnBytesNoEncodingAccepts) {
-    Result<WorkbookData> book = readCsv(bytesOf("a,b\n\xFF\xFF\n"), "data");
-    ASSERT_FALSE(book);
-    EXPECT_EQ(book.error().code, ErrorCode::TextEncoding);
+// A spreadsheet program opens every CSV; bytes that fit no encoding show as Windows-1252.
+TEST(CsvReader, ReadsBytesNoEncodingAcceptsAsWindows1252) {
+    Result<WorkbookData> book = readCsv(bytesOf("a,b\n\xFF\xFF\x81\n"), "data");
+    ASSERT_TRUE(book) << errorText(book.error());
+    EXPECT_EQ(book->textEncoding, "WINDOWS-1252");
+    ASSERT_NE(cellAt(*book, "A2"), nullptr);
+    EXPECT_EQ(cellAt(*book, "A2")->text, "\xC3\xBF\xC3\xBF\xC2\x81");
 }
 
 // The same grid saved in every encoding and line-end style a user's CSV comes in must read
@@ -279,9 +432,9 @@ TEST(CsvReader, ReadsTheSameGridFromEveryEncoding) {
         {"C1", CellType::Text, "金额", 0},       {"D1", CellType::Text, "日期", 0},
         {"E1", CellType::Text, "有效", 0},       {"A2", CellType::Text, "007", 0},
         {"B2", CellType::Text, "苹果", 0},       {"C2", CellType::Number, "", 12.5},
-        {"D2", CellType::Text, "2024-01-05", 0}, {"E2", CellType::Boolean, "", 1},
+        {"D2", CellType::Number, "", 45296},     {"E2", CellType::Boolean, "", 1},
         {"A3", CellType::Number, "", 2},         {"B3", CellType::Text, "梨, 大", 0},
-        {"C3", CellType::Number, "", -3},        {"D3", CellType::Text, "2024/1/6", 0},
+        {"C3", CellType::Number, "", -3},        {"D3", CellType::Number, "", 45297},
         {"E3", CellType::Boolean, "", 0},        {"A4", CellType::Number, "", 3},
         {"B4", CellType::Text, "多行\n文本", 0}, {"C4", CellType::Number, "", 1000},
         {"E4", CellType::Boolean, "", 1},
@@ -305,6 +458,9 @@ TEST(CsvReader, ReadsTheSameGridFromEveryEncoding) {
                 EXPECT_EQ(found->number, cell.number);
             }
         }
+        // The dates keep the form they were written in.
+        EXPECT_EQ(book->styles.at(cellAt(*book, "D2")->style).numberFormat, "yyyy-mm-dd");
+        EXPECT_EQ(book->styles.at(cellAt(*book, "D3")->style).numberFormat, "yyyy/m/d");
     }
 }
 

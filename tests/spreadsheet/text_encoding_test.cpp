@@ -108,12 +108,48 @@ TEST(TextEncoding, DecodesOneUtf8SequenceTellingACutOneFromABrokenOne) {
 }
 
 TEST(TextEncoding, DetectsValidUtf8BeforeGb18030) {
-    EXPECT_EQ(detectTextEncoding(bytesOf("id,\xE4\xB8\xAD")), TextEncoding::Utf8);
-    EXPECT_EQ(detectTextEncoding(bytesOf("id,\xD6\xD0\xCE\xC4")), TextEncoding::Gb18030);
+    EXPECT_EQ(detectTextEncoding(bytesOf("id,\xE4\xB8\xAD")), "UTF-8");
+    EXPECT_EQ(detectTextEncoding(bytesOf("id,\xD6\xD0\xCE\xC4")), "GB18030");
     EXPECT_EQ(detectTextEncoding(bytesOf("\xFF\xFE"
                                          "a\0")),
-              TextEncoding::Utf16LittleEndian);
-    EXPECT_EQ(detectTextEncoding(bytesOf("")), TextEncoding::Utf8);
+              "UTF-16LE");
+    EXPECT_EQ(detectTextEncoding(bytesOf("")), "UTF-8");
+}
+
+// UTF-8 files with a few broken bytes stay UTF-8, the broken bytes read as Windows-1252; text
+// in a legacy code page, whose high bytes only by chance form UTF-8, is not taken for it.
+TEST(TextEncoding, ReadsNearlyValidUtf8AsUtf8) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* encoding;
+        const char* text;  // nullptr: not checked
+    };
+    const Case cases[] = {
+        {"cut inside the last character", "姓名,城市\n张三,北京\n李四,上海\n赵六,\xE6\xB7", "UTF-8",
+         "姓名,城市\n张三,北京\n李四,上海\n赵六,\xC3\xA6\xC2\xB7"},
+        {"a pasted Latin-1 line", "名,城\n张,北\nJos\xE9,M\xE1laga\n", "UTF-8",
+         "名,城\n张,北\nJosé,Málaga\n"},
+        {"Latin-1 alone", "Jos\xE9,M\xE1laga\n", "WINDOWS-1252", "José,Málaga\n"},
+        {"GBK with chance UTF-8 pairs", "\xC4\xA3\xC4\xAA,\xD6\xD0\xCE\xC4,\xBA\xC3", "GB18030",
+         nullptr},
+        {"one good sequence per broken byte",
+         "a\xC3\xA9\xE9\xC3\xA9\xE9"
+         "b",
+         "WINDOWS-1252",
+         "a\xC3\x83\xC2\xA9\xC3\xA9\xC3\x83\xC2\xA9\xC3\xA9"
+         "b"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(detectTextEncoding(bytesOf(row.bytes)), row.encoding);
+        const DecodedText decoded = decodeAnyText(bytesOf(row.bytes));
+        EXPECT_EQ(decoded.encoding, row.encoding);
+        EXPECT_TRUE(isValidUtf8(decoded.text));
+        if (row.text != nullptr) {
+            EXPECT_EQ(decoded.text, row.text);
+        }
+    }
 }
 
 TEST(TextEncoding, ConvertsUtf16WithSurrogatePairs) {

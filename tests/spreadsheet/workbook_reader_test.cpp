@@ -129,6 +129,72 @@ TEST(WorkbookReader, TextWithAnyExtensionIsReadAsCsvNamedAfterTheFile) {
     EXPECT_EQ(book->sheets[0].name, "月报.2024");
 }
 
+std::string fixtureBytes(const char* folder, const char* name) {
+    std::ifstream stream(fs::path(SHEETMERGE_TEST_DATA) / folder / name, std::ios::binary);
+    EXPECT_TRUE(stream) << name;
+    return {std::istreambuf_iterator<char>(stream), {}};
+}
+
+// The extension decides what a file may hold, as in spreadsheet programs: .xlsx and .xlsm only a
+// zip package or an encrypted one, .csv only text, .xls anything the engine reads.
+TEST(WorkbookReader, TheExtensionDecidesWhatAFileMayHold) {
+    const std::string text = "not a zip";
+    const std::string html = fixtureBytes("xls", "html_table_gb2312.xls");
+    const std::string biff = fixtureBytes("xls", "grid.xls");
+    const std::string package = fixtureBytes("xls", "grid.xlsx");
+    const std::string encrypted = fixtureBytes("crypto", "agile_grid.xlsx");
+    const std::string utf16 = std::string("a\0,\0b\0\n\0001\0,\0002\0\n\0", 16);
+    const std::string program = std::string("MZ\x90\0\x03\0", 6);
+    struct Case {
+        const char* fileName;
+        const std::string& bytes;
+        bool opens;
+        const char* detail;  // a part of the cause when it fails
+    };
+    const Case cases[] = {
+        {"0坏.xlsx", text, false, "扩展名为 .xlsx 的文件不是 Excel 工作簿（内容是文本）"},
+        {"0坏.xlsm", text, false, "扩展名为 .xlsm 的文件不是 Excel 工作簿（内容是文本）"},
+        {"0坏.xls", text, true, nullptr},
+        {"0坏.csv", text, true, nullptr},
+        {"导出.xlsx", html, false, "（内容是文本）"},
+        {"导出.xls", html, true, nullptr},
+        {"改名.xlsx", biff, false, "（内容是 .xls 格式的工作簿）"},
+        {"改名.xls", biff, true, nullptr},
+        {"改名.csv", biff, false, "扩展名为 .csv 的文件不是文本文件（内容是 .xls 格式的工作簿）"},
+        {"表.xlsx", package, true, nullptr},
+        {"表.xlsm", package, true, nullptr},
+        {"表.xls", package, true, nullptr},
+        {"表.csv", package, false, "（内容是 .xlsx 格式的工作簿）"},
+        {"无标记.csv", utf16, true, nullptr},
+        {"程序.xlsx", program, false, "4D 5A 90 00"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.fileName);
+        Result<WorkbookData> book = readWorkbook(bytesOf(row.bytes), row.fileName);
+        if (row.opens) {
+            ASSERT_TRUE(book) << errorText(book.error());
+            ASSERT_FALSE(book->sheets.empty());
+            EXPECT_FALSE(book->sheets[0].rows.empty());
+            continue;
+        }
+        ASSERT_FALSE(book);
+        EXPECT_EQ(book.error().code, ErrorCode::ExtensionMismatch);
+        EXPECT_NE(book.error().detail.find(row.detail), std::string::npos) << book.error().detail;
+    }
+    // A password-protected package named .xlsx is still a package: it opens with its password.
+    OpenOptions options;
+    options.passwords = {"密码Agile-1"};
+    Result<WorkbookData> protectedBook = readWorkbook(bytesOf(encrypted), "密.xlsx", options);
+    EXPECT_TRUE(protectedBook) << errorText(protectedBook.error());
+    // From disk, the cause names the file's content in the user's words.
+    TempFolder folder;
+    Result<WorkbookData> fromDisk = openWorkbookFile(folder.write("0坏.xlsx", text));
+    ASSERT_FALSE(fromDisk);
+    EXPECT_NE(errorText(fromDisk.error()).find("文件格式或扩展名无效"), std::string::npos)
+        << errorText(fromDisk.error());
+    EXPECT_TRUE(openWorkbookFile(folder.write("0坏.xls", text)));
+}
+
 TEST(WorkbookReader, CutsACsvSheetNameTo31Characters) {
     struct Case {
         std::string fileName;
