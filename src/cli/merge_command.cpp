@@ -21,6 +21,7 @@
 #include "cli/merge_texts.h"
 #include "cli/password_options.h"
 #include "merge/engine_application.h"
+#include "merge/merge_log.h"
 #include "merge/merge_run.h"
 #include "merge/run_host.h"
 #include "merge/run_lock.h"
@@ -97,6 +98,17 @@ struct MergeArguments {
     std::optional<std::string> outputDir;
     std::vector<std::string> paths;
     PasswordArguments passwords;
+    // Files that are not quite alike: columns, rows, labels and the log.
+    bool alignColumns = false;
+    bool skipBlankRows = false;
+    bool dropHeaderRepeats = false;
+    std::optional<std::string> stopAt;
+    std::optional<std::string> skipLast;
+    bool dedupe = false;
+    bool fillMerged = false;
+    bool markName = false;
+    bool logSheet = false;
+    std::optional<std::string> report;
 };
 
 void printError(const std::string& text) {
@@ -108,6 +120,24 @@ int refuseArguments(const std::string& text) {
     printError(text);
     std::fprintf(stderr, "%s\n", merge_texts::SeeHelp);
     return ExitRefused;
+}
+
+// The options for files that are not quite alike: nullopt when `name` is none of them, else
+// whether its value was there (or, for a flag, whether none was given).
+template <typename TakeValue, typename FlagOnly>
+std::optional<bool> parseMoreOption(const std::string& name, MergeArguments& arguments,
+                                    TakeValue& takeValue, FlagOnly& flagOnly) {
+    if (name == "--align-columns") return flagOnly(arguments.alignColumns);
+    if (name == "--skip-blank-rows") return flagOnly(arguments.skipBlankRows);
+    if (name == "--drop-header-repeats") return flagOnly(arguments.dropHeaderRepeats);
+    if (name == "--stop-at") return takeValue(arguments.stopAt);
+    if (name == "--skip-last") return takeValue(arguments.skipLast);
+    if (name == "--dedupe") return flagOnly(arguments.dedupe);
+    if (name == "--fill-merged") return flagOnly(arguments.fillMerged);
+    if (name == "--mark-name") return flagOnly(arguments.markName);
+    if (name == "--log-sheet") return flagOnly(arguments.logSheet);
+    if (name == "--report") return takeValue(arguments.report);
+    return std::nullopt;
 }
 
 // Parses the options and paths; returns the error text for bad arguments.
@@ -196,6 +226,8 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
             ok = takeValue(arguments.markCells);
         else if (name == "-o" || name == "--output-dir")
             ok = takeValue(arguments.outputDir);
+        else if (std::optional<bool> known = parseMoreOption(name, arguments, takeValue, flagOnly))
+            ok = *known;
         else if (isPasswordOption(name)) {
             std::optional<std::string> value;
             ok = takeValue(value);
@@ -251,14 +283,26 @@ options::DialogValues dialogValuesOf(const MergeArguments& arguments) {
     } else {
         values.range = options::RangeOption::LargestRectangle;
     }
-    if (arguments.markPath || arguments.markCells) {
+    if (arguments.markPath || arguments.markCells || arguments.markName) {
         values.check3 = true;
         if (arguments.markCells) {
             values.label = options::LabelOption::CellContents;
             values.txtHeadEnabled = true;
             values.txtHead = *arguments.markCells;
+        } else if (arguments.markName) {
+            values.label = options::LabelOption::FileName;
         }
     }
+    values.alignColumns = arguments.alignColumns;
+    values.skipBlankRows = arguments.skipBlankRows;
+    values.dropHeaderRepeats = arguments.dropHeaderRepeats;
+    values.stopAt = arguments.stopAt.has_value();
+    values.txtStopAt = arguments.stopAt.value_or(std::string());
+    values.skipLast = arguments.skipLast.has_value();
+    values.txtSkipLast = arguments.skipLast.value_or(std::string());
+    values.dedupe = arguments.dedupe;
+    values.fillMerged = arguments.fillMerged;
+    values.logSheet = arguments.logSheet;
     return values;
 }
 
@@ -375,6 +419,10 @@ std::optional<std::string> refusedCombination(const MergeArguments& arguments) {
     if (arguments.sheetIndex && arguments.sheetName) return merge_texts::SheetChoicesClash;
     if (arguments.startRow && arguments.cells) return merge_texts::RangeChoicesClash;
     if (arguments.markPath && arguments.markCells) return merge_texts::LabelChoicesClash;
+    if (arguments.markName && (arguments.markPath || arguments.markCells))
+        return merge_texts::NameLabelClash;
+    if (arguments.report && arguments.report->empty())
+        return std::string(merge_texts::MissingValue) + "--report";
     if (arguments.header && !arguments.startRow) return merge_texts::HeaderNeedsStartRow;
     if (arguments.sheetIndex && !readSheetIndex(*arguments.sheetIndex))
         return merge_texts::BadSheetIndex + *arguments.sheetIndex;
@@ -446,6 +494,33 @@ void printSourceLines(const std::vector<merge::SourceReport>& reports) {
     }
 }
 
+// The report file's full path, or the refusal when its folder is missing or it names a folder.
+std::optional<std::string> checkReportPath(const std::string& given, std::string& path) {
+    std::error_code error;
+    path = absoluteNormal(given);
+    if (fs::is_directory(path, error)) return merge_texts::ReportIsFolder + given;
+    const fs::path folder = fs::path(path).parent_path();
+    if (!fs::is_directory(folder, error)) return merge_texts::ReportFolderMissing + given;
+    return std::nullopt;
+}
+
+// Writes the report through a temporary file in the same folder, so that a reader never sees
+// half of it; an earlier report at that path is replaced. Returns false when it cannot.
+bool writeReport(const std::string& path, const std::string& json) {
+    const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) return false;
+    const bool written = std::fwrite(json.data(), 1, json.size(), file) == json.size();
+    const bool closed = std::fclose(file) == 0;
+    std::error_code error;
+    if (written && closed) {
+        fs::rename(temporary, path, error);
+        if (!error) return true;
+    }
+    fs::remove(temporary, error);
+    return false;
+}
+
 }  // namespace
 
 int runMergeCommand(int argc, char** argv) {
@@ -471,6 +546,11 @@ int runMergeCommand(int argc, char** argv) {
             return refuseArguments(merge_texts::OutputDirMissing + *arguments.outputDir);
         input.resultFolder = sources::withOneTrailingSlash(folder);
     }
+    std::string reportPath;
+    if (arguments.report)
+        if (const std::optional<std::string> refusal =
+                checkReportPath(*arguments.report, reportPath))
+            return refuseArguments(*refusal);
     if (const std::optional<int> refused = collectSources(arguments, input)) return *refused;
 
     merge::RunLock lock = merge::RunLock::acquire();
@@ -491,6 +571,14 @@ int runMergeCommand(int argc, char** argv) {
     }
     printSourceLines(outcome.sources);
     if (host.refused()) return ExitRefused;
+    if (arguments.report && (saved || outcome.status == merge::RunStatus::SaveFailed) &&
+        !writeReport(reportPath,
+                     merge::reportJson(outcome, merge::decodeOptions(outcome.options)))) {
+        printError(merge_texts::ReportNotWritten + reportPath);
+        if (saved)
+            std::fprintf(stdout, "%s\n%s\n", outcome.resultPath.c_str(), outcome.summary.c_str());
+        return ExitNotDone;
+    }
     if (!saved) return ExitNotDone;
     std::fprintf(stdout, "%s\n%s\n", outcome.resultPath.c_str(), outcome.summary.c_str());
     std::fflush(stdout);

@@ -1,6 +1,9 @@
 // Copying blocks into the result and labelling them with their source.
 #include "merge/copy_and_mark.h"
 
+#include <filesystem>
+
+#include "merge/detail/planned_block.h"
 #include "merge/texts.h"
 
 namespace merge {
@@ -13,11 +16,23 @@ int headerRowCount(const MergeSettings& settings) {
     return settings.range.startRow - 1;
 }
 
+int resultHeaderRows(const MergeSettings& settings) {
+    // Aligned blocks in the range modes carry their header row: it is written once, as the
+    // union of the names.
+    if (settings.alignColumns && settings.range.mode != RangeMode::FromRow) return 1;
+    return headerRowCount(settings);
+}
+
+std::string fileNameLabel(const std::string& path) {
+    return std::filesystem::path(path).stem().string();
+}
+
 int markerColumns(const MergeSettings& settings) {
     switch (settings.label.mode) {
         case LabelMode::None:
             return 0;
         case LabelMode::FilePath:
+        case LabelMode::FileName:
             return 1;
         case LabelMode::CellList:
             return static_cast<int>(settings.label.cells.size());
@@ -38,15 +53,18 @@ CellValue labelValue(ResolvedSource& source, const std::string& address) {
     return range ? range->value() : CellValue{};
 }
 
-// Writes the labels of rows firstRow .. firstRow + rows - 1, one assignment per label column.
+}  // namespace
+
 void writeLabels(detail::RunState& run, ResolvedSource& source, int firstRow, int rows,
                  bool autoFit) {
     if (rows < 1) return;
     Worksheet& sheet = *run.resultSheet;
     const LabelChoice& label = run.settings.label;
-    if (label.mode == LabelMode::FilePath) {
-        const std::string path =
-            relativePath(run.sources[static_cast<std::size_t>(run.current)], run.folderPath);
+    if (label.mode == LabelMode::FilePath || label.mode == LabelMode::FileName) {
+        const std::string& source = run.sources[static_cast<std::size_t>(run.current)];
+        const std::string path = label.mode == LabelMode::FileName
+                                     ? fileNameLabel(source)
+                                     : relativePath(source, run.folderPath);
         if (const std::shared_ptr<Range> start = sheet.cell(firstRow, 1))
             if (const std::shared_ptr<Range> column = start->resize(rows, 1))
                 column->setValue(CellValue::ofText(path));
@@ -61,6 +79,8 @@ void writeLabels(detail::RunState& run, ResolvedSource& source, int firstRow, in
         if (autoFit) column->autoFitColumns();
     }
 }
+
+namespace {
 
 void placeFirstBlock(detail::RunState& run, ResolvedSource& source) {
     const MergeSettings& settings = run.settings;
@@ -90,15 +110,17 @@ void placeFirstBlock(detail::RunState& run, ResolvedSource& source) {
         }
         const int firstRow = headerRows + 1;
         writeLabels(run, source, firstRow, run.usedRows - firstRow + 1, true);
-        if (settings.label.mode == LabelMode::FilePath) corner->setColumnWidth(15);
+        if (settings.label.mode == LabelMode::FilePath ||
+            settings.label.mode == LabelMode::FileName)
+            corner->setColumnWidth(15);
     }
     run.application.clearClipboard();
     // New result sheets copy their header (or their first row's widths) from this sheet.
     run.resultSheet->holdTopRows(headerRows > 0 ? headerRows : 1);
 }
 
-// Starts a new result sheet after the last one, with the header rows and column widths of the
-// first. Returns the new sheet, or nullptr when it could not be added.
+}  // namespace
+
 std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run) {
     Workbook& book = *run.resultBook;
     const std::shared_ptr<Worksheet> last = book.worksheet(book.worksheetCount());
@@ -107,7 +129,7 @@ std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run) {
     if (!sheet) return nullptr;
     const std::shared_ptr<Worksheet> full = run.resultSheet;
     run.resultSheet = sheet;
-    const int headerRows = headerRowCount(run.settings);
+    const int headerRows = resultHeaderRows(run.settings);
     const std::shared_ptr<Worksheet> first = book.worksheet(1);
     const std::shared_ptr<Range> firstCorner = first ? first->range("A1") : nullptr;
     const std::shared_ptr<Range> header =
@@ -115,6 +137,8 @@ std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run) {
                     : nullptr;
     if (header) header->copy();
     run.usedRows = 0;
+    // A header of names matched across sources may still grow.
+    if (run.settings.alignColumns && headerRows > 0) sheet->keepTopRowsOpen(headerRows);
     if (const std::shared_ptr<Range> corner = sheet->range("A1")) {
         if (headerRows > 0) {
             corner->pasteSpecial(PasteKind::All);
@@ -129,18 +153,21 @@ std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run) {
     return sheet;
 }
 
-}  // namespace
-
 bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
     ErrorState& errors = run.errors();
     const int usedRowsBefore = run.usedRows;
     const std::shared_ptr<Worksheet> sheetBefore = run.resultSheet;
     std::shared_ptr<Worksheet> addedSheet;
+    BlockReport placedBlock;
+    placedBlock.sheet = source.sheet->name();
 
     ++run.mergedCount;
     const bool firstBlock = run.mergedCount == 1;
-    if (firstBlock) {
+    if (run.settings.plannedCopy()) {
+        placePlannedBlock(run, source, firstBlock, addedSheet, placedBlock);
+    } else if (firstBlock) {
         placeFirstBlock(run, source);
+        placedBlock.rowsCopied = run.usedRows - headerRowCount(run.settings);
     } else {
         const std::shared_ptr<Range> block =
             source.sheet->range(source.topLeft, source.bottomRight);
@@ -156,6 +183,7 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
             if (labelColumns > 0) writeLabels(run, source, run.usedRows + 1, blockRows, false);
         }
         run.usedRows += blockRows;
+        placedBlock.rowsCopied = blockRows;
     }
 
     bool placed = true;
@@ -178,8 +206,16 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
         run.recordFailure(FailureReason::Other, std::move(cause), texts::NotPlaced);
         placed = false;
     } else {
-        run.reports[static_cast<std::size_t>(run.current)].uncalculatedFormulas =
-            source.uncalculatedFormulas;
+        SourceReport& report = run.reports[static_cast<std::size_t>(run.current)];
+        report.uncalculatedFormulas = source.uncalculatedFormulas;
+        // The result's data sheets are the workbook's sheets while the run lasts; the current
+        // one is the last.
+        placedBlock.resultSheet = run.resultBook->worksheetCount();
+        if (placedBlock.rowsCopied > 0) {
+            placedBlock.lastRow = run.usedRows;
+            placedBlock.firstRow = run.usedRows - placedBlock.rowsCopied + 1;
+        }
+        report.blocks.push_back(std::move(placedBlock));
     }
     source.sheet.reset();
     source.book->close();

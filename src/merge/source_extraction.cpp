@@ -99,12 +99,15 @@ std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
         return std::nullopt;
     };
 
+    if (run.settings.sheet.mode == SheetMode::ByName)
+        run.reports[static_cast<std::size_t>(run.current)].sheet = run.settings.sheet.name;
     selectChosenSheet(*source.book, run.settings.sheet, errors);
     if (source.book->worksheetCount() == 0 || errors.isSet())
         return fail(FailureReason::SheetMissing, texts::NoWorksheet);
 
     source.sheet = source.book->activeSheet();
     if (!source.sheet) return fail(FailureReason::SheetEmpty, texts::SheetHasNoData);
+    run.reports[static_cast<std::size_t>(run.current)].sheet = source.sheet->name();
     source.uncalculatedFormulas = source.sheet->uncalculatedFormulaCount();
     prepareSheet(*source.book, *source.sheet, errors);
 
