@@ -174,6 +174,13 @@ std::string normalizeHeader(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
         std::size_t length = 1;
         char32_t code = decode(text, at, length);
+        if (length == 1 && code >= 0x80) {
+            // Not UTF-8: the byte stays as it is.
+            if (pendingBlank) out += ' ';
+            pendingBlank = false;
+            out += text[at++];
+            continue;
+        }
         at += length;
         // Full-width forms U+FF01..U+FF5E are the half-width U+0021..U+007E.
         if (code >= 0xFF01 && code <= 0xFF5E) code -= 0xFEE0;
