@@ -226,7 +226,7 @@ void Form2::createMoreOptions() {
     Frame3 = makeFrame(this, "Frame3", form2_texts::Frame3, twipsRect(120, MoreTopTwips, 6495, 0));
     auto* grid = new QGridLayout(Frame3);
     // The same insets as the controls of the frames above: 480 twips left, the caption on top.
-    grid->setContentsMargins(widgets::twipsToPixels(360), widgets::twipsToPixels(300),
+    grid->setContentsMargins(widgets::twipsToPixels(360), widgets::twipsToPixels(120),
                              widgets::twipsToPixels(240), widgets::twipsToPixels(120));
     grid->setHorizontalSpacing(widgets::twipsToPixels(120));
     grid->setVerticalSpacing(0);
