@@ -94,8 +94,9 @@ public:
 
     // The planned copy of a block (block_plan.h). selectRows() judges every row of this range
     // once, by merge::selectRows() over the cells' displayed values (numbers in a date format
-    // as dates), against the data rows placed so far (`seen`); it changes nothing.
-    virtual RowSelection selectRows(const BlockPlan& plan, const RowDigestSet& seen) = 0;
+    // as dates), against the data rows placed so far (`seen`), and adds the digests of the
+    // data rows it keeps to `seen`; it changes no cell.
+    virtual RowSelection selectRows(const BlockPlan& plan, RowDigestSet& seen) = 0;
     // Copies the rows of `rows` one below the other from `destination`'s top-left cell, each
     // column of this range to destination column + plan.targetColumn(offset) (none when -1),
     // with values and formats. A merged range inside the block is merged again only when all

@@ -9,26 +9,29 @@ namespace merge {
 
 namespace {
 
-std::uint64_t mix(std::uint64_t a, std::uint64_t b) {
-    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
-    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+// Folds `word` into `hash`: a multiply and xor-shift round as in MurmurHash's finaliser.
+std::uint64_t mix(std::uint64_t hash, std::uint64_t word) {
+    hash ^= word;
+    hash *= 0x9E3779B97F4A7C15ULL;
+    hash ^= hash >> 32;
+    hash *= 0xD6E8FEB86659FD93ULL;
+    return hash ^ (hash >> 29);
 }
 
 // A 64-bit hash of `text` under `seed`, eight bytes at a time.
 std::uint64_t hashText(std::string_view text, std::uint64_t seed) {
     const char* bytes = text.data();
     const std::size_t size = text.size();
-    std::uint64_t hash = mix(seed ^ 0xA0761D6478BD642FULL, size ^ 0xE7037ED1A0B428DBULL);
+    std::uint64_t hash = mix(seed, size ^ 0xE7037ED1A0B428DBULL);
     std::size_t at = 0;
     for (; at + 8 <= size; at += 8) {
         std::uint64_t word = 0;
         std::memcpy(&word, bytes + at, 8);
-        hash = mix(hash ^ word, 0x8EBC6AF09C88C6E3ULL);
+        hash = mix(hash, word);
     }
     std::uint64_t tail = 0;
-    std::memcpy(&tail, bytes + at, size - at);
-    hash = mix(hash ^ tail ^ 0x589965CC75374CC3ULL, 0x1D8E4E27C47D124FULL);
-    return mix(hash, 0x9E3779B97F4A7C15ULL) ^ hash;
+    if (at < size) std::memcpy(&tail, bytes + at, size - at);
+    return mix(hash, tail ^ 0x589965CC75374CC3ULL);
 }
 
 // One cell's share of a row digest: its result column and its displayed text. A row's digest
@@ -126,18 +129,34 @@ bool RowDigestSet::contains(const RowDigest& digest) const {
     return m_slots[slotOf(digest)] == digest;
 }
 
-void RowDigestSet::insert(const RowDigest& digest) {
+bool RowDigestSet::insert(const RowDigest& digest) {
     if (digest == RowDigest{}) {
-        if (!m_hasZero) ++m_count;
+        if (m_hasZero) return false;
+        ++m_count;
         m_hasZero = true;
-        return;
+        return true;
     }
     // At most half full, so probes stay short.
     if ((m_count + 1) * 2 > m_slots.size()) grow();
     RowDigest& slot = m_slots[slotOf(digest)];
-    if (slot == digest) return;
+    if (slot == digest) return false;
     slot = digest;
     ++m_count;
+    return true;
+}
+
+void RowDigestSet::erase(const std::vector<RowDigest>& digests) {
+    if (digests.empty()) return;
+    RowDigestSet gone;
+    for (const RowDigest& digest : digests) gone.insert(digest);
+    std::vector<RowDigest> old = std::move(m_slots);
+    const bool hadZero = m_hasZero;
+    m_slots.clear();
+    m_count = 0;
+    m_hasZero = false;
+    if (hadZero && !gone.contains(RowDigest{})) insert(RowDigest{});
+    for (const RowDigest& digest : old)
+        if (!(digest == RowDigest{}) && !gone.contains(digest)) insert(digest);
 }
 
 void RowDigestSet::grow() {
@@ -196,15 +215,19 @@ std::string normalizeHeader(std::string_view text) {
     return out;
 }
 
-RowSelection selectRows(const BlockPlan& plan, const RowDigestSet& seen, int first, int last,
+RowSelection selectRows(const BlockPlan& plan, RowDigestSet& seen, int first, int last,
                         const RowWalk& walk) {
     RowSelection selection;
     if (last < first) return selection;
+    int nonEmptyKeys = 0;
+    for (const std::string& key : plan.headerKeys) nonEmptyKeys += key.empty() ? 0 : 1;
+    const bool headerRule = nonEmptyKeys > 0;
+    const bool rowRules = plan.skipBlankRows || headerRule || plan.dedupe;
     int end = last;
     if (!plan.stopAt.empty()) {
         const std::string_view stop = trimBlanks(plan.stopAt);
         int stopRow = 0;
-        walk(first, last, [&](int row, std::span<const RowCell> cells) {
+        walk(first, last, RowTexts::UpToFirstValue, [&](int row, std::span<const RowCell> cells) {
             for (const RowCell& cell : cells) {
                 const std::string_view text = trimBlanks(cell.text);
                 if (text.empty()) continue;
@@ -224,12 +247,14 @@ RowSelection selectRows(const BlockPlan& plan, const RowDigestSet& seen, int fir
         end -= selection.skippedLast;
     }
     if (end < first) return selection;
+    if (!rowRules) {
+        // No row is judged: every row up to the end stays, without a look at its cells.
+        selection.rows.reserve(static_cast<std::size_t>(end - first + 1));
+        for (int row = first; row <= end; ++row) selection.rows.push_back(row);
+        return selection;
+    }
 
-    int nonEmptyKeys = 0;
-    for (const std::string& key : plan.headerKeys) nonEmptyKeys += key.empty() ? 0 : 1;
-    const bool headerRule = nonEmptyKeys > 0;
-    RowDigestSet local;  // data rows of this block, for duplicates inside it
-    int next = first;    // the first row not yet accounted for
+    int next = first;  // the first row not yet accounted for
     const auto emptyRows = [&](int from, int to) {
         if (to < from) return;
         if (plan.skipBlankRows && !(plan.firstRowIsHeader && from == first)) {
@@ -238,7 +263,8 @@ RowSelection selectRows(const BlockPlan& plan, const RowDigestSet& seen, int fir
         }
         for (int row = from; row <= to; ++row) selection.rows.push_back(row);
     };
-    walk(first, end, [&](int row, std::span<const RowCell> cells) {
+    const RowTexts texts = headerRule || plan.dedupe ? RowTexts::All : RowTexts::UpToFirstValue;
+    walk(first, end, texts, [&](int row, std::span<const RowCell> cells) {
         emptyRows(next, row - 1);
         next = row + 1;
         if (plan.firstRowIsHeader && row == first) {
@@ -265,11 +291,12 @@ RowSelection selectRows(const BlockPlan& plan, const RowDigestSet& seen, int fir
                 digest.high += share.high;
                 digest.low += share.low;
             }
-            if (seen.contains(digest) || local.contains(digest)) {
+            // One look-up: a row new to the result joins it at once, so later rows of the same
+            // block find it too.
+            if (!seen.insert(digest)) {
                 ++selection.duplicates;
                 return true;
             }
-            local.insert(digest);
             selection.digests.push_back(digest);
         }
         selection.rows.push_back(row);

@@ -3,8 +3,9 @@
 // names), the application applies it in two calls: Range::selectRows() judges every row once,
 // Range::copyRows() copies the chosen rows with their formats. The row decisions themselves are
 // made here, by selectRows() below, so every application decides alike.
-//   RowSelection chosen = block->selectRows(plan, run.digests);
+//   RowSelection chosen = block->selectRows(plan, run.digests);  // digests of kept rows added
 //   block->copyRows(*target, chosen, plan);
+//   if (failed) run.digests.erase(chosen.digests);
 #pragma once
 
 #include <cstdint>
@@ -28,7 +29,10 @@ struct RowDigest {
 class RowDigestSet {
 public:
     bool contains(const RowDigest& digest) const;
-    void insert(const RowDigest& digest);
+    // Adds `digest`; false when it was there already.
+    bool insert(const RowDigest& digest);
+    // Takes `digests` out again (the rows of a block that was not placed); rebuilds the table.
+    void erase(const std::vector<RowDigest>& digests);
     std::size_t size() const { return m_count; }
 
 private:
@@ -71,7 +75,8 @@ struct RowSelection {
     int blank = 0;
     int headerRepeats = 0;
     int duplicates = 0;
-    // The digests of the kept data rows, to be added to the run's set once the block is placed.
+    // The digests of the kept data rows, added to the run's set by the selection; taken out
+    // again when the block is not placed.
     std::vector<RowDigest> digests;
 };
 
@@ -82,15 +87,19 @@ struct RowCell {
     std::string_view text;
 };
 
+// Which displayed texts a walk must give: every cell's, or only those up to the row's first
+// cell that is not blank (the others may stand as any text that is not blank).
+enum class RowTexts { All, UpToFirstValue };
+
 // Calls `visit(rowNumber, cells)` for the rows of first..last that hold a non-empty cell,
 // ascending, each row's cells ascending by offset, until a visit returns false. The views live
 // until the call returns.
 using RowVisit = std::function<bool(int, std::span<const RowCell>)>;
-using RowWalk = std::function<void(int first, int last, const RowVisit& visit)>;
+using RowWalk = std::function<void(int first, int last, RowTexts texts, const RowVisit& visit)>;
 
 // The rows of first..last that `plan` keeps, judged in the documented order against the rows
-// already in the result (`seen`).
-RowSelection selectRows(const BlockPlan& plan, const RowDigestSet& seen, int first, int last,
+// already in the result (`seen`), to which the digests of the kept data rows are added.
+RowSelection selectRows(const BlockPlan& plan, RowDigestSet& seen, int first, int last,
                         const RowWalk& walk);
 
 // A header or cell text in the form names are compared in: full-width characters as their

@@ -165,7 +165,7 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
                EngineSheet& to, CellRef at);
 void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at);
 RowSelection selectBlockRows(EngineBook& book, const EngineSheet& sheet, const RangeRef& area,
-                             const BlockPlan& plan, const RowDigestSet& seen);
+                             const BlockPlan& plan, RowDigestSet& seen);
 int copyChosenRows(EngineApplication& application, const Clip& from, EngineBook& toBook,
                    EngineSheet& to, CellRef at, const RowSelection& selection,
                    const BlockPlan& plan);
@@ -262,7 +262,7 @@ public:
         if (m_book->result) flushAbove(m_application, *m_book, *m_sheet, m_area.first.row);
         copyCells(m_application, from, *m_book, *m_sheet, m_area.first);
     }
-    RowSelection selectRows(const BlockPlan& plan, const RowDigestSet& seen) override {
+    RowSelection selectRows(const BlockPlan& plan, RowDigestSet& seen) override {
         if (!usable()) return {};
         return selectBlockRows(*m_book, *m_sheet, m_area, plan, seen);
     }
@@ -646,12 +646,12 @@ std::string_view displayedText(EngineBook& book, const Cell& cell, std::string& 
 }
 
 RowSelection selectBlockRows(EngineBook& book, const EngineSheet& sheet, const RangeRef& area,
-                             const BlockPlan& plan, const RowDigestSet& seen) {
+                             const BlockPlan& plan, RowDigestSet& seen) {
     // Texts of the row's numbers, one slot per column so that views into them stay valid while
     // the row is judged; reused row after row.
     std::vector<std::string> numbers(static_cast<std::size_t>(area.columnCount()));
     std::vector<RowCell> cells;
-    const RowWalk walk = [&](int first, int last, const RowVisit& visit) {
+    const RowWalk walk = [&](int first, int last, RowTexts wanted, const RowVisit& visit) {
         auto row = std::lower_bound(
             sheet.rows.begin(), sheet.rows.end(), first,
             [](const Row& existing, int value) { return existing.number < value; });
@@ -661,11 +661,20 @@ RowSelection selectBlockRows(EngineBook& book, const EngineSheet& sheet, const R
                 [](const Cell& existing, int column) { return existing.column < column; });
             cells.clear();
             std::size_t used = 0;
+            bool valueSeen = false;
             for (; cell != row->cells.end() && cell->column <= area.last.column; ++cell) {
+                if (cell->type == CellType::Empty) continue;
+                const int offset = cell->column - area.first.column;
+                if (valueSeen && wanted == RowTexts::UpToFirstValue) {
+                    // Past the row's first value only "not blank" matters.
+                    cells.push_back(RowCell{offset, "?"});
+                    continue;
+                }
                 const std::string_view text = displayedText(book, *cell, numbers[used]);
                 if (text.empty()) continue;
                 if (cell->type == CellType::Number) ++used;
-                cells.push_back(RowCell{cell->column - area.first.column, text});
+                cells.push_back(RowCell{offset, text});
+                valueSeen = valueSeen || !trimBlanks(text).empty();
             }
             if (cells.empty()) continue;
             if (!visit(row->number, cells)) return;

@@ -194,11 +194,18 @@ void placePlannedBlock(detail::RunState& run, ResolvedSource& source, bool first
         run.resultSheet->holdTopRows(headerRows > 0 ? headerRows : 1);
     }
     run.usedRows += placed;
-    if (errors.isSet()) return;
+    // A block that is not placed leaves no digests behind: its rows are no duplicates' models.
+    if (errors.isSet()) {
+        run.digests.erase(selection.digests);
+        return;
+    }
 
     if (settings.alignColumns) {
         if (!firstBlock) addHeaderCells(run, source, rows, match, headerRows);
-        if (errors.isSet()) return;
+        if (errors.isSet()) {
+            run.digests.erase(selection.digests);
+            return;
+        }
         run.columns.commit(match);
         const std::vector<ResultColumn>& columns = run.columns.columns();
         block.filled = match.map;
@@ -211,7 +218,6 @@ void placePlannedBlock(detail::RunState& run, ResolvedSource& source, bool first
                 .push_back(columnName(column));
         }
     }
-    for (const RowDigest& digest : selection.digests) run.digests.insert(digest);
     block.rowsCopied = placed;
     block.stoppedRows = selection.stopped;
     block.skippedLastRows = selection.skippedLast;

@@ -710,7 +710,8 @@ TYPED_TEST(AutomationContract, PlannedCopyPlacesTheChosenRowsInTheirColumns) {
         SCOPED_TRACE(row.name);
         std::shared_ptr<Workbook> book = this->application->addWorkbook();
         std::shared_ptr<Worksheet> target = book->worksheet(1);
-        const RowSelection chosen = block->selectRows(row.plan, RowDigestSet{});
+        RowDigestSet seen;
+        const RowSelection chosen = block->selectRows(row.plan, seen);
         EXPECT_EQ(chosen.rows, row.rows);
         EXPECT_EQ(block->copyRows(*target->cell(3, 2), chosen, row.plan), row.unmerged);
         ASSERT_FALSE(this->failed()) << this->errors().message();
@@ -723,7 +724,8 @@ TYPED_TEST(AutomationContract, PlannedCopyPlacesTheChosenRowsInTheirColumns) {
     }
     // Rows that do not fit below the grid's last row are refused and nothing is placed.
     std::shared_ptr<Workbook> book = this->application->addWorkbook();
-    const RowSelection all = block->selectRows(BlockPlan{}, RowDigestSet{});
+    RowDigestSet seen;
+    const RowSelection all = block->selectRows(BlockPlan{}, seen);
     EXPECT_EQ(block->copyRows(*book->worksheet(1)->cell(spreadsheet::XlsxMaxRows - 2, 1), all,
                               BlockPlan{}),
               0);
@@ -739,12 +741,14 @@ TYPED_TEST(AutomationContract, RowsAreJudgedByTheirDisplayedValues) {
     values[3] = {CellValue{}, CellValue::ofText(" 合计 ")};
     sheet.range("A1")->setValues(values);
     const std::shared_ptr<Range> block = sheet.range("A1:B5");
-    const RowSelection chosen = block->selectRows(
-        BlockPlan{.skipBlankRows = true, .stopAt = "合计", .dedupe = true}, RowDigestSet{});
+    RowDigestSet seen;
+    const RowSelection chosen =
+        block->selectRows(BlockPlan{.skipBlankRows = true, .stopAt = "合计", .dedupe = true}, seen);
     EXPECT_EQ(chosen.rows, (std::vector<int>{1, 3}));
     EXPECT_EQ(chosen.duplicates, 1);
     EXPECT_EQ(chosen.stopped, 2);
     EXPECT_EQ(chosen.digests.size(), 2u);
+    EXPECT_EQ(seen.size(), 2u);
     EXPECT_FALSE(this->failed());
 }
 

@@ -51,7 +51,7 @@ TEST(BlockPlan, TrimsBlanksOfEveryKind) {
 using Rows = std::map<int, std::vector<RowCell>>;
 
 RowWalk walkOver(const Rows& rows) {
-    return [&rows](int first, int last, const RowVisit& visit) {
+    return [&rows](int first, int last, RowTexts, const RowVisit& visit) {
         for (auto row = rows.lower_bound(first); row != rows.end() && row->first <= last; ++row)
             if (!visit(row->first, row->second)) return;
     };
@@ -110,7 +110,9 @@ TEST(BlockPlan, ChoosesRowsInTheDocumentedOrder) {
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
-        const RowSelection chosen = selectRows(row.plan, RowDigestSet{}, 2, 12, walkOver(sheet));
+        RowDigestSet seen;
+        const RowSelection chosen = selectRows(row.plan, seen, 2, 12, walkOver(sheet));
+        EXPECT_EQ(seen.size(), chosen.digests.size()) << "the kept data rows join the result's";
         EXPECT_EQ(chosen.rows, row.kept);
         EXPECT_EQ(chosen.stopped, row.counts.stopped);
         EXPECT_EQ(chosen.skippedLast, row.counts.skippedLast);
@@ -137,8 +139,7 @@ TEST(BlockPlan, DuplicatesAreFoundAcrossBlocksWhereTheValuesLand) {
                       {4, {{1, "甲"}, {0, "10"}}}};  // row 1 with its cells listed the other way
     RowDigestSet seen;
     const BlockPlan plain{.dedupe = true};
-    const RowSelection one = selectRows(plain, seen, 1, 2, walkOver(first));
-    for (const RowDigest& digest : one.digests) seen.insert(digest);
+    selectRows(plain, seen, 1, 2, walkOver(first));
     BlockPlan swapped{.dedupe = true};
     swapped.columnMap = {1, 0};
     const RowSelection two = selectRows(swapped, seen, 1, 4, walkOver(second));
@@ -147,6 +148,10 @@ TEST(BlockPlan, DuplicatesAreFoundAcrossBlocksWhereTheValuesLand) {
     // The same texts in the same columns without the swap are a different row.
     const RowSelection unswapped = selectRows(plain, seen, 1, 1, walkOver(second));
     EXPECT_EQ(unswapped.rows, (std::vector<int>{1}));
+    // A block taken back takes its digests with it: its rows are new again.
+    seen.erase(two.digests);
+    EXPECT_EQ(selectRows(swapped, seen, 2, 2, walkOver(second)).rows, std::vector<int>{2});
+    EXPECT_EQ(selectRows(plain, seen, 1, 1, walkOver(first)).duplicates, 1);
 }
 
 TEST(BlockPlan, DigestSetKeepsEveryDigestThroughGrowth) {
@@ -157,12 +162,18 @@ TEST(BlockPlan, DigestSetKeepsEveryDigestThroughGrowth) {
         inserted.push_back({random(), random()});
         set.insert(inserted.back());
     }
-    set.insert(inserted.front());  // again: no second entry
-    set.insert(RowDigest{});       // the value that marks free slots
+    EXPECT_FALSE(set.insert(inserted.front())) << "no second entry";
+    EXPECT_TRUE(set.insert(RowDigest{}));  // the value that marks free slots
     EXPECT_EQ(set.size(), 20'001u);
     for (const RowDigest& digest : inserted) ASSERT_TRUE(set.contains(digest));
     EXPECT_TRUE(set.contains(RowDigest{}));
     EXPECT_FALSE(set.contains({random(), random()}));
+    const std::vector<RowDigest> taken(inserted.begin(), inserted.begin() + 10'000);
+    set.erase(taken);
+    EXPECT_EQ(set.size(), 10'001u);
+    EXPECT_FALSE(set.contains(taken.back()));
+    EXPECT_TRUE(set.contains(inserted.back()));
+    EXPECT_TRUE(set.contains(RowDigest{}));
 }
 
 TEST(ColumnAlignment, MatchesHeaderNamesAcrossSources) {

@@ -184,10 +184,11 @@ void FakeRange::pasteSpecial(PasteKind kind) {
         pasteCells(m_application, *m_application.clipboard, m_sheet, m_area.first);
 }
 
-RowSelection FakeRange::selectRows(const BlockPlan& plan, const RowDigestSet& seen) {
+RowSelection FakeRange::selectRows(const BlockPlan& plan, RowDigestSet& seen) {
     const RangeRef area = m_area;
     const FakeSheet& sheet = *m_sheet;
-    const RowWalk walk = [&](int first, int last, const RowVisit& visit) {
+    // The fake gives every text, which a walk may always do.
+    const RowWalk walk = [&](int first, int last, RowTexts, const RowVisit& visit) {
         // The fake's cells are ordered by (row, column): one row's cells are neighbours.
         auto cell = sheet.cells.lower_bound({first, 0});
         while (cell != sheet.cells.end() && cell->first.first <= last) {

@@ -88,7 +88,7 @@ public:
     void copy() override;
     void copyTo(Range& destination) override;
     void pasteSpecial(PasteKind kind) override;
-    RowSelection selectRows(const BlockPlan& plan, const RowDigestSet& seen) override;
+    RowSelection selectRows(const BlockPlan& plan, RowDigestSet& seen) override;
     int copyRows(Range& destination, const RowSelection& rows, const BlockPlan& plan) override;
     void merge() override;
     void setFontName(const std::string& name) override {
