@@ -12,7 +12,7 @@ fi
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
 mkdir "$folder/sub"
-touch "$folder/a.xlsx" "$folder/b.csv" "$folder/c.txt" "$folder/D.XLS" "$folder/e.xlsm"
+touch "$folder/a.xlsx" "$folder/b.csv" "$folder/c.txt" "$folder/D.XLS" "$folder/e.xlsm" "$folder/f.json"
 
 # Prints the completions of a command line whose last word is being completed, sorted.
 complete_line() {
@@ -44,10 +44,13 @@ expect() {
 
 expect "merge " sheetmerge me
 expect "--help --version " sheetmerge --
-expect "--start-row " sheetmerge merge --st
-expect "--mark-cells --mark-path " sheetmerge merge --mark
+expect "--start-row --stop-at " sheetmerge merge --st
+expect "--mark-cells --mark-name --mark-path " sheetmerge merge --mark
+expect "--skip-blank-rows --skip-last " sheetmerge merge --skip
 expect "--sheet-index --sheet-name " sheetmerge cat x.xlsx --sheet-
 expect "" sheetmerge merge --start-row ""
+expect "" sheetmerge merge --stop-at ""
+expect "$folder/f.json $folder/sub " sheetmerge merge --report "$folder/"
 expect "$folder/D.XLS $folder/a.xlsx $folder/b.csv $folder/e.xlsm $folder/sub " \
     sheetmerge merge "$folder/"
 expect "$folder/D.XLS $folder/a.xlsx $folder/b.csv $folder/e.xlsm $folder/sub " \
