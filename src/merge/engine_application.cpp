@@ -727,6 +727,10 @@ public:
                 if (cell->type == CellType::Empty && cell->style == 0) continue;
                 const int column = m_plan.targetColumn(cell->column - area.first.column);
                 if (column < 0) continue;
+                // Room too for the label cells the run writes left of the block next.
+                if (cells.empty())
+                    cells.reserve(static_cast<std::size_t>(next->cells.end() - cell) +
+                                  static_cast<std::size_t>(m_at.column - 1));
                 if (cell->style != m_lastStyle) {
                     m_lastStyle = cell->style;
                     m_lastResultStyle = resultStyle(*m_from.book, m_toBook, cell->style);
