@@ -84,7 +84,9 @@ inline constexpr const char* EarlierResultsHead = "另有【";
 inline constexpr const char* EarlierResultsTail = "】个此前生成的合并结果未参与合并。";
 // A line of the final message when sources failed.
 inline constexpr const char* FailuresListed =
-    "合并失败的文件及其原因列在合并结果的“失败列表”工作表中。";
+    "合并失败的文件及其原因列在合并结果的“失败列表”工作表中，将鼠标移到文件名上可查看原因。";
+// Between the reason and the cause in a failed source's note on the failure list.
+inline constexpr const char* NoteSeparator = "：";
 // A line of the final message when merged sources held formulas without cached values:
 // "【" files "】个文件中共有【" cells "】个公式单元格没有计算结果，已按空单元格合并。"
 inline constexpr const char* UncalculatedFilesHead = "【";

@@ -132,8 +132,18 @@ def check_damaged_folder(scratch):
         # The engine's description, not the fallback for failures without one.
         check(cause.strip() != "" and cause != "无法打开该文件", f"damaged folder: {path} cause {cause!r}")
     if lines and os.path.isfile(lines[0]):
-        firsts = [row[0] for row in openpyxl.load_workbook(lines[0]).worksheets[1].iter_rows(values_only=True)]
+        book = openpyxl.load_workbook(lines[0])
+        firsts = [row[0] for row in book.worksheets[1].iter_rows(values_only=True)]
         check(firsts == ["c", "d"], f"damaged folder: merged {firsts}")
+        # On the failure list each failed file's cell carries, as a note by the program, the
+        # reason and cause stderr gave for it.
+        notes = {cell.value: cell.comment for row in book.worksheets[0].iter_rows() for cell in row
+                 if cell.comment}
+        wanted = {os.path.basename(path): f"{reason}：{cause}" for path, (reason, cause) in causes.items()}
+        check({name: note.text for name, note in notes.items()} == wanted,
+              f"damaged folder: notes {[(name, note.text) for name, note in notes.items()]}, expected {wanted}")
+        check(all(note.author == "sheetmerge" for note in notes.values()),
+              f"damaged folder: note authors {[note.author for note in notes.values()]}")
         os.remove(lines[0])
     check(snapshot(folder) == before, "damaged folder: sources changed")
 
