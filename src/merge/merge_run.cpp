@@ -458,7 +458,11 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
 
     detail::RunState run{
         application, host, settings, sources, input.FolderPath, FailureTable(sourceCount)};
-    for (const std::string& source : sources) run.reports.push_back(SourceReport{source});
+    for (const std::string& source : sources) {
+        SourceReport report{source};
+        report.relativePath = relativePath(source, input.FolderPath);
+        run.reports.push_back(std::move(report));
+    }
     run.passwords = input.passwords;
     run.resultFormat = input.resultFormat;
     run.resultBook = resultBook;
