@@ -50,7 +50,7 @@ struct SourceReport {
     int uncalculatedFormulas = 0;
     std::string relativePath;         // the path below the sources' folder, as listed
     std::string sheet;                // the chosen sheet's name, once found; with several
-                                      // sheets per source the one whose block failed
+                                      // sheets per source the one the failure is listed under
     std::vector<BlockReport> blocks;  // merged sources: what each block gave
 
     bool merged() const { return !failure; }

@@ -603,6 +603,25 @@ def check_several_sheets(scratch):
         with open(os.path.join(folders[0], "合并明细.csv"), encoding="utf-8-sig") as handle:
             check(len(handle.read().splitlines()) == 4, "csv: the log has a line per block")
 
+    # A source none of whose sheets gives a block fails under its first sheet's reason, and the
+    # log names that sheet.
+    failing = os.path.join(scratch, "several-failing")
+    os.makedirs(failing)
+    shutil.copy(os.path.join(folder, "a.xlsx"), failing)
+    write_sheets(os.path.join(failing, "e.xlsx"), [("空一", []), ("空二", [])])
+    out_dir = os.path.join(scratch, "several-failing-out")
+    done, results, report_path = merge(failing, out_dir, ["--all-sheets", "--log-sheet"])
+    if check(done.returncode == 1 and len(results) == 1,
+             f"failing sheets: exit {done.returncode}, {done.stderr.decode('utf-8')!r}"):
+        with open(report_path, encoding="utf-8") as handle:
+            entries = json.load(handle)["entries"]
+        got = [(entry["sheet"], entry["outcome"]) for entry in entries]
+        want = [("甲", "merged"), ("乙", "merged"), ("空一", "failed")]
+        check(got == want, f"failing sheets: entries {got}, expected {want}")
+        log = list(openpyxl.load_workbook(results[0])["合并明细"].iter_rows(values_only=True))
+        check([(row[2], row[3]) for row in log[1:]] == [("甲", "已合并"), ("乙", "已合并"), ("空一", "合并失败")],
+              f"failing sheets: log {log}")
+
 
 def main():
     scratch = tempfile.mkdtemp(prefix="sheetmerge-not-alike-")
