@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "merge/job_texts.h"
+#include "spreadsheet/text_encoding.h"
 
 namespace merge::json {
 
@@ -37,24 +38,6 @@ std::size_t utf8Length(std::string_view text, std::size_t at) {
     for (std::size_t k = 2; k < length; ++k)
         if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
     return length;
-}
-
-void appendUtf8(std::string& out, std::uint32_t codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (codePoint >> 18));
-        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
 }
 
 class Reader {
@@ -309,7 +292,7 @@ private:
                         m_at = escapeAt;
                         return fail(job_texts::NulCharacter);
                     }
-                    appendUtf8(out, codePoint);
+                    spreadsheet::appendUtf8(out, codePoint);
                     break;
                 }
                 default:

@@ -4,7 +4,7 @@
 
 #include "merge/password_retry.h"
 #include "merge/texts.h"
-#include "spreadsheet/sheet_name.h"
+#include "spreadsheet/name_pattern.h"
 
 namespace merge {
 
@@ -79,31 +79,7 @@ std::string illogicalRangeText(const RangeChoice& range) {
 }  // namespace
 
 bool sheetNameMatches(const std::string& pattern, const std::string& name) {
-    // Both sides as case-folded code points, so that "?" takes one character, not one byte.
-    const std::u32string wanted = spreadsheet::sheetNameKey(pattern);
-    const std::u32string text = spreadsheet::sheetNameKey(name);
-    // Greedy matching that goes back to the last "*" on a mismatch: each "*" only ever takes
-    // more, so the work stays within pattern length times name length.
-    std::size_t p = 0;
-    std::size_t t = 0;
-    std::size_t starAt = std::u32string::npos;
-    std::size_t starTaken = 0;
-    while (t < text.size()) {
-        if (p < wanted.size() && wanted[p] == U'*') {
-            starAt = p++;
-            starTaken = t;
-        } else if (p < wanted.size() && (wanted[p] == U'?' || wanted[p] == text[t])) {
-            ++p;
-            ++t;
-        } else if (starAt != std::u32string::npos) {
-            p = starAt + 1;
-            t = ++starTaken;
-        } else {
-            return false;
-        }
-    }
-    while (p < wanted.size() && wanted[p] == U'*') ++p;
-    return p == wanted.size();
+    return spreadsheet::matchesNamePattern(pattern, name);
 }
 
 std::vector<int> chosenSheets(Workbook& book, const SheetChoice& choice) {

@@ -189,4 +189,16 @@ Result<void> writeFolderAtomically(
     return {};
 }
 
+Result<int> openScratchFile(const std::filesystem::path& directory, const char* prefix) {
+    const std::string folder = directory.empty() ? std::string(".") : directory.string();
+    int descriptor = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (descriptor < 0) {
+        std::string pattern = (std::filesystem::path(folder) / prefix).string() + "-XXXXXX";
+        descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (descriptor < 0) return Error(ErrorCode::WriteFailed, systemReason(folder, errno));
+        ::unlink(pattern.c_str());
+    }
+    return descriptor;
+}
+
 }  // namespace spreadsheet

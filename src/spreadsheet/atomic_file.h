@@ -37,4 +37,10 @@ Result<void> writeFolderAtomically(
     const std::filesystem::path& target,
     const std::function<Result<void>(const std::filesystem::path& folder)>& fill);
 
+// Opens an unnamed scratch file for reading and writing in `directory` ("" = the working
+// folder): nothing is left behind, whatever happens to the process. Where the file system has
+// no unnamed files, a hidden file named from `prefix` is made and unlinked at once. Returns
+// the file descriptor, or WriteFailed with the folder and the system's reason.
+Result<int> openScratchFile(const std::filesystem::path& directory, const char* prefix);
+
 }  // namespace spreadsheet

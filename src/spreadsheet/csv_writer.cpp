@@ -135,17 +135,9 @@ CsvRowSpool& CsvRowSpool::operator=(CsvRowSpool&&) noexcept = default;
 Result<CsvRowSpool> CsvRowSpool::create(const std::filesystem::path& directory) {
     auto impl = std::make_unique<Impl>();
     impl->directory = directory.string();
-    // An unnamed file: nothing is left behind, whatever happens to the process.
-    const std::string folder = directory.empty() ? std::string(".") : directory.string();
-    int descriptor = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (descriptor < 0) {
-        // File systems without O_TMPFILE: a named file, unlinked at once.
-        std::string pattern = (std::filesystem::path(folder) / ".sheetmerge-csv-XXXXXX").string();
-        descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (descriptor < 0) return Error(ErrorCode::WriteFailed, systemReason(folder, errno));
-        ::unlink(pattern.c_str());
-    }
-    impl->fileDescriptor = descriptor;
+    Result<int> descriptor = openScratchFile(directory, ".sheetmerge-csv");
+    if (!descriptor) return descriptor.error();
+    impl->fileDescriptor = *descriptor;
     impl->pending.reserve(SpoolSliceSize + 4096);
     return CsvRowSpool(std::move(impl));
 }

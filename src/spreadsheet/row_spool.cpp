@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "spreadsheet/atomic_file.h"
 #include "spreadsheet/detail/row_xml.h"
 #include "spreadsheet/detail/xlsx_text.h"
 #include "spreadsheet/zip_writer.h"
@@ -281,17 +282,9 @@ RowSpool& RowSpool::operator=(RowSpool&&) noexcept = default;
 Result<RowSpool> RowSpool::create(const std::filesystem::path& directory) {
     auto impl = std::make_unique<Impl>();
     impl->directory = directory.string();
-    // An unnamed file: nothing is left behind, whatever happens to the process.
-    const std::string folder = directory.empty() ? std::string(".") : directory.string();
-    int descriptor = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (descriptor < 0) {
-        // File systems without O_TMPFILE: a named file, unlinked at once.
-        std::string pattern = (std::filesystem::path(folder) / ".sheetmerge-rows-XXXXXX").string();
-        descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (descriptor < 0) return Error(ErrorCode::WriteFailed, systemReason(folder, errno));
-        ::unlink(pattern.c_str());
-    }
-    impl->fileDescriptor = descriptor;
+    Result<int> descriptor = openScratchFile(directory, ".sheetmerge-rows");
+    if (!descriptor) return descriptor.error();
+    impl->fileDescriptor = *descriptor;
     isal_deflate_init(&impl->stream);
     impl->levelBuffer.resize(ISAL_DEF_LVL1_DEFAULT);
     impl->stream.level = SpoolDeflateLevel;
