@@ -9,6 +9,12 @@ cells (when bench/lxw_write was built) and the pandas peer, and prints wall time
     ninja -C build-bench sheetmerge floor_bench lxw_write   # lxw_write needs libxlsxwriter-dev
     /usr/bin/python3 bench/merge_bench.py --build build-bench --work /tmp/smbench
 
+--new-options also times, on each set, the merge with every option for files that are not quite
+alike (NEW_OPTIONS below) against the plain merge, interleaved --repeat times, and prints the
+ratio of the medians and both peaks:
+
+    /usr/bin/python3 bench/merge_bench.py --build build-bench --sets large --peer '' --new-options
+
 Sets: small (50 x 2,000 x 10), large (200 x 5,000 x 10), csvlarge (the large set's cells as
 .csv sources), mem20 and mem2000 (20 and 2,000
 sources of --mem-rows rows, copies of generated sources as hard links; mem2000 with 5,000 rows
@@ -16,6 +22,7 @@ is ten million rows and overflows into ten sheets). --peer small,large picks the
 script runs on (large takes minutes).
 """
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -25,6 +32,11 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 PYTHON = "/usr/bin/python3"
 COLUMNS = 10
+
+
+# Every option for files that are not quite alike, as a merge of real folders would use them.
+NEW_OPTIONS = ["--align-columns", "--skip-blank-rows", "--drop-header-repeats", "--stop-at", "合计",
+               "--skip-last", "1", "--dedupe", "--fill-merged", "--mark-name", "--log-sheet"]
 
 
 def log(text):
@@ -58,13 +70,33 @@ def linked_set(folder, base, sources, distinct):
             os.link(os.path.join(base, "src_%05d.xlsx" % (index % distinct)), target)
 
 
-def merge(sheetmerge, folder, output):
+def merge(sheetmerge, folder, output, extra=()):
     shutil.rmtree(output, ignore_errors=True)
     os.makedirs(output)
-    wall, cpu, peak, code, _ = timed([sheetmerge, "merge", "--header", "--start-row", "2", "-q", "-o", output, folder])
+    command = [sheetmerge, "merge", "--header", "--start-row", "2", *extra, "-q", "-o", output, folder]
+    if extra:
+        command[-1:-1] = ["--report", os.path.join(output, "report.json")]
+    wall, cpu, peak, code, _ = timed(command)
     results = [name for name in os.listdir(output) if name.endswith(".xlsx")]
     path = os.path.join(output, results[0]) if len(results) == 1 else None
     return wall, cpu, peak, code, path
+
+
+def report_summary(path):
+    """What the last merge with the new options did, from its report: rows copied and left out."""
+    try:
+        with open(path, encoding="utf-8") as file:
+            report = json.load(file)
+    except (OSError, ValueError) as error:
+        return "no report (%s)" % error
+    merged = [entry for entry in report["entries"] if entry["outcome"] == "merged"]
+    left_out = {}
+    for entry in merged:
+        for key, count in entry["leftOut"].items():
+            left_out[key] = left_out.get(key, 0) + count
+    return "%d sources merged, %d rows copied, left out: %s" % (
+        len(merged), sum(entry["rowsCopied"] for entry in merged),
+        ", ".join("%s %d" % item for item in sorted(left_out.items())))
 
 
 def verify(path, sources, rows, distinct=None):
@@ -103,6 +135,9 @@ def main():
     parser.add_argument("--peer", default="small", help="sets the pandas peer runs on ('' for none)")
     parser.add_argument("--mem-rows", type=int, default=5000, help="rows per source of the memory sets")
     parser.add_argument("--keep", action="store_true", help="keep the merged results")
+    parser.add_argument("--new-options", action="store_true",
+                        help="also time the merge with every option for files not quite alike")
+    parser.add_argument("--repeat", type=int, default=3, help="runs of each merge with --new-options")
     arguments = parser.parse_args()
     sheetmerge = os.path.join(arguments.build, "src", "sheetmerge")
     floor_bench = os.path.join(arguments.build, "bench", "floor_bench")
@@ -184,6 +219,25 @@ def main():
                 log("libxlsxwriter      skipped: no %s (apt-get install libxlsxwriter-dev, then rerun cmake and "
                     "ninja lxw_write)" % lxw_write)
                 lxw_missing_told = True
+        if arguments.new_options:
+            plain, optioned = [], []
+            for _ in range(arguments.repeat):
+                plain.append(merge(sheetmerge, folder, output + "-plain"))
+                optioned.append(merge(sheetmerge, folder, output + "-options", NEW_OPTIONS))
+            for label, runs in (("plain", plain), ("new options", optioned)):
+                log("%-18s wall %s s  cpu %s s  peak %s MiB  exits %s" % (
+                    label, " ".join("%.2f" % run[0] for run in runs), " ".join("%.2f" % run[1] for run in runs),
+                    " ".join("%.1f" % run[2] for run in runs), " ".join(str(run[3]) for run in runs)))
+            median = lambda runs, k: sorted(run[k] for run in runs)[len(runs) // 2]  # noqa: E731
+            log("new options / plain  wall %.2fx  cpu %.2fx  (medians of %d interleaved runs); "
+                "peak with new options %.1f MiB" % (median(optioned, 0) / median(plain, 0),
+                                                    median(optioned, 1) / median(plain, 1), arguments.repeat,
+                                                    max(run[2] for run in optioned)))
+            row.update(options_ratio=median(optioned, 0) / median(plain, 0),
+                       options_peak=max(run[2] for run in optioned))
+            log("new options did    %s" % report_summary(os.path.join(output + "-options", "report.json")))
+            for suffix in ("-plain", "-options"):
+                shutil.rmtree(output + suffix, ignore_errors=True)
         if name in peers:
             shutil.rmtree(output + "-peer", ignore_errors=True)
             os.makedirs(output + "-peer")

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
+#include <QToolButton>
 
 #include "app/artwork.h"
 #include "app/desktop_start.h"
@@ -90,6 +91,15 @@ int main(int argc, char** argv) {
     dialog.Option8->setChecked(true);
     QTest::keyClicks(dialog.Txt_Head, QStringLiteral("B1"));
     allSaved &= save(dialog, output + QStringLiteral("/options_dialog_filled.png"));
+    // The section "更多选项" open: columns by header name, a stop text and the merge log.
+    dialog.Option9->setChecked(true);
+    dialog.Btn_More->setChecked(true);
+    dialog.Check_Align->setChecked(true);
+    dialog.Check_BlankRows->setChecked(true);
+    dialog.Check_StopAt->setChecked(true);
+    dialog.Txt_StopAt->insert(QStringLiteral("合计"));
+    dialog.Check_LogSheet->setChecked(true);
+    allSaved &= save(dialog, output + QStringLiteral("/options_dialog_more.png"));
     dialog.hide();
 
     app::Form3 progress;

@@ -23,6 +23,7 @@
 #include "cli/password_options.h"
 #include "merge/engine_application.h"
 #include "merge/job_file.h"
+#include "merge/merge_log.h"
 #include "merge/merge_run.h"
 #include "merge/run_host.h"
 #include "merge/run_lock.h"
@@ -114,6 +115,17 @@ struct MergeArguments {
     // Every option given, by its long name, for the options a job file holds.
     std::vector<std::string> optionsGiven;
     std::optional<std::string> encoding;
+    // Files that are not quite alike: columns, rows, labels and the log.
+    bool alignColumns = false;
+    bool skipBlankRows = false;
+    bool dropHeaderRepeats = false;
+    std::optional<std::string> stopAt;
+    std::optional<std::string> skipLast;
+    bool dedupe = false;
+    bool fillMerged = false;
+    bool markName = false;
+    bool logSheet = false;
+    std::optional<std::string> report;
 };
 
 void printError(const std::string& text) {
@@ -125,6 +137,24 @@ int refuseArguments(const std::string& text) {
     printError(text);
     std::fprintf(stderr, "%s\n", merge_texts::SeeHelp);
     return ExitRefused;
+}
+
+// The options for files that are not quite alike: nullopt when `name` is none of them, else
+// whether its value was there (or, for a flag, whether none was given).
+template <typename TakeValue, typename FlagOnly>
+std::optional<bool> parseMoreOption(const std::string& name, MergeArguments& arguments,
+                                    TakeValue& takeValue, FlagOnly& flagOnly) {
+    if (name == "--align-columns") return flagOnly(arguments.alignColumns);
+    if (name == "--skip-blank-rows") return flagOnly(arguments.skipBlankRows);
+    if (name == "--drop-header-repeats") return flagOnly(arguments.dropHeaderRepeats);
+    if (name == "--stop-at") return takeValue(arguments.stopAt);
+    if (name == "--skip-last") return takeValue(arguments.skipLast);
+    if (name == "--dedupe") return flagOnly(arguments.dedupe);
+    if (name == "--fill-merged") return flagOnly(arguments.fillMerged);
+    if (name == "--mark-name") return flagOnly(arguments.markName);
+    if (name == "--log-sheet") return flagOnly(arguments.logSheet);
+    if (name == "--report") return takeValue(arguments.report);
+    return std::nullopt;
 }
 
 // Parses the options and paths; returns the error text for bad arguments.
@@ -246,6 +276,8 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
             ok = takeValue(arguments.job);
         else if (isEncodingOption(name))
             ok = takeValue(arguments.encoding);
+        else if (std::optional<bool> known = parseMoreOption(name, arguments, takeValue, flagOnly))
+            ok = *known;
         else if (isPasswordOption(name)) {
             std::optional<std::string> value;
             ok = takeValue(value);
@@ -309,14 +341,26 @@ options::DialogValues dialogValuesOf(const MergeArguments& arguments) {
     } else {
         values.range = options::RangeOption::LargestRectangle;
     }
-    if (arguments.markPath || arguments.markCells) {
+    if (arguments.markPath || arguments.markCells || arguments.markName) {
         values.check3 = true;
         if (arguments.markCells) {
             values.label = options::LabelOption::CellContents;
             values.txtHeadEnabled = true;
             values.txtHead = *arguments.markCells;
+        } else if (arguments.markName) {
+            values.label = options::LabelOption::FileName;
         }
     }
+    values.alignColumns = arguments.alignColumns;
+    values.skipBlankRows = arguments.skipBlankRows;
+    values.dropHeaderRepeats = arguments.dropHeaderRepeats;
+    values.stopAt = arguments.stopAt.has_value();
+    values.txtStopAt = arguments.stopAt.value_or(std::string());
+    values.skipLast = arguments.skipLast.has_value();
+    values.txtSkipLast = arguments.skipLast.value_or(std::string());
+    values.dedupe = arguments.dedupe;
+    values.fillMerged = arguments.fillMerged;
+    values.logSheet = arguments.logSheet;
     return values;
 }
 
@@ -450,6 +494,8 @@ std::optional<std::string> refusedCombination(const MergeArguments& arguments) {
     if (sheetChoices > 1) return merge_texts::SeveralSheetChoicesClash;
     if (arguments.startRow && arguments.cells) return merge_texts::RangeChoicesClash;
     if (arguments.markPath && arguments.markCells) return merge_texts::LabelChoicesClash;
+    if (arguments.markName && (arguments.markPath || arguments.markCells))
+        return merge_texts::NameLabelClash;
     if (arguments.header && !arguments.startRow) return merge_texts::HeaderNeedsStartRow;
     if (arguments.sheetIndex && !readSheetIndex(*arguments.sheetIndex))
         return merge_texts::BadSheetIndex + *arguments.sheetIndex;
@@ -460,7 +506,8 @@ std::optional<std::string> refusedCombination(const MergeArguments& arguments) {
     return std::nullopt;
 }
 
-// The refusal text for a bad value of the result format or a name filter, or nullopt.
+// The refusal text for a bad value of the result format, a name filter, the job to save or the
+// report, or nullopt.
 std::optional<std::string> refusedRunOption(const MergeArguments& arguments) {
     if (arguments.format && *arguments.format != "xlsx" && *arguments.format != "csv")
         return merge_texts::BadFormat + *arguments.format;
@@ -470,15 +517,17 @@ std::optional<std::string> refusedRunOption(const MergeArguments& arguments) {
         if (pattern.empty()) return std::string(merge_texts::EmptyPattern) + "--exclude";
     if (arguments.saveJob && arguments.saveJob->empty())
         return std::string(merge_texts::MissingValue) + "--save-job";
+    if (arguments.report && arguments.report->empty())
+        return std::string(merge_texts::MissingValue) + "--report";
     return std::nullopt;
 }
 
 // Options that may go with --job: they are not part of a job (passwords are never saved; the
-// CSV encoding is a matter of the files at hand).
+// CSV encoding is a matter of the files at hand; the report is about this one run).
 bool mayGoWithJob(const std::string& option) {
     return option == "--job" || option == "--save-job" || option == "-q" || option == "--quiet" ||
-           option == "--open" || option == "-h" || option == "--help" || isPasswordOption(option) ||
-           isEncodingOption(option);
+           option == "--open" || option == "-h" || option == "--help" || option == "--report" ||
+           isPasswordOption(option) || isEncodingOption(option);
 }
 
 // Takes the merge from the job file named by --job: its options, and its paths unless the
@@ -581,6 +630,33 @@ void printSourceLines(const std::vector<merge::SourceReport>& reports) {
     }
 }
 
+// The report file's full path, or the refusal when its folder is missing or it names a folder.
+std::optional<std::string> checkReportPath(const std::string& given, std::string& path) {
+    std::error_code error;
+    path = absoluteNormal(given);
+    if (fs::is_directory(path, error)) return merge_texts::ReportIsFolder + given;
+    const fs::path folder = fs::path(path).parent_path();
+    if (!fs::is_directory(folder, error)) return merge_texts::ReportFolderMissing + given;
+    return std::nullopt;
+}
+
+// Writes the report through a temporary file in the same folder, so that a reader never sees
+// half of it; an earlier report at that path is replaced. Returns false when it cannot.
+bool writeReport(const std::string& path, const std::string& json) {
+    const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) return false;
+    const bool written = std::fwrite(json.data(), 1, json.size(), file) == json.size();
+    const bool closed = std::fclose(file) == 0;
+    std::error_code error;
+    if (written && closed) {
+        fs::rename(temporary, path, error);
+        if (!error) return true;
+    }
+    fs::remove(temporary, error);
+    return false;
+}
+
 }  // namespace
 
 int runMergeCommand(int argc, char** argv) {
@@ -619,6 +695,11 @@ int runMergeCommand(int argc, char** argv) {
             return refuseArguments(merge_texts::OutputDirMissing + *arguments.outputDir);
         input.resultFolder = sources::withOneTrailingSlash(folder);
     }
+    std::string reportPath;
+    if (arguments.report)
+        if (const std::optional<std::string> refusal =
+                checkReportPath(*arguments.report, reportPath))
+            return refuseArguments(*refusal);
     if (const std::optional<int> refused = collectSources(arguments, input)) return *refused;
 
     merge::RunLock lock = merge::RunLock::acquire();
@@ -641,6 +722,14 @@ int runMergeCommand(int argc, char** argv) {
     }
     printSourceLines(outcome.sources);
     if (host.refused()) return ExitRefused;
+    if (arguments.report && (saved || outcome.status == merge::RunStatus::SaveFailed) &&
+        !writeReport(reportPath,
+                     merge::reportJson(outcome, merge::decodeOptions(outcome.options)))) {
+        printError(merge_texts::ReportNotWritten + reportPath);
+        if (saved)
+            std::fprintf(stdout, "%s\n%s\n", outcome.resultPath.c_str(), outcome.summary.c_str());
+        return ExitNotDone;
+    }
     if (!saved) return ExitNotDone;
     std::fprintf(stdout, "%s\n%s\n", outcome.resultPath.c_str(), outcome.summary.c_str());
     std::fflush(stdout);

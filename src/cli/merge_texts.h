@@ -26,6 +26,24 @@ inline constexpr const char* Usage =
     "  --mark-sheet             在每块数据左侧（其它标记的右方）标记其工作表名称\n"
     "  --per-source             每块数据放在合并结果中一个单独的工作表上，以文件名（和工作表名）\n"
     "                           命名，而不是上下相接\n"
+    "  --mark-name              在每块数据左侧标记其文件名（不含文件夹和扩展名）；可与\n"
+    "                           --mark-sheet 一起使用\n"
+    "\n"
+    "文件不尽相同时（各选项默认关闭，可任意组合）：\n"
+    "  --align-columns          按表头名称对齐列，而不是按位置（见下文“按表头名称对齐列”）\n"
+    "  --skip-blank-rows        略去在数据各列上都为空的行\n"
+    "  --drop-header-repeats    略去与表头行相同的行（比较方式同表头名称）\n"
+    "  --stop-at 文字           "
+    "每块数据在第一个非空单元格（去掉首尾空白后）为该文字的行之前结束，\n"
+    "                           如 --stop-at 合计；该行及其下方各行均不合并\n"
+    "  --skip-last N            略去每块数据末尾的 N 行（N 为大于0的整数）\n"
+    "  --dedupe                 略去与合并结果中此前某一数据行完全相同的行（按显示的值比较）\n"
+    "  --fill-merged            拆分数据中的合并单元格，每个单元格填入合并单元格的值和格式\n"
+    "  --log-sheet              在合并结果最后加一个“合并明细”工作表，每块数据一行，\n"
+    "                           每个失败的源文件一行\n"
+    "  --report 文件.json       把同样的合并明细写成 JSON 文件，供脚本使用（格式见\n"
+    "                           docs/report-schema.md；同名文件被替换）\n"
+    "\n"
     "  -o, --output-dir 目录    把合并结果写到该目录，而不是源文件所在的文件夹\n"
     "  --password 密码          源文件设有打开密码时试用的密码；可多次给出，按顺序试用\n"
     "  --password-file 文件     从文件（UTF-8，每行一个）读入更多密码，按顺序试用\n"
@@ -39,8 +57,8 @@ inline constexpr const char* Usage =
     "  --save-job 文件          把全部选项和给出的路径保存为任务文件（JSON），并照常合并；\n"
     "                           选项通过检查后即保存\n"
     "  --job 文件               按任务文件中的选项和路径再次合并；命令行上给出的路径代替\n"
-    "                           任务中的路径，除 --quiet、--open、--save-job、--encoding 和\n"
-    "                           密码选项外不能再给出其它选项\n"
+    "                           任务中的路径，除 --quiet、--open、--save-job、--encoding、\n"
+    "                           --report 和密码选项外不能再给出其它选项\n"
     "  --encoding 编码          所有 CSV 源文件都按该编码读取（如 GBK、BIG5、UTF-8），\n"
     "                           不再逐个文件判断编码\n"
     "  --open                   完成后用桌面默认程序打开合并结果\n"
@@ -82,11 +100,27 @@ inline constexpr const char* Usage =
     "标准错误上输出一行“失败：路径：原因：说明”；公式单元格没有计算结果（按空单元格\n"
     "合并）的源文件输出一行“提示：路径：N 个公式单元格没有计算结果，已按空单元格合并”。\n"
     "\n"
+    "按表头名称对齐列：给出 --start-row N 时，表头是第 N-1 行（N 须大于1）；其它情况下表头是\n"
+    "所选区域的第一行，数据为其下方各行。表头名称去掉首尾空白、全角字符按半角、中间连续空白\n"
+    "按一个空格、英文字母不分大小写后比较；同一表头中重名的列按出现顺序对应；空白表头只与\n"
+    "同一列字母的空白表头对应。结果的列为第一个源文件的列，再依次加上此后新出现的名称；源文件\n"
+    "缺少的列留空；列宽取自第一个含有该列的源文件；标记列始终在最左侧。加 --header 时，表头\n"
+    "上方各行从第一个源文件复制一次，表头行写一次（各源文件列名的并集）；不加 --header 而给出\n"
+    "--start-row 时不写表头；按区域合并时表头行总写在结果最上方一次。因列顺序调整或行被略去而\n"
+    "无法保留的合并单元格不再合并（各单元格保留值和格式），在合并明细中注明。\n"
+    "\n"
+    "清理各行的顺序：每块数据先拆分并填充合并单元格（--fill-merged），再在结束标记处截断\n"
+    "（--stop-at），再略去末尾 N 行（--skip-last，按截断后的行计），然后逐行判断：空白行\n"
+    "（--skip-blank-rows）、重复的表头行（--drop-header-repeats）、重复行（--dedupe）。\n"
+    "空白行指各单元格都为空或只有空白字符的行；重复行只比较数据各列（按对齐后的位置），\n"
+    "不比较标记列，空白行不算重复行。未给出 --start-row 且不按表头对齐时，\n"
+    "--drop-header-repeats 以第一块数据的第一行为表头：该行保留，其后与之相同的行均略去。\n"
+    "\n"
     "退出状态：\n"
     "  0  所有源文件均已合并\n"
     "  1  合并结果已保存，但有源文件合并失败\n"
     "  2  参数有误、选项未通过检查、密码文件无法读取或所选文件夹不可用（提示在标准错误上）\n"
-    "  3  合并无法开始，或合并结果无法保存\n"
+    "  3  合并无法开始，合并结果无法保存，或 --report 文件无法写入\n"
     "  130  被 Ctrl+C（SIGINT）或 SIGTERM 中止：在处理完当前文件后停止，删除未完成的合并结果，\n"
     "       源文件不受影响\n";
 
@@ -101,6 +135,11 @@ inline constexpr const char* SeveralSheetChoicesClash =
     "--sheet-index、--sheet-name、--all-sheets 与 --sheet-pattern 只能选用一个。";
 inline constexpr const char* RangeChoicesClash = "--start-row 与 --cells 只能选用一个。";
 inline constexpr const char* LabelChoicesClash = "--mark-path 与 --mark-cells 只能选用一个。";
+inline constexpr const char* NameLabelClash =
+    "--mark-name 不能与 --mark-path 或 --mark-cells 一起使用。";
+inline constexpr const char* ReportIsFolder = "--report 需要一个文件名，而不是文件夹：";
+inline constexpr const char* ReportFolderMissing = "--report 文件所在的文件夹不存在：";
+inline constexpr const char* ReportNotWritten = "无法写入合并报告：";
 inline constexpr const char* HeaderNeedsStartRow = "--header 只能与 --start-row 一起使用。";
 inline constexpr const char* NoPaths = "请给出两个或更多源文件，或一个文件夹。";
 // Same words as the file picker's refusal of a single file.

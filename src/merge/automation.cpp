@@ -1,6 +1,8 @@
 // The error indicator and cell values of the automation interface.
 #include "merge/automation.h"
 
+#include "spreadsheet/value_text.h"
+
 namespace merge {
 
 void ErrorState::set(spreadsheet::Error error) {
@@ -31,6 +33,21 @@ CellValue CellValue::ofNumber(double number) {
     value.type = spreadsheet::CellType::Number;
     value.number = number;
     return value;
+}
+
+std::string displayedText(const CellValue& value) {
+    switch (value.type) {
+        case spreadsheet::CellType::Empty:
+            return {};
+        case spreadsheet::CellType::Number:
+            return spreadsheet::numberText(value.number);
+        case spreadsheet::CellType::Boolean:
+            return value.number != 0.0 ? "TRUE" : "FALSE";
+        case spreadsheet::CellType::Text:
+        case spreadsheet::CellType::Error:
+            return value.text;
+    }
+    return {};
 }
 
 }  // namespace merge

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "merge/block_plan.h"
 #include "spreadsheet/cell_ref.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/workbook_data.h"
@@ -42,6 +43,10 @@ struct CellValue {
     bool isEmpty() const { return type == spreadsheet::CellType::Empty; }
     friend bool operator==(const CellValue&, const CellValue&) = default;
 };
+
+// A value as the row rules compare it: text and errors as they are, numbers in their shortest
+// form, booleans as TRUE/FALSE, "" for an empty cell.
+std::string displayedText(const CellValue& value);
 
 // A block of values, rows of columns, as Range::values() reads it and Range::setValues() writes it.
 using ValueBlock = std::vector<std::vector<CellValue>>;
@@ -88,6 +93,19 @@ public:
     virtual void copyTo(Range& destination) = 0;
     // Pastes the clipboard at this range's top-left cell; sets the error state when it is empty.
     virtual void pasteSpecial(PasteKind kind) = 0;
+
+    // The planned copy of a block (block_plan.h). selectRows() judges every row of this range
+    // once, by merge::selectRows() over the cells' displayed values (numbers in a date format
+    // as dates), against the data rows placed so far (`seen`), and adds the digests of the
+    // data rows it keeps to `seen`; it changes no cell.
+    virtual RowSelection selectRows(const BlockPlan& plan, RowDigestSet& seen) = 0;
+    // Copies the rows of `rows` one below the other from `destination`'s top-left cell, each
+    // column of this range to destination column + plan.targetColumn(offset) (none when -1),
+    // with values and formats. A merged range inside the block is merged again only when all
+    // its rows are kept and its columns stay side by side in order; the others are left
+    // unmerged, their cells keeping values and formats. Returns the number of merged ranges
+    // left unmerged; 0 and the error state set when the rows do not fit or cannot be placed.
+    virtual int copyRows(Range& destination, const RowSelection& rows, const BlockPlan& plan) = 0;
 
     // Merges the range into one cell keeping the top-left value; a single cell stays as it is.
     virtual void merge() = 0;
@@ -143,6 +161,10 @@ public:
     virtual int formulaCellCount() = 0;
     // Replaces every formula by its current value.
     virtual void replaceFormulasByValues() = 0;
+    // Splits every merged range that overlaps `area` and gives each of its cells inside `area`
+    // the value and format of the range's top-left cell (in memory only, like every change to
+    // a source). Returns the number of merged ranges split.
+    virtual int fillMergedCells(const spreadsheet::RangeRef& area) = 0;
     // The number of formula cells that came without a cached value: the application cannot
     // calculate them, so replaceFormulasByValues() leaves them empty. Counted over the whole
     // sheet as it was read; replaceFormulasByValues() does not change it.
@@ -159,7 +181,12 @@ public:
     // Asks the sheet to keep its top `rows` rows readable (for copying) after rows further down
     // were placed. An application that keeps every row readable ignores it.
     virtual void holdTopRows(int rows) = 0;
-    // Tells the sheet that its rows are final: none will be written or cleared again and only
+    // Keeps the top `rows` rows writable after rows further down were placed: a header row that
+    // grows while blocks are placed below it. An application that keeps every row writable
+    // ignores it.
+    virtual void keepTopRowsOpen(int rows) { (void)rows; }
+    // Tells the sheet that its rows are final: none will be written or cleared again (except the
+    // rows kept open) and only
     // the rows held by holdTopRows() will be read, so the application may move them out of
     // memory; writing or clearing them afterwards fails. An application may ignore it.
     virtual void finishRows() {}

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "merge/detail/planned_block.h"
 #include "merge/texts.h"
 
 namespace merge {
@@ -15,6 +16,17 @@ int headerRowCount(const MergeSettings& settings) {
     return settings.range.startRow - 1;
 }
 
+int resultHeaderRows(const MergeSettings& settings) {
+    // Aligned blocks in the range modes carry their header row: it is written once, as the
+    // union of the names.
+    if (settings.alignColumns && settings.range.mode != RangeMode::FromRow) return 1;
+    return headerRowCount(settings);
+}
+
+std::string fileNameLabel(const std::string& path) {
+    return std::filesystem::path(path).stem().string();
+}
+
 namespace {
 
 // The label columns of the label mode, left of the sheet-name column.
@@ -23,11 +35,16 @@ int modeColumns(const LabelChoice& label) {
         case LabelMode::None:
             return 0;
         case LabelMode::FilePath:
+        case LabelMode::FileName:
             return 1;
         case LabelMode::CellList:
             return static_cast<int>(label.cells.size());
     }
     return 0;
+}
+
+bool labelsByFile(const LabelChoice& label) {
+    return label.mode == LabelMode::FilePath || label.mode == LabelMode::FileName;
 }
 
 }  // namespace
@@ -56,7 +73,8 @@ CellValue labelValue(ResolvedSource& source, const std::string& address) {
     return range ? range->value() : CellValue{};
 }
 
-// Writes the labels of rows firstRow .. firstRow + rows - 1, one assignment per label column.
+}  // namespace
+
 void writeLabels(detail::RunState& run, ResolvedSource& source, int firstRow, int rows,
                  bool autoFit) {
     if (rows < 1) return;
@@ -69,12 +87,14 @@ void writeLabels(detail::RunState& run, ResolvedSource& source, int firstRow, in
             if (autoFit) column->autoFitColumns();
         }
     }
-    if (label.mode == LabelMode::FilePath) {
-        const std::string path =
-            relativePath(run.sources[static_cast<std::size_t>(run.current)], run.folderPath);
+    if (labelsByFile(label)) {
+        const std::string& path = run.sources[static_cast<std::size_t>(run.current)];
+        const std::string text = label.mode == LabelMode::FileName
+                                     ? fileNameLabel(path)
+                                     : relativePath(path, run.folderPath);
         if (const std::shared_ptr<Range> start = sheet.cell(firstRow, 1))
             if (const std::shared_ptr<Range> column = start->resize(rows, 1))
-                column->setValue(CellValue::ofText(path));
+                column->setValue(CellValue::ofText(text));
         return;
     }
     for (std::size_t k = 0; k < label.cells.size(); ++k) {
@@ -86,6 +106,8 @@ void writeLabels(detail::RunState& run, ResolvedSource& source, int firstRow, in
         if (autoFit) column->autoFitColumns();
     }
 }
+
+namespace {
 
 void placeFirstBlock(detail::RunState& run, ResolvedSource& source) {
     const MergeSettings& settings = run.settings;
@@ -115,15 +137,15 @@ void placeFirstBlock(detail::RunState& run, ResolvedSource& source) {
         }
         const int firstRow = headerRows + 1;
         writeLabels(run, source, firstRow, run.usedRows - firstRow + 1, true);
-        if (settings.label.mode == LabelMode::FilePath) corner->setColumnWidth(15);
+        if (labelsByFile(settings.label)) corner->setColumnWidth(15);
     }
     run.application.clearClipboard();
     // New result sheets copy their header (or their first row's widths) from this sheet.
     run.resultSheet->holdTopRows(headerRows > 0 ? headerRows : 1);
 }
 
-// Starts a new result sheet after the last one, with the header rows and column widths of the
-// first. Returns the new sheet, or nullptr when it could not be added.
+}  // namespace
+
 std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run) {
     Workbook& book = *run.resultBook;
     const std::shared_ptr<Worksheet> last = book.worksheet(book.worksheetCount());
@@ -132,7 +154,7 @@ std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run) {
     if (!sheet) return nullptr;
     const std::shared_ptr<Worksheet> full = run.resultSheet;
     run.resultSheet = sheet;
-    const int headerRows = headerRowCount(run.settings);
+    const int headerRows = resultHeaderRows(run.settings);
     const std::shared_ptr<Worksheet> first = book.worksheet(1);
     const std::shared_ptr<Range> firstCorner = first ? first->range("A1") : nullptr;
     const std::shared_ptr<Range> header =
@@ -140,6 +162,8 @@ std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run) {
                     : nullptr;
     if (header) header->copy();
     run.usedRows = 0;
+    // A header of names matched across sources may still grow.
+    if (run.settings.alignColumns && headerRows > 0) sheet->keepTopRowsOpen(headerRows);
     if (const std::shared_ptr<Range> corner = sheet->range("A1")) {
         if (headerRows > 0) {
             corner->pasteSpecial(PasteKind::All);
@@ -154,8 +178,6 @@ std::shared_ptr<Worksheet> startNewSheet(detail::RunState& run) {
     return sheet;
 }
 
-// Starts the result sheet of a block of its own, after the last one. Returns the new sheet, or
-// nullptr (and the error state set) when it could not be added.
 std::shared_ptr<Worksheet> startSourceSheet(detail::RunState& run) {
     Workbook& book = *run.resultBook;
     const std::shared_ptr<Worksheet> last = book.worksheet(book.worksheetCount());
@@ -173,13 +195,14 @@ std::shared_ptr<Worksheet> startSourceSheet(detail::RunState& run) {
     return sheet;
 }
 
-}  // namespace
-
 bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
     ErrorState& errors = run.errors();
     const int usedRowsBefore = run.usedRows;
     const std::shared_ptr<Worksheet> sheetBefore = run.resultSheet;
     std::shared_ptr<Worksheet> addedSheet;
+    BlockReport placedBlock;
+    placedBlock.sheet = source.sheet->name();
+    placedBlock.uncalculatedFormulas = source.uncalculatedFormulas;
 
     ++run.mergedCount;
     const bool firstBlock = run.mergedCount == 1;
@@ -188,13 +211,19 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
         run.sheetBases.push_back(sourceSheetBase(run.sources[static_cast<std::size_t>(run.current)],
                                                  source.sheet->name(),
                                                  run.settings.sheet.takesSeveral()));
-    if (firstBlock) {
+    if (run.settings.plannedCopy()) {
+        placePlannedBlock(run, source, firstBlock, addedSheet, placedBlock);
+    } else if (firstBlock) {
         placeFirstBlock(run, source);
+        placedBlock.rowsCopied = run.usedRows - headerRowCount(run.settings);
     } else if (ownSheet) {
         // Each block is laid out as the first block of a stacked result is, on a sheet of its
         // own.
         addedSheet = startSourceSheet(run);
-        if (addedSheet) placeFirstBlock(run, source);
+        if (addedSheet) {
+            placeFirstBlock(run, source);
+            placedBlock.rowsCopied = run.usedRows - headerRowCount(run.settings);
+        }
     } else {
         const std::shared_ptr<Range> block =
             source.sheet->range(source.topLeft, source.bottomRight);
@@ -210,9 +239,11 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
             if (labelColumns > 0) writeLabels(run, source, run.usedRows + 1, blockRows, false);
         }
         run.usedRows += blockRows;
+        placedBlock.rowsCopied = blockRows;
     }
 
     bool placed = true;
+    SourceReport& report = run.reports[static_cast<std::size_t>(run.current)];
     if (errors.isSet()) {
         // Nothing of a failed source stays in the result: its rows (or the sheet started for
         // it) go, and it does not count as merged.
@@ -230,11 +261,20 @@ bool copyAndMark(detail::RunState& run, ResolvedSource& source) {
         if (firstBlock) run.sheetBaseName.clear();
         run.application.clearClipboard();
         errors.clear();
+        // The log names the sheet whose block failed.
+        report.sheet = source.sheet->name();
         run.recordFailure(FailureReason::Other, std::move(cause), texts::NotPlaced);
         placed = false;
     } else {
-        run.reports[static_cast<std::size_t>(run.current)].uncalculatedFormulas +=
-            source.uncalculatedFormulas;
+        report.uncalculatedFormulas += source.uncalculatedFormulas;
+        // The result's data sheets are the workbook's sheets while the run lasts; the current
+        // one is the last.
+        placedBlock.resultSheet = run.resultBook->worksheetCount();
+        if (placedBlock.rowsCopied > 0) {
+            placedBlock.lastRow = run.usedRows;
+            placedBlock.firstRow = run.usedRows - placedBlock.rowsCopied + 1;
+        }
+        report.blocks.push_back(std::move(placedBlock));
     }
     source.sheet.reset();
     errors.clear();

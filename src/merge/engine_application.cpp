@@ -112,6 +112,16 @@ struct EngineBook {
     // Source style index -> result id, per result registry.
     std::unordered_map<std::uint32_t, std::uint32_t> styleMap;
     const spreadsheet::StyleRegistry* mappedFor = nullptr;
+    // Sources: whether each style formats numbers as dates (1), not (0), or not yet known (-1).
+    std::vector<std::int8_t> dateStyles;
+
+    bool isDateStyle(std::uint32_t style) {
+        if (style >= sourceStyles.size()) return false;
+        if (dateStyles.size() != sourceStyles.size()) dateStyles.assign(sourceStyles.size(), -1);
+        std::int8_t& known = dateStyles[style];
+        if (known < 0) known = spreadsheet::isDateFormat(sourceStyles[style].numberFormat) ? 1 : 0;
+        return known == 1;
+    }
 };
 
 class EngineApplication;
@@ -166,6 +176,11 @@ private:
 bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toBook,
                EngineSheet& to, CellRef at);
 void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at);
+RowSelection selectBlockRows(EngineBook& book, const EngineSheet& sheet, const RangeRef& area,
+                             const BlockPlan& plan, RowDigestSet& seen);
+int copyChosenRows(EngineApplication& application, const Clip& from, EngineBook& toBook,
+                   EngineSheet& to, CellRef at, const RowSelection& selection,
+                   const BlockPlan& plan);
 void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& sheet, int row);
 
 class EngineRange : public Range {
@@ -258,6 +273,16 @@ public:
         }
         if (m_book->result) flushAbove(m_application, *m_book, *m_sheet, m_area.first.row);
         copyCells(m_application, from, *m_book, *m_sheet, m_area.first);
+    }
+    RowSelection selectRows(const BlockPlan& plan, RowDigestSet& seen) override {
+        if (!usable()) return {};
+        return selectBlockRows(*m_book, *m_sheet, m_area, plan, seen);
+    }
+    int copyRows(Range& destination, const RowSelection& rows, const BlockPlan& plan) override {
+        auto& target = static_cast<EngineRange&>(destination);
+        if (!usable() || !target.usable()) return 0;
+        return copyChosenRows(m_application, Clip{m_book, m_sheet, m_area}, *target.m_book,
+                              *target.m_sheet, target.m_area.first, rows, plan);
     }
     void merge() override {
         if (!writable(m_area.first.row)) return;
@@ -625,6 +650,232 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
     return true;
 }
 
+// The displayed text of a value cell: text and errors as they are, numbers in their shortest
+// form or as dates when their style formats dates, booleans as TRUE/FALSE.
+std::string_view displayedText(EngineBook& book, const Cell& cell, std::string& scratch) {
+    switch (cell.type) {
+        case CellType::Empty:
+            return {};
+        case CellType::Text:
+        case CellType::Error:
+            return cell.text;
+        case CellType::Boolean:
+            return cell.number != 0.0 ? "TRUE" : "FALSE";
+        case CellType::Number:
+            scratch = book.isDateStyle(cell.style) ? spreadsheet::dateTimeText(cell.number)
+                                                   : spreadsheet::numberText(cell.number);
+            return scratch;
+    }
+    return {};
+}
+
+RowSelection selectBlockRows(EngineBook& book, const EngineSheet& sheet, const RangeRef& area,
+                             const BlockPlan& plan, RowDigestSet& seen) {
+    // Texts of the row's numbers, one slot per column so that views into them stay valid while
+    // the row is judged; reused row after row.
+    std::vector<std::string> numbers(static_cast<std::size_t>(area.columnCount()));
+    std::vector<RowCell> cells;
+    const RowWalk walk = [&](int first, int last, RowTexts wanted, const RowVisit& visit) {
+        auto row = std::lower_bound(
+            sheet.rows.begin(), sheet.rows.end(), first,
+            [](const Row& existing, int value) { return existing.number < value; });
+        for (; row != sheet.rows.end() && row->number <= last; ++row) {
+            auto cell = std::lower_bound(
+                row->cells.begin(), row->cells.end(), area.first.column,
+                [](const Cell& existing, int column) { return existing.column < column; });
+            cells.clear();
+            std::size_t used = 0;
+            bool valueSeen = false;
+            for (; cell != row->cells.end() && cell->column <= area.last.column; ++cell) {
+                if (cell->type == CellType::Empty) continue;
+                const int offset = cell->column - area.first.column;
+                if (valueSeen && wanted == RowTexts::UpToFirstValue) {
+                    // Past the row's first value only "not blank" matters.
+                    cells.push_back(RowCell{offset, "?"});
+                    continue;
+                }
+                const std::string_view text = displayedText(book, *cell, numbers[used]);
+                if (text.empty()) continue;
+                if (cell->type == CellType::Number) ++used;
+                cells.push_back(RowCell{offset, text});
+                valueSeen = valueSeen || !trimBlanks(text).empty();
+            }
+            if (cells.empty()) continue;
+            if (!visit(row->number, cells)) return;
+        }
+    };
+    return selectRows(plan, seen, area.first.row, area.last.row, walk);
+}
+
+// The planned copy of a block: the chosen rows one below the other, each column to its mapped
+// column, with formats; merges only where their rows and columns stay together. Kept apart
+// from BlockCopy so that the plain copy stays as it is.
+class PlannedCopy {
+public:
+    PlannedCopy(const Clip& from, EngineBook& toBook, EngineSheet& to, CellRef at,
+                const RowSelection& selection, const BlockPlan& plan)
+        : m_from(from), m_toBook(toBook), m_to(to), m_at(at), m_selection(selection), m_plan(plan) {
+        for (int offset = 0; offset < from.area.columnCount(); ++offset) {
+            const int column = plan.targetColumn(offset);
+            if (column < 0) continue;
+            m_lowest = m_lowest < 0 ? column : std::min(m_lowest, column);
+            m_highest = std::max(m_highest, column);
+            if (column != offset) m_reordered = true;
+        }
+    }
+
+    // The result's last row and column that the block takes; false when none.
+    bool fits(const spreadsheet::GridLimits& grid) const {
+        const long long lastRow = static_cast<long long>(m_at.row) + rowCount() - 1;
+        return lastRow <= grid.rows && m_at.column + m_highest <= grid.columns;
+    }
+    int rowCount() const { return static_cast<int>(m_selection.rows.size()); }
+    bool hasColumns() const { return m_highest >= 0; }
+
+    void copyRows() {
+        const std::vector<Row>& rows = m_from.sheet->rows;
+        auto next = rows.begin();
+        const RangeRef& area = m_from.area;
+        for (std::size_t index = 0; index < m_selection.rows.size(); ++index) {
+            const int number = m_selection.rows[index];
+            next = std::lower_bound(next, rows.end(), number, [](const Row& existing, int value) {
+                return existing.number < value;
+            });
+            if (next == rows.end()) break;
+            if (next->number != number) continue;
+            std::vector<Cell> cells;
+            auto cell = std::lower_bound(
+                next->cells.begin(), next->cells.end(), area.first.column,
+                [](const Cell& existing, int column) { return existing.column < column; });
+            for (; cell != next->cells.end() && cell->column <= area.last.column; ++cell) {
+                if (cell->type == CellType::Empty && cell->style == 0) continue;
+                const int column = m_plan.targetColumn(cell->column - area.first.column);
+                if (column < 0) continue;
+                // Room too for the label cells the run writes left of the block next.
+                if (cells.empty())
+                    cells.reserve(static_cast<std::size_t>(next->cells.end() - cell) +
+                                  static_cast<std::size_t>(m_at.column - 1));
+                if (cell->style != m_lastStyle) {
+                    m_lastStyle = cell->style;
+                    m_lastResultStyle = resultStyle(*m_from.book, m_toBook, cell->style);
+                }
+                Cell& copy = cells.emplace_back(*cell);
+                copy.column = m_at.column + column;
+                copy.hasFormula = false;
+                copy.style = m_lastResultStyle;
+            }
+            if (cells.empty()) continue;
+            if (m_reordered)
+                std::sort(cells.begin(), cells.end(),
+                          [](const Cell& a, const Cell& b) { return a.column < b.column; });
+            place(m_at.row + static_cast<int>(index), std::move(cells));
+        }
+        if (hasColumns()) m_to.noteColumns(m_at.column + m_lowest, m_at.column + m_highest);
+    }
+
+    // Returns the number of merged ranges of the block left unmerged.
+    int copyMerges() {
+        if (rowCount() == 0 || !hasColumns()) return 0;
+        const RangeRef placed{{m_at.row, m_at.column + m_lowest},
+                              {m_at.row + rowCount() - 1, m_at.column + m_highest}};
+        std::erase_if(m_to.merges, [&](const RangeRef& merged) {
+            return merged.first.row <= placed.last.row && placed.first.row <= merged.last.row &&
+                   merged.first.column <= placed.last.column &&
+                   placed.first.column <= merged.last.column;
+        });
+        const RangeRef& area = m_from.area;
+        const std::vector<int>& kept = m_selection.rows;
+        int split = 0;
+        for (const RangeRef& merged : m_from.sheet->merges) {
+            const RangeRef clipped{{std::max(merged.first.row, area.first.row),
+                                    std::max(merged.first.column, area.first.column)},
+                                   {std::min(merged.last.row, area.last.row),
+                                    std::min(merged.last.column, area.last.column)}};
+            if (clipped.first.row > clipped.last.row || clipped.first.column > clipped.last.column)
+                continue;
+            if (clipped.rowCount() == 1 && clipped.columnCount() == 1) continue;
+            const auto top = std::lower_bound(kept.begin(), kept.end(), clipped.first.row);
+            const auto bottom = std::upper_bound(kept.begin(), kept.end(), clipped.last.row);
+            if (top == bottom) continue;  // none of its rows is placed
+            bool together = bottom - top == clipped.rowCount();
+            const int firstColumn = m_plan.targetColumn(clipped.first.column - area.first.column);
+            for (int column = clipped.first.column; together && column <= clipped.last.column;
+                 ++column) {
+                const int target = m_plan.targetColumn(column - area.first.column);
+                together =
+                    firstColumn >= 0 && target == firstColumn + column - clipped.first.column;
+            }
+            if (!together) {
+                ++split;
+                continue;
+            }
+            const int row = m_at.row + static_cast<int>(top - kept.begin());
+            m_to.merges.push_back({{row, m_at.column + firstColumn},
+                                   {row + clipped.rowCount() - 1,
+                                    m_at.column + firstColumn + clipped.columnCount() - 1}});
+        }
+        return split;
+    }
+
+private:
+    void place(int number, std::vector<Cell> cells) {
+        Row& target = m_to.rowAt(number);
+        if (target.cells.empty()) {
+            target.cells = std::move(cells);
+            return;
+        }
+        for (Cell& cell : cells) {
+            auto found = std::lower_bound(
+                target.cells.begin(), target.cells.end(), cell.column,
+                [](const Cell& existing, int column) { return existing.column < column; });
+            if (found != target.cells.end() && found->column == cell.column)
+                *found = std::move(cell);
+            else
+                target.cells.insert(found, std::move(cell));
+        }
+    }
+
+    const Clip& m_from;
+    EngineBook& m_toBook;
+    EngineSheet& m_to;
+    const CellRef m_at;
+    const RowSelection& m_selection;
+    const BlockPlan& m_plan;
+    int m_lowest = -1;
+    int m_highest = -1;
+    bool m_reordered = false;
+    std::optional<std::uint32_t> m_lastStyle;
+    std::uint32_t m_lastResultStyle = 0;
+};
+
+int copyChosenRows(EngineApplication& application, const Clip& from, EngineBook& toBook,
+                   EngineSheet& to, CellRef at, const RowSelection& selection,
+                   const BlockPlan& plan) {
+    PlannedCopy copy(from, toBook, to, at, selection, plan);
+    if (copy.rowCount() == 0) return 0;
+    if (!copy.fits(toBook.grid)) {
+        application.fail(ErrorCode::InvalidReference,
+                         "the block does not fit below row " + std::to_string(at.row));
+        return 0;
+    }
+    if (to.spooled.isFinal(at.row)) {
+        application.fail(ErrorCode::OperationFailed, "row already written out");
+        return 0;
+    }
+    if (!toBook.registry) {
+        application.fail(ErrorCode::OperationFailed, "source workbooks are read-only");
+        return 0;
+    }
+    if (from.book->result) {
+        // Only source blocks are planned; their rows are all in memory.
+        application.fail(ErrorCode::OperationFailed, "planned copies come from sources");
+        return 0;
+    }
+    if (toBook.result) flushAbove(application, toBook, to, at.row);
+    copy.copyRows();
+    return copy.copyMerges();
+}
+
 void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at) {
     for (int c = from.area.first.column; c <= from.area.last.column; ++c) {
         const int target = at.column + c - from.area.first.column;
@@ -736,6 +987,46 @@ public:
         return count;
     }
     int uncalculatedFormulaCount() override { return m_sheet->uncalculatedFormulas; }
+    int fillMergedCells(const RangeRef& area) override {
+        if (!usable()) return 0;
+        int split = 0;
+        std::vector<RangeRef> kept;
+        std::vector<RangeRef> filled;
+        for (const RangeRef& merged : m_sheet->merges) {
+            const bool overlaps =
+                merged.first.row <= area.last.row && area.first.row <= merged.last.row &&
+                merged.first.column <= area.last.column && area.first.column <= merged.last.column;
+            (overlaps ? filled : kept).push_back(merged);
+        }
+        for (const RangeRef& merged : filled) {
+            const Cell* topLeft = nullptr;
+            if (const Row* row = m_sheet->findRow(merged.first.row))
+                for (const Cell& cell : row->cells)
+                    if (cell.column == merged.first.column) topLeft = &cell;
+            const Cell model = topLeft ? *topLeft : Cell{};
+            for (int r = std::max(merged.first.row, area.first.row);
+                 r <= std::min(merged.last.row, area.last.row); ++r) {
+                Row& row = m_sheet->rowAt(r);
+                for (int c = std::max(merged.first.column, area.first.column);
+                     c <= std::min(merged.last.column, area.last.column); ++c) {
+                    if (r == merged.first.row && c == merged.first.column) continue;
+                    auto found = std::lower_bound(
+                        row.cells.begin(), row.cells.end(), c,
+                        [](const Cell& cell, int column) { return cell.column < column; });
+                    Cell copy = model;
+                    copy.column = c;
+                    copy.hasFormula = false;
+                    if (found != row.cells.end() && found->column == c)
+                        *found = std::move(copy);
+                    else
+                        row.cells.insert(found, std::move(copy));
+                }
+            }
+            ++split;
+        }
+        m_sheet->merges = std::move(kept);
+        return split;
+    }
     void replaceFormulasByValues() override {
         // The cached value is the value; a formula without one leaves an empty cell.
         for (Row& row : m_sheet->rows)
@@ -765,7 +1056,7 @@ public:
     }
     void clearFromRow(int row) override {
         if (!usable()) return;
-        if (m_sheet->spooled.isFinal(row)) {
+        if (!m_sheet->spooled.clearable(row)) {
             m_application.fail(ErrorCode::OperationFailed, "row already written out");
             return;
         }
@@ -789,6 +1080,9 @@ public:
         m_book->active = std::min<int>(m_book->active, static_cast<int>(m_book->sheets.size()) - 1);
     }
     void holdTopRows(int rows) override { m_sheet->spooled.holdTopRows(rows); }
+    void keepTopRowsOpen(int rows) override {
+        if (usable() && m_book->result) m_sheet->spooled.keepTopRowsOpen(rows);
+    }
     void finishRows() override {
         if (!usable() || !m_book->result || m_sheet->rows.empty()) return;
         flushAbove(m_application, *m_book, *m_sheet, m_sheet->rows.back().number + 1);
@@ -945,11 +1239,20 @@ private:
         }
         return true;
     }
+    // The entries of the sheet's rows kept open: they lie above the spooled ones and are
+    // written before them.
+    static std::size_t openRowEntries(const EngineSheet& sheet) {
+        return static_cast<std::size_t>(
+            std::lower_bound(sheet.rows.begin(), sheet.rows.end(), sheet.spooled.openRows() + 1,
+                             [](const Row& row, int value) { return row.number < value; }) -
+            sheet.rows.begin());
+    }
     bool writeCsv(const std::string& path) {
         if (!writable() || !spoolsUsable(SaveFormat::Csv)) return false;
         std::vector<spreadsheet::CsvSheetToWrite> files;
         for (const auto& sheet : m_book->sheets)
-            files.push_back({sheet->name + ".csv", sheet->spooled.csvSpool(), &sheet->rows});
+            files.push_back({sheet->name + ".csv", sheet->spooled.csvSpool(), &sheet->rows,
+                             openRowEntries(*sheet)});
         spreadsheet::Result<void> written =
             spreadsheet::writeCsvFolder(std::filesystem::path(path), files, m_book->csvDates);
         if (!written) {
@@ -966,6 +1269,7 @@ private:
             out.name = sheet->name;
             out.spooledRows = sheet->spooled.spool();
             out.rows = &sheet->rows;
+            out.headRows = openRowEntries(*sheet);
             out.merges = sheet->merges;
             out.columns = columnRuns(sheet->widths);
             out.frozenPane = sheet->frozenPane;

@@ -130,8 +130,8 @@ struct Item {
     ReadItem read;
 };
 
-// The part of a job a field belongs to: the job itself, its merge settings, or their sheet or
-// label choice.
+// The part of a job a field belongs to: the job itself, its merge settings, or their sheet
+// choice, label choice or row cleaning.
 template <typename Owner>
 Owner& ownerIn(MergeJob& job) {
     if constexpr (std::is_same_v<Owner, MergeSettings>)
@@ -140,6 +140,8 @@ Owner& ownerIn(MergeJob& job) {
         return job.settings.sheet;
     else if constexpr (std::is_same_v<Owner, LabelChoice>)
         return job.settings.label;
+    else if constexpr (std::is_same_v<Owner, RowCleaning>)
+        return job.settings.cleaning;
     else
         return job;
 }
@@ -250,7 +252,6 @@ Item cellsItem() {
                 }};
 }
 
-// The label: "mark-path", or "mark-cells" (a list of addresses), or neither.
 Item allSheetsItem() {
     return Item{"all-sheets",
                 [](const MergeJob& job) {
@@ -279,6 +280,7 @@ Item sheetPatternItem() {
                     return std::nullopt;
                 }};
 }
+// The label: "mark-path", "mark-cells" (a list of addresses) or "mark-name", or none of them.
 Item markPathItem() {
     return Item{"mark-path",
                 [](const MergeJob& job) {
@@ -288,6 +290,19 @@ Item markPathItem() {
                     bool marked = false;
                     if (Fault problem = decode(value, marked)) return problem;
                     if (marked) job.settings.label.mode = LabelMode::FilePath;
+                    return std::nullopt;
+                }};
+}
+
+Item markNameItem() {
+    return Item{"mark-name",
+                [](const MergeJob& job) {
+                    return Value::ofBoolean(job.settings.label.mode == LabelMode::FileName);
+                },
+                [](const Value& value, MergeJob& job, const std::filesystem::path&) -> Fault {
+                    bool marked = false;
+                    if (Fault problem = decode(value, marked)) return problem;
+                    if (marked) job.settings.label.mode = LabelMode::FileName;
                     return std::nullopt;
                 }};
 }
@@ -360,9 +375,12 @@ Item formatItem() {
 [[maybe_unused]] void everyFieldHasItsItem(const MergeJob& job) {
     [[maybe_unused]] const auto& [paths, recursive, include, exclude, outputFolder, format,
                                   settings] = job;
-    [[maybe_unused]] const auto& [sheet, range, copyHeaderOnce, label, perSource] = job.settings;
+    [[maybe_unused]] const auto& [sheet, range, copyHeaderOnce, label, perSource, alignColumns,
+                                  cleaning, logSheet] = job.settings;
     [[maybe_unused]] const auto& [mode, position, name, pattern, skipHidden] = job.settings.sheet;
     [[maybe_unused]] const auto& [labelMode, cells, sheetName] = job.settings.label;
+    [[maybe_unused]] const auto& [skipBlankRows, dropHeaderRepeats, stopAt, skipLast, dedupe,
+                                  fillMerged] = job.settings.cleaning;
 }
 
 const std::vector<Item>& items() {
@@ -385,6 +403,15 @@ const std::vector<Item>& items() {
         markCellsItem(),
         field("mark-sheet", &LabelChoice::sheetName),
         field("per-source", &MergeSettings::perSource),
+        markNameItem(),
+        field("align-columns", &MergeSettings::alignColumns),
+        field("skip-blank-rows", &RowCleaning::skipBlankRows),
+        field("drop-header-repeats", &RowCleaning::dropHeaderRepeats),
+        field("stop-at", &RowCleaning::stopAt),
+        field("skip-last", &RowCleaning::skipLast),
+        field("dedupe", &RowCleaning::dedupe),
+        field("fill-merged", &RowCleaning::fillMerged),
+        field("log-sheet", &MergeSettings::logSheet),
     };
     return table;
 }
@@ -394,7 +421,7 @@ const std::vector<Item>& items() {
 const std::vector<std::vector<std::string_view>> ExclusiveItems{
     {"sheet-index", "sheet-name", "all-sheets", "sheet-pattern"},
     {"start-row", "cells"},
-    {"mark-path", "mark-cells"},
+    {"mark-path", "mark-cells", "mark-name"},
 };
 
 bool isSet(const Value* value) {

@@ -130,11 +130,11 @@ std::string encodeRange(const RangeChoice& choice) {
     return {};
 }
 
-LabelChoice decodeLabel(bool markSource, const std::string& markCells) {
+LabelChoice decodeLabel(bool markSource, bool markName, const std::string& markCells) {
     LabelChoice choice;
     if (!markSource) return choice;
     if (markCells.empty()) {
-        choice.mode = LabelMode::FilePath;
+        choice.mode = markName ? LabelMode::FileName : LabelMode::FilePath;
         return choice;
     }
     choice.mode = LabelMode::CellList;
@@ -159,9 +159,17 @@ MergeSettings decodeOptions(const MergeOptions& options) {
     settings.sheet.skipHidden = options.SkipHidden;
     settings.range = decodeRange(options.RangeSpec);
     settings.copyHeaderOnce = options.CopyHeaderOnce;
-    settings.label = decodeLabel(options.MarkSource, options.MarkCells);
+    settings.label = decodeLabel(options.MarkSource, options.MarkName, options.MarkCells);
     settings.label.sheetName = options.MarkSheet;
     settings.perSource = options.PerSource;
+    settings.alignColumns = options.AlignColumns;
+    settings.cleaning.skipBlankRows = options.SkipBlankRows;
+    settings.cleaning.dropHeaderRepeats = options.DropHeaderRepeats;
+    settings.cleaning.stopAt = options.StopAt;
+    settings.cleaning.skipLast = options.SkipLast > 0 ? options.SkipLast : 0;
+    settings.cleaning.dedupe = options.Dedupe;
+    settings.cleaning.fillMerged = options.FillMerged;
+    settings.logSheet = options.LogSheet;
     return settings;
 }
 
@@ -176,6 +184,15 @@ MergeOptions encodeOptions(const MergeSettings& settings) {
     options.SkipHidden = settings.sheet.skipHidden;
     options.MarkSheet = settings.label.sheetName;
     options.PerSource = settings.perSource;
+    options.MarkName = settings.label.mode == LabelMode::FileName;
+    options.AlignColumns = settings.alignColumns;
+    options.SkipBlankRows = settings.cleaning.skipBlankRows;
+    options.DropHeaderRepeats = settings.cleaning.dropHeaderRepeats;
+    options.StopAt = settings.cleaning.stopAt;
+    options.SkipLast = settings.cleaning.skipLast;
+    options.Dedupe = settings.cleaning.dedupe;
+    options.FillMerged = settings.cleaning.fillMerged;
+    options.LogSheet = settings.logSheet;
     return options;
 }
 

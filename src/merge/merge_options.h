@@ -32,6 +32,16 @@ struct MergeOptions {
     bool SkipHidden = false;  // with several sheets per source: hidden sheets left out
     bool MarkSheet = false;   // a label column with the block's sheet name
     bool PerSource = false;   // one result sheet per block instead of stacking
+    // Columns, rows and the log (all off by default; see MergeSettings).
+    bool MarkName = false;  // with MarkSource and no MarkCells: label by file name
+    bool AlignColumns = false;
+    bool SkipBlankRows = false;
+    bool DropHeaderRepeats = false;
+    std::string StopAt;  // "" = off
+    int SkipLast = 0;
+    bool Dedupe = false;
+    bool FillMerged = false;
+    bool LogSheet = false;
 };
 
 // Which worksheets of each source are merged: one (the active one, one at a position, one with
@@ -76,10 +86,11 @@ struct RangeChoice {
 };
 
 // How each block is labelled with its source, in columns left of the data.
-enum class LabelMode { None, FilePath, CellList };
+enum class LabelMode { None, FilePath, CellList, FileName };
 
 struct LabelChoice {
     LabelMode mode = LabelMode::None;
+    // FileName: the file name without folder and extension ("一月" for ".../一月.xlsx").
     // CellList: addresses as typed, one label column each, holding the value of the address's
     // top-left cell in the source. Never empty for CellList (an empty list encodes as the
     // file-path label).
@@ -89,6 +100,25 @@ struct LabelChoice {
     bool sheetName = false;
 
     friend bool operator==(const LabelChoice&, const LabelChoice&) = default;
+};
+
+// Which rows of each block are left out, and how merged cells in the data are treated. Within
+// a block they apply in this order: merged cells filled, the block ended at the stop row, the
+// last rows left out, then each remaining row judged on its own (blank, header repeat,
+// duplicate of an earlier data row of the result).
+struct RowCleaning {
+    bool skipBlankRows = false;      // rows with no value in the block's columns
+    bool dropHeaderRepeats = false;  // rows equal to the header row after normalisation
+    std::string stopAt;              // "" = off; the block ends above the first row whose first
+                                     // non-empty cell reads this text after trimming
+    int skipLast = 0;                // the last N rows of each block (after the stop row)
+    bool dedupe = false;             // rows equal, as displayed, to an earlier data row
+    bool fillMerged = false;         // merged ranges in the data split, each cell filled
+
+    bool anyRowRule() const {
+        return skipBlankRows || dropHeaderRepeats || !stopAt.empty() || skipLast > 0 || dedupe;
+    }
+    friend bool operator==(const RowCleaning&, const RowCleaning&) = default;
 };
 
 // Every option of a merge as a typed value.
@@ -102,7 +132,17 @@ struct MergeSettings {
     // Each block goes on a result sheet of its own, named after its file (and sheet), instead
     // of below the block before it.
     bool perSource = false;
+    // Columns matched by their header names instead of by position.
+    bool alignColumns = false;
+    RowCleaning cleaning;
+    // A last sheet "合并明细" with one row per source.
+    bool logSheet = false;
 
+    // Whether blocks go through the planned copy (rows chosen, columns mapped) instead of
+    // being copied whole.
+    bool plannedCopy() const {
+        return alignColumns || cleaning.anyRowRule() || cleaning.fillMerged;
+    }
     friend bool operator==(const MergeSettings&, const MergeSettings&) = default;
 };
 

@@ -321,6 +321,7 @@ void mergeSheetBySheet(detail::RunState& run) {
         return;
     }
     std::optional<SourceFailure> firstRefusal;
+    std::string firstRefusedSheet;
     int placed = 0;
     for (const int position : positions) {
         ResolvedSource source;
@@ -340,7 +341,10 @@ void mergeSheetBySheet(detail::RunState& run) {
             ++placed;
             continue;
         }
-        if (!firstRefusal) firstRefusal = std::move(refusal);
+        if (!firstRefusal) {
+            firstRefusal = std::move(refusal);
+            if (source.sheet) firstRefusedSheet = source.sheet->name();
+        }
     }
     book->close();
     errors.clear();
@@ -348,6 +352,8 @@ void mergeSheetBySheet(detail::RunState& run) {
         ++run.mergedSources;
         return;
     }
+    // The log names the sheet whose reason the source is listed under.
+    run.reports[static_cast<std::size_t>(run.current)].sheet = firstRefusedSheet;
     run.recordFailure(firstRefusal->reason, std::move(firstRefusal->error),
                       std::move(firstRefusal->explanation));
 }
@@ -458,7 +464,11 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
 
     detail::RunState run{
         application, host, settings, sources, input.FolderPath, FailureTable(sourceCount)};
-    for (const std::string& source : sources) run.reports.push_back(SourceReport{source});
+    for (const std::string& source : sources) {
+        SourceReport report{source};
+        report.relativePath = relativePath(source, input.FolderPath);
+        run.reports.push_back(std::move(report));
+    }
     run.passwords = input.passwords;
     run.resultFormat = input.resultFormat;
     run.resultBook = resultBook;

@@ -8,6 +8,8 @@
 #include <set>
 
 #include "merge/copy_and_mark.h"
+#include "merge/detail/planned_block.h"
+#include "merge/merge_log.h"
 #include "merge/texts.h"
 #include "spreadsheet/sheet_name.h"
 
@@ -217,20 +219,60 @@ void addFailureSheet(detail::RunState& run) {
     if (const std::shared_ptr<Worksheet> data = book.worksheet(2)) data->select();
 }
 
+// Tells every block where it landed by the name of its sheet, and which of the result's columns
+// it did not fill.
+void completeReports(detail::RunState& run) {
+    Workbook& book = *run.resultBook;
+    for (SourceReport& report : run.reports)
+        for (BlockReport& block : report.blocks) {
+            if (const std::shared_ptr<Worksheet> sheet = book.worksheet(block.resultSheet))
+                block.resultSheetName = sheet->name();
+            if (run.settings.alignColumns)
+                block.missingColumns = missingColumns(run.columns, block);
+        }
+    run.errors().clear();
+}
+
+// The merge log as the workbook's last sheet: headings in bold and kept in view.
+void addLogSheet(detail::RunState& run) {
+    Workbook& book = *run.resultBook;
+    const std::shared_ptr<Worksheet> last = book.worksheet(book.worksheetCount());
+    const std::shared_ptr<Worksheet> sheet =
+        last ? book.addWorksheet(*last, Placement::After) : nullptr;
+    if (!sheet) return;
+    sheet->setName(texts::LogSheetName);
+    const ValueBlock grid = logGrid(run.reports, run.settings);
+    const int columns = static_cast<int>(grid.front().size());
+    const std::shared_ptr<Range> corner = sheet->range("A1");
+    if (const std::shared_ptr<Range> table =
+            corner ? corner->resize(static_cast<int>(grid.size()), columns) : nullptr) {
+        table->setValues(grid);
+        table->autoFitColumns();
+    }
+    if (const std::shared_ptr<Range> headings = corner ? corner->resize(1, columns) : nullptr)
+        headings->setFontBold(true);
+    if (const std::shared_ptr<Range> below = sheet->range("A2")) {
+        below->select();
+        book.setFreezePanes(true);
+    }
+}
+
 }  // namespace
 
 bool finishResult(detail::RunState& run, std::string& saveError) {
     Workbook& book = *run.resultBook;
     ErrorState& errors = run.errors();
-    const bool frozenHeader = headerRowCount(run.settings) > 0;
+    const int headerRows = resultHeaderRows(run.settings);
+    const bool frozenHeader = headerRows > 0;
     const int dataSheets = book.worksheetCount();
-    // Blocks on sheets of their own: one name per sheet, none the failure list's.
+    // Blocks on sheets of their own: one name per sheet, none the failure list's or the log's.
     const bool ownSheets =
         run.settings.perSource && static_cast<int>(run.sheetBases.size()) == dataSheets;
     std::vector<std::string> ownNames;
     if (ownSheets) {
         std::vector<std::string> reserved;
         if (!run.failures.empty()) reserved.push_back(failureSheetName(run.failures.failCount()));
+        if (run.settings.logSheet) reserved.push_back(texts::LogSheetName);
         ownNames = ownSheetNames(run.sheetBases, reserved);
         renameAside(book, ownNames);
     }
@@ -243,13 +285,15 @@ bool finishResult(detail::RunState& run, std::string& saveError) {
                                  : dataSheetName(run.sheetBaseName, run.mergedSources, position,
                                                  book.worksheetCount()));
         const std::string cell =
-            frozenHeader ? "A" + std::to_string(run.settings.range.startRow) : std::string("A1");
+            frozenHeader ? "A" + std::to_string(headerRows + 1) : std::string("A1");
         if (const std::shared_ptr<Range> range = sheet->range(cell)) {
             range->select();
             if (frozenHeader) book.setFreezePanes(true);
         }
     }
     run.sheetBaseName.clear();
+    completeReports(run);
+    if (run.settings.logSheet) addLogSheet(run);
 
     if (!run.failures.empty()) {
         addFailureSheet(run);

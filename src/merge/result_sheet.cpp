@@ -13,6 +13,11 @@ void ResultSheetSpool::holdTopRows(int rows) {
     if (rows > m_spooledThrough) m_heldRows = std::max(m_heldRows, rows);
 }
 
+void ResultSheetSpool::keepTopRowsOpen(int rows) {
+    if (m_spooledThrough == 0 || m_spooledThrough <= m_openRows)
+        m_openRows = std::max(m_openRows, rows);
+}
+
 const Row* ResultSheetSpool::heldRow(int number, bool& lost) const {
     if (number > m_heldRows) {
         lost = true;
@@ -30,10 +35,11 @@ bool ResultSheetSpool::readable(int first, int last) const {
 spreadsheet::Result<void> ResultSheetSpool::spoolAbove(std::vector<Row>& rows, int row,
                                                        const std::string& bookPath,
                                                        const spreadsheet::DateStyleTest* csvDates) {
-    auto end = std::lower_bound(rows.begin(), rows.end(), row, [](const Row& existing, int value) {
-        return existing.number < value;
-    });
-    if (end == rows.begin()) return {};
+    const auto below = [](const Row& existing, int value) { return existing.number < value; };
+    // Rows kept open stay at the front of `rows`.
+    const auto begin = std::lower_bound(rows.begin(), rows.end(), m_openRows + 1, below);
+    auto end = std::lower_bound(begin, rows.end(), row, below);
+    if (end == begin) return {};
     if (m_failure) return *m_failure;
     if ((csvDates && m_spool) || (!csvDates && m_csvSpool))
         return spreadsheet::Error(spreadsheet::ErrorCode::OperationFailed,
@@ -55,19 +61,19 @@ spreadsheet::Result<void> ResultSheetSpool::spoolAbove(std::vector<Row>& rows, i
             m_spool.emplace(std::move(*spool));
         }
     }
-    for (auto it = rows.begin(); it != end; ++it) {
+    for (auto it = begin; it != end; ++it) {
         if (it->number <= m_heldRows) m_held.push_back(*it);
         spreadsheet::Result<void> appended =
             csvDates ? m_csvSpool->append(*it, *csvDates) : m_spool->append(*it);
         if (!appended) {
             m_failure = appended.error();
-            rows.erase(rows.begin(), it);
+            rows.erase(begin, it);
             return appended;
         }
         m_spooledThrough = it->number;
     }
     m_spooledThrough = std::max(m_spooledThrough, row - 1);
-    rows.erase(rows.begin(), end);
+    rows.erase(begin, end);
     return {};
 }
 

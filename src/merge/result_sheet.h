@@ -22,7 +22,17 @@ class ResultSheetSpool {
 public:
     // Rows up to this number are final (spooled, or empty when they were spooled past).
     int spooledThrough() const { return m_spooledThrough; }
-    bool isFinal(int row) const { return row <= m_spooledThrough; }
+    bool isFinal(int row) const { return row > m_openRows && row <= m_spooledThrough; }
+
+    // Rows 1..rows never go to the spool: they stay in memory, writable, and are written before
+    // the spooled rows (a header that grows while blocks are placed below it). Only rows not yet
+    // spooled can be kept open.
+    void keepTopRowsOpen(int rows);
+    int openRows() const { return m_openRows; }
+    // Whether the rows from `row` down may be cleared: none of them was spooled.
+    bool clearable(int row) const {
+        return m_spooledThrough <= m_openRows || row > m_spooledThrough;
+    }
 
     // Keeps copies of rows 1..rows readable once they are spooled; rows already spooled stay
     // as they were.
@@ -35,7 +45,8 @@ public:
     // Whether every final row of `first`..`last` was held (rows not final do not count).
     bool readable(int first, int last) const;
 
-    // Moves the rows of `rows` above `row` (ascending, none final yet) to the spool, creating it
+    // Moves the rows of `rows` above `row` (ascending, none final yet), except the rows kept
+    // open, to the spool, creating it
     // in the folder of `bookPath` or else the temporary folder; rows up to row - 1 are final
     // afterwards. Nothing happens when no row lies above `row`. The first failure to spool (a
     // full disk) is kept: the rows spooled before it leave `rows`, and this and every later
@@ -59,6 +70,7 @@ private:
     int m_spooledThrough = 0;
     std::optional<spreadsheet::Error> m_failure;
     int m_heldRows = 0;
+    int m_openRows = 0;
     std::vector<spreadsheet::Row> m_held;  // copies of spooled rows 1..m_heldRows
 };
 

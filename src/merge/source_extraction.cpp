@@ -156,6 +156,8 @@ std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
         return std::nullopt;
     };
 
+    SourceReport& report = run.reports[static_cast<std::size_t>(run.current)];
+    if (run.settings.sheet.mode == SheetMode::ByName) report.sheet = run.settings.sheet.name;
     selectChosenSheet(*source.book, run.settings.sheet, errors);
     if (source.book->worksheetCount() == 0 || errors.isSet())
         return fail({FailureReason::SheetMissing, run.pendingError(), texts::NoWorksheet});
@@ -163,6 +165,7 @@ std::optional<ResolvedSource> resolveSource(detail::RunState& run) {
     source.sheet = source.book->activeSheet();
     if (!source.sheet)
         return fail({FailureReason::SheetEmpty, run.pendingError(), texts::SheetHasNoData});
+    report.sheet = source.sheet->name();
     SourceFailure refusal;
     if (!findBlock(run, source, refusal)) return fail(std::move(refusal));
     return source;

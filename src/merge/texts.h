@@ -20,6 +20,40 @@ inline constexpr const char* FailureSheetFont = "微软雅黑";
 // Between the file's and the sheet's name in a result sheet's name, one sheet per block.
 inline constexpr const char* FileSheetSeparator = "-";
 
+// The merge log, the last sheet of a result made with the log option: its name, headings and
+// texts. A column whose header cell is empty is named after its sheet column:
+// EmptyHeadingHead + letters + EmptyHeadingTail, e.g. "（无表头：C 列）".
+inline constexpr const char* LogSheetName = "合并明细";
+inline constexpr const char* LogNumber = "序号";
+inline constexpr const char* LogPath = "文件";
+inline constexpr const char* LogSheet = "工作表";
+inline constexpr const char* LogOutcome = "结果";
+inline constexpr const char* LogReason = "失败原因";
+inline constexpr const char* LogCause = "说明";
+inline constexpr const char* LogRowsCopied = "复制行数";
+inline constexpr const char* LogStopped = "结束标记及以下的行";
+inline constexpr const char* LogSkippedLast = "略去的末尾行";
+inline constexpr const char* LogBlank = "空白行";
+inline constexpr const char* LogHeaderRepeats = "重复的表头行";
+inline constexpr const char* LogDuplicates = "重复行";
+inline constexpr const char* LogMatched = "匹配的列";
+inline constexpr const char* LogMissing = "缺少的列";
+inline constexpr const char* LogAdded = "新增的列";
+inline constexpr const char* LogUncalculated = "无计算结果的公式";
+inline constexpr const char* LogUnmerged = "未保留的合并单元格";
+inline constexpr const char* LogFilled = "拆分并填充的合并单元格";
+inline constexpr const char* LogResultSheet = "结果工作表";
+inline constexpr const char* LogFirstRow = "起始行";
+inline constexpr const char* LogLastRow = "结束行";
+inline constexpr const char* LogMerged = "已合并";
+inline constexpr const char* LogFailed = "合并失败";
+// Column lists: count, then the names: "3（日期、数量、金额）".
+inline constexpr const char* LogListOpen = "（";
+inline constexpr const char* LogListSeparator = "、";
+inline constexpr const char* LogListClose = "）";
+inline constexpr const char* EmptyHeadingHead = "（无表头：";
+inline constexpr const char* EmptyHeadingTail = " 列）";
+
 // The position items of the options dialog's sheet list, as the options record stores them:
 // PositionPrefix + N + PositionSuffix.
 inline constexpr const char* PositionPrefix = "第 ";

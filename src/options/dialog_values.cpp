@@ -5,7 +5,8 @@ namespace options {
 DialogValues dialogValuesOf(const merge::MergeSettings& settings) {
     // Every field of the settings has its line below: this binding stops compiling when a field
     // is added, until it is listed here and given its box.
-    [[maybe_unused]] const auto& [sheet, range, copyHeaderOnce, label, perSource] = settings;
+    [[maybe_unused]] const auto& [sheet, range, copyHeaderOnce, label, perSource, alignColumns,
+                                  cleaning, logSheet] = settings;
 
     DialogValues values;
     values.clicked = OkPart::Caption;
@@ -54,10 +55,23 @@ DialogValues dialogValuesOf(const merge::MergeSettings& settings) {
             values.txtHeadEnabled = true;
             for (std::size_t k = 0; k < label.cells.size(); ++k)
                 values.txtHead += (k > 0 ? "," : "") + label.cells[k];
+        } else if (label.mode == merge::LabelMode::FileName) {
+            values.label = LabelOption::FileName;
         }
     }
     values.markSheet = label.sheetName;
     values.perSource = perSource;
+    values.alignColumns = alignColumns;
+    values.skipBlankRows = cleaning.skipBlankRows;
+    values.dropHeaderRepeats = cleaning.dropHeaderRepeats;
+    values.stopAt = !cleaning.stopAt.empty();
+    values.txtStopAt = cleaning.stopAt;
+    // A count the box would refuse (0 or less) reaches its check instead of turning the rule off.
+    values.skipLast = cleaning.skipLast != 0;
+    if (values.skipLast) values.txtSkipLast = std::to_string(cleaning.skipLast);
+    values.dedupe = cleaning.dedupe;
+    values.fillMerged = cleaning.fillMerged;
+    values.logSheet = logSheet;
     return values;
 }
 

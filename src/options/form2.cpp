@@ -5,12 +5,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QToolButton>
 
 #include "options/form2_texts.h"
 #include "options/texts.h"
@@ -149,6 +151,7 @@ void Form2::createControls() {
     createRangeFrame();
     createHeaderAndLabelOptions();
     createButtons();
+    createMoreOptions();
     keepPointerMovesInControls();
     groupOptionButtons();
     setStartState();
@@ -192,6 +195,7 @@ void Form2::createHeaderAndLabelOptions() {
     Option7 = makeOption(this, "Option7", form2_texts::Option7, twipsRect(600, 5280, 1215, 375));
     Option8 = makeOption(this, "Option8", form2_texts::Option8, twipsRect(600, 5640, 1815, 375));
     Txt_Head = makeLineEdit(this, "Txt_Head", twipsRect(2460, 5710, 1830, 270));
+    Option9 = makeOption(this, "Option9", form2_texts::Option9, twipsRect(1935, 5280, 1095, 375));
 }
 
 void Form2::createButtons() {
@@ -202,6 +206,76 @@ void Form2::createButtons() {
     NO1 = makeFace(this, "NO1", form2_texts::NO1, twipsRect(5340, 5565, 735, 195));
     OK1->raise();
     NO1->raise();
+}
+
+// The client height of the dialog with the section "更多选项" closed.
+constexpr int ClosedHeightTwips = 6180;
+// The section's place under the controls above, and the room left below it.
+constexpr int MoreTopTwips = 6180;
+constexpr int MoreBottomMarginTwips = 120;
+
+void Form2::createMoreOptions() {
+    Btn_More = new QToolButton(this);
+    Btn_More->setObjectName(QStringLiteral("Btn_More"));
+    Btn_More->setText(text(form2_texts::MoreClosed));
+    Btn_More->setCheckable(true);
+    Btn_More->setAutoRaise(true);
+    Btn_More->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    Btn_More->setGeometry(twipsRect(4920, 5880, 1695, 270));
+
+    Frame3 = makeFrame(this, "Frame3", form2_texts::Frame3, twipsRect(120, MoreTopTwips, 6495, 0));
+    auto* grid = new QGridLayout(Frame3);
+    // The same insets as the controls of the frames above: 480 twips left, the caption on top.
+    grid->setContentsMargins(widgets::twipsToPixels(360), widgets::twipsToPixels(120),
+                             widgets::twipsToPixels(240), widgets::twipsToPixels(120));
+    grid->setHorizontalSpacing(widgets::twipsToPixels(120));
+    grid->setVerticalSpacing(0);
+    grid->setColumnMinimumWidth(0, widgets::twipsToPixels(3000));
+    grid->setColumnStretch(2, 1);
+    const QRect none;
+    Check_Align = makeCheck(Frame3, "Check_Align", form2_texts::CheckAlign, none);
+    Check_BlankRows = makeCheck(Frame3, "Check_BlankRows", form2_texts::CheckBlankRows, none);
+    Check_HeaderRepeats =
+        makeCheck(Frame3, "Check_HeaderRepeats", form2_texts::CheckHeaderRepeats, none);
+    Check_StopAt = makeCheck(Frame3, "Check_StopAt", form2_texts::CheckStopAt, none);
+    Txt_StopAt = makeLineEdit(Frame3, "Txt_StopAt", none);
+    Check_SkipLast = makeCheck(Frame3, "Check_SkipLast", form2_texts::CheckSkipLast, none);
+    Txt_SkipLast = makeLineEdit(Frame3, "Txt_SkipLast", none);
+    Check_Dedupe = makeCheck(Frame3, "Check_Dedupe", form2_texts::CheckDedupe, none);
+    Check_FillMerged = makeCheck(Frame3, "Check_FillMerged", form2_texts::CheckFillMerged, none);
+    Check_LogSheet = makeCheck(Frame3, "Check_LogSheet", form2_texts::CheckLogSheet, none);
+    addMoreOptionsRow({Check_Align});
+    addMoreOptionsRow({Check_BlankRows, Check_HeaderRepeats});
+    addMoreOptionsRow({Check_StopAt, Txt_StopAt});
+    addMoreOptionsRow({Check_SkipLast, Txt_SkipLast});
+    addMoreOptionsRow({Check_Dedupe, Check_FillMerged});
+    addMoreOptionsRow({Check_LogSheet});
+    Frame3->setVisible(false);
+}
+
+void Form2::addMoreOptionsRow(std::initializer_list<QWidget*> controls) {
+    auto* grid = static_cast<QGridLayout*>(Frame3->layout());
+    const int row = grid->rowCount() == 1 && grid->count() == 0 ? 0 : grid->rowCount();
+    int column = 0;
+    for (QWidget* control : controls) {
+        // Rows as tall as the option rows above; text boxes as wide as Txt_Head.
+        if (qobject_cast<QLineEdit*>(control))
+            control->setFixedSize(widgets::twipsToPixels(1830), widgets::twipsToPixels(270));
+        else
+            control->setFixedHeight(widgets::twipsToPixels(375));
+        grid->addWidget(control, row, column++, Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    Frame3->resize(Frame3->width(), grid->sizeHint().height());
+}
+
+void Form2::setMoreOptionsOpen(bool open) {
+    Frame3->setVisible(open);
+    Btn_More->setText(text(open ? form2_texts::MoreOpen : form2_texts::MoreClosed));
+    if (Btn_More->isChecked() != open) Btn_More->setChecked(open);
+    const int height =
+        widgets::twipsToPixels(ClosedHeightTwips) +
+        (open ? Frame3->height() + widgets::twipsToPixels(MoreBottomMarginTwips) : 0);
+    setFixedSize(width(), height);
 }
 
 void Form2::keepPointerMovesInControls() {
@@ -217,7 +291,7 @@ void Form2::groupOptionButtons() {
     // are children of the dialog too, and selecting Option8 would clear Option1.
     for (const auto& members : {std::initializer_list<QRadioButton*>{Option1, Option2, Option3},
                                 std::initializer_list<QRadioButton*>{Option4, Option5, Option6},
-                                std::initializer_list<QRadioButton*>{Option7, Option8}}) {
+                                std::initializer_list<QRadioButton*>{Option7, Option8, Option9}}) {
         auto* group = new QButtonGroup(this);
         group->setExclusive(true);
         for (QRadioButton* member : members) group->addButton(member);
@@ -237,14 +311,22 @@ void Form2::setStartState() {
     Option8->setEnabled(false);
     Txt_Head->setText(text(form2_texts::CellListHint));
     Txt_Head->setEnabled(false);
+    Option9->setEnabled(false);
+    Txt_StopAt->setText(text(form2_texts::StopAtHint));
+    Txt_StopAt->setEnabled(false);
+    Txt_SkipLast->setText(text(form2_texts::SkipLastHint));
+    Txt_SkipLast->setEnabled(false);
 }
 
 void Form2::setTabOrder() {
     // The focus order of the controls that can take it, by their tab numbers 1, 2, 3, 4, 5, 7,
     // 8, 9, 10, 11, 12, 13, 18, 19, 20, 26, 27, 28, 29; labels and frames take no focus.
-    const QList<QWidget*> order = {Txt_Row, Option5,  Txt_LT,  Option6, Option4, Option1,  Option2,
-                                   Combo1,  Option3,  Combo2,  Check1,  Txt_RB,  Txt_Path, Check2,
-                                   Check3,  Txt_Xls1, Option7, Option8, Txt_Head};
+    const QList<QWidget*> order = {
+        Txt_Row, Option5, Txt_LT, Option6, Option4, Option1, Option2, Combo1, Option3, Combo2,
+        Check1, Txt_RB, Txt_Path, Check2, Check3, Txt_Xls1, Option7, Option8, Txt_Head,
+        // The controls added since, in the order they are shown.
+        Option9, Btn_More, Check_Align, Check_BlankRows, Check_HeaderRepeats, Check_StopAt,
+        Txt_StopAt, Check_SkipLast, Txt_SkipLast, Check_Dedupe, Check_FillMerged, Check_LogSheet};
     for (qsizetype index = 0; index + 1 < order.size(); ++index)
         QWidget::setTabOrder(order[index], order[index + 1]);
 }
@@ -257,7 +339,7 @@ void Form2::Form_Load() {
     palette.setColor(QPalette::Window, backgroundColour());
     setPalette(palette);
 
-    for (QGroupBox* frame : {Frame1, Frame2}) {
+    for (QGroupBox* frame : {Frame1, Frame2, Frame3}) {
         frame->setAutoFillBackground(true);
         QPalette framePalette = frame->palette();
         framePalette.setColor(QPalette::Window, backgroundColour());
@@ -267,7 +349,8 @@ void Form2::Form_Load() {
         for (QWidget* child : frame->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
             paintControl(child);
     }
-    for (QWidget* control : std::initializer_list<QWidget*>{Option7, Option8, Check2, Check3})
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{Option7, Option8, Option9, Check2, Check3, Btn_More})
         paintControl(control);
 
     for (widgets::ActiveLabel* face : {OK2, NO2}) {
@@ -290,6 +373,10 @@ void Form2::connectRules() {
     onSelected(Option6, &Form2::Option6_Click);
     onSelected(Option7, &Form2::Option7_Click);
     onSelected(Option8, &Form2::Option8_Click);
+    onSelected(Option9, &Form2::Option9_Click);
+    connect(Check_StopAt, &QCheckBox::toggled, this, &Form2::Check_StopAt_Click);
+    connect(Check_SkipLast, &QCheckBox::toggled, this, &Form2::Check_SkipLast_Click);
+    connect(Btn_More, &QToolButton::toggled, this, &Form2::setMoreOptionsOpen);
 
     connect(Txt_Row, &QLineEdit::textChanged, this, &Form2::Txt_Row_Change);
     connect(Txt_LT, &QLineEdit::textChanged, this, &Form2::Txt_LT_Change);
@@ -479,6 +566,7 @@ void Form2::Check3_Click() {
     const bool ticked = Check3->isChecked();
     Option7->setEnabled(ticked);
     Option8->setEnabled(ticked);
+    Option9->setEnabled(ticked);
     if (ticked) {
         if (Option8->isChecked()) {
             Txt_Head->setEnabled(true);
@@ -500,6 +588,33 @@ void Form2::Option8_Click() {
     Txt_Head->setEnabled(true);
     Txt_Head->clear();
     Txt_Head->setFocus(Qt::OtherFocusReason);
+}
+
+void Form2::Option9_Click() {
+    Option7_Click();
+}
+
+// A box beside a check is in use only while the check is ticked; otherwise it shows its hint.
+void Form2::Check_StopAt_Click() {
+    if (Check_StopAt->isChecked()) {
+        Txt_StopAt->clear();
+        Txt_StopAt->setEnabled(true);
+        Txt_StopAt->setFocus(Qt::OtherFocusReason);
+    } else {
+        Txt_StopAt->setText(text(form2_texts::StopAtHint));
+        Txt_StopAt->setEnabled(false);
+    }
+}
+
+void Form2::Check_SkipLast_Click() {
+    if (Check_SkipLast->isChecked()) {
+        Txt_SkipLast->clear();
+        Txt_SkipLast->setEnabled(true);
+        Txt_SkipLast->setFocus(Qt::OtherFocusReason);
+    } else {
+        Txt_SkipLast->setText(text(form2_texts::SkipLastHint));
+        Txt_SkipLast->setEnabled(false);
+    }
 }
 
 void Form2::OK_MouseMove() {
@@ -539,7 +654,9 @@ DialogValues Form2::snapshot(OkPart clicked) const {
     values.range = Option4->isChecked()   ? RangeOption::LargestRectangle
                    : Option6->isChecked() ? RangeOption::Cells
                                           : RangeOption::StartRow;
-    values.label = Option8->isChecked() ? LabelOption::CellContents : LabelOption::FilePath;
+    values.label = Option8->isChecked()   ? LabelOption::CellContents
+                   : Option9->isChecked() ? LabelOption::FileName
+                                          : LabelOption::FilePath;
     values.txtRow = toUtf8(Txt_Row->text());
     values.txtLT = toUtf8(Txt_LT->text());
     values.txtRB = toUtf8(Txt_RB->text());
@@ -551,6 +668,16 @@ DialogValues Form2::snapshot(OkPart clicked) const {
     values.combo1 = toUtf8(Combo1->currentText());
     values.combo2 = toUtf8(Combo2->currentText());
     values.clicked = clicked;
+    values.alignColumns = Check_Align->isChecked();
+    values.skipBlankRows = Check_BlankRows->isChecked();
+    values.dropHeaderRepeats = Check_HeaderRepeats->isChecked();
+    values.stopAt = Check_StopAt->isChecked();
+    values.txtStopAt = values.stopAt ? toUtf8(Txt_StopAt->text()) : std::string();
+    values.skipLast = Check_SkipLast->isChecked();
+    values.txtSkipLast = values.skipLast ? toUtf8(Txt_SkipLast->text()) : std::string();
+    values.dedupe = Check_Dedupe->isChecked();
+    values.fillMerged = Check_FillMerged->isChecked();
+    values.logSheet = Check_LogSheet->isChecked();
     return values;
 }
 
@@ -578,10 +705,18 @@ void Form2::runOk(OkPart clicked) {
         case FocusTarget::TxtHead:
             atFault = Txt_Head;
             break;
+        case FocusTarget::TxtStopAt:
+            atFault = Txt_StopAt;
+            break;
+        case FocusTarget::TxtSkipLast:
+            atFault = Txt_SkipLast;
+            break;
         case FocusTarget::SheetPattern:
         case FocusTarget::None:
             break;
     }
+    // A box of the closed section is shown before it gets the focus.
+    if (atFault && atFault->parentWidget() == Frame3) setMoreOptionsOpen(true);
     if (atFault) atFault->setFocus(Qt::OtherFocusReason);
 }
 

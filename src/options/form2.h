@@ -17,6 +17,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
+class QToolButton;
 
 namespace widgets {
 class ActiveLabel;
@@ -74,10 +75,25 @@ public:
     QRadioButton* Option7;  // "文件路径": label with the source's path
     QRadioButton* Option8;  // "指定单元格的内容": label with the cells listed in Txt_Head
     QLineEdit* Txt_Head;    // the label's source cells; "如：B2 或 B2,G5" while unused
-    widgets::ActiveLabel* OK2;  // the face of the OK button
-    widgets::ActiveLabel* OK1;  // "确定", the OK button's caption lying on OK2
-    widgets::ActiveLabel* NO2;  // the face of the cancel button
-    widgets::ActiveLabel* NO1;  // "放弃", the cancel button's caption lying on NO2
+    QRadioButton* Option9;  // "文件名": label with the source's file name
+    // The section "更多选项" under the controls above, closed when the dialog opens; Btn_More
+    // opens and closes it. A new control goes in with addMoreOptionsRow().
+    QToolButton* Btn_More;
+    QGroupBox* Frame3;               // "更多选项"
+    QCheckBox* Check_Align;          // "按表头名称对齐列"
+    QCheckBox* Check_BlankRows;      // "跳过空白行"
+    QCheckBox* Check_HeaderRepeats;  // "删除重复的表头行"
+    QCheckBox* Check_StopAt;         // "遇到此文字所在的行即结束：" with Txt_StopAt
+    QLineEdit* Txt_StopAt;           // "如：合计" while unused
+    QCheckBox* Check_SkipLast;       // "末尾略去的行数：" with Txt_SkipLast
+    QLineEdit* Txt_SkipLast;         // "如：2" while unused
+    QCheckBox* Check_Dedupe;         // "删除重复的数据行"
+    QCheckBox* Check_FillMerged;     // "拆分合并单元格并填充"
+    QCheckBox* Check_LogSheet;       // "生成合并明细"
+    widgets::ActiveLabel* OK2;       // the face of the OK button
+    widgets::ActiveLabel* OK1;       // "确定", the OK button's caption lying on OK2
+    widgets::ActiveLabel* NO2;       // the face of the cancel button
+    widgets::ActiveLabel* NO1;       // "放弃", the cancel button's caption lying on NO2
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -93,6 +109,10 @@ private:
     void createRangeFrame();
     void createHeaderAndLabelOptions();
     void createButtons();
+    void createMoreOptions();
+    // Adds one row of controls to the section "更多选项", left to right.
+    void addMoreOptionsRow(std::initializer_list<QWidget*> controls);
+    void setMoreOptionsOpen(bool open);
     void keepPointerMovesInControls();
     void groupOptionButtons();
     void setStartState();
@@ -108,6 +128,9 @@ private:
     void Option6_Click();
     void Option7_Click();
     void Option8_Click();
+    void Option9_Click();
+    void Check_StopAt_Click();
+    void Check_SkipLast_Click();
     void Combo1_GotFocus();
     void Combo2_GotFocus();
     void Txt_Row_GotFocus();

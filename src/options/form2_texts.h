@@ -26,6 +26,22 @@ inline constexpr const char* Option7 = "文件路径";
 inline constexpr const char* Option8 = "指定单元格的内容";
 // Shown in Txt_Head while it is disabled; never handed on.
 inline constexpr const char* CellListHint = "如：B2 或 B2,G5";
+// The section "更多选项", closed when the dialog opens; the toggle shows whether it is open.
+inline constexpr const char* Option9 = "文件名";
+inline constexpr const char* MoreClosed = "更多选项 ▸";
+inline constexpr const char* MoreOpen = "更多选项 ▾";
+inline constexpr const char* Frame3 = "更多选项";
+inline constexpr const char* CheckAlign = "按表头名称对齐列";
+inline constexpr const char* CheckBlankRows = "跳过空白行";
+inline constexpr const char* CheckHeaderRepeats = "删除重复的表头行";
+inline constexpr const char* CheckStopAt = "遇到此文字所在的行即结束：";
+// Shown in Txt_StopAt and Txt_SkipLast while they are disabled; never handed on.
+inline constexpr const char* StopAtHint = "如：合计";
+inline constexpr const char* CheckSkipLast = "末尾略去的行数：";
+inline constexpr const char* SkipLastHint = "如：2";
+inline constexpr const char* CheckDedupe = "删除重复的数据行";
+inline constexpr const char* CheckFillMerged = "拆分合并单元格并填充";
+inline constexpr const char* CheckLogSheet = "生成合并明细";
 inline constexpr const char* OK1 = "确定";
 inline constexpr const char* NO1 = "放弃";
 

@@ -70,6 +70,29 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+// The options of the section "更多选项", checked before.
+void addMoreOptions(const DialogValues& values, merge::MergeSettings& settings) {
+    settings.alignColumns = values.alignColumns;
+    settings.cleaning.skipBlankRows = values.skipBlankRows;
+    settings.cleaning.dropHeaderRepeats = values.dropHeaderRepeats;
+    if (values.stopAt) settings.cleaning.stopAt = values.txtStopAt;
+    if (values.skipLast) settings.cleaning.skipLast = readRowCount(values.txtSkipLast).value_or(0);
+    settings.cleaning.dedupe = values.dedupe;
+    settings.cleaning.fillMerged = values.fillMerged;
+    settings.logSheet = values.logSheet;
+}
+
+// The checks of the section "更多选项", after those of the controls above it.
+std::optional<OkOutcome> checkMoreOptions(const DialogValues& values, std::optional<int> startRow) {
+    if (values.alignColumns && values.range == RangeOption::StartRow && startRow == 1)
+        return refuse(texts::AlignNeedsHeaderRow, FocusTarget::TxtRow);
+    if (values.stopAt && isBlankText(values.txtStopAt))
+        return refuse(texts::StopAtEmpty, FocusTarget::TxtStopAt);
+    if (values.skipLast && !readRowCount(values.txtSkipLast))
+        return refuse(texts::SkipLastNotWhole, FocusTarget::TxtSkipLast);
+    return std::nullopt;
+}
+
 // The accepted dialog values as typed settings. `startRow` is the number the start-row box
 // read, `markCells` the checked cell list with "," separators.
 merge::MergeSettings settingsOf(const DialogValues& values, std::optional<int> startRow,
@@ -105,8 +128,12 @@ merge::MergeSettings settingsOf(const DialogValues& values, std::optional<int> s
         // The cell box is enabled only with the cell-contents choice.
         settings.label.mode =
             values.txtHeadEnabled ? merge::LabelMode::CellList : merge::LabelMode::FilePath;
-        if (values.txtHeadEnabled) settings.label.cells = splitAtCommas(markCells);
+        if (values.txtHeadEnabled)
+            settings.label.cells = splitAtCommas(markCells);
+        else if (values.label == LabelOption::FileName)
+            settings.label.mode = merge::LabelMode::FileName;
     }
+    addMoreOptions(values, settings);
     return settings;
 }
 
@@ -187,6 +214,8 @@ OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver
         markCells = replaced;
     }
 
+    if (std::optional<OkOutcome> refused = checkMoreOptions(values, startRow)) return *refused;
+
     // 4. to 7. Nothing can fail from here on.
     OkOutcome outcome;
     outcome.accepted = true;
@@ -245,6 +274,22 @@ std::optional<int> readStartRow(std::string_view typed) {
         value > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
     return static_cast<int>(value);
+}
+
+std::optional<int> readRowCount(std::string_view typed) {
+    const std::string narrowed = narrowFullWidth(typed);
+    std::string_view text = narrowed;
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty() || text.size() > 7) return std::nullopt;
+    int value = 0;
+    for (const char c : text) {
+        if (!isDigit(c)) return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (!isUsableStartRow(value)) return std::nullopt;
+    return value;
 }
 
 bool isUsableStartRow(int row) {

@@ -26,14 +26,27 @@ enum class RangeOption {
     StartRow /* Option5 */,
     Cells /* Option6 */
 };
-enum class LabelOption { FilePath /* Option7 */, CellContents /* Option8 */ };
+enum class LabelOption {
+    FilePath /* Option7 */,
+    CellContents /* Option8 */,
+    FileName /* Option9 */
+};
 
 // Which part of the OK button was clicked: the caption OK1 ("确定") or the face OK2 under it.
 // The two differ only in the wording of the source-cell messages.
 enum class OkPart { Caption, Face };
 
 // The text box that gets the focus after a refused OK.
-enum class FocusTarget { None, TxtRow, TxtLT, TxtRB, TxtHead, SheetPattern };
+enum class FocusTarget {
+    None,
+    TxtRow,
+    TxtLT,
+    TxtRB,
+    TxtHead,
+    SheetPattern,
+    TxtStopAt,
+    TxtSkipLast
+};
 
 // The dialog's values at the moment OK is clicked. Texts are exactly what the boxes show.
 struct DialogValues {
@@ -55,6 +68,18 @@ struct DialogValues {
     bool markSheet = false;    // "工作表名称": a label column with the sheet's name
     bool perSource = false;    // "每个来源一个工作表"
     OkPart clicked = OkPart::Caption;
+
+    // The section "更多选项": columns by header name, cleaning rules and the merge log.
+    bool alignColumns = false;       // "按表头名称对齐列"
+    bool skipBlankRows = false;      // "跳过空白行"
+    bool dropHeaderRepeats = false;  // "删除重复的表头行"
+    bool stopAt = false;             // "遇到此文字所在行即结束：" with its text box
+    std::string txtStopAt;
+    bool skipLast = false;  // "略去每块末尾的行数：" with its text box
+    std::string txtSkipLast;
+    bool dedupe = false;      // "删除重复行"
+    bool fillMerged = false;  // "拆分合并单元格并填充"
+    bool logSheet = false;    // "生成合并明细"
 };
 
 // What the OK action decided. Accepted: `options` is the record to hand on (Confirmed set;
@@ -87,6 +112,11 @@ inline constexpr int LastGridRow = 1'048'576;
 // 32-bit signed range. Zero, negative values and rows past LastGridRow are returned; the
 // caller refuses them (see isUsableStartRow).
 std::optional<int> readStartRow(std::string_view text);
+
+// Reads the box of rows left out at the end of each block: optional blanks, an optional "+",
+// decimal digits (full-width ones too), nothing else. nullopt for any other text and for values
+// outside 1 to LastGridRow.
+std::optional<int> readRowCount(std::string_view text);
 
 // True for a row from 1 to LastGridRow.
 bool isUsableStartRow(int row);

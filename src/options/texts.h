@@ -27,4 +27,10 @@ inline constexpr const char* CellListEmptyFace = "请输入指定单元格的地
 inline constexpr const char* CellListInvalidCaption = "指定的单元格地址输入有误，请修正。";
 inline constexpr const char* CellListInvalidFace = "指定单元格的地址输入有误，请修正。";
 
+// The section "更多选项".
+inline constexpr const char* AlignNeedsHeaderRow =
+    "按表头名称对齐列时，表头是起始行上方的一行，起始行须大于1。";
+inline constexpr const char* StopAtEmpty = "请输入结束标记的文字，如：合计。";
+inline constexpr const char* SkipLastNotWhole = "“末尾略去的行数”必须是大于0的整数。";
+
 }  // namespace options::texts

@@ -240,7 +240,7 @@ private:
 
 Result<void> writeCsvSheet(OutputSink& sink, const CsvRowSpool* spooledRows,
                            const std::vector<Row>* rows, const DateStyleTest& isDateStyle,
-                           ByteOrderMark mark) {
+                           ByteOrderMark mark, std::size_t headRows) {
     // The sheet's extent: the spooled rows', widened by the rows still in memory.
     int lastRow = spooledRows ? spooledRows->lastRow() : 0;
     int width = spooledRows ? spooledRows->lastColumn() : 0;
@@ -266,6 +266,22 @@ Result<void> writeCsvSheet(OutputSink& sink, const CsvRowSpool* spooledRows,
         return written;
     };
 
+    const std::size_t head = rows ? std::min(headRows, rows->size()) : 0;
+    // Writes the entries from..to of `rows` that lie at or below the next line and hold it.
+    auto writeRows = [&](std::size_t from, std::size_t to) -> Result<void> {
+        for (std::size_t k = from; k < to; ++k) {
+            const Row& row = (*rows)[k];
+            if (row.number > lastRow) break;
+            if (row.number < nextRow) continue;  // already written from the spool
+            emptyLinesBefore(row.number);
+            appendLineEnd(out, appendCsvFields(out, row, width, isDateStyle), width);
+            nextRow = row.number + 1;
+            if (Result<void> flushed = flushIfLarge(); !flushed) return flushed;
+        }
+        return {};
+    };
+
+    if (Result<void> written = writeRows(0, head); !written) return written;
     if (spooledRows && spooledRows->lastRow() > 0) {
         CsvRowSpool::Impl& spool = spooledRows->impl();
         if (Result<void> flushed = spool.flush(); !flushed) return flushed;
@@ -296,16 +312,8 @@ Result<void> writeCsvSheet(OutputSink& sink, const CsvRowSpool* spooledRows,
             if (Result<void> flushed = flushIfLarge(); !flushed) return flushed;
         }
     }
-    if (rows) {
-        for (const Row& row : *rows) {
-            if (row.number > lastRow) break;
-            if (row.number < nextRow) continue;  // already written from the spool
-            emptyLinesBefore(row.number);
-            appendLineEnd(out, appendCsvFields(out, row, width, isDateStyle), width);
-            nextRow = row.number + 1;
-            if (Result<void> flushed = flushIfLarge(); !flushed) return flushed;
-        }
-    }
+    if (rows)
+        if (Result<void> written = writeRows(head, rows->size()); !written) return written;
     emptyLinesBefore(lastRow + 1);
     if (Result<void> written = writeBytes(sink, out); !written) return written;
     return sink.flush();
@@ -325,7 +333,7 @@ Result<void> writeCsvFolder(const std::filesystem::path& target,
             Result<void> written = writeFileAtomically(
                 folder / sheet.fileName, ExistingFile::Refuse, [&](OutputSink& sink) {
                     return writeCsvSheet(sink, sheet.spooledRows, sheet.rows, isDateStyle,
-                                         ByteOrderMark::Yes);
+                                         ByteOrderMark::Yes, sheet.headRows);
                 });
             if (!written) return written;
         }

@@ -74,18 +74,21 @@ private:
 enum class ByteOrderMark { No, Yes };
 
 // Writes one sheet as CSV to `sink` (appending only, so a pipe will do): the byte-order mark when
-// asked, then the spooled rows, then `rows` (ascending, all below the spooled ones); either may be
-// null. Rows without a value in between become lines of empty fields; rows after the last
-// value are left out, so a sheet without values gives no line at all.
+// asked, then the first `headRows` entries of `rows` (rows above the spooled ones: a header kept
+// open while the rows below were spooled), then the spooled rows, then the rest of `rows`
+// (ascending, all below the spooled ones); either may be null. Rows without a value in between
+// become lines of empty fields; rows after the last value are left out, so a sheet without
+// values gives no line at all.
 Result<void> writeCsvSheet(OutputSink& sink, const CsvRowSpool* spooledRows,
                            const std::vector<Row>* rows, const DateStyleTest& isDateStyle,
-                           ByteOrderMark mark);
+                           ByteOrderMark mark, std::size_t headRows = 0);
 
 // One file of a CSV result.
 struct CsvSheetToWrite {
     std::string fileName;                      // "成功合并(12).csv": no "/", not "." or ".."
     const CsvRowSpool* spooledRows = nullptr;  // written first; may be null
     const std::vector<Row>* rows = nullptr;    // written after, ascending; may be null
+    std::size_t headRows = 0;                  // entries of `rows` written before the spool
 };
 
 // Writes the files, each with the byte-order mark, into a new temporary folder beside `target` and

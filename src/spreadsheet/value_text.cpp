@@ -1,9 +1,9 @@
 #include "spreadsheet/value_text.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
+
+#include "spreadsheet/detail/xlsx_text.h"
 
 namespace spreadsheet {
 namespace {
@@ -46,10 +46,11 @@ CivilDate dateOfSerialDay(std::int64_t serialDay) {
 
 std::string numberText(double number) {
     if (!std::isfinite(number)) return "#NUM!";
-    if (number == 0.0) return "0";  // -0 as well
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
-    return std::string(buffer, result.ptr);
+    // The writer's form of a number, which is the shortest that reads back to it; it spares
+    // to_chars for the whole numbers and short decimals most cells hold. -0 gives "0".
+    std::string text;
+    detail::appendNumber(text, number);
+    return text;
 }
 
 std::string dateTimeText(double serial) {
@@ -58,25 +59,41 @@ std::string dateTimeText(double serial) {
     const auto totalSeconds = static_cast<std::int64_t>(std::llround(serial * 86'400.0));
     const std::int64_t serialDay = totalSeconds / 86'400;
     const auto secondOfDay = static_cast<int>(totalSeconds % 86'400);
-    char buffer[48];
     const int hours = secondOfDay / 3600;
     const int minutes = secondOfDay / 60 % 60;
     const int seconds = secondOfDay % 60;
+    // Written digit by digit: this runs for every date cell a row rule looks at.
+    std::string text;
+    const auto digits = [&text](long long value, int width) {
+        char field[4];
+        for (int at = width - 1; at >= 0; --at, value /= 10)
+            field[at] = static_cast<char>('0' + value % 10);
+        text.append(field, static_cast<std::size_t>(width));
+    };
+    const auto appendTime = [&] {
+        digits(hours, 2);
+        text += ':';
+        digits(minutes, 2);
+        text += ':';
+        digits(seconds, 2);
+    };
     if (serial < 1.0 && serialDay == 0) {
-        std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", hours, minutes, seconds);
-        return buffer;
+        appendTime();
+        return text;
     }
     if (serialDay > static_cast<std::int64_t>(LastSerial)) return numberText(serial);
     const CivilDate date = dateOfSerialDay(serialDay);
-    if (secondOfDay == 0) {
-        std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02d", static_cast<long long>(date.year),
-                      date.month, date.day);
-    } else {
-        std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02dT%02d:%02d:%02d",
-                      static_cast<long long>(date.year), date.month, date.day, hours, minutes,
-                      seconds);
+    // Serials 0 to 9999-12-31 give four-digit years.
+    digits(date.year, 4);
+    text += '-';
+    digits(date.month, 2);
+    text += '-';
+    digits(date.day, 2);
+    if (secondOfDay != 0) {
+        text += 'T';
+        appendTime();
     }
-    return buffer;
+    return text;
 }
 
 std::string valueText(const Cell& cell, const WorkbookData& book) {

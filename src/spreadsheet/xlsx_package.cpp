@@ -415,10 +415,13 @@ Result<void> writeEntry(ZipWriter& zip, std::string_view name, std::string_view 
 
 // Rows held in memory after the spooled ones, serialised a slice at a time.
 template <typename Consumer>
-Result<void> forEachRowsXml(const std::vector<Row>* rows, Extent& extent, Consumer&& consume) {
+Result<void> forEachRowsXml(const std::vector<Row>* rows, Extent& extent, Consumer&& consume,
+                            std::size_t from = 0, std::size_t to = SIZE_MAX) {
     if (rows == nullptr) return {};
     std::string xml;
-    for (const Row& row : *rows) {
+    to = std::min(to, rows->size());
+    for (std::size_t index = std::min(from, to); index < to; ++index) {
+        const Row& row = (*rows)[index];
         detail::appendRowXml(xml, row, extent);
         if (xml.size() >= detail::RowXmlSliceSize) {
             if (Result<void> consumed = consume(xml); !consumed) return consumed;
@@ -447,6 +450,8 @@ Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrit
         rowsSize += xml.size();
         return {};
     });
+    const std::size_t headRows =
+        sheet.rows != nullptr ? std::min(sheet.headRows, sheet.rows->size()) : 0;
     extent.add(rowsExtent);
     const std::vector<ColumnInfo> columns = usableColumns(sheet.columns);
     const std::string header = sheetHeaderXml(sheet, extent, selected, columns);
@@ -459,15 +464,22 @@ Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrit
         !begun)
         return begun;
     if (Result<void> written = zip.write(header); !written) return written;
+    Extent unused;
+    if (headRows > 0) {
+        if (Result<void> written = forEachRowsXml(
+                sheet.rows, unused, [&](const std::string& xml) { return zip.write(xml); }, 0,
+                headRows);
+            !written)
+            return written;
+    }
     if (spooled.deflatedBytes > 0) {
         if (Result<void> begun = zip.beginDeflatedCopy(spooled.crc, spooled.inflatedBytes); !begun)
             return begun;
         if (Result<void> copied = detail::copySpool(*sheet.spooledRows, zip); !copied)
             return copied;
     }
-    Extent unused;
     if (Result<void> written = forEachRowsXml(
-            sheet.rows, unused, [&](const std::string& xml) { return zip.write(xml); });
+            sheet.rows, unused, [&](const std::string& xml) { return zip.write(xml); }, headRows);
         !written)
         return written;
     if (Result<void> written = zip.write(trailer); !written) return written;
@@ -533,14 +545,29 @@ Error styleError(std::int64_t style, std::size_t registrySize, const std::string
 // Excel repairs.
 Result<void> checkSheetContent(const SheetToWrite& sheet, std::size_t registrySize) {
     int previous = 0;
+    std::size_t index = 0;
+    if (sheet.rows != nullptr) {
+        // Rows written before the spool must lie above its first row.
+        for (; index < std::min(sheet.headRows, sheet.rows->size()); ++index) {
+            const Row& row = (*sheet.rows)[index];
+            if (Result<void> checked = detail::checkRow(row, previous); !checked) return checked;
+            previous = row.number;
+            if (std::optional<std::int64_t> style = styleOutside(row, registrySize))
+                return styleError(*style, registrySize, sheet.name);
+        }
+    }
     if (sheet.spooledRows != nullptr) {
         const Extent& spooled = detail::spoolExtent(*sheet.spooledRows);
         if (spooled.maxStyle >= static_cast<std::int64_t>(registrySize))
             return styleError(spooled.maxStyle, registrySize, sheet.name);
-        previous = spooled.lastRowNumber;
+        if (spooled.firstRow > 0 && spooled.firstRow <= previous)
+            return Error(ErrorCode::OperationFailed,
+                         "sheet " + sheet.name + ": rows kept open overlap the spooled rows");
+        previous = std::max(previous, spooled.lastRowNumber);
     }
     if (sheet.rows != nullptr) {
-        for (const Row& row : *sheet.rows) {
+        for (; index < sheet.rows->size(); ++index) {
+            const Row& row = (*sheet.rows)[index];
             if (Result<void> checked = detail::checkRow(row, previous); !checked) return checked;
             previous = row.number;
             if (std::optional<std::int64_t> style = styleOutside(row, registrySize))

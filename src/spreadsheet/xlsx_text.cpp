@@ -221,17 +221,28 @@ void appendNumber(std::string& out, double value) {
         out += '0';
         return;
     }
-    // Whole numbers of up to five digits (counts, dates, codes) are their digits: the shortest
-    // round-trip form of such a value is never the exponent form, which takes five characters
-    // at least. Longer ones go through to_chars, which may prefer 1e+05.
-    if (value > -100'000.0 && value < 100'000.0) {
-        const int whole = static_cast<int>(value);
+    // Whole numbers below 2^53 (counts, dates, codes) are exactly their digits, so their
+    // shortest round-trip form is those digits without the trailing zeros, written plain or
+    // as an exponent, whichever is shorter (plain on a tie): 123456, 1e+05, 1200000, 1.2e+07.
+    // Only the exponent form is left to to_chars.
+    if (value > -9'007'199'254'740'992.0 && value < 9'007'199'254'740'992.0) {
+        const auto whole = static_cast<long long>(value);
         if (static_cast<double>(whole) == value) {
-            char digits[8];
-            const auto end = std::to_chars(digits, digits + sizeof digits, whole).ptr;
-            out.append(digits, end);
-            return;
+            char digits[24];
+            const char* end = std::to_chars(digits, digits + sizeof digits, whole).ptr;
+            const char* first = digits + (whole < 0 ? 1 : 0);
+            const char* significantEnd = end;
+            while (significantEnd[-1] == '0') --significantEnd;
+            const long significant = significantEnd - first;
+            // d.ddde+NN: the point only with two digits or more; exponents stay below 100.
+            const long exponentForm = significant + (significant > 1 ? 1 : 0) + 4;
+            if (end - first <= exponentForm) {
+                out.append(digits, static_cast<std::size_t>(end - digits));
+                return;
+            }
         }
+    }
+    if (value > -100'000.0 && value < 100'000.0) {
         // Amounts and rates: a value that is the nearest double to a decimal of at most four
         // places is written as that decimal. With nine significant digits at most no shorter
         // decimal reads back to the same double, and from 0.001 up the plain form is never

@@ -38,6 +38,9 @@ struct SheetToWrite {
     const RowSpool* spooledRows = nullptr;  // written first; may be null
     const std::vector<Row>* rows =
         nullptr;  // written after, ascending, all below the spooled ones; may be null
+    // The first `headRows` entries of `rows` lie above the spooled rows (a header kept open
+    // while the rows below were spooled): they are written before the spool.
+    std::size_t headRows = 0;
     std::vector<RangeRef> merges;     // not overlapping, none of one cell
     std::vector<ColumnInfo> columns;  // ascending, not overlapping
     std::optional<FrozenPane> frozenPane;

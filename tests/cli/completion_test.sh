@@ -45,12 +45,15 @@ expect() {
 
 expect "merge " sheetmerge me
 expect "--help --version " sheetmerge --
-expect "--start-row " sheetmerge merge --st
-expect "--mark-cells --mark-path --mark-sheet " sheetmerge merge --mark
+expect "--start-row --stop-at " sheetmerge merge --st
+expect "--mark-cells --mark-name --mark-path --mark-sheet " sheetmerge merge --mark
 expect "--sheet-index --sheet-name --sheet-pattern " sheetmerge merge --sheet-
 expect "" sheetmerge merge --sheet-pattern ""
+expect "--skip-blank-rows --skip-hidden --skip-last " sheetmerge merge --skip
 expect "--sheet-index --sheet-name " sheetmerge cat x.xlsx --sheet-
 expect "" sheetmerge merge --start-row ""
+expect "" sheetmerge merge --stop-at ""
+expect "$folder/j.json $folder/sub " sheetmerge merge --report "$folder/"
 expect "$folder/D.XLS $folder/a.xlsx $folder/b.csv $folder/e.xlsm $folder/sub " \
     sheetmerge merge "$folder/"
 expect "$folder/D.XLS $folder/a.xlsx $folder/b.csv $folder/e.xlsm $folder/sub " \

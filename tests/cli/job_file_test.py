@@ -167,6 +167,19 @@ def main():
     if saved:
         check(saved["start-row"] == 2 and saved["format"] == "csv", f"csv job {saved}")
 
+    # The options for files that are not quite alike, beside several sheets per source.
+    saved = saved_and_run_again(
+        ["-r", "--all-sheets", "--start-row", "3", "--header", "--align-columns", "--skip-blank-rows",
+         "--drop-header-repeats", "--stop-at", "合计", "--skip-last", "1", "--dedupe", "--fill-merged",
+         "--mark-name", "--mark-sheet", "--log-sheet", data], "files not quite alike", scratch)
+    if saved:
+        check(saved["align-columns"] is True and saved["skip-blank-rows"] is True
+              and saved["drop-header-repeats"] is True and saved["stop-at"] == "合计"
+              and saved["skip-last"] == 1 and saved["dedupe"] is True and saved["fill-merged"] is True
+              and saved["mark-name"] is True and saved["mark-path"] is False
+              and saved["mark-sheet"] is True and saved["log-sheet"] is True
+              and saved["all-sheets"] is True, f"job file content {saved}")
+
     # Paths on the command line take the place of the saved ones, relative ones from the
     # current folder.
     job = os.path.join(scratch, "monthly.json")
@@ -190,8 +203,11 @@ def main():
         code, out, err = run("--job", job, *extra)
         check(code == 2 and f"--job 不能与 {name} 一起使用" in err and out == "",
               f"{extra} beside --job: exit {code}, stderr {err!r}")
-    code, out, err = run("--job", job, "--password", "x", "--save-job", os.path.join(scratch, "copy.json"))
-    check(code == 0 and os.path.isfile(os.path.join(scratch, "copy.json")), f"allowed beside --job: exit {code}, {err!r}")
+    report = os.path.join(scratch, "report.json")
+    code, out, err = run("--job", job, "--password", "x", "--save-job", os.path.join(scratch, "copy.json"),
+                         "--report", report)
+    check(code == 0 and os.path.isfile(os.path.join(scratch, "copy.json")) and os.path.isfile(report),
+          f"allowed beside --job: exit {code}, {err!r}")
 
     # Refused job files: nothing is merged, nothing is written.
     refused = os.path.join(scratch, "refused")

@@ -844,5 +844,130 @@ TYPED_TEST(AutomationContract, FailuresOfOpeningAndOfEmptyQuestionsAreReported) 
     EXPECT_EQ(this->book->name(), fs::path(path).filename().string());
 }
 
+// The planned copy: the rows a plan keeps, one below the other, each column where the plan puts
+// it, with formats; a merge is kept only where its rows and columns stay together.
+TYPED_TEST(AutomationContract, PlannedCopyPlacesTheChosenRowsInTheirColumns) {
+    std::shared_ptr<Workbook> sourceBook = this->application->addWorkbook();
+    copySource(*this, *sourceBook);
+    std::shared_ptr<Workbook> opened = this->reopen(*sourceBook);
+    ASSERT_TRUE(opened) << this->errors().message();
+    const std::shared_ptr<Range> block = opened->worksheet(1)->range("A1:D4");
+
+    struct Case {
+        const char* name;
+        BlockPlan plan;
+        std::vector<int> rows;
+        int unmerged;
+        std::vector<std::string> placed;  // B3:E4 after the copy
+        std::set<std::pair<int, int>> bold;
+        std::set<std::string> merges;
+    };
+    const Case cases[] = {
+        {"columns reordered, stopped at row 3",
+         {.columnMap = {2, 0, 1, 3}, .stopAt = "e"},
+         {1, 2},
+         2,  // A1:B1 and C1:D1 no longer side by side in order; A3:A4 not placed
+         {"", "t3", "t1", "t4", "b", "", "a", "d"},
+         {{4, 2}},
+         {}},
+        {"columns kept, last two rows left out",
+         {.skipLast = 2},
+         {1, 2},
+         0,
+         {"t1", "", "t3", "t4", "a", "b", "", "d"},
+         {{4, 3}},
+         {"B3:C3", "D3:E3"}},
+        {"a column left out, the blank-free rows",
+         {.columnMap = {0, 1, -1, 2}, .skipBlankRows = true},
+         {1, 2, 3, 4},
+         1,  // C1:D1 loses its left column
+         {"t1", "", "t4", "", "a", "b", "d", ""},
+         {{4, 3}, {6, 4}},  // C3 is in the column left out
+         {"B3:C3", "B5:B6"}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        std::shared_ptr<Workbook> book = this->application->addWorkbook();
+        std::shared_ptr<Worksheet> target = book->worksheet(1);
+        RowDigestSet seen;
+        const RowSelection chosen = block->selectRows(row.plan, seen);
+        EXPECT_EQ(chosen.rows, row.rows);
+        EXPECT_EQ(block->copyRows(*target->cell(3, 2), chosen, row.plan), row.unmerged);
+        ASSERT_FALSE(this->failed()) << this->errors().message();
+        EXPECT_EQ(this->texts(*target->range("B3:E4")), row.placed);
+        const SheetLook look = this->look(*book, 1);
+        EXPECT_EQ(look.boldCells, row.bold);
+        std::set<std::string> merges;
+        for (const RangeRef& merged : look.merges) merges.insert(spreadsheet::formatRange(merged));
+        EXPECT_EQ(merges, row.merges);
+    }
+    // Rows that do not fit below the grid's last row are refused and nothing is placed.
+    std::shared_ptr<Workbook> book = this->application->addWorkbook();
+    RowDigestSet seen;
+    const RowSelection all = block->selectRows(BlockPlan{}, seen);
+    EXPECT_EQ(block->copyRows(*book->worksheet(1)->cell(spreadsheet::XlsxMaxRows - 2, 1), all,
+                              BlockPlan{}),
+              0);
+    EXPECT_TRUE(this->failed());
+}
+
+TYPED_TEST(AutomationContract, RowsAreJudgedByTheirDisplayedValues) {
+    Worksheet& sheet = *this->sheet;
+    ValueBlock values(4, std::vector<CellValue>(2));
+    values[0] = {CellValue::ofNumber(1.5), CellValue::ofText("甲")};
+    values[1] = {CellValue::ofText("1.5"), CellValue::ofText("甲")};  // shows as row 1
+    values[2] = {CellValue::ofNumber(15), CellValue::ofText("甲")};
+    values[3] = {CellValue{}, CellValue::ofText(" 合计 ")};
+    sheet.range("A1")->setValues(values);
+    const std::shared_ptr<Range> block = sheet.range("A1:B5");
+    RowDigestSet seen;
+    const RowSelection chosen =
+        block->selectRows(BlockPlan{.skipBlankRows = true, .stopAt = "合计", .dedupe = true}, seen);
+    EXPECT_EQ(chosen.rows, (std::vector<int>{1, 3}));
+    EXPECT_EQ(chosen.duplicates, 1);
+    EXPECT_EQ(chosen.stopped, 2);
+    EXPECT_EQ(chosen.digests.size(), 2u);
+    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_FALSE(this->failed());
+}
+
+TYPED_TEST(AutomationContract, MergedCellsAreSplitAndFilledInsideTheArea) {
+    std::shared_ptr<Worksheet> source = copySource(*this, *this->book);
+    source->range("A3")->setFontBold(true);
+    // A3:A5 overlaps rows 2..4; A1:B1 and C1:E1 lie above them.
+    EXPECT_EQ(source->fillMergedCells({{2, 1}, {4, 4}}), 1);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(this->texts(*source->range("A3:A5")), (std::vector<std::string>{"e", "e", ""}));
+    const SheetLook look = this->look(*this->book, 1);
+    std::set<std::string> merges;
+    for (const RangeRef& merged : look.merges) merges.insert(spreadsheet::formatRange(merged));
+    EXPECT_EQ(merges, (std::set<std::string>{"A1:B1", "C1:E1"}));
+    EXPECT_TRUE(look.boldCells.count({4, 1}) == 1) << "the filled cell takes the format";
+    EXPECT_EQ(look.boldCells.count({5, 1}), 0u) << "outside the area nothing is filled";
+}
+
+TYPED_TEST(AutomationContract, TopRowsKeptOpenStayWritableWhileRowsArePlacedBelow) {
+    std::shared_ptr<Workbook> sourceBook = this->application->addWorkbook();
+    copySource(*this, *sourceBook);
+    std::shared_ptr<Workbook> opened = this->reopen(*sourceBook);
+    ASSERT_TRUE(opened);
+    const std::shared_ptr<Range> block = opened->worksheet(1)->range("A1:D4");
+
+    Worksheet& target = *this->sheet;
+    target.keepTopRowsOpen(1);
+    this->fill(target, "A1:B1", {{"h1", ""}});
+    block->copyTo(*target.cell(2, 1));
+    block->copyTo(*target.cell(6, 1));  // rows 2 to 5 are final now
+    target.range("B1")->setValue(CellValue::ofText("h2"));
+    target.range("E1")->setFontBold(true);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    std::shared_ptr<Workbook> again = this->reopen(*this->book);
+    ASSERT_TRUE(again) << this->errors().message();
+    std::shared_ptr<Worksheet> read = again->worksheet(1);
+    EXPECT_EQ(this->texts(*read->range("A1:B1")), (std::vector<std::string>{"h1", "h2"}));
+    EXPECT_EQ(this->texts(*read->range("A2:A9")),
+              (std::vector<std::string>{"t1", "a", "e", "i", "t1", "a", "e", "i"}));
+}
+
 }  // namespace
 }  // namespace merge

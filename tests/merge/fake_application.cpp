@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "spreadsheet/sheet_name.h"
+#include "spreadsheet/value_text.h"
 
 namespace merge::testing {
 
@@ -183,6 +184,110 @@ void FakeRange::pasteSpecial(PasteKind kind) {
         pasteCells(m_application, *m_application.clipboard, m_sheet, m_area.first);
 }
 
+RowSelection FakeRange::selectRows(const BlockPlan& plan, RowDigestSet& seen) {
+    const RangeRef area = m_area;
+    const FakeSheet& sheet = *m_sheet;
+    // The fake gives every text, which a walk may always do.
+    const RowWalk walk = [&](int first, int last, RowTexts, const RowVisit& visit) {
+        // The fake's cells are ordered by (row, column): one row's cells are neighbours.
+        auto cell = sheet.cells.lower_bound({first, 0});
+        while (cell != sheet.cells.end() && cell->first.first <= last) {
+            const int row = cell->first.first;
+            std::vector<std::string> texts;
+            std::vector<int> offsets;
+            for (; cell != sheet.cells.end() && cell->first.first == row; ++cell) {
+                const int column = cell->first.second;
+                if (column < area.first.column || column > area.last.column) continue;
+                // The fake has no number formats: numbers show in their shortest form.
+                std::string text = displayedText(cell->second);
+                if (text.empty()) continue;
+                texts.push_back(std::move(text));
+                offsets.push_back(column - area.first.column);
+            }
+            if (texts.empty()) continue;
+            std::vector<RowCell> cells;
+            for (std::size_t k = 0; k < texts.size(); ++k) cells.push_back({offsets[k], texts[k]});
+            if (!visit(row, cells)) return;
+        }
+    };
+    return merge::selectRows(plan, seen, area.first.row, area.last.row, walk);
+}
+
+int FakeRange::copyRows(Range& destination, const RowSelection& selection, const BlockPlan& plan) {
+    for (const auto& book : m_application.books)
+        for (const auto& sheet : book->sheets)
+            if (sheet == m_sheet && book->copyFails) {
+                m_application.errors().set(Error(ErrorCode::OperationFailed, "copy"));
+                return 0;
+            }
+    auto& target = static_cast<FakeRange&>(destination);
+    const std::shared_ptr<FakeSheet>& to = target.sheet();
+    const CellRef at = target.area().first;
+    const int rows = static_cast<int>(selection.rows.size());
+    int lowest = -1;
+    int highest = -1;
+    for (int offset = 0; offset < m_area.columnCount(); ++offset) {
+        const int column = plan.targetColumn(offset);
+        if (column < 0) continue;
+        lowest = lowest < 0 ? column : std::min(lowest, column);
+        highest = std::max(highest, column);
+    }
+    if (rows == 0 || highest < 0) return 0;
+    const RangeRef placed{{at.row, at.column + lowest}, {at.row + rows - 1, at.column + highest}};
+    if (!inGrid(placed, to->maxRows)) {
+        m_application.errors().set(Error(ErrorCode::InvalidReference, "rows beyond the grid"));
+        return 0;
+    }
+    for (int index = 0; index < rows; ++index) {
+        const int row = selection.rows[static_cast<std::size_t>(index)];
+        for (int column = m_area.first.column; column <= m_area.last.column; ++column) {
+            const int mapped = plan.targetColumn(column - m_area.first.column);
+            if (mapped < 0) continue;
+            const CellValue value = m_sheet->at(row, column);
+            auto format = m_sheet->cellFormats.find({row, column});
+            const bool formatted = format != m_sheet->cellFormats.end();
+            if (value.isEmpty() && !formatted) continue;
+            const std::pair<int, int> key{at.row + index, at.column + mapped};
+            to->cells[key] = value;
+            if (formatted)
+                to->cellFormats[key] = format->second;
+            else
+                to->cellFormats.erase(key);
+        }
+    }
+    std::erase_if(to->merges, [&](const RangeRef& merged) { return overlaps(merged, placed); });
+    int split = 0;
+    for (const RangeRef& merged : m_sheet->merges) {
+        const RangeRef clipped{{std::max(merged.first.row, m_area.first.row),
+                                std::max(merged.first.column, m_area.first.column)},
+                               {std::min(merged.last.row, m_area.last.row),
+                                std::min(merged.last.column, m_area.last.column)}};
+        if (clipped.first.row > clipped.last.row || clipped.first.column > clipped.last.column)
+            continue;
+        if (clipped.rowCount() == 1 && clipped.columnCount() == 1) continue;
+        std::vector<int> kept;  // the positions of the merge's rows among the placed rows
+        for (int index = 0; index < rows; ++index) {
+            const int row = selection.rows[static_cast<std::size_t>(index)];
+            if (clipped.first.row <= row && row <= clipped.last.row) kept.push_back(index);
+        }
+        if (kept.empty()) continue;
+        bool together = static_cast<int>(kept.size()) == clipped.rowCount();
+        const int firstColumn = plan.targetColumn(clipped.first.column - m_area.first.column);
+        for (int column = clipped.first.column; column <= clipped.last.column; ++column)
+            together = together && firstColumn >= 0 &&
+                       plan.targetColumn(column - m_area.first.column) ==
+                           firstColumn + column - clipped.first.column;
+        if (!together) {
+            ++split;
+            continue;
+        }
+        to->merges.push_back(
+            {{at.row + kept.front(), at.column + firstColumn},
+             {at.row + kept.back(), at.column + firstColumn + clipped.columnCount() - 1}});
+    }
+    return split;
+}
+
 void FakeRange::merge() {
     if (m_area.rowCount() == 1 && m_area.columnCount() == 1) return;
     // The new merge replaces those it overlaps.
@@ -276,6 +381,35 @@ std::shared_ptr<Range> FakeWorksheet::findLast(SearchOrder order) {
     }
     if (lastRow == 0) return nullptr;
     return order == SearchOrder::ByRows ? cell(lastRow, 1) : cell(1, lastColumn);
+}
+
+int FakeWorksheet::fillMergedCells(const RangeRef& area) {
+    int split = 0;
+    std::vector<RangeRef> kept;
+    for (const RangeRef& merged : m_sheet->merges) {
+        if (!overlaps(merged, area)) {
+            kept.push_back(merged);
+            continue;
+        }
+        const CellValue value = m_sheet->at(merged.first.row, merged.first.column);
+        auto format = m_sheet->cellFormats.find({merged.first.row, merged.first.column});
+        const std::optional<FakeCellFormat> model =
+            format == m_sheet->cellFormats.end() ? std::nullopt : std::optional(format->second);
+        for (int row = std::max(merged.first.row, area.first.row);
+             row <= std::min(merged.last.row, area.last.row); ++row)
+            for (int column = std::max(merged.first.column, area.first.column);
+                 column <= std::min(merged.last.column, area.last.column); ++column) {
+                if (row == merged.first.row && column == merged.first.column) continue;
+                m_sheet->cells[{row, column}] = value;
+                if (model)
+                    m_sheet->cellFormats[{row, column}] = *model;
+                else
+                    m_sheet->cellFormats.erase({row, column});
+            }
+        ++split;
+    }
+    m_sheet->merges = std::move(kept);
+    return split;
 }
 
 void FakeWorksheet::clearFromRow(int row) {

@@ -90,6 +90,8 @@ public:
     void copy() override;
     void copyTo(Range& destination) override;
     void pasteSpecial(PasteKind kind) override;
+    RowSelection selectRows(const BlockPlan& plan, RowDigestSet& seen) override;
+    int copyRows(Range& destination, const RowSelection& rows, const BlockPlan& plan) override;
     void merge() override;
     void setFontName(const std::string& name) override {
         note("font " + name, [&](FakeCellFormat& format) { format.font = name; });
@@ -152,6 +154,8 @@ public:
     }
     int formulaCellCount() override;
     void replaceFormulasByValues() override { m_sheet->formulas.clear(); }
+    int fillMergedCells(const RangeRef& area) override;
+    void keepTopRowsOpen(int rows) override { m_openRows = rows; }
     int uncalculatedFormulaCount() override { return m_sheet->uncalculatedFormulas; }
     std::shared_ptr<Range> findLast(SearchOrder order) override;
     void clearFromRow(int row) override;
@@ -160,12 +164,14 @@ public:
 
     const std::shared_ptr<FakeSheet>& sheet() const { return m_sheet; }
     int heldRows() const { return m_heldRows; }
+    int openRows() const { return m_openRows; }
 
 private:
     FakeApplication& m_application;
     FakeWorkbook& m_book;
     std::shared_ptr<FakeSheet> m_sheet;
     int m_heldRows = 0;
+    int m_openRows = 0;
 };
 
 class FakeWorkbook : public Workbook, public std::enable_shared_from_this<FakeWorkbook> {

@@ -64,6 +64,18 @@ std::vector<MergeJob> sampleJobs() {
     pattern.settings.sheet = {SheetMode::ByPattern};
     pattern.settings.sheet.pattern = "销售?月*";
     jobs.push_back(pattern);
+    // Files that are not quite alike: every row rule, columns by name, the file-name label beside
+    // the sheet-name one, and the log.
+    MergeJob notAlike = everySheet;
+    notAlike.settings.label = {LabelMode::FileName, {}, true};
+    notAlike.settings.alignColumns = true;
+    notAlike.settings.cleaning = {true, true, "合计 \"本月\"", 2, true, true};
+    notAlike.settings.logSheet = true;
+    jobs.push_back(notAlike);
+    MergeJob stopOnly = folder;
+    stopOnly.settings.cleaning.stopAt = "小计";
+    stopOnly.settings.label = {LabelMode::FileName, {}};
+    jobs.push_back(stopOnly);
     return jobs;
 }
 
@@ -76,10 +88,15 @@ TEST(JobFile, EveryJobReadsBackAsWritten) {
         EXPECT_EQ(*reading.job, job);
         // The text names every item, defaults included, and the version first.
         EXPECT_EQ(text.rfind("{\n  \"sheetmerge-job\": 1,\n  \"paths\": ", 0), 0u);
-        for (const char* item :
-             {"recursive", "include", "exclude", "output-dir", "format", "sheet-index",
-              "sheet-name", "all-sheets", "sheet-pattern", "skip-hidden", "start-row", "cells",
-              "header", "mark-path", "mark-cells", "mark-sheet", "per-source"})
+        for (const char* item : {"recursive",     "include",         "exclude",
+                                 "output-dir",    "format",          "sheet-index",
+                                 "sheet-name",    "all-sheets",      "sheet-pattern",
+                                 "skip-hidden",   "start-row",       "cells",
+                                 "header",        "mark-path",       "mark-cells",
+                                 "mark-sheet",    "per-source",      "mark-name",
+                                 "align-columns", "skip-blank-rows", "drop-header-repeats",
+                                 "stop-at",       "skip-last",       "dedupe",
+                                 "fill-merged",   "log-sheet"})
             EXPECT_NE(text.find(std::string("\"") + item + "\": "), std::string::npos) << item;
     }
 }
@@ -140,6 +157,13 @@ TEST(JobFile, RefusesNewerAndMalformedFilesWhole) {
          "项“start-row”与“cells”只能选用一个"},
         {"{\"sheetmerge-job\": 1, \"mark-path\": true, \"mark-cells\": [\"A1\"]}",
          "项“mark-path”与“mark-cells”只能选用一个"},
+        {"{\"sheetmerge-job\": 1, \"mark-name\": true, \"mark-cells\": [\"A1\"]}",
+         "项“mark-cells”与“mark-name”只能选用一个"},
+        {"{\"sheetmerge-job\": 1, \"mark-path\": true, \"mark-name\": true}",
+         "项“mark-path”与“mark-name”只能选用一个"},
+        {"{\"sheetmerge-job\": 1, \"skip-last\": 1.5}", "项“skip-last”"},
+        {"{\"sheetmerge-job\": 1, \"stop-at\": 3}", "项“stop-at”"},
+        {"{\"sheetmerge-job\": 1, \"align-columns\": \"yes\"}", "项“align-columns”"},
         {"{\"sheetmerge-job\": 1, \"header\": true}", "项“header”只能与“start-row”一起使用"},
         {"{\"sheetmerge-job\": 1, \"header\": true, \"cells\": \"B2\"}", "“header”只能与"},
         {"{\"sheetmerge-job\": 1,}", "第 1 行第 22 列"},

@@ -73,8 +73,61 @@ TEST(MergeOptions, DecodeAndEncodeRoundTrip) {
           .CopyHeaderOnce = true,
           .MarkSource = true,
           .MarkCells = "A1"}},
+        {"file-name label",
+         {.MarkSource = true, .MarkName = true},
+         {.label = {LabelMode::FileName, {}}},
+         {.MarkSource = true, .MarkName = true}},
+        {"file-name label beside the sheet-name label, every sheet on its own",
+         {.SheetSpec = "4",
+          .MarkSource = true,
+          .MarkSheet = true,
+          .PerSource = true,
+          .MarkName = true,
+          .AlignColumns = true,
+          .LogSheet = true},
+         {.sheet = {SheetMode::All},
+          .label = {LabelMode::FileName, {}, true},
+          .perSource = true,
+          .alignColumns = true,
+          .logSheet = true},
+         {.SheetSpec = "4",
+          .MarkSource = true,
+          .MarkSheet = true,
+          .PerSource = true,
+          .MarkName = true,
+          .AlignColumns = true,
+          .LogSheet = true}},
+        {"columns, rows and the log",
+         {.RangeSpec = "22",
+          .AlignColumns = true,
+          .SkipBlankRows = true,
+          .DropHeaderRepeats = true,
+          .StopAt = "合计",
+          .SkipLast = 2,
+          .Dedupe = true,
+          .FillMerged = true,
+          .LogSheet = true},
+         {.range = fromRow(2),
+          .alignColumns = true,
+          .cleaning = {true, true, "合计", 2, true, true},
+          .logSheet = true},
+         {.RangeSpec = "22",
+          .AlignColumns = true,
+          .SkipBlankRows = true,
+          .DropHeaderRepeats = true,
+          .StopAt = "合计",
+          .SkipLast = 2,
+          .Dedupe = true,
+          .FillMerged = true,
+          .LogSheet = true}},
         // Odd records are read as the merge always read them and written back in the
         // canonical form.
+        {"file-name flag without labels", {.MarkName = true}, MergeSettings{}, defaults},
+        {"file-name flag beside a cell list",
+         {.MarkSource = true, .MarkCells = "B2", .MarkName = true},
+         {.label = {LabelMode::CellList, {"B2"}}},
+         {.MarkSource = true, .MarkCells = "B2"}},
+        {"negative rows to leave out", {.SkipLast = -3}, MergeSettings{}, defaults},
         {"blanks around the position",
          {.SheetSpec = "2第  1 个 "},
          {.sheet = atPosition(1)},
@@ -165,6 +218,15 @@ TEST(MergeOptions, DecodeAndEncodeRoundTrip) {
         EXPECT_EQ(encoded.SkipHidden, row.encoded.SkipHidden);
         EXPECT_EQ(encoded.MarkSheet, row.encoded.MarkSheet);
         EXPECT_EQ(encoded.PerSource, row.encoded.PerSource);
+        EXPECT_EQ(encoded.MarkName, row.encoded.MarkName);
+        EXPECT_EQ(encoded.AlignColumns, row.encoded.AlignColumns);
+        EXPECT_EQ(encoded.SkipBlankRows, row.encoded.SkipBlankRows);
+        EXPECT_EQ(encoded.DropHeaderRepeats, row.encoded.DropHeaderRepeats);
+        EXPECT_EQ(encoded.StopAt, row.encoded.StopAt);
+        EXPECT_EQ(encoded.SkipLast, row.encoded.SkipLast);
+        EXPECT_EQ(encoded.Dedupe, row.encoded.Dedupe);
+        EXPECT_EQ(encoded.FillMerged, row.encoded.FillMerged);
+        EXPECT_EQ(encoded.LogSheet, row.encoded.LogSheet);
         EXPECT_FALSE(encoded.Confirmed);
         // The canonical form is stable: it decodes to the same settings.
         EXPECT_TRUE(decodeOptions(encoded) == decoded);

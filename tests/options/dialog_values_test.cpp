@@ -41,9 +41,21 @@ TEST(DialogValues, OkActionHandsOnTheSettingsTheyCameFrom) {
         settingsWith({SheetMode::ByPattern}, {}, false, {LabelMode::FilePath, {}, true});
     byPattern.sheet.pattern = "销售?月*";
     byPattern.perSource = true;
+    // Files that are not quite alike: every option of the section 更多选项, the file-name label.
+    MergeSettings notAlike =
+        settingsWith({SheetMode::All}, {RangeMode::FromRow, 3, "", std::nullopt}, true,
+                     {LabelMode::FileName, {}, true});
+    notAlike.alignColumns = true;
+    notAlike.cleaning = {true, true, "合计", 2, true, true};
+    notAlike.logSheet = true;
+    notAlike.perSource = true;
+    MergeSettings fileNameOnly = settingsWith({}, {}, false, {LabelMode::FileName, {}});
+    fileNameOnly.cleaning.skipLast = 1;
     const std::vector<MergeSettings> cases{
         allSheets,
         byPattern,
+        notAlike,
+        fileNameOnly,
         MergeSettings{},
         settingsWith({SheetMode::ByPosition, 3, ""}, {RangeMode::FromRow, 2, "", std::nullopt},
                      true, {LabelMode::FilePath, {}}),

@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QToolButton>
 #include <QtTest>
 
 #include <map>
@@ -85,6 +87,12 @@ private slots:
     void enterConfirmsAndEscapeCancels_data();
     void enterConfirmsAndEscapeCancels();
     void escapeInOpenListOnlyClosesIt();
+    void moreOptionsOpenAndCloseUnderTheControls();
+    void boxesOfMoreOptionsFollowTheirChecks_data();
+    void boxesOfMoreOptionsFollowTheirChecks();
+    void moreOptionsAreCheckedOnOk_data();
+    void moreOptionsAreCheckedOnOk();
+    void moreOptionsAndFileNameAreHandedOn();
 
 private:
     void clickCentre(QWidget* widget) {
@@ -754,6 +762,146 @@ void Form2Test::escapeInOpenListOnlyClosesIt() {
     QCOMPARE(rejected.count(), 1);
     QVERIFY(!d.isVisible());
     QVERIFY(!d.mergeOptions().Confirmed);
+}
+
+void Form2Test::moreOptionsOpenAndCloseUnderTheControls() {
+    options::Form2& d = *m_dialog;
+    const QSize closed = d.size();
+    QVERIFY(!d.Frame3->isVisible());
+    QCOMPARE(d.Btn_More->text(), QStringLiteral("更多选项 ▸"));
+    // Everything above the section keeps its place; the section opens below all of it.
+    int lowest = 0;
+    for (QWidget* control : d.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (control != d.Frame3) lowest = std::max(lowest, control->geometry().bottom());
+    clickCentre(d.Btn_More);
+    QVERIFY(d.Frame3->isVisible());
+    QCOMPARE(d.Btn_More->text(), QStringLiteral("更多选项 ▾"));
+    QCOMPARE(d.width(), closed.width());
+    QVERIFY(d.Frame3->geometry().top() > lowest);
+    QVERIFY(d.height() >= d.Frame3->geometry().bottom());
+    for (QWidget* control : d.Frame3->findChildren<QWidget*>())
+        QVERIFY2(d.Frame3->rect().contains(control->geometry()),
+                 qPrintable(control->objectName() + " lies outside the section"));
+    clickCentre(d.Btn_More);
+    QVERIFY(!d.Frame3->isVisible());
+    QCOMPARE(d.size(), closed);
+}
+
+void Form2Test::boxesOfMoreOptionsFollowTheirChecks_data() {
+    QTest::addColumn<QString>("check");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("stop text") << "Check_StopAt"
+                               << "Txt_StopAt"
+                               << "如：合计";
+    QTest::newRow("rows left out at the end") << "Check_SkipLast"
+                                              << "Txt_SkipLast"
+                                              << "如：2";
+}
+
+void Form2Test::boxesOfMoreOptionsFollowTheirChecks() {
+    QFETCH(QString, check);
+    QFETCH(QString, box);
+    QFETCH(QString, hint);
+    options::Form2& d = *m_dialog;
+    auto* tick = d.findChild<QCheckBox*>(check);
+    auto* edit = d.findChild<QLineEdit*>(box);
+    QVERIFY(tick && edit);
+    clickCentre(d.Btn_More);
+    QVERIFY(!edit->isEnabled());
+    QCOMPARE(edit->text(), hint);
+    clickCentre(tick);
+    QVERIFY(edit->isEnabled());
+    QVERIFY(edit->text().isEmpty());
+    QCOMPARE(QApplication::focusWidget(), edit);
+    QTest::keyClicks(edit, QStringLiteral("3"));
+    clickCentre(tick);
+    QVERIFY(!edit->isEnabled());
+    QCOMPARE(edit->text(), hint);
+}
+
+void Form2Test::moreOptionsAreCheckedOnOk_data() {
+    QTest::addColumn<QString>("startRow");
+    QTest::addColumn<QStringList>("ticks");
+    QTest::addColumn<QString>("stopText");
+    QTest::addColumn<QString>("skipText");
+    QTest::addColumn<bool>("closeFirst");  // the section closed again before OK
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("alignment with start row 1")
+        << "1" << QStringList{"Check_Align"} << ""
+        << "" << false << "按表头名称对齐列时，表头是起始行上方的一行，起始行须大于1。"
+        << "Txt_Row";
+    QTest::newRow("empty stop text") << "2" << QStringList{"Check_StopAt"} << ""
+                                     << "" << false << "请输入结束标记的文字，如：合计。"
+                                     << "Txt_StopAt";
+    QTest::newRow("empty stop text in the closed section")
+        << "2" << QStringList{"Check_StopAt"} << ""
+        << "" << true << "请输入结束标记的文字，如：合计。"
+        << "Txt_StopAt";
+    QTest::newRow("rows left out not whole")
+        << "2" << QStringList{"Check_StopAt", "Check_SkipLast"} << "合计"
+        << "1.5" << false << "“末尾略去的行数”必须是大于0的整数。"
+        << "Txt_SkipLast";
+    QTest::newRow("start row checked first")
+        << "" << QStringList{"Check_Align", "Check_StopAt"} << ""
+        << "" << false << "起始行数不能为空，请输入大于0的整数。"
+        << "Txt_Row";
+}
+
+void Form2Test::moreOptionsAreCheckedOnOk() {
+    QFETCH(QString, startRow);
+    QFETCH(QStringList, ticks);
+    QFETCH(QString, stopText);
+    QFETCH(QString, skipText);
+    QFETCH(bool, closeFirst);
+    QFETCH(QString, message);
+    QFETCH(QString, focus);
+    options::Form2& d = *m_dialog;
+    QTest::keyClicks(d.Txt_Row, startRow);
+    clickCentre(d.Btn_More);
+    for (const QString& name : ticks) clickCentre(d.findChild<QCheckBox*>(name));
+    // QTest types ASCII only; an input method hands over the Chinese text at once.
+    if (!stopText.isEmpty()) d.Txt_StopAt->insert(stopText);
+    if (!skipText.isEmpty()) QTest::keyClicks(d.Txt_SkipLast, skipText);
+    if (closeFirst) clickCentre(d.Btn_More);
+    clickCentre(d.OK1);
+    QCOMPARE(m_messages->messages.size(), std::size_t(1));
+    QCOMPARE(m_messages->messages.front().text, message);
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    QVERIFY(QApplication::focusWidget()->isVisible());
+    QVERIFY(d.isVisible());
+    QVERIFY(!d.mergeOptions().Confirmed);
+}
+
+void Form2Test::moreOptionsAndFileNameAreHandedOn() {
+    options::Form2& d = *m_dialog;
+    QTest::keyClicks(d.Txt_Row, QStringLiteral("3"));
+    QVERIFY(!d.Option9->isEnabled());
+    clickCentre(d.Check3);
+    QVERIFY(d.Option9->isEnabled());
+    clickCentre(d.Option8);
+    clickCentre(d.Option9);  // the file name: the cell box goes back to its hint
+    QVERIFY(!d.Txt_Head->isEnabled());
+    QCOMPARE(d.Txt_Head->text(), QStringLiteral("如：B2 或 B2,G5"));
+    clickCentre(d.Btn_More);
+    for (QCheckBox* check :
+         {d.Check_Align, d.Check_BlankRows, d.Check_HeaderRepeats, d.Check_StopAt, d.Check_SkipLast,
+          d.Check_Dedupe, d.Check_FillMerged, d.Check_LogSheet})
+        clickCentre(check);
+    d.Txt_StopAt->insert(QStringLiteral("合计"));
+    QTest::keyClicks(d.Txt_SkipLast, QStringLiteral("2"));
+    clickCentre(d.OK1);
+    QVERIFY(m_messages->messages.empty());
+    const merge::MergeOptions& chosen = d.mergeOptions();
+    QVERIFY(chosen.Confirmed);
+    QCOMPARE(chosen.RangeSpec, std::string("23"));
+    QVERIFY(chosen.CopyHeaderOnce && chosen.MarkSource && chosen.MarkName);
+    QCOMPARE(chosen.MarkCells, std::string());
+    QVERIFY(chosen.AlignColumns && chosen.SkipBlankRows && chosen.DropHeaderRepeats &&
+            chosen.Dedupe && chosen.FillMerged && chosen.LogSheet);
+    QCOMPARE(chosen.StopAt, std::string("合计"));
+    QCOMPARE(chosen.SkipLast, 2);
 }
 
 QTEST_MAIN(Form2Test)

@@ -449,4 +449,129 @@ TEST(PositionItem, ReadsLikeTheSheetList) {
     EXPECT_EQ(options::positionItem(10), "第 10 个");
 }
 
+DialogValues startRow(const std::string& row) {
+    DialogValues values;
+    values.txtRow = row;
+    return values;
+}
+
+TEST(OkAction, MoreOptionsAreCheckedAfterTheOthersWithTheirOwnMessageAndFocus) {
+    struct Case {
+        const char* name;
+        DialogValues values;
+        const char* message;  // nullptr: accepted
+        FocusTarget focus;
+    };
+    const auto with = [](DialogValues values, auto change) {
+        change(values);
+        return values;
+    };
+    const Case cases[] = {
+        {"alignment with start row 1",
+         with(startRow("1"), [](DialogValues& v) { v.alignColumns = true; }),
+         "按表头名称对齐列时，表头是起始行上方的一行，起始行须大于1。", FocusTarget::TxtRow},
+        {"alignment with start row 1.4, read as 1",
+         with(startRow("1.4"), [](DialogValues& v) { v.alignColumns = true; }),
+         "按表头名称对齐列时，表头是起始行上方的一行，起始行须大于1。", FocusTarget::TxtRow},
+        {"alignment with start row 2",
+         with(startRow("2"), [](DialogValues& v) { v.alignColumns = true; }), nullptr,
+         FocusTarget::None},
+        {"alignment in the data rectangle",
+         with(largestRectangle(), [](DialogValues& v) { v.alignColumns = true; }), nullptr,
+         FocusTarget::None},
+        {"start row 1 without alignment", startRow("1"), nullptr, FocusTarget::None},
+        {"empty stop text", with(largestRectangle(), [](DialogValues& v) { v.stopAt = true; }),
+         "请输入结束标记的文字，如：合计。", FocusTarget::TxtStopAt},
+        {"stop text of blanks",
+         with(largestRectangle(),
+              [](DialogValues& v) {
+                  v.stopAt = true;
+                  v.txtStopAt = " \xE3\x80\x80";
+              }),
+         "请输入结束标记的文字，如：合计。", FocusTarget::TxtStopAt},
+        {"stop text unticked", with(largestRectangle(), [](DialogValues& v) { v.txtStopAt = ""; }),
+         nullptr, FocusTarget::None},
+        {"rows to leave out not whole",
+         with(largestRectangle(),
+              [](DialogValues& v) {
+                  v.skipLast = true;
+                  v.txtSkipLast = "1.5";
+              }),
+         "“末尾略去的行数”必须是大于0的整数。", FocusTarget::TxtSkipLast},
+        {"rows to leave out zero",
+         with(largestRectangle(),
+              [](DialogValues& v) {
+                  v.skipLast = true;
+                  v.txtSkipLast = "0";
+              }),
+         "“末尾略去的行数”必须是大于0的整数。", FocusTarget::TxtSkipLast},
+        {"rows to leave out empty",
+         with(largestRectangle(), [](DialogValues& v) { v.skipLast = true; }),
+         "“末尾略去的行数”必须是大于0的整数。", FocusTarget::TxtSkipLast},
+        {"rows to leave out in full-width digits",
+         with(largestRectangle(),
+              [](DialogValues& v) {
+                  v.skipLast = true;
+                  v.txtSkipLast = " １２ ";
+              }),
+         nullptr, FocusTarget::None},
+        {"the start row is checked first",
+         with(startRow(""),
+              [](DialogValues& v) {
+                  v.stopAt = true;
+                  v.skipLast = true;
+              }),
+         "起始行数不能为空，请输入大于0的整数。", FocusTarget::TxtRow},
+        {"the stop text before the rows to leave out",
+         with(largestRectangle(),
+              [](DialogValues& v) {
+                  v.stopAt = true;
+                  v.skipLast = true;
+              }),
+         "请输入结束标记的文字，如：合计。", FocusTarget::TxtStopAt},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        FakeSample sample;
+        const options::OkOutcome outcome = options::runOkAction(row.values, sample.resolver());
+        EXPECT_EQ(outcome.accepted, row.message == nullptr);
+        EXPECT_EQ(outcome.message, row.message ? row.message : "");
+        EXPECT_EQ(outcome.focus, row.focus);
+    }
+}
+
+TEST(OkAction, MoreOptionsAndTheFileNameLabelAreEncoded) {
+    DialogValues values = startRow("3");
+    values.check3 = true;
+    values.label = LabelOption::FileName;
+    values.txtHead = "如：B2 或 B2,G5";  // the disabled box's hint is never handed on
+    values.alignColumns = true;
+    values.skipBlankRows = true;
+    values.dropHeaderRepeats = true;
+    values.stopAt = true;
+    values.txtStopAt = "合计";
+    values.skipLast = true;
+    values.txtSkipLast = "２";
+    values.dedupe = true;
+    values.fillMerged = true;
+    values.logSheet = true;
+    FakeSample sample;
+    const options::OkOutcome outcome = options::runOkAction(values, sample.resolver());
+    ASSERT_TRUE(outcome.accepted) << outcome.message;
+    const merge::MergeOptions& options = outcome.options;
+    EXPECT_TRUE(options.MarkSource);
+    EXPECT_TRUE(options.MarkName);
+    EXPECT_EQ(options.MarkCells, "");
+    EXPECT_TRUE(options.AlignColumns && options.SkipBlankRows && options.DropHeaderRepeats &&
+                options.Dedupe && options.FillMerged && options.LogSheet);
+    EXPECT_EQ(options.StopAt, "合计");
+    EXPECT_EQ(options.SkipLast, 2);
+    // Texts of unticked boxes are not handed on.
+    values.stopAt = false;
+    values.skipLast = false;
+    const options::OkOutcome unticked = options::runOkAction(values, sample.resolver());
+    EXPECT_EQ(unticked.options.StopAt, "");
+    EXPECT_EQ(unticked.options.SkipLast, 0);
+}
+
 }  // namespace

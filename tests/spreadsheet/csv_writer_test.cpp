@@ -103,9 +103,9 @@ struct MixedSheet {
 };
 
 std::string sheetText(const CsvRowSpool* spool, const std::vector<Row>* rows,
-                      const StyleRegistry& styles, ByteOrderMark mark) {
+                      const StyleRegistry& styles, ByteOrderMark mark, std::size_t headRows = 0) {
     MemorySink sink;
-    Result<void> written = writeCsvSheet(sink, spool, rows, dateStylesOf(styles), mark);
+    Result<void> written = writeCsvSheet(sink, spool, rows, dateStylesOf(styles), mark, headRows);
     EXPECT_TRUE(written) << (written ? "" : errorText(written.error()));
     return std::string(sink.bytes().begin(), sink.bytes().end());
 }
@@ -126,6 +126,28 @@ TEST(CsvWriter, SpooledAndInMemoryRowsGiveTheSameLines) {
                   std::string(Utf8ByteOrderMark) + sheet.expected);
     }
     EXPECT_EQ(sheetText(nullptr, &sheet.rows, sheet.styles, ByteOrderMark::No), sheet.expected);
+}
+
+TEST(CsvWriter, RowsKeptOpenAboveTheSpoolComeFirst) {
+    const MixedSheet sheet;
+    const Cleanup cleanup{freshFolder("open")};
+    // The first `head` rows stay in memory ahead of the rows spooled, the rest after them.
+    for (std::size_t split = 1; split <= sheet.rows.size(); ++split)
+        for (std::size_t head = 1; head < split; ++head) {
+            SCOPED_TRACE("rows kept open: " + std::to_string(head) +
+                         ", spooled up to: " + std::to_string(split));
+            Result<CsvRowSpool> spool = CsvRowSpool::create(cleanup.folder);
+            ASSERT_TRUE(spool);
+            const DateStyleTest dates = dateStylesOf(sheet.styles);
+            for (std::size_t k = head; k < split; ++k)
+                ASSERT_TRUE(spool->append(sheet.rows[k], dates));
+            std::vector<Row> inMemory(sheet.rows.begin(),
+                                      sheet.rows.begin() + static_cast<std::ptrdiff_t>(head));
+            inMemory.insert(inMemory.end(), sheet.rows.begin() + static_cast<std::ptrdiff_t>(split),
+                            sheet.rows.end());
+            EXPECT_EQ(sheetText(&*spool, &inMemory, sheet.styles, ByteOrderMark::No, head),
+                      sheet.expected);
+        }
 }
 
 TEST(CsvWriter, WidthComesFromTheWholeSheetAndEmptySheetsHaveNoLines) {

@@ -58,6 +58,21 @@ TEST(XlsxText, WholeNumbersMatchTheStandardShortestForm) {
         if (value == 0.0) continue;
         ASSERT_EQ(numberText(value), standardShortest(value)) << whole;
     }
+    // Longer whole numbers up to 2^53 and past it: runs of digits with trailing zeros, where
+    // the exponent form starts to win, and every number near the powers of ten and near 2^53.
+    const long long twoTo53 = 9'007'199'254'740'992;
+    const auto check = [](long long whole) {
+        if (whole == 0) return;
+        for (const double value : {static_cast<double>(whole), -static_cast<double>(whole)})
+            ASSERT_EQ(numberText(value), standardShortest(value)) << value;
+    };
+    for (long long power = 10; power <= twoTo53; power *= 10) {
+        for (long long near = power - 300; near <= power + 300; ++near) check(near);
+        for (const long long digits : {1LL, 12LL, 123LL, 1234LL, 120'034LL, 999'999LL})
+            for (long long scaled = digits; scaled <= twoTo53 * 2; scaled *= 10) check(scaled);
+    }
+    for (long long near = twoTo53 - 3'000; near <= twoTo53 + 3'000; ++near) check(near);
+    for (long long whole = 100'000; whole < twoTo53; whole = whole * 3 + 7) check(whole);
 }
 
 TEST(XlsxText, WritesShortDecimalsAsThemselves) {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "merge/automation.h"
+#include "merge/block_plan.h"
+#include "merge/column_alignment.h"
 #include "merge/failure_table.h"
 #include "merge/merge_options.h"
 #include "merge/run_host.h"
@@ -37,6 +39,12 @@ struct RunState {
     // The passwords given for the run and those the user chose to use for later files too.
     std::vector<std::string> passwords;
     SaveFormat resultFormat = SaveFormat::Xlsx;  // how the result is saved
+    // The planned copy: the result's columns by header name, the digests of the data rows
+    // placed (duplicates), and the first block's header keys when blocks carry no header row
+    // of their own.
+    ColumnUnion columns;
+    RowDigestSet digests;
+    std::vector<std::string> firstBlockKeys;
 
     ErrorState& errors() { return application.errors(); }
     // The application's error recorded since the last clear, if any: the cause of a failure

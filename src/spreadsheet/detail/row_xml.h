@@ -41,8 +41,9 @@ struct Extent {
     void addStyle(std::uint32_t style) { maxStyle = std::max<std::int64_t>(maxStyle, style); }
     void add(const Extent& other) {
         if (other.firstRow != 0) {
-            if (firstRow == 0) firstRow = other.firstRow;
-            lastRow = other.lastRow;
+            // Rows kept open above a spool come after it here: take the bounds, not the order.
+            firstRow = firstRow == 0 ? other.firstRow : std::min(firstRow, other.firstRow);
+            lastRow = std::max(lastRow, other.lastRow);
             if (firstColumn == 0 || other.firstColumn < firstColumn)
                 firstColumn = other.firstColumn;
             lastColumn = std::max(lastColumn, other.lastColumn);
