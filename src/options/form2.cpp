@@ -604,12 +604,17 @@ void Form2::showEvent(QShowEvent* event) {
     // dialog starts, or what remembered options chose, without changing that choice.
     if (!m_focusPlaced) {
         m_focusPlaced = true;
-        if (Option6->isChecked())
+        // A remembered text is selected, so that typing replaces it as it would fill the
+        // empty box.
+        if (Option6->isChecked()) {
             Txt_LT->setFocus(Qt::OtherFocusReason);
-        else if (Option4->isChecked())
+            Txt_LT->selectAll();
+        } else if (Option4->isChecked()) {
             Option4->setFocus(Qt::OtherFocusReason);
-        else
+        } else {
             Txt_Row->setFocus(Qt::OtherFocusReason);
+            Txt_Row->selectAll();
+        }
     }
 }
 

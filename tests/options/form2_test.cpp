@@ -1211,6 +1211,9 @@ void Form2Test::restoredOptionsAreAcceptedAsTheyWere() {
     QCOMPARE(d.Frame3->isVisible(), sectionOpen);
     // The first focus goes to the remembered range's box without changing the choice.
     QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    // A remembered text in that box is selected: typing replaces it.
+    if (auto* box = qobject_cast<QLineEdit*>(QApplication::focusWidget()))
+        QCOMPARE(box->selectedText(), box->text());
     clickCentre(d.OK1);
     QVERIFY2(m_messages->messages.empty(),
              qPrintable(m_messages->messages.empty() ? QString() : m_messages->messages[0].text));
