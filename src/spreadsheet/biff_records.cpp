@@ -231,7 +231,20 @@ Result<void> ContinuedReader::skip(std::size_t count) {
     return readBytes(count, nullptr);
 }
 
-Result<void> ContinuedReader::readUnicodeString(std::string& out, bool richExtended) {
+std::size_t utf8OffsetOfUnit(std::string_view text, std::size_t unit) {
+    std::size_t units = 0;
+    std::size_t offset = 0;
+    while (offset < text.size() && units < unit) {
+        units += utf16UnitsOf(static_cast<unsigned char>(text[offset]));
+        ++offset;
+        while (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80)
+            ++offset;
+    }
+    return offset;
+}
+
+Result<void> ContinuedReader::readUnicodeString(std::string& out, bool richExtended,
+                                                std::vector<FormatRun>* runs) {
     std::uint8_t header[3];
     if (Result<void> read = readBytes(3, header); !read) return read;
     std::size_t remaining = static_cast<std::size_t>(header[0] | (header[1] << 8));
@@ -284,7 +297,12 @@ Result<void> ContinuedReader::readUnicodeString(std::string& out, bool richExten
         }
     }
     appendUtf16(m_units, out);
-    return skip(runBytes + extendedBytes);
+    if (runs == nullptr || runBytes == 0) return skip(runBytes + extendedBytes);
+    std::vector<std::uint8_t> bytes(runBytes);
+    if (Result<void> read = readBytes(runBytes, bytes.data()); !read) return read;
+    for (std::size_t offset = 0; offset < runBytes; offset += 4)
+        runs->push_back({readU16(bytes, offset), readU16(bytes, offset + 2)});
+    return skip(extendedBytes);
 }
 
 Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& offset,
@@ -551,6 +569,47 @@ Result<std::vector<std::uint32_t>> parsePalette(const BiffRecord& record) {
 Result<CellHeader> parseCellHeader(const BiffRecord& record) {
     if (record.data.size() < 6) return shortRecord(record, "cell", 6);
     return CellHeader{readU16(record.data, 0), readU16(record.data, 2), readU16(record.data, 4)};
+}
+
+Result<RStringRecord> parseRString(const BiffRecord& record, BiffVersion version,
+                                   const CodePageDecoder& decoder) {
+    const auto& data = record.data;
+    if (data.size() < 8) return shortRecord(record, "RSTRING", 8);
+    RStringRecord parsed;
+    parsed.cell = CellHeader{readU16(data, 0), readU16(data, 2), readU16(data, 4)};
+    if (version == BiffVersion::Biff8) {
+        // XLUnicodeString, then a run count and runs of a 2-byte character and a 2-byte font.
+        std::size_t offset = 6;
+        if (Result<void> read = readRecordString(data, offset, 2, version, decoder, parsed.text);
+            !read)
+            return read.error();
+        if (data.size() - offset < 2) return parsed;
+        const std::size_t count = readU16(data, offset);
+        offset += 2;
+        for (std::size_t k = 0; k < count && data.size() - offset >= 4; ++k, offset += 4)
+            parsed.runs.push_back({readU16(data, offset), readU16(data, offset + 2)});
+        return parsed;
+    }
+    // A byte string: decoded run by run, so that each run's start counts decoded characters.
+    const std::size_t length = readU16(data, 6);
+    if (data.size() - 8 < length) return shortRecord(record, "RSTRING", 8 + length);
+    const std::span<const std::uint8_t> bytes = data.subspan(8, length);
+    decoder.decode(bytes, parsed.text);
+    std::size_t offset = 8 + length;
+    if (offset >= data.size()) return parsed;
+    const std::size_t count = data[offset++];
+    std::string pieces;
+    std::size_t done = 0;
+    std::vector<FormatRun> runs;
+    for (std::size_t k = 0; k < count && data.size() - offset >= 2; ++k, offset += 2) {
+        const std::size_t at = std::clamp<std::size_t>(data[offset], done, length);
+        decoder.decode(bytes.subspan(done, at - done), pieces);
+        done = at;
+        runs.push_back({static_cast<std::uint16_t>(utf16Length(pieces)), data[offset + 1]});
+    }
+    decoder.decode(bytes.subspan(done), pieces);
+    if (pieces == parsed.text) parsed.runs = std::move(runs);
+    return parsed;
 }
 
 Result<ColInfoRecord> parseColInfo(const BiffRecord& record) {
