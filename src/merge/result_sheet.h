@@ -13,6 +13,7 @@
 
 #include "spreadsheet/error.h"
 #include "spreadsheet/row_spool.h"
+#include "spreadsheet/style_registry.h"
 #include "spreadsheet/workbook_data.h"
 
 namespace merge {
@@ -36,11 +37,12 @@ public:
 
     // Moves the rows of `rows` above `row` (ascending, none final yet) to the spool, creating it
     // in the folder of `bookPath` or else the temporary folder; rows up to row - 1 are final
-    // afterwards. Nothing happens when no row lies above `row`. The first failure to spool (a
-    // full disk) is kept: the rows spooled before it leave `rows`, and this and every later
-    // call returns that cause.
+    // afterwards. Nothing happens when no row lies above `row`. `styles` is the registry of the
+    // rows' ids; it must outlive this object. The first failure to spool (a full disk) is kept:
+    // the rows spooled before it leave `rows`, and this and every later call returns that cause.
     spreadsheet::Result<void> spoolAbove(std::vector<spreadsheet::Row>& rows, int row,
-                                         const std::string& bookPath);
+                                         const std::string& bookPath,
+                                         const spreadsheet::StyleRegistry& styles);
 
     // The first failure to spool, kept for the save to report.
     const std::optional<spreadsheet::Error>& failure() const { return m_failure; }
@@ -55,8 +57,15 @@ private:
     std::vector<spreadsheet::Row> m_held;  // copies of spooled rows 1..m_heldRows
 };
 
-// Column widths (column -> characters) as the writer's runs: neighbouring columns of one width
-// form one run.
-std::vector<spreadsheet::ColumnInfo> columnRuns(const std::map<int, double>& widths);
+// How one column of a result sheet shows: its width in characters (0: the default width) and
+// whether it is hidden.
+struct ColumnLook {
+    double width = 0.0;
+    bool hidden = false;
+    friend bool operator==(const ColumnLook&, const ColumnLook&) = default;
+};
+
+// Columns (column -> look) as the writer's runs: neighbouring columns of one look form one run.
+std::vector<spreadsheet::ColumnInfo> columnRuns(const std::map<int, ColumnLook>& columns);
 
 }  // namespace merge
