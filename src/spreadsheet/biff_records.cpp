@@ -590,25 +590,16 @@ Result<RStringRecord> parseRString(const BiffRecord& record, BiffVersion version
             parsed.runs.push_back({readU16(data, offset), readU16(data, offset + 2)});
         return parsed;
     }
-    // A byte string: decoded run by run, so that each run's start counts decoded characters.
+    // A byte string in the code page; a run's character counts the decoded characters, as
+    // LibreOffice reads them, whatever bytes a character takes.
     const std::size_t length = readU16(data, 6);
     if (data.size() - 8 < length) return shortRecord(record, "RSTRING", 8 + length);
-    const std::span<const std::uint8_t> bytes = data.subspan(8, length);
-    decoder.decode(bytes, parsed.text);
+    decoder.decode(data.subspan(8, length), parsed.text);
     std::size_t offset = 8 + length;
     if (offset >= data.size()) return parsed;
     const std::size_t count = data[offset++];
-    std::string pieces;
-    std::size_t done = 0;
-    std::vector<FormatRun> runs;
-    for (std::size_t k = 0; k < count && data.size() - offset >= 2; ++k, offset += 2) {
-        const std::size_t at = std::clamp<std::size_t>(data[offset], done, length);
-        decoder.decode(bytes.subspan(done, at - done), pieces);
-        done = at;
-        runs.push_back({static_cast<std::uint16_t>(utf16Length(pieces)), data[offset + 1]});
-    }
-    decoder.decode(bytes.subspan(done), pieces);
-    if (pieces == parsed.text) parsed.runs = std::move(runs);
+    for (std::size_t k = 0; k < count && data.size() - offset >= 2; ++k, offset += 2)
+        parsed.runs.push_back({data[offset], data[offset + 1]});
     return parsed;
 }
 

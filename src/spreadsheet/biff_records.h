@@ -237,9 +237,8 @@ struct CellHeader {
 Result<CellHeader> parseCellHeader(const BiffRecord& record);
 
 // RSTRING (BIFF5 and BIFF8): a cell's own string with its formatting runs. BIFF5 counts its
-// runs in one byte and gives each a byte of character and a byte of font, its characters being
-// the bytes of the code page string; the runs here count UTF-16 units of the decoded text either
-// way. Runs of a BIFF5 string whose byte boundaries split a character are left out.
+// runs in one byte and gives each a byte of character and a byte of font; its characters are
+// those of the decoded text, however many bytes of the code page they take.
 struct RStringRecord {
     CellHeader cell;
     std::string text;

@@ -315,7 +315,7 @@ TEST(TextRuns, XlsSharedStringsGiveRunsWithTheirFonts) {
     EXPECT_TRUE(split.sheets[0].row(4)->runs.empty());
 }
 
-TEST(TextRuns, Biff5RStringRecordsGiveRunsOfDecodedCharacters) {
+TEST(TextRuns, Biff5RStringRecordsGiveRunsOfCharacters) {
     const WorkbookData book = mustRead("xls/biff5_rstring.xls");
     ASSERT_EQ(book.sheets.size(), 1u);
     const Sheet& sheet = book.sheets[0];
@@ -330,12 +330,12 @@ TEST(TextRuns, Biff5RStringRecordsGiveRunsOfDecodedCharacters) {
     italic.charset = 134;
     EXPECT_EQ(piecesOf(sheet, book.runFonts, 1, 1),
               (std::vector<Piece>{{"plain ", {}}, {"bold", boldRed}, {" tail", songti}}));
+    // Runs count the characters of GBK text, however many bytes they take.
     EXPECT_EQ(sheet.cell(2, 1)->text, "普通斜体");
     EXPECT_EQ(piecesOf(sheet, book.runFonts, 2, 1),
               (std::vector<Piece>{{"普通", {}}, {"斜体", italic}}));
-    // Runs whose byte boundary splits a double-byte character leave the text plain.
-    EXPECT_EQ(sheet.cell(3, 1)->text, "中文");
-    EXPECT_TRUE(sheet.row(3)->runs.empty());
+    EXPECT_EQ(piecesOf(sheet, book.runFonts, 3, 1),
+              (std::vector<Piece>{{"中", {}}, {"文", boldRed}}));
 }
 
 TEST(TextRuns, RegistryInternsRunFontsApartFromCellFormats) {

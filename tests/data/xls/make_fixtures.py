@@ -271,10 +271,10 @@ def make_biff5_rstring(path):
     sheet = bof(0x10)
     # "plain " in the cell's font, "bold" in font 6, " tail" in font 0.
     sheet += rstring(0, 0, b"plain bold tail", [(6, 6), (10, 0)])
-    # GBK: 普通 (4 bytes) in the cell's font, 斜体 in font 7; the runs count bytes.
-    sheet += rstring(1, 0, gbk("普通斜体"), [(4, 7)])
-    # A run starting inside the double-byte 中: the text stays, the runs go.
-    sheet += rstring(2, 0, gbk("中文"), [(1, 6)])
+    # GBK: 普通 in the cell's font, 斜体 in font 7; runs count characters, not bytes.
+    sheet += rstring(1, 0, gbk("普通斜体"), [(2, 7)])
+    # 中 in the cell's font, 文 in font 6; a run at the end of the text formats nothing.
+    sheet += rstring(2, 0, gbk("中文"), [(1, 6), (2, 7)])
     sheet += record(0x023E, struct.pack("<HHH", 0x06B6, 0, 0)) + record(0x000A)
     path.write_bytes(compound_file({"Book": globals_with(offset) + sheet}))
 
