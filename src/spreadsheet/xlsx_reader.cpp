@@ -226,7 +226,8 @@ struct ItemRun {
 // Phonetic runs (<rPh>, furigana) are not part of the text.
 class StringItem {
 public:
-    StringItem(const FontColors& colors, RunFontSpecs& specs) : m_colors(colors), m_specs(specs) {}
+    StringItem(const RunFontContext& context, RunFontSpecs& specs)
+        : m_context(context), m_specs(specs) {}
 
     // Starts an item whose text is appended to `text`.
     void begin(std::string& text) {
@@ -243,7 +244,7 @@ public:
         } else if (m_phonetic > 0) {
             return false;
         } else if (m_inProperties) {
-            m_spec.apply(name, attributes, m_colors);
+            m_spec.apply(name, attributes, m_context);
         } else if (sameName(name, "r")) {
             m_runs.push_back(
                 {static_cast<std::uint32_t>(m_text->size() - m_itemStart), RunFontSpecs::None});
@@ -279,7 +280,7 @@ public:
     }
 
 private:
-    const FontColors& m_colors;
+    const RunFontContext& m_context;
     RunFontSpecs& m_specs;
     std::string* m_text = nullptr;
     std::size_t m_itemStart = 0;
@@ -325,8 +326,8 @@ struct SharedStrings {
 
 class SharedStringsHandler : public detail::XmlHandler {
 public:
-    SharedStringsHandler(SharedStrings& strings, const FontColors& colors, RunFontSpecs& specs)
-        : m_strings(strings), m_item(colors, specs) {}
+    SharedStringsHandler(SharedStrings& strings, const RunFontContext& context, RunFontSpecs& specs)
+        : m_strings(strings), m_item(context, specs) {}
 
     void startElement(std::string_view name, const XmlAttributes& attributes) override {
         if (sameName(name, "si")) {
@@ -368,28 +369,27 @@ private:
 // Worksheets
 
 // Styles shared by all sheets of the book, grown by derived date styles for t="d" cells, and the
-// fonts of the runs its cells show.
+// fonts of the runs its strings hold.
 struct StyleTable {
     std::vector<CellStyle>& styles;
     std::map<std::pair<std::uint32_t, int>, std::uint32_t> derivedDateStyles;
-    const FontColors& colors;
+    const RunFontContext& context;
     RunFontSpecs& specs;
     BookBuilder& book;
-    // (run font spec, cell style) -> the book's run font.
-    std::unordered_map<std::uint64_t, std::uint32_t> runFonts;
+    // Run font spec -> the book's run font.
+    std::unordered_map<std::uint32_t, std::uint32_t> runFonts;
 
-    // A string item's runs as the model keeps them: each font is its <rPr> over the font of
-    // the cell's style, among the book's run fonts.
-    TextRuns runsIn(std::span<const ItemRun> runs, std::uint32_t style) {
+    // A string item's runs as the model keeps them, their fonts among the book's run fonts.
+    TextRuns runsIn(std::span<const ItemRun> runs) {
         TextRuns out;
         out.reserve(runs.size());
         for (const ItemRun& run : runs) {
             std::uint32_t font = CellFont;
             if (run.spec != RunFontSpecs::None) {
-                const std::uint64_t key = (static_cast<std::uint64_t>(run.spec) << 32) | style;
-                auto [entry, added] = runFonts.try_emplace(key, 0);
+                auto [entry, added] = runFonts.try_emplace(run.spec, 0);
                 if (added)
-                    entry->second = book.internRunFont(specs.at(run.spec).over(styles[style].font));
+                    entry->second =
+                        book.internRunFont(specs.at(run.spec).over(context.defaultFont));
                 font = entry->second;
             }
             out.push_back({run.start, font});
@@ -424,7 +424,7 @@ public:
           m_strings(strings),
           m_styles(styles),
           m_book(book),
-          m_item(styles.colors, styles.specs) {}
+          m_item(styles.context, styles.specs) {}
 
     void startElement(std::string_view name, const XmlAttributes& attributes) override {
         ++m_depth;
@@ -681,7 +681,7 @@ private:
         if (cell.type == CellType::Empty && cell.style == 0 && !cell.hasFormula) return;
         if (!handOverRowFormat()) return;
         if (!m_runs.empty() && cell.type == CellType::Text) {
-            TextRuns runs = m_styles.runsIn(m_runs, cell.style);
+            TextRuns runs = m_styles.runsIn(m_runs);
             if (failed(m_sheet.addCell(static_cast<int>(m_rowNumber), std::move(cell),
                                        std::move(runs))))
                 return;
@@ -912,7 +912,7 @@ public:
 
     // The theme's colours, then the styles resolved with them.
     Result<void> readStyles() {
-        ThemeColors& theme = m_colors.theme;
+        ThemeColors& theme = m_runFontContext.theme;
         if (const Relationship* themeRelationship = findByType(m_relationships, "/theme");
             themeRelationship && m_zip.find(themeRelationship->target)) {
             Result<std::string> text = m_package.readSmallPart(themeRelationship->target);
@@ -932,7 +932,7 @@ public:
             return error;
         }
         m_book.styles = std::move(styles->styles);
-        m_colors = std::move(styles->colors);
+        m_runFontContext = std::move(styles->runFonts);
         return {};
     }
 
@@ -942,7 +942,7 @@ public:
         if (!stringsRelationship) return {};
         const ZipEntry* entry = m_zip.find(stringsRelationship->target);
         if (!entry) return {};
-        SharedStringsHandler handler(m_strings, m_colors, m_runFontSpecs);
+        SharedStringsHandler handler(m_strings, m_runFontContext, m_runFontSpecs);
         if (Result<void> parsed =
                 m_package.parseStreamed(handler, *entry, m_zip.limits().maxPartBytes);
             !parsed)
@@ -962,7 +962,7 @@ public:
             if (!relationship.external) relationshipById.emplace(relationship.id, &relationship);
         }
         m_book.sheets.reserve(m_workbook.sheets.size());
-        StyleTable styleTable{m_book.styles, {}, m_colors, m_runFontSpecs, builder, {}};
+        StyleTable styleTable{m_book.styles, {}, m_runFontContext, m_runFontSpecs, builder, {}};
         for (const SheetDeclaration& declaration : m_workbook.sheets) {
             Sheet& sheet = m_book.sheets.emplace_back();
             sheet.name = declaration.name;
@@ -1018,7 +1018,7 @@ private:
     std::string m_workbookPart;
     WorkbookHandler m_workbook;
     std::vector<Relationship> m_relationships;
-    FontColors m_colors;  // of the styles, for the fonts of runs
+    RunFontContext m_runFontContext;  // from the styles, for the fonts of runs
     RunFontSpecs m_runFontSpecs;
     SharedStrings m_strings;
 };

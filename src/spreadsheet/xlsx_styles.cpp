@@ -438,16 +438,21 @@ Color indexedColor(int index) {
 }
 
 void RunFontSpec::apply(std::string_view name, const XmlAttributes& attributes,
-                        const FontColors& colors) {
+                        const RunFontContext& context) {
     RawColor color;
     const std::uint16_t property = readFontProperty(font, color, name, attributes);
     if (property == Property::TextColor)
-        font.color = resolve(color, colors.theme, colors.indexedColors);
+        font.color = resolve(color, context.theme, context.indexedColors);
     given |= property;
 }
 
-Font RunFontSpec::over(const Font& cellFont) const {
-    Font result = cellFont;
+Font RunFontSpec::over(const Font& defaultFont) const {
+    Font result;
+    result.name = defaultFont.name;
+    result.size = defaultFont.size;
+    result.color = defaultFont.color;
+    result.family = defaultFont.family;
+    result.charset = defaultFont.charset;
     if (given & Name) result.name = font.name;
     if (given & Size) result.size = font.size;
     if (given & Bold) result.bold = font.bold;
@@ -521,7 +526,9 @@ Result<XlsxStyleSheet> readXlsxStyleSheet(std::string_view stylesXml, const Them
         styles.emplace_back();
         if (!fonts.empty()) styles.front().font = fonts.front();
     }
-    return XlsxStyleSheet{std::move(styles), FontColors{theme, std::move(handler.indexedColors)}};
+    return XlsxStyleSheet{std::move(styles),
+                          RunFontContext{theme, std::move(handler.indexedColors),
+                                         fonts.empty() ? Font{} : fonts.front()}};
 }
 
 }  // namespace spreadsheet

@@ -45,22 +45,26 @@ Color indexedColor(int index);
 // one default style). Fails with XmlMalformed, XmlForbidden or XmlLimit.
 Result<std::vector<CellStyle>> readXlsxStyles(std::string_view stylesXml, const ThemeColors& theme);
 
-// The colours a book's fonts are resolved with: the theme's, and the stylesheet's own palette
-// (<colors><indexedColors>) when it has one.
-struct FontColors {
+// What the fonts of a book's runs are resolved with: the colours of its cell fonts (the theme's,
+// and the stylesheet's own palette, <colors><indexedColors>, when it has one) and its default
+// font (the first of its fonts, the Normal style's).
+struct RunFontContext {
     ThemeColors theme;
     std::vector<std::uint32_t> indexedColors;
+    Font defaultFont;
 };
 
-// The cell styles with the colours they were resolved with, for the runs read later.
+// The cell styles with what the runs read later need.
 struct XlsxStyleSheet {
     std::vector<CellStyle> styles;
-    FontColors colors;
+    RunFontContext runFonts;
 };
 Result<XlsxStyleSheet> readXlsxStyleSheet(std::string_view stylesXml, const ThemeColors& theme);
 
-// A rich text run's font as its <rPr> gives it: the properties it names, with colours
-// resolved. What it does not name the run takes from the font of the cell that shows it.
+// A rich text run's font as its <rPr> gives it: the properties it names, with colours resolved.
+// An <rPr> describes the run's whole font, as Excel writes and reads it: a flag it does not name
+// (<b/>, <i/>, <strike/>, <u/>, <vertAlign/>) is off, whatever the cell's font, and a name,
+// size or colour it does not give is the book's default font's.
 struct RunFontSpec {
     enum Property : std::uint16_t {
         Name = 1,
@@ -81,9 +85,9 @@ struct RunFontSpec {
     // Applies one property element of an <rPr> (b, i, strike, u, vertAlign, sz, color, rFont,
     // family, charset; others are left alone) by its local name and `val` or colour attributes.
     void apply(std::string_view name, const detail::XmlAttributes& attributes,
-               const FontColors& colors);
-    // The run's font in a cell whose own font is `cellFont`.
-    Font over(const Font& cellFont) const;
+               const RunFontContext& context);
+    // The run's font in a book whose default font is `defaultFont`.
+    Font over(const Font& defaultFont) const;
 };
 
 }  // namespace spreadsheet

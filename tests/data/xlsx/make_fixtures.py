@@ -376,9 +376,9 @@ def make_xlsx_fixtures():
         '<row r="3"><c r="C3" s="7"><v>3.25</v></c></row>', before='<dimension ref="A1:Z999"/>')]))
 
     # Rich text: runs with Excel's full properties, properties that name only some of the font
-    # (the rest comes from the font of the cell showing the string, Arial 14 in A2 and the
-    # book's default in B2), one run only, escapes and phonetic runs among runs, indexed and
-    # theme colours, an inline rich string; a date formatted yyyy-mm-dd for labels.
+    # (shown in A2, whose cell font is Arial 14 italic, and in B2), one run only, escapes and
+    # phonetic runs among runs, indexed and theme colours, an inline rich string; a date
+    # formatted yyyy-mm-dd for labels.
     rich_styles = (f'<styleSheet xmlns="{MAIN}"><numFmts count="1"><numFmt numFmtId="164" '
                    'formatCode="yyyy-mm-dd"/></numFmts><fonts count="2"><font><sz val="11"/>'
                    '<color theme="1"/><name val="Calibri"/><family val="2"/><scheme val="minor"/></font>'
