@@ -14,6 +14,11 @@ packages=(
     libreoffice-calc-nogui              # a real client reading the results in the tests
     xvfb xauth fonts-noto-cjk           # widget screenshots and CJK glyphs
     unicode-data                        # CaseFolding.txt for tools/make_case_folding.py
+    qt6-translations-l10n               # Qt's own Chinese texts (file dialogs), also at run time
+    openbox xdotool imagemagick         # the keyboard walk (tools/keyboard_walk.sh)
+    bash-completion                     # the completion test
+    dpkg-dev file lintian               # the Debian package: dependencies, checks
+    desktop-file-utils appstream        # checks of the menu entry and the AppStream metadata
 )
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi

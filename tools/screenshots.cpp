@@ -1,5 +1,6 @@
 // Saves pictures of the desktop program's windows as a user sees them: the main window, the
-// options dialog filled from a sample workbook, and the progress window part-way through a run.
+// options dialog filled from a sample workbook, the progress window part-way through a run with
+// its file and "取消", and the final message of a saved run.
 //   screenshots SAMPLE.xlsx OUTPUT_FOLDER     (run by tools/screenshots.sh under Xvfb)
 #include <cstdio>
 #include <filesystem>
@@ -11,8 +12,11 @@
 #include <QTest>
 
 #include "app/artwork.h"
+#include "app/desktop_start.h"
+#include "app/final_message.h"
 #include "app/form1.h"
 #include "app/form3.h"
+#include "merge/result_finishing.h"
 #include "options/form2.h"
 #include "spreadsheet/workbook_reader.h"
 #include "widgets/fonts.h"
@@ -40,7 +44,11 @@ int main(int argc, char** argv) {
     }
     QApplication::setFont(widgets::dialogFont(12));
     QApplication::setWindowIcon(app::artwork::windowIcon());
+    app::installToolkitTranslations(application);
     const std::filesystem::path samplePath = argv[1];
+    // The pictures show the sample in a user's folder, not where this checkout happens to be.
+    const std::filesystem::path shownFolder = "/home/user/月报";
+    const std::filesystem::path shownSample = shownFolder / samplePath.filename();
     const QString output = QString::fromLocal8Bit(argv[2]);
     bool allSaved = true;
 
@@ -56,9 +64,9 @@ int main(int argc, char** argv) {
     mainWindow.hide();
 
     merge::SampleInfo sample;
-    sample.folderPath = samplePath.parent_path().string() + "/";
+    sample.folderPath = shownFolder.string() + "/";
     sample.sourceCount = 4;
-    sample.samplePath = samplePath.string();
+    sample.samplePath = shownSample.string();
     spreadsheet::Result<spreadsheet::WorkbookData> book = spreadsheet::openWorkbookFile(samplePath);
     if (book) {
         int position = 0;
@@ -83,8 +91,17 @@ int main(int argc, char** argv) {
     dialog.hide();
 
     app::Form3 progress;
+    progress.show();
+    progress.showFile(QString::fromStdString(shownSample.string()));
     progress.showProgress(3, 8);
     allSaved &= save(progress, output + QStringLiteral("/progress_window.png"));
-    progress.hide();
+    progress.unload();
+
+    const QString resultPath =
+        QString::fromStdString(shownFolder.string()) + QStringLiteral("/合并 150615 093012.xlsx");
+    app::FinalMessage finalMessage(QString::fromStdString(merge::summaryText(8, 7, 1)), resultPath,
+                                   {});
+    allSaved &= save(finalMessage, output + QStringLiteral("/final_message.png"));
+    finalMessage.hide();
     return allSaved ? 0 : 1;
 }

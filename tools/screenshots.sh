@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Starts the desktop program's windows on a virtual X display (Xvfb) and saves pictures of the
-# main window, the options dialog filled from a sample workbook, and the progress window into
-# docs/screenshots/.
+# main window, the options dialog filled from a sample workbook, the progress window with its
+# file and "取消", and the final message into docs/screenshots/.
 #   tools/screenshots.sh            (from the repository root, after tools/install-deps.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-screenshots}
-cmake -S . -B "$build" -G Ninja -DBUILD_DESKTOP=ON -DBUILD_TESTS=OFF >/dev/null
+# A build folder of its own is configured for this; an existing one (BUILD_DIR=build) is reused
+# as it is configured.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S . -B "$build" -G Ninja -DBUILD_DESKTOP=ON -DBUILD_TESTS=OFF >/dev/null
+fi
 cmake --build "$build" -j "$(nproc)" --target screenshots
 mkdir -p docs/screenshots
 sample="$(pwd)/examples/月报/北京店.xlsx"

@@ -6,12 +6,14 @@
 #include <QFileSystemModel>
 #include <QRegularExpression>
 
+#include "app/settings.h"
 #include "app/texts.h"
 
 namespace app::ApiSelectFiles {
 
 QStringList fileDialogFilters() {
-    return {QString::fromUtf8(texts::ExcelFilesFilter), QString::fromUtf8(texts::CsvFilesFilter)};
+    return {QString::fromUtf8(texts::AllSourcesFilter), QString::fromUtf8(texts::ExcelFilesFilter),
+            QString::fromUtf8(texts::CsvFilesFilter)};
 }
 
 QStringList filterPatterns(const QString& filter) {
@@ -23,7 +25,8 @@ QStringList filterPatterns(const QString& filter) {
 }
 
 std::optional<SelectedFiles> SelectFiles() {
-    QFileDialog dialog(nullptr, QString::fromUtf8(texts::SelectFilesTitle));
+    Settings::keepToolkitSettingsWithOurs();
+    QFileDialog dialog(nullptr, QString::fromUtf8(texts::SelectFilesTitle), Settings::lastFolder());
     // Qt's own dialog on every desktop: the filter texts separate their patterns with ";",
     // which Qt reads as one pattern, so the dialog's file model gets the patterns split here.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -46,13 +49,17 @@ std::optional<SelectedFiles> SelectFiles() {
     SelectedFiles chosen;
     chosen.directory = QFileInfo(files.constFirst()).absolutePath();
     for (const QString& file : files) chosen.names.append(QFileInfo(file).fileName());
+    // Also a single file: the dialog that asks again for two opens where the user just was.
+    Settings::setLastFolder(chosen.directory);
     return chosen;
 }
 
 std::optional<BrowsedFolder> BrowseForFolder(const QString& prompt) {
-    const QString path = QFileDialog::getExistingDirectory(nullptr, prompt, QDir::homePath(),
+    Settings::keepToolkitSettingsWithOurs();
+    const QString path = QFileDialog::getExistingDirectory(nullptr, prompt, Settings::lastFolder(),
                                                            QFileDialog::ShowDirsOnly);
     if (path.isEmpty()) return std::nullopt;
+    Settings::setLastFolder(path);
     return BrowsedFolder{path, QFileInfo(path).fileName()};
 }
 

@@ -25,14 +25,17 @@ struct BrowsedFolder {
 namespace ApiSelectFiles {
 
 // The open-file dialog titled "请选择要处理的Excel或CSV文件", several files at once, with the
-// filters "Excel文件(*.xls;*.xlsx;*.xlsm)" (in effect at the start) and "文本文件(*.csv)". nullopt
-// when the user cancels or chooses nothing.
+// filters of fileDialogFilters(), the first in effect at the start. It opens in the folder the
+// pickers last worked in and keeps the chosen files' folder for the next time (settings.h).
+// nullopt when the user cancels or chooses nothing.
 std::optional<SelectedFiles> SelectFiles();
 
-// The folder dialog with `prompt` as its caption. nullopt when the user cancels.
+// The folder dialog with `prompt` as its caption, opening in the folder the pickers last
+// worked in and keeping the chosen one for the next time. nullopt when the user cancels.
 std::optional<BrowsedFolder> BrowseForFolder(const QString& prompt);
 
-// The name filters of the file dialog, in their order, as Qt's file dialog takes them.
+// The name filters of the file dialog, in their order, as Qt's file dialog takes them: every
+// kind of source together, then the Excel workbooks, then the CSV files.
 QStringList fileDialogFilters();
 
 // The patterns of one filter text: "Excel文件(*.xls;*.xlsx;*.xlsm)" -> *.xls, *.xlsx, *.xlsm.

@@ -191,20 +191,22 @@ QPixmap quitPicture(Look look) {
     return pixmap;
 }
 
+QPixmap iconPicture(int size) {
+    QPixmap pixmap = transparentPixmap(size, size);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(bandColour());
+    painter.drawRoundedRect(QRectF(0, 0, size, size), size * 0.2, size * 0.2);
+    const qreal inset = size * 0.14;
+    drawWorkbookIcon(painter, QRectF(inset, inset, size - 2 * inset, size - 2 * inset));
+    painter.end();
+    return pixmap;
+}
+
 QIcon windowIcon() {
     QIcon icon;
-    for (int size : {16, 24, 32, 48}) {
-        QPixmap pixmap = transparentPixmap(size, size);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(bandColour());
-        painter.drawRoundedRect(QRectF(0, 0, size, size), size * 0.2, size * 0.2);
-        const qreal inset = size * 0.14;
-        drawWorkbookIcon(painter, QRectF(inset, inset, size - 2 * inset, size - 2 * inset));
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
+    for (int size : {16, 24, 32, 48, 64, 128}) icon.addPixmap(iconPicture(size));
     return icon;
 }
 

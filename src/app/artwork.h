@@ -19,6 +19,9 @@ QPixmap filesPicture(Look look);     // 100 x 100: two sheets of paper on a disc
 QPixmap folderPicture(Look look);    // 100 x 100: an open folder on a disc
 QPixmap minimisePicture(Look look);  // 20 x 20
 QPixmap quitPicture(Look look);      // 20 x 20
-QIcon windowIcon();                  // 16, 24, 32 and 48 pixels
+// The program's icon at `size` × `size` pixels: a white workbook on a green rounded square. The
+// installed icons are these pictures, and packaging/icons/sheetmerge.svg draws the same shapes.
+QPixmap iconPicture(int size);
+QIcon windowIcon();  // iconPicture at 16, 24, 32, 48, 64 and 128 pixels
 
 }  // namespace app::artwork

@@ -1,8 +1,6 @@
 #include "app/desktop_host.h"
 
 #include <QApplication>
-#include <QDesktopServices>
-#include <QUrl>
 
 #include "app/form3.h"
 #include "options/form2.h"
@@ -10,8 +8,8 @@
 
 namespace app {
 
-DesktopHost::DesktopHost(ResultOpener openResult, merge::RunLock& lock)
-    : m_openResult(std::move(openResult)), m_lock(lock) {}
+DesktopHost::DesktopHost(FinalMessage::Opener open, merge::RunLock& lock)
+    : m_open(std::move(open)), m_lock(lock) {}
 
 DesktopHost::~DesktopHost() = default;
 
@@ -25,17 +23,34 @@ merge::MergeOptions DesktopHost::askOptions(const merge::SampleInfo& sample,
     return dialog.mergeOptions();
 }
 
+bool DesktopHost::ensureProgress() {
+    if (m_progress) return false;
+    m_progress = std::make_unique<Form3>();
+    m_progress->show();
+    // The keyboard goes to it, so that Escape reaches "取消".
+    m_progress->activateWindow();
+    return true;
+}
+
+void DesktopHost::beginSource(int number, int total, const std::string& path) {
+    const bool first = ensureProgress();
+    m_progress->showFile(QString::fromStdString(path));
+    // Drawn before the first source is read, so that "取消" is there from the start.
+    if (first) m_progress->showProgress(number - 1, total);
+}
+
 void DesktopHost::showProgress(int done, int total) {
-    if (!m_progress) {
-        m_progress = std::make_unique<Form3>();
-        m_progress->show();
-    }
+    ensureProgress();
     m_progress->showProgress(done, total);
+}
+
+bool DesktopHost::stopRequested() {
+    return m_progress && m_progress->stopRequested();
 }
 
 void DesktopHost::closeProgress() {
     if (!m_progress) return;
-    m_progress->close();
+    m_progress->unload();
     m_progress.reset();
 }
 
@@ -45,14 +60,23 @@ merge::MessageAnswer DesktopHost::showMessage(const std::string& text, merge::Me
                                          QString::fromStdString(title));
 }
 
-void DesktopHost::handOver(const std::filesystem::path& result) {
-    QApplication::processEvents();
+void DesktopHost::showSummary(const std::string& text, const std::string& title,
+                              const std::filesystem::path& result) {
+    // The result is saved (or its save failed): the run writes nothing more.
     m_lock.release();
-    if (m_openResult) m_openResult(result);
+    if (result.empty()) {
+        showMessage(text, merge::MessageStyle::Information, title);
+        return;
+    }
+    FinalMessage box(QString::fromStdString(text), QString::fromStdString(result.string()), m_open);
+    box.setWindowTitle(QString::fromStdString(title));
+    box.exec();
 }
 
-void DesktopHost::openInDesktop(const std::filesystem::path& result) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(result.string())));
+void DesktopHost::handOver(const std::filesystem::path&) {
+    // The final message has offered to open the result; what is left is to let go.
+    QApplication::processEvents();
+    m_lock.release();
 }
 
 }  // namespace app

@@ -3,10 +3,17 @@
 #include <cmath>
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QTimer>
+#include <QUrl>
 
 #include "app/artwork.h"
 #include "app/desktop_host.h"
@@ -14,6 +21,7 @@
 #include "merge/engine_application.h"
 #include "merge/run_lock.h"
 #include "sources/folder_walk.h"
+#include "version.h"
 #include "widgets/active_label.h"
 #include "widgets/fonts.h"
 #include "widgets/mdl_move_noborder_wnd.h"
@@ -50,14 +58,16 @@ Form1::Form1(QWidget* parent)
       m_chooseFiles(ApiSelectFiles::SelectFiles),
       m_chooseFolder(ApiSelectFiles::BrowseForFolder),
       m_isMergeRunning([] { return merge::isMergeRunning(); }),
-      m_openResult(DesktopHost::openInDesktop) {
+      m_openResult(FinalMessage::openInDesktop) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(text(texts::MainWindowCaption));
     setWindowIcon(artwork::windowIcon());
     setFixedSize(widgets::twipsToPixels(6000), widgets::twipsToPixels(3900));
     setMouseTracking(true);
+    setAcceptDrops(true);
     m_background = artwork::backgroundPicture();
     createControls();
+    connectControls();
     moveToScreenCentre();
 }
 
@@ -96,6 +106,19 @@ void Form1::createControls() {
     for (widgets::ActiveLabel* button : {ImgFiles1, ImgFolder1, ImgMin1, ImgQuit1})
         button->setCursor(Qt::PointingHandCursor);
 
+    // The two ways of choosing take the keyboard: Tab moves between them, lighting the one
+    // with the focus, and Enter or Space acts as a click on it.
+    ImgFiles2->setFocusPolicy(Qt::TabFocus);
+    ImgFolder2->setFocusPolicy(Qt::TabFocus);
+    ImgFiles2->setAccessibleName(text(texts::ArtworkFilesCaption));
+    ImgFolder2->setAccessibleName(text(texts::ArtworkFolderCaption));
+}
+
+void Form1::connectControls() {
+    connect(ImgFiles2, &widgets::ActiveLabel::focusReceived, this, &Form1::ImgFiles2_MouseMove);
+    connect(ImgFolder2, &widgets::ActiveLabel::focusReceived, this, &Form1::ImgFolder2_MouseMove);
+    connect(ImgFiles2, &widgets::ActiveLabel::activated, this, &Form1::ImgFiles1_Click);
+    connect(ImgFolder2, &widgets::ActiveLabel::activated, this, &Form1::ImgFolder1_Click);
     connect(LblGreeting, &widgets::ActiveLabel::pointerMoved, this, &Form1::LblGreeting_MouseMove);
     connect(LblIcon, &widgets::ActiveLabel::pointerMoved, this, &Form1::LblIcon_MouseMove);
     connect(LblIcon, &widgets::ActiveLabel::doubleClicked, this, &Form1::LblIcon_DblClick);
@@ -127,8 +150,43 @@ bool Form1::Form_Load() {
     hideHighlights();
     const QStringList tips = greetingTips();
     LblGreeting->setText(tips.value(greetingIndex(QRandomGenerator::global()->generateDouble())));
+    // The window itself holds the focus at first, so that no button lights up before Tab.
+    setFocusPolicy(Qt::ClickFocus);
+    setFocus(Qt::OtherFocusReason);
     show();
+    activateWindow();
     return true;
+}
+
+bool Form1::focusNextPrevChild(bool next) {
+    QWidget* current = focusWidget();
+    QWidget* target = nullptr;
+    if (current == ImgFiles2 || current == ImgFolder2)
+        target = current == ImgFiles2 ? ImgFolder2 : ImgFiles2;
+    else
+        target = next ? ImgFiles2 : ImgFolder2;
+    target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
+void Form1::unload() {
+    m_unloading = true;
+    close();
+    m_unloading = false;
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (m_unloading) {
+        event->accept();
+        return;
+    }
+    // While a picker or a merge is under way the window is out of sight and not to be closed.
+    if (m_choosing) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit programEnded();
 }
 
 void Form1::hideHighlights() {
@@ -157,27 +215,28 @@ void Form1::paintEvent(QPaintEvent*) {
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
     // Only moves over the bare window arrive here: every control keeps its moves to itself.
-    Form_MouseMove(event->buttons());
+    Form_MouseMove(event->buttons(), event->globalPosition().toPoint());
     event->accept();
 }
 
-void Form1::Form_MouseMove(Qt::MouseButtons buttons) {
+void Form1::Form_MouseMove(Qt::MouseButtons buttons, QPoint pointer) {
     hideHighlights();
-    if (buttons == Qt::LeftButton) widgets::MdlMoveNoborderWnd::MoveNoborderWnd(this);
+    if (buttons == Qt::LeftButton) widgets::MdlMoveNoborderWnd::MoveNoborderWnd(this, pointer);
 }
 
-void Form1::LblGreeting_MouseMove(Qt::MouseButtons buttons) {
+void Form1::LblGreeting_MouseMove(Qt::MouseButtons buttons, QPoint pointer) {
     hideHighlights();
-    if (buttons == Qt::LeftButton) widgets::MdlMoveNoborderWnd::MoveNoborderWnd(this);
+    if (buttons == Qt::LeftButton) widgets::MdlMoveNoborderWnd::MoveNoborderWnd(this, pointer);
 }
 
-void Form1::LblIcon_MouseMove(Qt::MouseButtons buttons) {
-    if (buttons == Qt::LeftButton) widgets::MdlMoveNoborderWnd::MoveNoborderWnd(this);
+void Form1::LblIcon_MouseMove(Qt::MouseButtons buttons, QPoint pointer) {
+    if (buttons == Qt::LeftButton) widgets::MdlMoveNoborderWnd::MoveNoborderWnd(this, pointer);
 }
 
 void Form1::LblIcon_DblClick() {
-    widgets::MessageService::show(text(texts::AboutText), merge::MessageStyle::Plain,
-                                  text(texts::AboutTitle), this);
+    widgets::MessageService::show(
+        text(texts::AboutProgram) + QString::fromUtf8(sheetmerge::Version) + text(texts::AboutRest),
+        merge::MessageStyle::Plain, text(texts::AboutTitle), this);
 }
 
 void Form1::ImgFiles2_MouseMove() {
@@ -206,12 +265,13 @@ void Form1::ImgMin1_Click() {
 }
 
 void Form1::ImgQuit1_Click() {
-    close();
+    unload();
     emit programEnded();
 }
 
 void Form1::ImgFiles1_Click() {
     ImgFiles1->hide();
+    m_choosing = true;
     // Out of sight while the dialog is open: it stays loaded and visible, only off the screen.
     move(-widgets::twipsToPixels(width() * widgets::TwipsPerPixel + 100),
          -widgets::twipsToPixels(height() * widgets::TwipsPerPixel + 100));
@@ -219,25 +279,24 @@ void Form1::ImgFiles1_Click() {
         const std::optional<SelectedFiles> chosen = m_chooseFiles ? m_chooseFiles() : std::nullopt;
         if (!chosen) {
             moveToScreenCentre();
+            m_choosing = false;
             return;
         }
         if (chosen->names.size() < 2) {
             notice(text(texts::AtLeastTwoFiles));
             continue;
         }
-        FolderPath = sources::withOneTrailingSlash(chosen->directory.toStdString());
-        SourceList.clear();
-        for (const QString& name : chosen->names)
-            SourceList.push_back(FolderPath + name.toStdString());
-        close();
-        Zelk();
-        emit programEnded();
+        const std::string folder = sources::withOneTrailingSlash(chosen->directory.toStdString());
+        std::vector<std::string> files;
+        for (const QString& name : chosen->names) files.push_back(folder + name.toStdString());
+        mergeFiles(folder, std::move(files));
         return;
     }
 }
 
 void Form1::ImgFolder1_Click() {
     ImgFolder1->hide();
+    m_choosing = true;
     hide();
     QApplication::processEvents();
     for (;;) {
@@ -245,38 +304,115 @@ void Form1::ImgFolder1_Click() {
             m_chooseFolder ? m_chooseFolder(text(texts::ChooseFolderPrompt)) : std::nullopt;
         if (!chosen) {
             show();
+            m_choosing = false;
             return;
         }
-        const sources::ChosenFolder folder = sources::checkChosenFolderOnDisk(
-            chosen->displayName.toStdString(), chosen->path.toStdString());
-        if (folder.check != sources::FolderCheck::Ok) {
-            FolderPath.clear();
-            notice(QString::fromStdString(folder.message));
-            continue;
-        }
-        FolderPath = folder.folderPath;
-        sources::FileSystemLister lister;
-        const sources::WalkResult walk = sources::walkFolder(FolderPath, lister, [] {
-            return widgets::MessageService::show(
-                       text(texts::IncludeSubfoldersQuestion), merge::MessageStyle::YesNoQuestion,
-                       text(texts::ChoiceTitle)) == merge::MessageAnswer::Yes;
-        });
-        if (walk.outcome == sources::WalkOutcome::Ok) {
-            SourceList = walk.sourceList;
-            close();
-            Zelk(walk.resultsLeftOut);
-            emit programEnded();
-            return;
-        }
-        SourceList.clear();
+        if (mergeFolder(*chosen) != FolderOutcome::Refused) return;
+    }
+}
+
+void Form1::mergeFiles(const std::string& folderPath, std::vector<std::string> sources,
+                       int earlierResultsLeftOut) {
+    m_choosing = true;
+    FolderPath = folderPath;
+    SourceList = std::move(sources);
+    unload();
+    Zelk(earlierResultsLeftOut);
+    emit programEnded();
+}
+
+Form1::FolderOutcome Form1::mergeFolder(const BrowsedFolder& chosen) {
+    const sources::ChosenFolder folder = sources::checkChosenFolderOnDisk(
+        chosen.displayName.toStdString(), chosen.path.toStdString());
+    if (folder.check != sources::FolderCheck::Ok) {
         FolderPath.clear();
-        notice(QString::fromStdString(walk.message));
-        if (sources::endsProgram(walk.outcome)) {
-            close();
-            emit programEnded();
+        notice(QString::fromStdString(folder.message));
+        return FolderOutcome::Refused;
+    }
+    FolderPath = folder.folderPath;
+    sources::FileSystemLister lister;
+    const sources::WalkResult walk = sources::walkFolder(FolderPath, lister, [] {
+        return widgets::MessageService::show(text(texts::IncludeSubfoldersQuestion),
+                                             merge::MessageStyle::YesNoQuestion,
+                                             text(texts::ChoiceTitle)) == merge::MessageAnswer::Yes;
+    });
+    if (walk.outcome == sources::WalkOutcome::Ok) {
+        mergeFiles(FolderPath, walk.sourceList, walk.resultsLeftOut);
+        return FolderOutcome::Merged;
+    }
+    SourceList.clear();
+    FolderPath.clear();
+    notice(QString::fromStdString(walk.message));
+    if (!sources::endsProgram(walk.outcome)) return FolderOutcome::Refused;
+    unload();
+    emit programEnded();
+    return FolderOutcome::ProgramEnded;
+}
+
+namespace {
+
+// The local paths of a drag, or nothing when something in it is not a local file or folder.
+std::optional<QStringList> droppedPaths(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return std::nullopt;
+    QStringList paths;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) return std::nullopt;
+        paths << QFileInfo(url.toLocalFile()).absoluteFilePath();
+    }
+    return paths;
+}
+
+// The deepest folder that holds every file, ending in exactly one "/".
+std::string commonFolder(const QStringList& files) {
+    QStringList common = QFileInfo(files.constFirst()).absolutePath().split(QLatin1Char('/'));
+    for (const QString& file : files) {
+        const QStringList parts = QFileInfo(file).absolutePath().split(QLatin1Char('/'));
+        qsizetype shared = 0;
+        while (shared < common.size() && shared < parts.size() && common[shared] == parts[shared])
+            ++shared;
+        common = common.mid(0, shared);
+    }
+    return sources::withOneTrailingSlash(common.join(QLatin1Char('/')).toStdString());
+}
+
+}  // namespace
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!m_choosing && droppedPaths(event->mimeData())) event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    const std::optional<QStringList> paths = droppedPaths(event->mimeData());
+    if (m_choosing || !paths) return;
+    event->acceptProposedAction();
+    // The file manager waits until the drop has returned; the merge runs after that.
+    QTimer::singleShot(0, this, [this, chosen = *paths] { dropped(chosen); });
+}
+
+void Form1::dropped(const QStringList& paths) {
+    if (m_choosing || !isVisible()) return;
+    hideHighlights();
+    if (paths.size() == 1 && QFileInfo(paths.constFirst()).isDir()) {
+        const QFileInfo folder(paths.constFirst());
+        m_choosing = true;
+        if (mergeFolder(BrowsedFolder{folder.absoluteFilePath(), folder.fileName()}) ==
+            FolderOutcome::Refused)
+            m_choosing = false;
+        return;
+    }
+    for (const QString& path : paths) {
+        if (!QFileInfo(path).isFile()) {
+            notice(text(texts::DropFilesOrFolder));
             return;
         }
     }
+    if (paths.size() < 2) {
+        notice(text(texts::AtLeastTwoFiles));
+        return;
+    }
+    std::vector<std::string> files;
+    for (const QString& path : paths) files.push_back(path.toStdString());
+    mergeFiles(commonFolder(paths), std::move(files));
 }
 
 void Form1::Zelk(int earlierResultsLeftOut) {

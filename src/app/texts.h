@@ -53,18 +53,46 @@ inline constexpr const char* GreetingTips =
     "祝你工作顺利，万事如意！";
 
 // Start-up refusal while another merge is running.
-inline constexpr const char* MergeAlreadyRunning = "为保证程序运行顺畅，请先关闭所有Excel文件。";
+inline constexpr const char* MergeAlreadyRunning = "另一个合并正在进行，请等它完成后再试。";
 
-// File picking.
+// File picking; the first filter takes every kind of source at once.
 inline constexpr const char* SelectFilesTitle = "请选择要处理的Excel或CSV文件";
+inline constexpr const char* AllSourcesFilter = "Excel或CSV文件(*.xls;*.xlsx;*.xlsm;*.csv)";
 inline constexpr const char* ExcelFilesFilter = "Excel文件(*.xls;*.xlsx;*.xlsm)";
 inline constexpr const char* CsvFilesFilter = "文本文件(*.csv)";
 inline constexpr const char* AtLeastTwoFiles = "请选择至少两个文件。";
 
+// Dropping onto the main window something that is neither two or more files nor one folder.
+inline constexpr const char* DropFilesOrFolder = "请拖入两个或更多文件，或一个文件夹。";
+
+// The progress window: the file being merged, and stopping the run.
+inline constexpr const char* ProgressFile = "正在合并：";
+inline constexpr const char* ProgressStopping = "正在停止：当前文件处理完后停止……";
+inline constexpr const char* CancelButton = "取消";
+inline constexpr const char* StopQuestion =
+    "确定要取消合并吗？\r\n当前文件处理完后即停止，已合并的内容不会保存，源文件不受影响。";
+
+// The final message of a saved run: the run's summary, then the result's path and buttons.
+inline constexpr const char* ResultPathLine = "合并结果：";
+inline constexpr const char* OpenResultButton = "打开结果";
+inline constexpr const char* OpenFolderButton = "打开所在文件夹";
+inline constexpr const char* OkButton = "确定";
+inline constexpr const char* CannotOpenResult = "无法打开合并结果：";
+inline constexpr const char* CannotOpenFolder = "无法打开所在文件夹：";
+// Why opening failed.
+inline constexpr const char* NoLauncher = "系统中没有用来打开文件的程序（未找到 xdg-open）。";
+inline constexpr const char* NoProgramForType = "没有登记可以打开这类文件的程序。";
+inline constexpr const char* FileGone = "文件已不存在。";
+// "打开程序报告失败（退出状态 " + code + "）。"
+inline constexpr const char* LauncherFailedHead = "打开程序报告失败（退出状态 ";
+inline constexpr const char* LauncherFailedTail = "）。";
+
 // The about box behind the icon corner: five lines with an empty line between each two.
 inline constexpr const char* AboutTitle = "Korvan";
-inline constexpr const char* AboutText =
-    "软件：sheetmerge 工作表合并工具\r\n\r\n"
+// The first line names the version: the box shows AboutProgram + version + AboutRest.
+inline constexpr const char* AboutProgram = "软件：sheetmerge 工作表合并工具，版本 ";
+inline constexpr const char* AboutRest =
+    "\r\n\r\n"
     "用途：把多个 Excel/CSV 工作簿中的同一张工作表合并到一个新工作簿\r\n\r\n"
     "主页：sheetmerge 项目仓库（说明见仓库中的 README.md）\r\n\r\n"
     "反馈：请在项目仓库提交问题，并附上出错的文件和操作步骤\r\n\r\n"

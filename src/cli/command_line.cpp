@@ -7,6 +7,7 @@
 #include "cli/detail/messages.h"
 #include "cli/inspect_command.h"
 #include "cli/texts.h"
+#include "version.h"
 
 #if __has_include("cli/merge_command.h")
 #include "cli/merge_command.h"
@@ -39,6 +40,10 @@ constexpr Subcommand Subcommands[] = {
 
 int runCommandLine(int argc, char** argv) {
     const std::string_view command = argc >= 2 ? argv[1] : "";
+    if (command == "--version") {
+        std::printf("sheetmerge %s\n", sheetmerge::Version);
+        return 0;
+    }
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(texts::Usage, stdout);
         std::fputs(texts::Help, stdout);

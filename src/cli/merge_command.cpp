@@ -12,6 +12,9 @@
 #include <system_error>
 #include <vector>
 
+#include <csignal>
+
+#include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -36,6 +39,48 @@ constexpr int ExitAllMerged = 0;
 constexpr int ExitSomeFailed = 1;
 constexpr int ExitRefused = 2;
 constexpr int ExitNotDone = 3;
+// Stopped by SIGINT or SIGTERM, as shells report a process ended by Ctrl+C (128 + SIGINT).
+constexpr int ExitStopped = 130;
+
+// Set by the signal handler; the run asks for it once per source.
+volatile std::sig_atomic_t s_stopSignal = 0;
+
+extern "C" void noteStopSignal(int signal) {
+    if (s_stopSignal == 0) {
+        // Only async-signal-safe calls here: one write of a fixed text.
+        const char* note = merge_texts::Stopping;
+        std::size_t length = 0;
+        while (note[length] != '\0') ++length;
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, note, length);
+    }
+    s_stopSignal = signal;
+}
+
+// While it lives, Ctrl+C (SIGINT) and SIGTERM ask the run to stop after the source in progress
+// instead of ending the process at once, which would leave the result's file half made.
+class StopSignals {
+public:
+    StopSignals() {
+        s_stopSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = noteStopSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &m_previousInterrupt);
+        sigaction(SIGTERM, &action, &m_previousTerminate);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &m_previousInterrupt, nullptr);
+        sigaction(SIGTERM, &m_previousTerminate, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    static bool received() { return s_stopSignal != 0; }
+
+private:
+    struct sigaction m_previousInterrupt {};
+    struct sigaction m_previousTerminate {};
+};
 
 struct MergeArguments {
     bool help = false;
@@ -273,6 +318,8 @@ public:
         if (m_arguments.open) openWithDesktop(result);
     }
 
+    bool stopRequested() override { return StopSignals::received(); }
+
     bool refused() const { return m_refused; }
     const std::vector<std::string>& messages() const { return m_messages; }
 
@@ -429,8 +476,13 @@ int runMergeCommand(int argc, char** argv) {
     merge::RunLock lock = merge::RunLock::acquire();
     CommandLineHost host(arguments, lock);
     std::unique_ptr<merge::Application> application = merge::makeEngineApplication();
+    const StopSignals stopSignals;
     const merge::RunOutcome outcome = merge::Zelk(input, *application, host);
     lock.release();
+    if (outcome.status == merge::RunStatus::Stopped) {
+        std::fprintf(stderr, "%s\n", outcome.message.c_str());
+        return ExitStopped;
+    }
 
     const bool saved = outcome.status == merge::RunStatus::Saved;
     for (const std::string& message : host.messages()) {

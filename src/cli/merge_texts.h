@@ -41,7 +41,8 @@ inline constexpr const char* Usage =
     ".xlsm 文件（设有密码的，须能用给出的密码打开），没有时为第一个这样的其它源文件。\n"
     "\n"
     "合并结果名为“合并 yymmdd hhmmss.xlsx”（按名称选工作表时前面加上工作表名称），\n"
-    "同名文件已存在时加上“ (2)”“ (3)”等；合并失败的文件列在结果的“失败列表”工作表中。\n"
+    "同名文件已存在时加上“ (2)”“ (3)”等；合并失败的文件列在结果的“失败列表”工作表中，\n"
+    "文件名单元格的批注写有失败原因。\n"
     "\n"
     "输出：进度显示在标准错误上（终端上为原地刷新的进度条，否则不时输出一行）；\n"
     "标准输出第一行为合并结果的完整路径，第二行为合并汇总。每个合并失败的源文件在\n"
@@ -52,7 +53,9 @@ inline constexpr const char* Usage =
     "  0  所有源文件均已合并\n"
     "  1  合并结果已保存，但有源文件合并失败\n"
     "  2  参数有误、选项未通过检查、密码文件无法读取或所选文件夹不可用（提示在标准错误上）\n"
-    "  3  合并无法开始，或合并结果无法保存\n";
+    "  3  合并无法开始，或合并结果无法保存\n"
+    "  130  被 Ctrl+C（SIGINT）或 SIGTERM 中止：在处理完当前文件后停止，删除未完成的合并结果，\n"
+    "       源文件不受影响\n";
 
 inline constexpr const char* SeeHelp = "请运行 sheetmerge merge --help 查看用法。";
 inline constexpr const char* ErrorPrefix = "sheetmerge merge：";
@@ -72,6 +75,10 @@ inline constexpr const char* FolderAmongFiles = "给出多个路径时，每个�
 inline constexpr const char* NotAFile = "不是普通文件：";
 inline constexpr const char* OutputDirMissing = "输出目录不存在或不是文件夹：";
 inline constexpr const char* CannotOpenResult = "无法打开合并结果（xdg-open）：";
+
+// On stderr at the first Ctrl+C or SIGTERM; the run then stops after the source in progress.
+inline constexpr const char* Stopping =
+    "\n正在停止：当前文件处理完后停止合并，不会留下未完成的合并结果……\n";
 
 // Progress: "合并进度 " + bar + " " + done + " / " + total.
 inline constexpr const char* ProgressLabel = "合并进度";

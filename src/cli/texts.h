@@ -9,7 +9,8 @@ inline constexpr const char* Usage =
     "  sheetmerge cat 文件 [--sheet-index N | --sheet-name 名称] [--password 密码]... "
     "[--password-file 文件]\n"
     "  sheetmerge merge …（详见 sheetmerge merge --help）\n"
-    "  sheetmerge --help\n";
+    "  sheetmerge --help\n"
+    "  sheetmerge --version\n";
 
 inline constexpr const char* Help =
     "\n"
@@ -34,6 +35,10 @@ inline constexpr const char* Help =
     "密码：文件设有打开密码时，依次试用 --password 给出的密码（可多次给出）和 --password-file\n"
     "  文件中的密码（UTF-8，每行一个），按给出的顺序；.xls "
     "文件先试用默认密码。密码只在内存中使用。\n"
+    "\n"
+    "--version：显示版本号。\n"
+    "\n"
+    "不带参数运行 sheetmerge 时启动图形界面（需要图形显示）。\n"
     "\n"
     "退出状态：0 成功；1 文件无法读取或所选工作表不存在；2 命令行用法错误或密码文件无法读取。\n";
 

@@ -110,6 +110,12 @@ public:
     // Fits every column the range touches to the longest text in that whole column (an estimate:
     // CJK and other wide characters count double).
     virtual void autoFitColumns() = 0;
+    // Gives the range's one cell a note (comment) that a spreadsheet program shows when the
+    // pointer rests on the cell, replacing the note it had; an empty text removes the note. A
+    // range of more than one cell takes no note: nothing changes and the error state is set.
+    // Notes stay on their cell and are saved with the workbook, also on rows already final;
+    // copies and pastes do not carry them.
+    virtual void setNote(const std::string& text) = 0;
     // Selects the range on its sheet; its top-left cell becomes the active cell.
     virtual void select() = 0;
 };
@@ -151,8 +157,8 @@ public:
     // search from A1 finds it; nullptr without an error when the sheet holds nothing.
     virtual std::shared_ptr<Range> findLast(SearchOrder order) = 0;
 
-    // Removes every cell, format and merge from `row` downwards; with row 1 the sheet is as
-    // new (column widths reset too). Used to roll back a block that failed.
+    // Removes every cell, format, merge and note from `row` downwards; with row 1 the sheet is
+    // as new (column widths reset too). Used to roll back a block that failed.
     virtual void clearFromRow(int row) = 0;
     // Deletes the sheet from its workbook; refused for the last sheet.
     virtual void remove() = 0;

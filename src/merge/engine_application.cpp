@@ -49,6 +49,9 @@ struct EngineSheet {
     std::optional<spreadsheet::FrozenPane> frozenPane;
     int uncalculatedFormulas = 0;  // source sheets: as the reader counted them
     CellRef activeCell{1, 1};
+    // Notes by (row, column). They are kept apart from the rows, so rows that go to the spool
+    // keep theirs until the save.
+    std::map<std::pair<int, int>, std::string> notes;
     // Result sheets only: the final rows. Its first failure to spool (a full disk) means the
     // sheet can hold no more rows, and every later placement and the save report that cause
     // instead of a follow-on symptom.
@@ -320,6 +323,18 @@ public:
             m_sheet->columnLooks[c] = ColumnLook{characters, false};
     }
     void autoFitColumns() override;
+    void setNote(const std::string& text) override {
+        if (!usable()) return;
+        if (rowCount() != 1 || columnCount() != 1) {
+            m_application.fail(ErrorCode::OperationFailed, "a note belongs to one cell");
+            return;
+        }
+        const std::pair<int, int> cell{m_area.first.row, m_area.first.column};
+        if (text.empty())
+            m_sheet->notes.erase(cell);
+        else
+            m_sheet->notes[cell] = text;
+    }
     void select() override {
         if (usable()) m_sheet->activeCell = m_area.first;
     }
@@ -859,6 +874,7 @@ public:
         std::erase_if(m_sheet->rows, [row](const Row& existing) { return existing.number >= row; });
         std::erase_if(m_sheet->merges,
                       [row](const RangeRef& merged) { return merged.last.row >= row; });
+        m_sheet->notes.erase(m_sheet->notes.lower_bound({row, 0}), m_sheet->notes.end());
         if (row <= 1) {
             m_sheet->columnLooks.clear();
             m_sheet->firstColumn = 0;
@@ -1008,6 +1024,8 @@ private:
             out.columns = columnRuns(sheet->columnLooks);
             out.frozenPane = sheet->frozenPane;
             out.activeCell = sheet->activeCell;
+            for (const auto& [cell, text] : sheet->notes)
+                out.notes.push_back({CellRef{cell.first, cell.second}, text});
             sheets.push_back(std::move(out));
         }
         spreadsheet::Result<void> written = spreadsheet::writeXlsx(

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <system_error>
 
@@ -12,6 +13,7 @@
 #include "merge/detail/run_state.h"
 #include "merge/failure_table.h"
 #include "merge/result_finishing.h"
+#include "merge/run_stop.h"
 #include "merge/source_extraction.h"
 #include "merge/texts.h"
 
@@ -76,6 +78,19 @@ std::string createResult(Workbook& book, Application& application, const std::st
     }
     reason = base + extension;
     return {};
+}
+
+// Ends a run the user stopped after `done` sources: nothing of it is kept.
+RunOutcome stopRun(detail::RunState& run, RunOutcome& outcome, RunInput& input, int done) {
+    run.host.closeProgress();
+    abandonResult(*run.resultBook, outcome.resultPath);
+    run.errors().clear();
+    outcome.status = RunStatus::Stopped;
+    outcome.resultPath.clear();
+    outcome.message = stoppedText(done, outcome.chosen);
+    run.host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
+    tearDown(input);
+    return outcome;
 }
 
 }  // namespace
@@ -276,8 +291,9 @@ std::shared_ptr<Workbook> createResultWorkbook(const RunInput& input, const Shee
     return resultBook;
 }
 
-// Merges or fails every source in turn into the result sheet of `run`.
-void mergeSources(detail::RunState& run) {
+// Merges or fails every source in turn into the result sheet of `run`. Returns the number of
+// sources done when the user stopped the run after one of them, nullopt when all were done.
+std::optional<int> mergeSources(detail::RunState& run) {
     Application& application = run.application;
     ErrorState& errors = run.errors();
     const int sourceCount = static_cast<int>(run.sources.size());
@@ -291,10 +307,14 @@ void mergeSources(detail::RunState& run) {
         application.expectOpen(run.sources[static_cast<std::size_t>(position)]);
     for (int position = 0; position < sourceCount; ++position) {
         run.current = position;
+        run.host.beginSource(position + 1, sourceCount,
+                             run.sources[static_cast<std::size_t>(position)]);
         if (std::optional<ResolvedSource> source = resolveSource(run)) copyAndMark(run, *source);
         errors.clear();
         run.host.showProgress(position + 1, sourceCount);
+        if (run.host.stopRequested()) return position + 1;
     }
+    return std::nullopt;
 }
 
 // Finishes and saves the result, tells the user how the run went and hands the result over.
@@ -322,7 +342,9 @@ void finishRun(detail::RunState& run, int earlierResultsLeftOut, RunOutcome& out
         outcome.message = saveFailedText(sourceCount, outcome.merged, outcome.failed,
                                          outcome.resultPath, saveError);
     }
-    run.host.showMessage(outcome.message, MessageStyle::Information, texts::NoticeTitle);
+    run.host.showSummary(
+        outcome.message, texts::NoticeTitle,
+        saved ? std::filesystem::path(outcome.resultPath) : std::filesystem::path());
 
     application.setDisplayAlerts(true);
     application.maximise();
@@ -372,7 +394,8 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
     for (const std::string& source : sources) run.reports.push_back(SourceReport{source});
     run.passwords = input.passwords;
     run.resultBook = resultBook;
-    mergeSources(run);
+    if (const std::optional<int> stoppedAfter = mergeSources(run))
+        return stopRun(run, outcome, input, *stoppedAfter);
     finishRun(run, input.earlierResultsLeftOut, outcome);
     tearDown(input);
     return outcome;

@@ -57,6 +57,7 @@ enum class RunStatus {
     ResultNotCreated,     // the result could not be created at the start; nothing merged
     Saved,                // the result was saved; `failed` may be above 0
     SaveFailed,           // sources were merged but the final save failed
+    Stopped,              // the user stopped the run between sources; its result was removed
 };
 
 struct RunOutcome {

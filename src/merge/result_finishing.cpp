@@ -49,6 +49,12 @@ std::string finalMessage(const std::string& summary, const std::vector<SourceRep
     return message;
 }
 
+std::string failureNote(const SourceFailure& failure) {
+    const std::string cause = failure.cause();
+    if (cause.empty()) return reasonText(failure.reason);
+    return reasonText(failure.reason) + texts::NoteSeparator + cause;
+}
+
 std::string saveFailedText(int chosen, int merged, int failed, const std::string& path,
                            const std::string& reason) {
     return std::string(texts::SummaryChosen) + std::to_string(chosen) + texts::SummaryMerged +
@@ -74,6 +80,11 @@ void addFailureSheet(detail::RunState& run) {
         table->setFontName(texts::FailureSheetFont);
         table->autoFitColumns();
     }
+    // Each failed source's cell tells why it failed when the pointer rests on it.
+    for (const FailureTable::Entry& entry : run.failures.entries())
+        if (const std::shared_ptr<Range> cell =
+                sheet->cell(entry.gridRow, static_cast<int>(entry.failure.reason)))
+            cell->setNote(failureNote(entry.failure));
     if (const std::shared_ptr<Range> headings = sheet->range("A1:E2")) headings->setFontBold(true);
     if (const std::shared_ptr<Range> below = sheet->range("A3")) {
         below->select();

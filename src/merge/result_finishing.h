@@ -24,6 +24,9 @@ std::string earlierResultsText(int count);
 // failed sources are listed when any failed, and a line on formula cells merged as empty when
 // any merged source held some.
 std::string finalMessage(const std::string& summary, const std::vector<SourceReport>& reports);
+// The note on a failed source's cell of the failure list: "其它：文件不是有效的 zip 包…", the
+// reason and the cause as the command line prints them; the reason alone without a cause.
+std::string failureNote(const SourceFailure& failure);
 // The text shown instead of the summary when the final save failed.
 std::string saveFailedText(int chosen, int merged, int failed, const std::string& path,
                            const std::string& reason);

@@ -74,6 +74,21 @@ public:
         (void)attempt;
         return {};
     }
+
+    // Before source `number` of `total` (counted from 1) is read: its full path, for a display
+    // of the file being merged. The first call comes before the first source is read.
+    virtual void beginSource(int /*number*/, int /*total*/, const std::string& /*path*/) {}
+
+    // Asked once after every source, right after showProgress. True stops the run there: it
+    // removes its unfinished result and ends with RunStatus::Stopped; sources stay untouched.
+    virtual bool stopRequested() { return false; }
+
+    // The run's last message: the summary of a saved run, with `result` its file, or the text
+    // of a final save that failed, with an empty `result`. By default an information message.
+    virtual void showSummary(const std::string& text, const std::string& title,
+                             const std::filesystem::path& /*result*/) {
+        showMessage(text, MessageStyle::Information, title);
+    }
 };
 
 }  // namespace merge

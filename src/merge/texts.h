@@ -50,7 +50,9 @@ inline constexpr const char* EarlierResultsHead = "另有【";
 inline constexpr const char* EarlierResultsTail = "】个此前生成的合并结果未参与合并。";
 // A line of the final message when sources failed.
 inline constexpr const char* FailuresListed =
-    "合并失败的文件及其原因列在合并结果的“失败列表”工作表中。";
+    "合并失败的文件及其原因列在合并结果的“失败列表”工作表中，将鼠标移到文件名上可查看原因。";
+// Between the reason and the cause in a failed source's note on the failure list.
+inline constexpr const char* NoteSeparator = "：";
 // A line of the final message when merged sources held formulas without cached values:
 // "【" files "】个文件中共有【" cells "】个公式单元格没有计算结果，已按空单元格合并。"
 inline constexpr const char* UncalculatedFilesHead = "【";
@@ -68,5 +70,11 @@ inline constexpr const char* NoDataFromRowTail = " 行及以下没有数据";
 inline constexpr const char* CornerBeforeHead = "数据的右下角位于左上角单元格“";
 inline constexpr const char* CornerBeforeTail = "”的左方或上方";
 inline constexpr const char* NotPlaced = "数据未能复制到合并结果中";
+
+// A run stopped by the user: "已停止合并：已处理【" done "】个文件（共【" n
+// "】个），未生成合并结果，源文件均未改动。"
+inline constexpr const char* StoppedDone = "已停止合并：已处理【";
+inline constexpr const char* StoppedOf = "】个文件（共【";
+inline constexpr const char* StoppedTail = "】个），未生成合并结果，源文件均未改动。";
 
 }  // namespace merge::texts

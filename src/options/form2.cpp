@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -33,14 +34,77 @@ std::string toUtf8(const QString& value) {
 }
 
 // Black texts on the dialog's grey for a control inside a frame, whose palette would otherwise
-// carry the frame caption's green.
+// carry the frame caption's green. A disabled control keeps the grey text that the style gives
+// every disabled control, so that it does not look usable.
 void paintControl(QWidget* control) {
+    const QPalette standard = QApplication::palette(control);
     QPalette palette = control->palette();
     palette.setColor(QPalette::Window, Form2::backgroundColour());
-    palette.setColor(QPalette::WindowText, Qt::black);
-    palette.setColor(QPalette::Text, Qt::black);
-    palette.setColor(QPalette::ButtonText, Qt::black);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        palette.setColor(QPalette::Active, role, Qt::black);
+        palette.setColor(QPalette::Inactive, role, Qt::black);
+        palette.setColor(QPalette::Disabled, role, standard.color(QPalette::Disabled, role));
+    }
     control->setPalette(palette);
+}
+
+QLabel* makeLabel(QWidget* container, const char* name, const char* caption, QRect where) {
+    auto* label = new QLabel(caption ? text(caption) : QString(), container);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(where);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
+QLineEdit* makeLineEdit(QWidget* container, const char* name, QRect where) {
+    auto* box = new QLineEdit(container);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setGeometry(where);
+    box->setTextMargins(1, 0, 1, 0);
+    return box;
+}
+
+QRadioButton* makeOption(QWidget* container, const char* name, const char* caption, QRect where) {
+    auto* option = new QRadioButton(text(caption), container);
+    option->setObjectName(QString::fromLatin1(name));
+    option->setGeometry(where);
+    return option;
+}
+
+QCheckBox* makeCheck(QWidget* container, const char* name, const char* caption, QRect where) {
+    auto* check = new QCheckBox(text(caption), container);
+    check->setObjectName(QString::fromLatin1(name));
+    check->setGeometry(where);
+    return check;
+}
+
+QComboBox* makeCombo(QWidget* container, const char* name, QRect where) {
+    auto* combo = new QComboBox(container);
+    combo->setObjectName(QString::fromLatin1(name));
+    combo->setGeometry(where);
+    combo->setEditable(false);
+    return combo;
+}
+
+QGroupBox* makeFrame(QWidget* container, const char* name, const char* caption, QRect where) {
+    auto* frame = new QGroupBox(text(caption), container);
+    frame->setObjectName(QString::fromLatin1(name));
+    frame->setGeometry(where);
+    return frame;
+}
+
+// A button face (no caption) or the caption lying on it.
+widgets::ActiveLabel* makeFace(QWidget* container, const char* name, const char* caption,
+                               QRect where) {
+    auto* face = new widgets::ActiveLabel(container);
+    face->setObjectName(QString::fromLatin1(name));
+    face->setGeometry(where);
+    if (caption) {
+        face->setText(text(caption));
+        face->setAlignment(Qt::AlignCenter);
+    }
+    face->setCursor(Qt::PointingHandCursor);
+    return face;
 }
 
 void paintFace(QWidget* face, const QColor& colour) {
@@ -80,111 +144,74 @@ Form2::Form2(QWidget* parent) : QDialog(parent) {
 }
 
 void Form2::createControls() {
-    auto label = [this](QWidget* container, QLabel*& member, const char* name, const char* caption,
-                        QRect where) {
-        member = new QLabel(caption ? text(caption) : QString(), container);
-        member->setObjectName(QString::fromLatin1(name));
-        member->setGeometry(where);
-        member->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    };
-    auto lineEdit = [](QWidget* container, QLineEdit*& member, const char* name, QRect where) {
-        member = new QLineEdit(container);
-        member->setObjectName(QString::fromLatin1(name));
-        member->setGeometry(where);
-        member->setTextMargins(1, 0, 1, 0);
-    };
-    auto option = [](QWidget* container, QRadioButton*& member, const char* name,
-                     const char* caption, QRect where) {
-        member = new QRadioButton(text(caption), container);
-        member->setObjectName(QString::fromLatin1(name));
-        member->setGeometry(where);
-    };
-    auto check = [](QWidget* container, QCheckBox*& member, const char* name, const char* caption,
-                    QRect where) {
-        member = new QCheckBox(text(caption), container);
-        member->setObjectName(QString::fromLatin1(name));
-        member->setGeometry(where);
-    };
-    auto combo = [](QWidget* container, QComboBox*& member, const char* name, QRect where) {
-        member = new QComboBox(container);
-        member->setObjectName(QString::fromLatin1(name));
-        member->setGeometry(where);
-        member->setEditable(false);
-    };
-    auto frame = [this](QGroupBox*& member, const char* name, const char* caption, QRect where) {
-        member = new QGroupBox(text(caption), this);
-        member->setObjectName(QString::fromLatin1(name));
-        member->setGeometry(where);
-    };
-    auto face = [this](widgets::ActiveLabel*& member, const char* name, const char* caption,
-                       QRect where) {
-        member = new widgets::ActiveLabel(this);
-        member->setObjectName(QString::fromLatin1(name));
-        member->setGeometry(where);
-        if (caption) {
-            member->setText(text(caption));
-            member->setAlignment(Qt::AlignCenter);
-        }
-        member->setCursor(Qt::PointingHandCursor);
-    };
+    createInformationFields();
+    createSheetFrame();
+    createRangeFrame();
+    createHeaderAndLabelOptions();
+    createButtons();
+    keepPointerMovesInControls();
+    groupOptionButtons();
+    setStartState();
+}
 
-    // Information fields.
-    label(this, Label2, "Label2", form2_texts::Label2, widgets::twipsRect(240, 240, 1695, 255));
-    lineEdit(this, Txt_Path, "Txt_Path", widgets::twipsRect(1680, 230, 4920, 270));
-    label(this, Label1, "Label1", form2_texts::Label1, widgets::twipsRect(240, 600, 1575, 255));
-    label(this, Lbl_Cnt, "Lbl_Cnt", nullptr, widgets::twipsRect(1710, 615, 855, 255));
-    label(this, Label3, "Label3", form2_texts::Label3, widgets::twipsRect(240, 960, 1575, 255));
-    lineEdit(this, Txt_Xls1, "Txt_Xls1", widgets::twipsRect(1680, 950, 4920, 270));
+void Form2::createInformationFields() {
+    Label2 = makeLabel(this, "Label2", form2_texts::Label2, twipsRect(240, 240, 1695, 255));
+    Txt_Path = makeLineEdit(this, "Txt_Path", twipsRect(1680, 230, 4920, 270));
+    Label1 = makeLabel(this, "Label1", form2_texts::Label1, twipsRect(240, 600, 1575, 255));
+    Lbl_Cnt = makeLabel(this, "Lbl_Cnt", nullptr, twipsRect(1710, 615, 855, 255));
+    Label3 = makeLabel(this, "Label3", form2_texts::Label3, twipsRect(240, 960, 1575, 255));
+    Txt_Xls1 = makeLineEdit(this, "Txt_Xls1", twipsRect(1680, 950, 4920, 270));
     Txt_Path->setReadOnly(true);
     Txt_Xls1->setReadOnly(true);
+}
 
-    // Target worksheet.
-    frame(Frame1, "Frame1", form2_texts::Frame1, widgets::twipsRect(120, 1400, 6495, 1455));
-    option(Frame1, Option1, "Option1", form2_texts::Option1,
-           widgets::twipsRect(480, 360, 1455, 375));
-    option(Frame1, Option2, "Option2", form2_texts::Option2,
-           widgets::twipsRect(3120, 360, 975, 375));
-    combo(Frame1, Combo1, "Combo1", widgets::twipsRect(4080, 400, 1935, 300));
-    option(Frame1, Option3, "Option3", form2_texts::Option3,
-           widgets::twipsRect(480, 840, 975, 375));
-    combo(Frame1, Combo2, "Combo2", widgets::twipsRect(1440, 880, 4575, 300));
+void Form2::createSheetFrame() {
+    Frame1 = makeFrame(this, "Frame1", form2_texts::Frame1, twipsRect(120, 1400, 6495, 1455));
+    Option1 = makeOption(Frame1, "Option1", form2_texts::Option1, twipsRect(480, 360, 1455, 375));
+    Option2 = makeOption(Frame1, "Option2", form2_texts::Option2, twipsRect(3120, 360, 975, 375));
+    Combo1 = makeCombo(Frame1, "Combo1", twipsRect(4080, 400, 1935, 300));
+    Option3 = makeOption(Frame1, "Option3", form2_texts::Option3, twipsRect(480, 840, 975, 375));
+    Combo2 = makeCombo(Frame1, "Combo2", twipsRect(1440, 880, 4575, 300));
+}
 
-    // Target range.
-    frame(Frame2, "Frame2", form2_texts::Frame2, widgets::twipsRect(120, 3030, 6495, 1455));
-    option(Frame2, Option4, "Option4", form2_texts::Option4,
-           widgets::twipsRect(480, 360, 2415, 375));
-    option(Frame2, Option5, "Option5", form2_texts::Option5,
-           widgets::twipsRect(3840, 360, 1335, 375));
-    lineEdit(Frame2, Txt_Row, "Txt_Row", widgets::twipsRect(5160, 420, 855, 270));
-    option(Frame2, Option6, "Option6", form2_texts::Option6,
-           widgets::twipsRect(480, 840, 1695, 375));
-    label(Frame2, Label7, "Label7", form2_texts::Label7, widgets::twipsRect(2390, 945, 735, 255));
-    lineEdit(Frame2, Txt_LT, "Txt_LT", widgets::twipsRect(3060, 930, 855, 270));
-    check(Frame2, Check1, "Check1", form2_texts::Check1, widgets::twipsRect(4200, 850, 975, 375));
-    lineEdit(Frame2, Txt_RB, "Txt_RB", widgets::twipsRect(5160, 930, 855, 270));
+void Form2::createRangeFrame() {
+    Frame2 = makeFrame(this, "Frame2", form2_texts::Frame2, twipsRect(120, 3030, 6495, 1455));
+    Option4 = makeOption(Frame2, "Option4", form2_texts::Option4, twipsRect(480, 360, 2415, 375));
+    Option5 = makeOption(Frame2, "Option5", form2_texts::Option5, twipsRect(3840, 360, 1335, 375));
+    Txt_Row = makeLineEdit(Frame2, "Txt_Row", twipsRect(5160, 420, 855, 270));
+    Option6 = makeOption(Frame2, "Option6", form2_texts::Option6, twipsRect(480, 840, 1695, 375));
+    Label7 = makeLabel(Frame2, "Label7", form2_texts::Label7, twipsRect(2390, 945, 735, 255));
+    Txt_LT = makeLineEdit(Frame2, "Txt_LT", twipsRect(3060, 930, 855, 270));
+    Check1 = makeCheck(Frame2, "Check1", form2_texts::Check1, twipsRect(4200, 850, 975, 375));
+    Txt_RB = makeLineEdit(Frame2, "Txt_RB", twipsRect(5160, 930, 855, 270));
+}
 
-    // Header and source labels.
-    check(this, Check2, "Check2", form2_texts::Check2, widgets::twipsRect(240, 4560, 2535, 375));
-    check(this, Check3, "Check3", form2_texts::Check3, widgets::twipsRect(240, 4920, 4335, 375));
-    option(this, Option7, "Option7", form2_texts::Option7,
-           widgets::twipsRect(600, 5280, 1215, 375));
-    option(this, Option8, "Option8", form2_texts::Option8,
-           widgets::twipsRect(600, 5640, 1815, 375));
-    lineEdit(this, Txt_Head, "Txt_Head", widgets::twipsRect(2460, 5710, 1830, 270));
+void Form2::createHeaderAndLabelOptions() {
+    Check2 = makeCheck(this, "Check2", form2_texts::Check2, twipsRect(240, 4560, 2535, 375));
+    Check3 = makeCheck(this, "Check3", form2_texts::Check3, twipsRect(240, 4920, 4335, 375));
+    Option7 = makeOption(this, "Option7", form2_texts::Option7, twipsRect(600, 5280, 1215, 375));
+    Option8 = makeOption(this, "Option8", form2_texts::Option8, twipsRect(600, 5640, 1815, 375));
+    Txt_Head = makeLineEdit(this, "Txt_Head", twipsRect(2460, 5710, 1830, 270));
+}
 
-    // The two buttons: a coloured face with its caption lying on it.
-    face(OK2, "OK2", nullptr, widgets::twipsRect(5280, 5025, 855, 315));
-    face(OK1, "OK1", form2_texts::OK1, widgets::twipsRect(5340, 5085, 735, 195));
-    face(NO2, "NO2", nullptr, widgets::twipsRect(5280, 5505, 855, 315));
-    face(NO1, "NO1", form2_texts::NO1, widgets::twipsRect(5340, 5565, 735, 195));
+void Form2::createButtons() {
+    // Each button is a coloured face with its caption lying on it.
+    OK2 = makeFace(this, "OK2", nullptr, twipsRect(5280, 5025, 855, 315));
+    OK1 = makeFace(this, "OK1", form2_texts::OK1, twipsRect(5340, 5085, 735, 195));
+    NO2 = makeFace(this, "NO2", nullptr, twipsRect(5280, 5505, 855, 315));
+    NO1 = makeFace(this, "NO1", form2_texts::NO1, twipsRect(5340, 5565, 735, 195));
     OK1->raise();
     NO1->raise();
+}
 
+void Form2::keepPointerMovesInControls() {
     // A pointer over any control belongs to that control, never to the bare dialog, whose
     // move rule restores the button faces.
     for (QWidget* control : findChildren<QWidget*>())
         control->setAttribute(Qt::WA_NoMousePropagation);
+}
 
+void Form2::groupOptionButtons() {
     // Each group of option buttons is exclusive on its own. Without explicit groups Qt would
     // treat Option7 and Option8 as one group with the buttons inside both frames, since these
     // are children of the dialog too, and selecting Option8 would clear Option1.
@@ -195,8 +222,10 @@ void Form2::createControls() {
         group->setExclusive(true);
         for (QRadioButton* member : members) group->addButton(member);
     }
+}
 
-    // The state the dialog opens with; set before the rules are connected, so none of them runs.
+void Form2::setStartState() {
+    // Set before the rules are connected, so none of them runs.
     Option1->setChecked(true);
     Option5->setChecked(true);
     Option7->setChecked(true);
@@ -325,6 +354,22 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+void Form2::keyPressEvent(QKeyEvent* event) {
+    // Enter confirms as a click on "确定" does; Escape cancels as "放弃" does. Both reach the
+    // dialog only when the control with the focus leaves them: an open drop-down list keeps
+    // Escape and Enter to itself and only closes.
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        OK1_Click();
+        return;
+    }
+    if (plain && event->key() == Qt::Key_Escape) {
+        NO1_Click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void Form2::mouseMoveEvent(QMouseEvent* event) {
     // Only moves over the bare dialog arrive here: controls keep their moves to themselves.
     Form_MouseMove();
@@ -381,13 +426,14 @@ void Form2::Txt_Row_GotFocus() {
 }
 
 void Form2::Txt_Row_Change() {
-    const QString typed = Txt_Row->text();
-    if (typed.isEmpty()) {
+    const std::string typed = toUtf8(Txt_Row->text());
+    // Blanks alone, as when a space is typed before the digits, count as an empty box.
+    if (isBlankText(typed)) {
         resetHeaderBox();
         return;
     }
-    const std::optional<int> startRow = readStartRow(toUtf8(typed));
-    if (!startRow || *startRow <= 0) {
+    const std::optional<int> startRow = readStartRow(typed);
+    if (!startRow || !isUsableStartRow(*startRow)) {
         widgets::MessageService::show(text(texts::StartRowNotPositive),
                                       merge::MessageStyle::Information, text(texts::MessageTitle),
                                       this);

@@ -46,45 +46,56 @@ public:
     static QColor faceColour();          // RGB(192, 255, 192)
     static QColor faceHoverColour();     // RGB(128, 255, 128)
 
-    // The controls, named as users' support notes and the tests know them.
-    QLabel* Label2;
-    QLineEdit* Txt_Path;
-    QLabel* Label1;
-    QLabel* Lbl_Cnt;
-    QLabel* Label3;
-    QLineEdit* Txt_Xls1;
-    QGroupBox* Frame1;
-    QRadioButton* Option1;
-    QRadioButton* Option2;
-    QComboBox* Combo1;
-    QRadioButton* Option3;
-    QComboBox* Combo2;
-    QGroupBox* Frame2;
-    QRadioButton* Option4;
-    QRadioButton* Option5;
-    QLineEdit* Txt_Row;
-    QRadioButton* Option6;
-    QLabel* Label7;
-    QLineEdit* Txt_LT;
-    QCheckBox* Check1;
-    QLineEdit* Txt_RB;
-    QCheckBox* Check2;
-    QCheckBox* Check3;
-    QRadioButton* Option7;
-    QRadioButton* Option8;
-    QLineEdit* Txt_Head;
-    widgets::ActiveLabel* OK2;
-    widgets::ActiveLabel* OK1;
-    widgets::ActiveLabel* NO2;
-    widgets::ActiveLabel* NO1;
+    // The controls, named as users' support notes and the tests know them. The numbers are
+    // those of the original design: they say nothing of order, but every support note uses them.
+    QLabel* Label2;         // "所选文件夹路径：", the caption of Txt_Path
+    QLineEdit* Txt_Path;    // the sources' folder, read-only
+    QLabel* Label1;         // "所选工作簿个数：", the caption of Lbl_Cnt
+    QLabel* Lbl_Cnt;        // the number of sources
+    QLabel* Label3;         // "工作表信息来源：", the caption of Txt_Xls1
+    QLineEdit* Txt_Xls1;    // the sample workbook the sheet lists come from, read-only
+    QGroupBox* Frame1;      // "目标工作表": which worksheet of every source
+    QRadioButton* Option1;  // "活动工作表": the active sheet of each source
+    QRadioButton* Option2;  // "按位置": the sheet at the position chosen in Combo1
+    QComboBox* Combo1;      // the positions "第 N 个"; its focus selects Option2
+    QRadioButton* Option3;  // "按名称": the sheet named as chosen in Combo2
+    QComboBox* Combo2;      // the sample's worksheet names; its focus selects Option3
+    QGroupBox* Frame2;      // "目标区域": which range of that sheet
+    QRadioButton* Option4;  // "含有数据的最大矩形区域": the largest rectangle holding data
+    QRadioButton* Option5;  // "指定起始行": everything from the row in Txt_Row
+    QLineEdit* Txt_Row;     // the start row; its focus selects Option5
+    QRadioButton* Option6;  // "指定起止单元格": the block from Txt_LT to Txt_RB
+    QLabel* Label7;         // "左上角", the caption of Txt_LT
+    QLineEdit* Txt_LT;      // the top-left cell; its focus selects Option6
+    QCheckBox* Check1;      // "右下角": a bottom-right cell is given in Txt_RB
+    QLineEdit* Txt_RB;      // the bottom-right cell; shows "智能识别" while unused
+    QCheckBox* Check2;      // "复制一次起始行上方的内容": copy the header rows once
+    QCheckBox* Check3;      // "在结果数据左侧标记…": label every block with its source
+    QRadioButton* Option7;  // "文件路径": label with the source's path
+    QRadioButton* Option8;  // "指定单元格的内容": label with the cells listed in Txt_Head
+    QLineEdit* Txt_Head;    // the label's source cells; "如：B2 或 B2,G5" while unused
+    widgets::ActiveLabel* OK2;  // the face of the OK button
+    widgets::ActiveLabel* OK1;  // "确定", the OK button's caption lying on OK2
+    widgets::ActiveLabel* NO2;  // the face of the cancel button
+    widgets::ActiveLabel* NO1;  // "放弃", the cancel button's caption lying on NO2
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Building the dialog, in this order; a new group of controls gets a step of its own.
     void createControls();
+    void createInformationFields();
+    void createSheetFrame();
+    void createRangeFrame();
+    void createHeaderAndLabelOptions();
+    void createButtons();
+    void keepPointerMovesInControls();
+    void groupOptionButtons();
+    void setStartState();
     void setTabOrder();
     void connectRules();
     void Form_Load();

@@ -102,18 +102,42 @@ merge::MergeSettings settingsOf(const DialogValues& values, std::optional<int> s
     return settings;
 }
 
+// The full-width forms of the characters a number is written with become their ASCII
+// counterparts; everything else stays as it is. In UTF-8 the full-width forms U+FF0B to
+// U+FF19 are EF BC 8B to EF BC 99, the ideographic space U+3000 is E3 80 80.
+std::string narrowFullWidth(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+        if (i + 2 < text.size() && byte(i) == 0xEF && byte(i + 1) == 0xBC && byte(i + 2) >= 0x8B &&
+            byte(i + 2) <= 0x99) {
+            // U+FF0B "＋" to U+FF19 "９" map onto "+" to "9" one to one.
+            out += static_cast<char>('+' + (byte(i + 2) - 0x8B));
+            i += 3;
+        } else if (i + 2 < text.size() && byte(i) == 0xE3 && byte(i + 1) == 0x80 &&
+                   byte(i + 2) == 0x80) {
+            out += ' ';
+            i += 3;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver& resolve) {
-    // 1. The start row: the box itself clears text that does not read as 1 or more.
-    if (values.range == RangeOption::StartRow && values.txtRow.empty())
+    // 1. The start row: the box itself clears text that does not read as a usable row.
+    if (values.range == RangeOption::StartRow && isBlankText(values.txtRow))
         return refuse(texts::StartRowEmpty, FocusTarget::TxtRow);
     // The dialog's box never holds anything else; a snapshot built elsewhere (the command
     // line) gets the box's own message.
     std::optional<int> startRow;
     if (values.range == RangeOption::StartRow) {
         startRow = readStartRow(values.txtRow);
-        if (!startRow || *startRow <= 0)
+        if (!startRow || !isUsableStartRow(*startRow))
             return refuse(texts::StartRowNotPositive, FocusTarget::TxtRow);
     }
 
@@ -159,7 +183,9 @@ OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver
     return outcome;
 }
 
-std::optional<int> readStartRow(std::string_view text) {
+std::optional<int> readStartRow(std::string_view typed) {
+    const std::string narrowed = narrowFullWidth(typed);
+    const std::string_view text = narrowed;
     std::size_t i = 0;
     while (i < text.size() && isBlank(text[i])) ++i;
     bool negative = false;
@@ -207,6 +233,15 @@ std::optional<int> readStartRow(std::string_view text) {
         value > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
     return static_cast<int>(value);
+}
+
+bool isUsableStartRow(int row) {
+    return row >= 1 && row <= LastGridRow;
+}
+
+bool isBlankText(std::string_view text) {
+    const std::string narrowed = narrowFullWidth(text);
+    return std::all_of(narrowed.begin(), narrowed.end(), isBlank);
 }
 
 bool looksLikeAddress(std::string_view text) {

@@ -59,18 +59,30 @@ struct OkOutcome {
 
 // Runs the OK action's checks in their fixed order and encodes the accepted values.
 // `resolve` judges addresses on the sample's active sheet; an empty function, a nullopt
-// answer or an exception thrown by it all count as an invalid address. A start row that does
-// not read as a whole number of 1 or more (see readStartRow) is refused with the start-row
-// box's own message; an accepted one is stored as the number read ("1.5" gives RangeSpec "22"),
-// all other texts exactly as typed.
+// answer or an exception thrown by it all count as an invalid address. A start row of blanks
+// only counts as empty; one that does not read as a row from 1 to LastGridRow (see
+// readStartRow) is refused with the start-row box's own message; an accepted one is stored as
+// the number read ("1.5" gives RangeSpec "22", "１２" gives "212"), all other texts exactly as
+// typed.
 OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver& resolve);
 
+// The last row of a worksheet: a start row below it leaves nothing to merge.
+inline constexpr int LastGridRow = 1'048'576;
+
 // Reads the start-row box: optional blanks, an optional sign, decimal digits with an optional
-// "." and fraction (at least one digit in all). The number is rounded to the nearest whole
-// number, halves to the even neighbour. nullopt when the text is no such number or the
-// rounded value lies outside the 32-bit signed range. Zero and negative values are returned;
-// the caller refuses them.
+// "." and fraction (at least one digit in all). The full-width forms that a Chinese input
+// method types (digits "０"–"９", "．", "＋", "－" and the ideographic space) count as their
+// ASCII counterparts. The number is rounded to the nearest whole number, halves to the even
+// neighbour. nullopt when the text is no such number or the rounded value lies outside the
+// 32-bit signed range. Zero, negative values and rows past LastGridRow are returned; the
+// caller refuses them (see isUsableStartRow).
 std::optional<int> readStartRow(std::string_view text);
+
+// True for a row from 1 to LastGridRow.
+bool isUsableStartRow(int row);
+
+// True when the text holds nothing but blanks (ASCII or ideographic spaces, tabs), or nothing.
+bool isBlankText(std::string_view text);
 
 // True when the text holds an ASCII letter immediately followed by an ASCII digit somewhere
 // (the pattern "*[A-Za-z][0-9]*"): the box looks like an address, so "右下角" may be ticked.

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "spreadsheet/detail/row_xml.h"
+#include "spreadsheet/detail/xlsx_notes.h"
 #include "spreadsheet/detail/xlsx_text.h"
 #include "spreadsheet/zip_writer.h"
 
@@ -39,13 +40,19 @@ constexpr double DefaultColumnWidth = 9.140625;
 // ---------------------------------------------------------------------------------------------
 // The workbook's parts
 
-std::string contentTypesXml(std::size_t sheetCount) {
+// `notedSheets`: how many sheets have notes, each with a comments part and a VML drawing.
+std::string contentTypesXml(std::size_t sheetCount, int notedSheets) {
     std::string xml(XmlDeclaration);
     xml +=
         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
         "<Default Extension=\"rels\" "
         "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>";
+    if (notedSheets > 0)
+        xml +=
+            "<Default Extension=\"vml\" "
+            "ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
+    xml +=
         "<Override PartName=\"/xl/workbook.xml\" "
         "ContentType=\"application/"
         "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>";
@@ -63,8 +70,16 @@ std::string contentTypesXml(std::size_t sheetCount) {
         "<Override PartName=\"/docProps/core.xml\" "
         "ContentType=\"application/vnd.openxmlformats-package.core-properties+xml\"/>"
         "<Override PartName=\"/docProps/app.xml\" "
-        "ContentType=\"application/vnd.openxmlformats-officedocument.extended-properties+xml\"/>"
-        "</Types>";
+        "ContentType=\"application/vnd.openxmlformats-officedocument.extended-properties+xml\"/>";
+    for (int part = 1; part <= notedSheets; ++part) {
+        xml += "<Override PartName=\"/xl/comments";
+        appendInt(xml, part);
+        xml +=
+            ".xml\" "
+            "ContentType=\"application/"
+            "vnd.openxmlformats-officedocument.spreadsheetml.comments+xml\"/>";
+    }
+    xml += "</Types>";
     return xml;
 }
 
@@ -355,7 +370,12 @@ std::string sheetHeaderXml(const SheetToWrite& sheet, const Extent& extent, bool
     return xml;
 }
 
-std::string sheetTrailerXml(const std::vector<RangeRef>& merges) {
+// The relationship id of a sheet's note drawing, in the sheet's own relationships.
+constexpr std::string_view NoteDrawingRelationship = "rId1";
+
+// Everything of a worksheet part after its rows. A sheet with notes names their drawing, which
+// Excel needs to show them, in <legacyDrawing> after the page margins.
+std::string sheetTrailerXml(const std::vector<RangeRef>& merges, bool hasNotes) {
     std::string xml = "</sheetData>";
     if (!merges.empty()) {
         xml += "<mergeCells count=\"";
@@ -370,8 +390,13 @@ std::string sheetTrailerXml(const std::vector<RangeRef>& merges) {
     }
     xml +=
         "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
-        "footer=\"0.3\"/>"
-        "</worksheet>";
+        "footer=\"0.3\"/>";
+    if (hasNotes) {
+        xml += "<legacyDrawing r:id=\"";
+        xml += NoteDrawingRelationship;
+        xml += "\"/>";
+    }
+    xml += "</worksheet>";
     return xml;
 }
 
@@ -427,7 +452,7 @@ Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrit
     extent.add(rowsExtent);
     const std::vector<ColumnInfo> columns = usableColumns(sheet.columns);
     const std::string header = sheetHeaderXml(sheet, extent, selected, columns);
-    const std::string trailer = sheetTrailerXml(usableMerges(sheet.merges));
+    const std::string trailer = sheetTrailerXml(usableMerges(sheet.merges), !sheet.notes.empty());
     const std::uint64_t inflated =
         header.size() + spooled.inflatedBytes + rowsSize + trailer.size();
     const std::uint64_t deflated = deflateBound64(header.size()) + spooled.deflatedBytes +
@@ -449,6 +474,41 @@ Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrit
         return written;
     if (Result<void> written = zip.write(trailer); !written) return written;
     return zip.endEntry();
+}
+
+// The parts of a sheet's notes: the sheet's relationships, the comments and their drawing,
+// the `part`-th of the package. The drawing's shapes take the id blocks from `nextBlock` on,
+// which moves past them.
+Result<void> writeNoteParts(ZipWriter& zip, const SheetToWrite& sheet, std::size_t sheetNumber,
+                            int part, int& nextBlock) {
+    const std::string number = std::to_string(part);
+    std::string relationships(XmlDeclaration);
+    relationships +=
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"";
+    relationships += NoteDrawingRelationship;
+    relationships +=
+        "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+        "vmlDrawing\" Target=\"../drawings/vmlDrawing" +
+        number +
+        ".vml\"/>"
+        "<Relationship Id=\"rId2\" "
+        "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/comments\" "
+        "Target=\"../comments" +
+        number + ".xml\"/></Relationships>";
+    const detail::SheetGeometry geometry(usableColumns(sheet.columns), sheet.rows, DefaultRowHeight,
+                                         DefaultColumnWidth);
+    std::string drawing = detail::noteDrawingXml(sheet.notes, geometry, nextBlock);
+    nextBlock += detail::noteShapeBlocks(sheet.notes.size());
+    const std::pair<std::string, std::string> parts[] = {
+        {"xl/worksheets/_rels/sheet" + std::to_string(sheetNumber) + ".xml.rels",
+         std::move(relationships)},
+        {"xl/comments" + number + ".xml", detail::commentsXml(sheet.notes)},
+        {"xl/drawings/vmlDrawing" + number + ".vml", std::move(drawing)},
+    };
+    for (const auto& [name, xml] : parts)
+        if (Result<void> written = writeEntry(zip, name, xml); !written) return written;
+    return {};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -492,6 +552,18 @@ Result<void> checkSheetContent(const SheetToWrite& sheet, std::size_t registrySi
     for (const ColumnInfo& column : sheet.columns)
         if (column.style && *column.style >= registrySize)
             return styleError(*column.style, registrySize, sheet.name);
+    // Excel repairs a file with two notes on one cell or one outside the grid.
+    for (std::size_t i = 0; i < sheet.notes.size(); ++i) {
+        const CellRef cell = sheet.notes[i].cell;
+        const bool inGrid = cell.row >= 1 && cell.row <= XlsxMaxRows && cell.column >= 1 &&
+                            cell.column <= XlsxMaxColumns;
+        const bool ascending =
+            i == 0 || std::pair(sheet.notes[i - 1].cell.row, sheet.notes[i - 1].cell.column) <
+                          std::pair(cell.row, cell.column);
+        if (!inGrid || !ascending)
+            return Error(ErrorCode::OperationFailed,
+                         "sheet " + sheet.name + " has a note out of order or outside the grid");
+    }
     return {};
 }
 
@@ -532,8 +604,12 @@ Result<void> writePackage(OutputSink& sink, std::span<const SheetToWrite> sheets
                           const StyleRegistry& styles) {
     if (Result<void> checked = checkSheets(sheets, styles.size()); !checked) return checked;
     const std::vector<Visibility> visibility = visibleStates(sheets, activeSheet);
+    const int notedSheets =
+        static_cast<int>(std::count_if(sheets.begin(), sheets.end(), [](const SheetToWrite& sheet) {
+            return !sheet.notes.empty();
+        }));
     const std::pair<std::string_view, std::string> parts[] = {
-        {"[Content_Types].xml", contentTypesXml(sheets.size())},
+        {"[Content_Types].xml", contentTypesXml(sheets.size(), notedSheets)},
         {"_rels/.rels", packageRelationshipsXml()},
         {"docProps/core.xml", corePropertiesXml()},
         {"docProps/app.xml", appPropertiesXml()},
@@ -544,10 +620,17 @@ Result<void> writePackage(OutputSink& sink, std::span<const SheetToWrite> sheets
     ZipWriter zip(sink);
     for (const auto& [name, xml] : parts)
         if (Result<void> written = writeEntry(zip, name, xml); !written) return written;
+    int notePart = 0;
+    int nextShapeBlock = 1;
     for (std::size_t i = 0; i < sheets.size(); ++i) {
         const std::string name = "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
         if (Result<void> written =
                 writeSheet(zip, name, sheets[i], static_cast<int>(i) == activeSheet, styles);
+            !written)
+            return written;
+        if (sheets[i].notes.empty()) continue;
+        if (Result<void> written =
+                writeNoteParts(zip, sheets[i], i + 1, ++notePart, nextShapeBlock);
             !written)
             return written;
     }

@@ -24,6 +24,13 @@
 
 namespace spreadsheet {
 
+// A cell's note (comment): shown when the pointer rests on the cell. Every note the writer
+// writes has this program as its author.
+struct CellNote {
+    CellRef cell;
+    std::string text;  // UTF-8; cut at the longest text a cell holds
+};
+
 // One sheet of the package as the writer sees it.
 struct SheetToWrite {
     std::string name;  // already validated (see isValidSheetName)
@@ -35,12 +42,15 @@ struct SheetToWrite {
     std::vector<ColumnInfo> columns;  // ascending, not overlapping
     std::optional<FrozenPane> frozenPane;
     std::optional<CellRef> activeCell;  // the selected cell; A1 when not given
+    std::vector<CellNote> notes;        // ascending by row, then column; one per cell
 };
 
 // Writes the package to `target` through a temporary file in the same folder, then renames it
-// into place. With ExistingFile::Refuse an existing `target` is never replaced: TargetExists.
-// Fails with WriteFailed (and removes the temporary file) when the file system refuses.
-// `activeSheet` is 0-based; exactly that sheet is tab-selected.
+// into place. Notes out of order, on one cell twice or outside the grid fail the write
+// (OperationFailed) before a byte is written, as rows out of order do. With ExistingFile::Refuse an
+// existing `target` is never replaced: TargetExists. Fails with WriteFailed (and removes the
+// temporary file) when the file system refuses. `activeSheet` is 0-based; exactly that sheet is
+// tab-selected.
 Result<void> writeXlsx(const std::filesystem::path& target, std::span<const SheetToWrite> sheets,
                        int activeSheet, const StyleRegistry& styles, ExistingFile existing);
 

@@ -1,5 +1,6 @@
 #include "widgets/active_label.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace widgets {
@@ -7,6 +8,21 @@ namespace widgets {
 ActiveLabel::ActiveLabel(QWidget* parent) : QLabel(parent) {
     setMouseTracking(true);
     setAttribute(Qt::WA_NoMousePropagation);
+}
+
+void ActiveLabel::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+        event->accept();
+        emit activated();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void ActiveLabel::focusInEvent(QFocusEvent* event) {
+    QLabel::focusInEvent(event);
+    emit focusReceived();
 }
 
 void ActiveLabel::mousePressEvent(QMouseEvent* event) {
@@ -29,7 +45,7 @@ void ActiveLabel::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void ActiveLabel::mouseMoveEvent(QMouseEvent* event) {
     event->accept();
-    emit pointerMoved(event->buttons());
+    emit pointerMoved(event->buttons(), event->globalPosition().toPoint());
 }
 
 }  // namespace widgets

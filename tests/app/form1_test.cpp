@@ -1,12 +1,19 @@
-// The main window: start-up, button highlighting, dragging, the about box, both pickers with
-// their cancel paths and checks, and a whole merge started from the window with the dialogs
-// answered by the test.
+// The main window: start-up, button highlighting, dragging (also by hand where the window
+// system refuses), the about box, close requests, the keyboard, both pickers with their cancel
+// paths and checks, dropped files and folders, and whole merges started from the window with
+// the dialogs answered by the test: one to the end with its final message, one cancelled from
+// the progress window.
 #define QTEST_QPA_MOUSE_HANDLING
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -14,6 +21,7 @@
 
 #include <memory>
 
+#include "app/final_message.h"
 #include "app/form1.h"
 #include "app/form3.h"
 #include "options/form2.h"
@@ -91,6 +99,14 @@ private slots:
     void folderLimitsEndTheProgram();
     void wholeMergeFromPickedFiles();
     void cancelledOptionsWriteNothing();
+    void closeRequestsEndTheProgram_data();
+    void closeRequestsEndTheProgram();
+    void keyboardReachesBothChoices_data();
+    void keyboardReachesBothChoices();
+    void dropsTakeThePickersPath_data();
+    void dropsTakeThePickersPath();
+    void cancelMidMergeLeavesNoResult();
+    void dragFollowsThePointerWhereTheSystemMoveIsRefused();
 
 private:
     // The windows' pictures and labels, as the pointer meets them.
@@ -107,12 +123,17 @@ private:
     }
     // Answers the options dialog once it is up: `answer` runs on it, then OK1 or NO1 is clicked.
     void answerOptionsDialog(std::function<void(options::Form2&)> answer, bool confirm);
+    // Runs `answer` on the final message once it is up.
+    void answerFinalMessage(std::function<void(app::FinalMessage&)> answer);
+    // Sends a drag of `urls` onto the window, and the drop when the drag is accepted; returns
+    // whether it was.
+    bool drop(const QList<QUrl>& urls);
 
     std::unique_ptr<app::Form1> m_form;
     std::unique_ptr<MessageRecorder> m_messages;
     QTemporaryDir m_runtime;
     int m_moves = 0;
-    std::vector<std::filesystem::path> m_opened;
+    QStringList m_opened;
 };
 
 void Form1Test::initTestCase() {
@@ -130,8 +151,10 @@ void Form1Test::init() {
     m_form->setMergeRunningProbe([] { return false; });
     m_form->setFileChooser([] { return std::nullopt; });
     m_form->setFolderChooser([](const QString&) { return std::nullopt; });
-    m_form->setResultOpener(
-        [this](const std::filesystem::path& result) { m_opened.push_back(result); });
+    m_form->setResultOpener([this](const QString& path) -> std::optional<QString> {
+        m_opened << path;
+        return std::nullopt;
+    });
 }
 
 void Form1Test::cleanup() {
@@ -154,8 +177,9 @@ void Form1Test::refusesToStartBesideARunningMerge() {
     QVERIFY(!m_form->Form_Load());
     QVERIFY(!m_form->isVisible());
     QCOMPARE(m_messages->messages.size(), std::size_t(1));
+    // On this platform there is no spreadsheet program to close: the message names the merge.
     QCOMPARE(m_messages->messages[0].text,
-             QStringLiteral("为保证程序运行顺畅，请先关闭所有Excel文件。"));
+             QStringLiteral("另一个合并正在进行，请等它完成后再试。"));
     QCOMPARE(m_messages->messages[0].style, merge::MessageStyle::Warning);
     QCOMPARE(m_messages->messages[0].title, QStringLiteral("提示"));
 }
@@ -285,6 +309,12 @@ void Form1Test::iconDoubleClickShowsAbout() {
     for (int line = 1; line < 9; line += 2) QVERIFY(lines[line].isEmpty());
     for (int line = 0; line < 9; line += 2) QVERIFY(!lines[line].isEmpty());
     QCOMPARE(lines[8], QStringLiteral("日期：2015-06-15"));
+    // The first line names the program and its version, as `sheetmerge --version` does.
+    QVERIFY2(QRegularExpression(
+                 QStringLiteral("^软件：sheetmerge 工作表合并工具，版本 \\d+\\.\\d+\\.\\d+$"))
+                 .match(lines[0])
+                 .hasMatch(),
+             qPrintable(lines[0]));
     QVERIFY(!about.text.endsWith(QStringLiteral("\n")));
 }
 
@@ -528,6 +558,16 @@ void Form1Test::wholeMergeFromPickedFiles() {
             dialog.Txt_Row->setText(QStringLiteral("2"));  // the header row above is copied once
         },
         true);
+    QString summary;
+    QString shownPath;
+    QStringList windowsBehind;
+    answerFinalMessage([&](app::FinalMessage& box) {
+        summary = box.Lbl_Text->text();
+        shownPath = box.Txt_Result->text();
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible() && window != &box) windowsBehind << window->objectName();
+        QTest::mouseClick(box.Cmd_OpenResult, Qt::LeftButton);
+    });
     QSignalSpy ended(m_form.get(), &app::Form1::programEnded);
     pressButton("ImgFiles2", "ImgFiles1");
 
@@ -540,17 +580,19 @@ void Form1Test::wholeMergeFromPickedFiles() {
     QCOMPARE(run.failed, 0);
     QVERIFY(run.options.CopyHeaderOnce);
     QCOMPARE(run.options.RangeSpec, std::string("22"));
-    // The summary comes once the progress window is gone; the result is handed over after it.
-    QCOMPARE(m_messages->texts(),
-             QStringList{"共选取【2】个文件，成功合并【2】个，【0】个合并失败。"});
-    QVERIFY(!m_messages->messages[0].visibleWindows.contains(QStringLiteral("Form3")));
-    QCOMPARE(m_opened.size(), std::size_t(1));
-    QCOMPARE(m_opened[0].string(), run.resultPath);
+    // The summary comes once the progress window is gone, with the result's full path; the
+    // result opens from its button, not by itself.
+    QVERIFY(m_messages->texts().isEmpty());
+    QCOMPARE(summary, QStringLiteral("共选取【2】个文件，成功合并【2】个，【0】个合并失败。"));
+    QCOMPARE(shownPath, QString::fromStdString(run.resultPath));
+    QVERIFY(shownPath.startsWith(folder.path() + QLatin1Char('/')));
+    QVERIFY2(windowsBehind.isEmpty(), qPrintable(windowsBehind.join(u',')));
+    QCOMPARE(m_opened, QStringList{shownPath});
     QVERIFY(m_form->SourceList.empty());
     QVERIFY(m_form->FolderPath.empty());
 
     spreadsheet::Result<spreadsheet::WorkbookData> result =
-        spreadsheet::openWorkbookFile(m_opened[0]);
+        spreadsheet::openWorkbookFile(m_opened[0].toStdString());
     QVERIFY(result);
     const spreadsheet::Sheet& sheet = result->sheets.at(0);
     auto text = [&sheet](int row, int column) {
@@ -584,6 +626,271 @@ void Form1Test::cancelledOptionsWriteNothing() {
     QVERIFY(m_messages->messages.empty());
     QVERIFY(m_opened.empty());
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 2);
+}
+
+void Form1Test::answerFinalMessage(std::function<void(app::FinalMessage&)> answer) {
+    auto* poll = new QTimer(m_form.get());
+    poll->setInterval(20);
+    connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        auto* box = qobject_cast<app::FinalMessage*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        poll->stop();
+        poll->deleteLater();
+        answer(*box);
+        if (box->isVisible()) box->accept();
+    });
+    poll->start();
+}
+
+void Form1Test::closeRequestsEndTheProgram_data() {
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("window system close while idle") << "idle" << true;
+    QTest::newRow("while the file picker is open") << "files" << false;
+    QTest::newRow("while the folder picker is open") << "folder" << false;
+}
+
+void Form1Test::closeRequestsEndTheProgram() {
+    QFETCH(QString, when);
+    QFETCH(bool, ends);
+    QVERIFY(m_form->Form_Load());
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QSignalSpy ended(m_form.get(), &app::Form1::programEnded);
+    // As the window manager's close button, Alt+F4 or the task bar ask.
+    auto requestClose = [this] { m_form->windowHandle()->close(); };
+    bool visibleAfterRequest = false;
+    if (when == QStringLiteral("idle")) {
+        requestClose();
+    } else if (when == QStringLiteral("files")) {
+        m_form->setFileChooser([&]() -> std::optional<app::SelectedFiles> {
+            requestClose();
+            visibleAfterRequest = m_form->isVisible();
+            return std::nullopt;
+        });
+        pressButton("ImgFiles2", "ImgFiles1");
+        QVERIFY(visibleAfterRequest);
+    } else {
+        m_form->setFolderChooser([&](const QString&) -> std::optional<app::BrowsedFolder> {
+            requestClose();
+            return std::nullopt;
+        });
+        pressButton("ImgFolder2", "ImgFolder1");
+    }
+    QCOMPARE(ended.count(), ends ? 1 : 0);
+    QCOMPARE(m_form->isVisible(), !ends);
+    QVERIFY(m_messages->messages.empty());
+    m_form->hide();
+}
+
+void Form1Test::keyboardReachesBothChoices_data() {
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<QStringList>("lit");
+    QTest::addColumn<QString>("chooser");  // the picker that opened, if any
+    QTest::newRow("nothing before Tab") << QList<int>{} << QStringList{} << "";
+    QTest::newRow("Enter before Tab does nothing")
+        << QList<int>{Qt::Key_Return} << QStringList{} << "";
+    QTest::newRow("Tab lights the files button")
+        << QList<int>{Qt::Key_Tab} << QStringList{"ImgFiles1"} << "";
+    QTest::newRow("second Tab moves to the folder button")
+        << QList<int>{Qt::Key_Tab, Qt::Key_Tab} << QStringList{"ImgFolder1"} << "";
+    QTest::newRow("third Tab comes back")
+        << QList<int>{Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab} << QStringList{"ImgFiles1"} << "";
+    QTest::newRow("Shift+Tab goes back")
+        << QList<int>{Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Backtab} << QStringList{"ImgFiles1"} << "";
+    QTest::newRow("Enter picks files")
+        << QList<int>{Qt::Key_Tab, Qt::Key_Return} << QStringList{} << "files";
+    QTest::newRow("Space picks files")
+        << QList<int>{Qt::Key_Tab, Qt::Key_Space} << QStringList{} << "files";
+    QTest::newRow("keypad Enter picks a folder")
+        << QList<int>{Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Enter} << QStringList{} << "folder";
+}
+
+void Form1Test::keyboardReachesBothChoices() {
+    QFETCH(QList<int>, keys);
+    QFETCH(QStringList, lit);
+    QFETCH(QString, chooser);
+    QString opened;
+    m_form->setFileChooser([&]() -> std::optional<app::SelectedFiles> {
+        opened = QStringLiteral("files");
+        return std::nullopt;
+    });
+    m_form->setFolderChooser([&](const QString&) -> std::optional<app::BrowsedFolder> {
+        opened = QStringLiteral("folder");
+        return std::nullopt;
+    });
+    QVERIFY(m_form->Form_Load());
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    for (int key : keys) {
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : m_form.get();
+        QTest::keyClick(target, Qt::Key(key));
+    }
+    QCOMPARE(opened, chooser);
+    if (chooser.isEmpty()) QCOMPARE(litButtons(), lit);
+    // Every path comes back to the window, centred and usable.
+    QVERIFY(m_form->isVisible());
+    QVERIFY(m_messages->messages.empty());
+}
+
+bool Form1Test::drop(const QList<QUrl>& urls) {
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    const QPointF at(200, 170);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction | Qt::LinkAction, data, Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(m_form.get(), &enter);
+    if (!enter.isAccepted()) {
+        delete data;
+        return false;
+    }
+    QDropEvent dropped(at, Qt::CopyAction | Qt::LinkAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_form.get(), &dropped);
+    delete data;
+    return dropped.isAccepted();
+}
+
+void Form1Test::dropsTakeThePickersPath_data() {
+    QTest::addColumn<QStringList>("dropped");  // paths in the test's tree, or addresses
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("message");  // the refusal shown, if any
+    QTest::addColumn<int>("count");        // the sources the options dialog shows, if it opens
+    QTest::addColumn<QString>("folder");   // and their folder
+    QTest::newRow("two files") << QStringList{"two/一月.csv", "two/二月.csv"} << true << "" << 2
+                               << "two/";
+    QTest::newRow("files of two folders")
+        << QStringList{"apart/x/甲.csv", "apart/y/乙.csv", "two/一月.csv"} << true << "" << 3 << "";
+    QTest::newRow("a folder of two") << QStringList{"two"} << true << "" << 2 << "two/";
+    QTest::newRow("one file") << QStringList{"two/一月.csv"} << true << "请选择至少两个文件。" << 0
+                              << "";
+    QTest::newRow("a folder of one") << QStringList{"single"} << true
+                                     << "指定路径下仅存在一个符合条件的Excel/"
+                                        "csv文件，无需执行数据合并操作，请重新选择目标文件夹。"
+                                     << 0 << "";
+    QTest::newRow("a file and a folder") << QStringList{"two/一月.csv", "single"} << true
+                                         << "请拖入两个或更多文件，或一个文件夹。" << 0 << "";
+    QTest::newRow("two folders") << QStringList{"two", "single"} << true
+                                 << "请拖入两个或更多文件，或一个文件夹。" << 0 << "";
+    QTest::newRow("web addresses")
+        << QStringList{"https://example.com/a.xlsx", "https://example.com/b.xlsx"} << false << ""
+        << 0 << "";
+}
+
+void Form1Test::dropsTakeThePickersPath() {
+    QFETCH(QStringList, dropped);
+    QFETCH(bool, accepted);
+    QFETCH(QString, message);
+    QFETCH(int, count);
+    QFETCH(QString, folder);
+    QTemporaryDir tree;
+    QVERIFY(tree.isValid());
+    QDir top(tree.path());
+    for (const char* sub : {"two", "apart/x", "apart/y", "single"}) QVERIFY(top.mkpath(sub));
+    for (const char* file :
+         {"two/一月.csv", "two/二月.csv", "apart/x/甲.csv", "apart/y/乙.csv", "single/只有.csv"})
+        writeFile(top.filePath(QString::fromUtf8(file)), "名称,数量\n甲,1\n");
+    QList<QUrl> urls;
+    for (const QString& path : dropped)
+        urls << (path.startsWith(QStringLiteral("https:"))
+                     ? QUrl(path)
+                     : QUrl::fromLocalFile(top.filePath(path)));
+
+    QVERIFY(m_form->Form_Load());
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    int shownCount = 0;
+    QString shownFolder;
+    if (count > 0)
+        answerOptionsDialog(
+            [&](options::Form2& dialog) {
+                shownCount = dialog.Lbl_Cnt->text().toInt();
+                shownFolder = dialog.Txt_Path->text();
+            },
+            false);
+    QSignalSpy ended(m_form.get(), &app::Form1::programEnded);
+    QCOMPARE(drop(urls), accepted);
+    // The merge starts once the drop has returned to the file manager.
+    if (count > 0) QTRY_COMPARE(ended.count(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(shownCount, count);
+    if (count > 0) {
+        QCOMPARE(shownFolder, top.path() + QLatin1Char('/') + folder);
+        QCOMPARE(m_form->lastRun()->status, merge::RunStatus::Cancelled);
+        QVERIFY(m_messages->messages.empty());
+        return;
+    }
+    QCOMPARE(ended.count(), 0);
+    QVERIFY(m_form->isVisible());
+    QCOMPARE(m_messages->texts(), message.isEmpty() ? QStringList{} : QStringList{message});
+}
+
+void Form1Test::cancelMidMergeLeavesNoResult() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QStringList names;
+    for (int number = 1; number <= 30; ++number) {
+        names << QStringLiteral("分店%1.csv").arg(number, 2, 10, QLatin1Char('0'));
+        writeFile(folder.filePath(names.constLast()), "名称,数量\n甲,1\n乙,2\n");
+    }
+    const QStringList before = QDir(folder.path()).entryList(QDir::Files, QDir::Name);
+    QVERIFY(m_form->Form_Load());
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_form->setFileChooser([&]() -> std::optional<app::SelectedFiles> {
+        return app::SelectedFiles{folder.path(), names};
+    });
+    answerOptionsDialog(
+        [](options::Form2& dialog) { dialog.Txt_Row->setText(QStringLiteral("2")); }, true);
+    // "取消" on the progress window, as soon as it is up; the question is answered Yes.
+    m_messages->answer = merge::MessageAnswer::Yes;
+    QString fileShown;
+    auto* poll = new QTimer(m_form.get());
+    poll->setInterval(0);
+    connect(poll, &QTimer::timeout, poll, [poll, &fileShown] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* progress = qobject_cast<app::Form3*>(window);
+            if (!progress || !progress->isVisible()) continue;
+            poll->stop();
+            fileShown = progress->Lbl_File->text();
+            QTest::mouseClick(progress->Cmd_Cancel, Qt::LeftButton);
+        }
+    });
+    poll->start();
+    QSignalSpy ended(m_form.get(), &app::Form1::programEnded);
+    pressButton("ImgFiles2", "ImgFiles1");
+
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(fileShown.startsWith(QStringLiteral("正在合并：分店")));
+    const merge::RunOutcome& run = *m_form->lastRun();
+    QCOMPARE(run.status, merge::RunStatus::Stopped);
+    QVERIFY(run.resultPath.empty());
+    // Asked once, then told that nothing was kept; the sources alone are left in the folder.
+    const QStringList texts = m_messages->texts();
+    QCOMPARE(texts.size(), 2);
+    QVERIFY(texts[0].startsWith(QStringLiteral("确定要取消合并吗？")));
+    QVERIFY2(QRegularExpression(QStringLiteral("^已停止合并：已处理【\\d+】个文件（共【30】个），"
+                                               "未生成合并结果，源文件均未改动。$"))
+                 .match(texts[1])
+                 .hasMatch(),
+             qPrintable(texts[1]));
+    QVERIFY(!m_messages->messages[1].visibleWindows.contains(QStringLiteral("Form3")));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files, QDir::Name), before);
+    QVERIFY(m_opened.isEmpty());
+}
+
+void Form1Test::dragFollowsThePointerWhereTheSystemMoveIsRefused() {
+    // The offscreen platform, like X11 without a window manager, refuses the system move.
+    widgets::MdlMoveNoborderWnd::setMoveObserver({});
+    const auto restore = qScopeGuard(
+        [this] { widgets::MdlMoveNoborderWnd::setMoveObserver([this](QWidget*) { ++m_moves; }); });
+    QVERIFY(m_form->Form_Load());
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    const QPoint start = m_form->pos();
+    QTest::mousePress(m_form.get(), Qt::LeftButton, {}, QPoint(200, 100));
+    QTest::mouseMove(m_form.get(), QPoint(205, 104));
+    QTest::mouseMove(m_form.get(), QPoint(230, 120));
+    QTRY_COMPARE(m_form->pos(), start + QPoint(25, 16));
+    QTest::mouseRelease(m_form.get(), Qt::LeftButton, {}, m_form->mapFromGlobal(QCursor::pos()));
+    const QPoint released = m_form->pos();
+    QTest::mouseMove(m_form.get(), QPoint(100, 60));
+    QCoreApplication::processEvents();
+    QCOMPARE(m_form->pos(), released);
 }
 
 QTEST_MAIN(Form1Test)

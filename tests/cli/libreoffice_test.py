@@ -8,6 +8,8 @@ and the result holds nothing else, so headers, labels, extents, sheet splits and
 list are checked with the values. Rich texts are compared run by run (each run's text and what
 LibreOffice shows of its font), and the columns of the first source (widths, its sheet's default
 width, hidden columns) with the result's. Every result also passes tests/support/xlsx_check.py.
+The notes on the failure list, read back from LibreOffice's annotations, must each give the
+reason and the cause that `sheetmerge merge` printed for that file on stderr.
 
     libreoffice_test.py PATH/TO/sheetmerge TEST_DATA_FOLDER EXAMPLES_FOLDER
 
@@ -210,6 +212,30 @@ def read_ods_columns(path, count):
     return sheets
 
 
+def read_annotations(path):
+    """The cell notes of an .ods as [(sheet name, {(row, column): text})], rows and columns from 1."""
+    with zipfile.ZipFile(path) as package:
+        root = ElementTree.fromstring(package.read("content.xml"))
+    sheets = []
+    for table in root.iter(q(TABLE, "table")):
+        notes = {}
+        row = 0
+        for row_element in table.iter(q(TABLE, "table-row")):
+            rows = int(row_element.get(q(TABLE, "number-rows-repeated"), "1"))
+            column = 0
+            for cell_element in row_element:
+                if cell_element.tag not in (q(TABLE, "table-cell"), q(TABLE, "covered-table-cell")):
+                    continue
+                annotation = cell_element.find(q(OFFICE, "annotation"))
+                if annotation is not None:
+                    notes[(row + 1, column + 1)] = "\n".join(
+                        paragraph_text(p) for p in annotation.findall(q(TEXT, "p")))
+                column += int(cell_element.get(q(TABLE, "number-columns-repeated"), "1"))
+            row += rows
+        sheets.append((table.get(q(TABLE, "name")), notes))
+    return sheets
+
+
 # ---- the sources' values
 
 
@@ -321,6 +347,29 @@ def expected_sheets(sources, start_row=None, header=False, mark=None, sheet_base
     if len(sheets) == 1:
         return [(f"{sheet_base}({count})", sheets[0])]
     return [(f"{sheet_base}({count})-{number}", cells) for number, cells in enumerate(sheets, 1)]
+
+
+def printed_notes(stderr, sources):
+    """{file name: "原因：说明"} from the "失败：路径：原因：说明" lines of `sources` on stderr."""
+    notes = {}
+    for line in stderr.splitlines():
+        for path in sources:
+            head = f"失败：{path}："
+            if line.startswith(head):
+                notes[os.path.basename(path)] = line[len(head):]
+    return notes
+
+
+def compare_notes(found, failure_list, printed, problems):
+    """Each failed file's cell on the failure list carries the note the command line printed for
+    it, and no other cell carries one."""
+    _, cells = failure_list
+    wanted = {key: printed.get(cell.value, f"(nothing printed for {cell.value})")
+              for key, cell in cells.items() if key[0] >= 3 and key[1] >= 2}
+    for key in sorted(set(found) | set(wanted)):
+        if found.get(key) != wanted.get(key):
+            problems.append(f"failure list {a1(*key)}: LibreOffice reads the note {found.get(key)!r}, "
+                            f"expected {wanted.get(key)!r}")
 
 
 def expected_failure_list(failures):
@@ -547,6 +596,8 @@ class Case:
         self.sheet_base = sheet_base
         self.columns = columns  # the first source's columns the result's must show, from A
         self.result = None
+        self.all_sources = sources  # every source given, failed ones too
+        self.stderr = ""
 
 
 def make_cases(scratch, test_data, examples):
@@ -604,11 +655,14 @@ def make_cases(scratch, test_data, examples):
     order = [os.path.join(failing, name) for name in
              ("h_sample.xlsx", "i_other_sheet.xlsx", "j_empty.xlsx", "k_short.xlsx", "l_broken.xlsx", "m_good.xlsx")]
     merged = [order[0], order[5]]
-    cases.append(Case("a failure list", ["--sheet-name", "数据", "--start-row", "3", "--header", "--mark-path", *order],
-                      merged, dict(start_row=3, header=True, mark="path"),
-                      failures={2: ["i_other_sheet.xlsx"], 3: ["j_empty.xlsx"], 4: ["k_short.xlsx"],
-                                5: ["l_broken.xlsx"]},
-                      sheet_base="数据"))
+    failure_case = Case("a failure list", ["--sheet-name", "数据", "--start-row", "3", "--header", "--mark-path",
+                                           *order],
+                        merged, dict(start_row=3, header=True, mark="path"),
+                        failures={2: ["i_other_sheet.xlsx"], 3: ["j_empty.xlsx"], 4: ["k_short.xlsx"],
+                                  5: ["l_broken.xlsx"]},
+                        sheet_base="数据")
+    failure_case.all_sources = order
+    cases.append(failure_case)
 
     # Rich texts of .xlsx, BIFF5 and BIFF8 sources; the first source's columns of its sheet's
     # default width and hidden columns.
@@ -637,6 +691,7 @@ def run_merge(sheetmerge, case, output, problems):
     done = subprocess.run([sheetmerge, "merge", "-q", "-o", output, *case.arguments], capture_output=True,
                           timeout=300)
     lines = done.stdout.decode("utf-8").splitlines()
+    case.stderr = done.stderr.decode("utf-8", "replace")
     expected_status = 1 if case.failures else 0
     if done.returncode != expected_status or not lines or not os.path.isfile(lines[0]):
         problems.append(f"{case.name}: exit {done.returncode}, stdout {lines}, "
@@ -713,6 +768,16 @@ def main():
             if case.columns:
                 compare_columns(converted[case.sources[0]], active_sheet_index(case.sources[0]),
                                 converted[case.result], case.columns, case_problems)
+            if case.failures:
+                printed = printed_notes(case.stderr, case.all_sources)
+                if len(printed) != sum(len(names) for names in case.failures.values()):
+                    case_problems.append(f"stderr names {sorted(printed)} as failed")
+                found = read_annotations(converted[case.result])[0][1]
+                compare_notes(found, wanted[0], printed, case_problems)
+            else:
+                notes = [(name, key) for name, found in read_annotations(converted[case.result]) for key in found]
+                if notes:
+                    case_problems.append(f"notes on a result without failures: {notes[:5]}")
             problems.extend(f"{case.name}: {line}" for line in case_problems)
             print(f"{'FAIL' if case_problems else 'ok'}: {case.name}")
         print(f"merges {merged - started:.1f} s, LibreOffice conversion of {len(sources) + len(results)} files "

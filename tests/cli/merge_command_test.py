@@ -9,6 +9,7 @@ import hashlib
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -131,8 +132,18 @@ def check_damaged_folder(scratch):
         # The engine's description, not the fallback for failures without one.
         check(cause.strip() != "" and cause != "无法打开该文件", f"damaged folder: {path} cause {cause!r}")
     if lines and os.path.isfile(lines[0]):
-        firsts = [row[0] for row in openpyxl.load_workbook(lines[0]).worksheets[1].iter_rows(values_only=True)]
+        book = openpyxl.load_workbook(lines[0])
+        firsts = [row[0] for row in book.worksheets[1].iter_rows(values_only=True)]
         check(firsts == ["c", "d"], f"damaged folder: merged {firsts}")
+        # On the failure list each failed file's cell carries, as a note by the program, the
+        # reason and cause stderr gave for it.
+        notes = {cell.value: cell.comment for row in book.worksheets[0].iter_rows() for cell in row
+                 if cell.comment}
+        wanted = {os.path.basename(path): f"{reason}：{cause}" for path, (reason, cause) in causes.items()}
+        check({name: note.text for name, note in notes.items()} == wanted,
+              f"damaged folder: notes {[(name, note.text) for name, note in notes.items()]}, expected {wanted}")
+        check(all(note.author == "sheetmerge" for note in notes.values()),
+              f"damaged folder: note authors {[note.author for note in notes.values()]}")
         os.remove(lines[0])
     check(snapshot(folder) == before, "damaged folder: sources changed")
 
@@ -184,6 +195,37 @@ def check_formula_notice(scratch):
     if lines and os.path.isfile(lines[0]):
         rows = list(openpyxl.load_workbook(lines[0]).active.iter_rows(values_only=True))
         check(rows == [(1, 2), (None, None), (5, 6), (3, 4)], f"formulas: merged {rows}")
+
+
+def check_stop_signals(scratch):
+    """Ctrl+C (SIGINT) and SIGTERM during a long merge: the run stops after the source in
+    progress, exit 130, no result and no temporary file left, sources untouched."""
+    many = os.path.join(scratch, "many")
+    os.mkdir(many)
+    # Enough sources that the run outlasts the moment between its first progress line and the
+    # signal by far: about a second of merging on a fast machine.
+    rows = "名称,数量\n" + "".join(f"行{row},{row}\n" for row in range(600))
+    for number in range(1000):
+        with open(os.path.join(many, f"s{number:04}.csv"), "w", encoding="utf-8") as handle:
+            handle.write(rows)
+    before = snapshot(many)
+    for signal_number, name in [(signal.SIGINT, "SIGINT"), (signal.SIGTERM, "SIGTERM")]:
+        process = subprocess.Popen([SHEETMERGE, "merge", many], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        # In a pipe the progress comes as lines: the first after source 1, then every tenth.
+        first = process.stderr.readline().decode("utf-8")
+        check(first.startswith("合并进度 1 / 1000"), f"{name}: first progress line {first!r}")
+        process.send_signal(signal_number)
+        out, err = process.communicate(timeout=120)
+        err = err.decode("utf-8")
+        check(process.returncode == 130, f"{name}: exit {process.returncode}, stderr {err.strip()!r}")
+        check(out == b"", f"{name}: stdout {out!r}")
+        check("正在停止" in err, f"{name}: no note of the stop on stderr: {err!r}")
+        stopped = re.search(r"已停止合并：已处理【(\d+)】个文件（共【1000】个），未生成合并结果，源文件均未改动。", err)
+        check(stopped is not None and 1 <= int(stopped.group(1)) < 1000, f"{name}: stderr {err!r}")
+        check(sorted(os.listdir(many)) == sorted(os.path.basename(path) for path in before),
+              f"{name}: files left beside the sources: {result_files(many)}")
+        check(snapshot(many) == before, f"{name}: sources changed")
 
 
 def main():
@@ -410,6 +452,8 @@ def main():
 
     for folder, before in sources.items():
         check(snapshot(folder) == before, f"sources changed in {folder}")
+
+    check_stop_signals(scratch)
 
     shutil.rmtree(scratch, ignore_errors=True)
     if FAILURES:

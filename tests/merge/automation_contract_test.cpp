@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -19,8 +20,11 @@
 #include "../support/package_check.h"
 #include "fake_application.h"
 #include "merge/engine_application.h"
+#include "spreadsheet/detail/value_parsing.h"
+#include "spreadsheet/detail/xml_reader.h"
 #include "spreadsheet/sheet_name.h"
 #include "spreadsheet/workbook_reader.h"
+#include "spreadsheet/zip_reader.h"
 #include "spreadsheet/zip_writer.h"
 
 namespace merge {
@@ -65,6 +69,7 @@ struct SheetLook {
     std::map<Cell, std::string> numberFormats;  // cells of a format other than General
     std::map<Cell, std::vector<RunLook>> runs;  // rich cells
     std::pair<int, int> frozen{0, 0};           // rows above and columns left of frozen panes
+    std::map<Cell, std::string> notes;          // (row, column) -> note text
 };
 
 // The rich source both types open: sheet 源 with
@@ -161,6 +166,62 @@ std::vector<std::uint8_t> richSourcePackage() {
     return sink.takeBytes();
 }
 
+// The notes of the `position`-th sheet of a saved package: the sheet's relationships name its
+// comments part, whose comments give cell and text.
+class NoteReader : public spreadsheet::detail::XmlHandler {
+public:
+    std::string commentsTarget;  // from the sheet's relationships
+    std::map<std::pair<int, int>, std::string> notes;
+
+    void startElement(std::string_view name,
+                      const spreadsheet::detail::XmlAttributes& attributes) override {
+        if (name == "Relationship" && attributes.get("Type").value_or("").ends_with("/comments")) {
+            commentsTarget = std::string(attributes.get("Target").value_or(""));
+        } else if (name == "comment") {
+            spreadsheet::Result<RangeRef> cell =
+                spreadsheet::parseRange(std::string(attributes.get("ref").value_or("")));
+            m_cell = cell ? std::pair(cell->first.row, cell->first.column) : std::pair(0, 0);
+            m_text.clear();
+        } else if (name == "t") {
+            setCollectingText(true);
+        }
+    }
+    void endElement(std::string_view name) override {
+        if (name == "t") setCollectingText(false);
+        if (name == "comment") notes[m_cell] = spreadsheet::detail::decodeXlsxEscapes(m_text);
+    }
+    void characters(std::string_view text) override { m_text += text; }
+
+private:
+    std::pair<int, int> m_cell;
+    std::string m_text;
+};
+
+std::map<std::pair<int, int>, std::string> savedNotes(const std::string& path, int position) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    spreadsheet::Result<spreadsheet::ZipReader> zip = spreadsheet::ZipReader::open(bytes);
+    EXPECT_TRUE(zip);
+    if (!zip) return {};
+    auto parsePart = [&](const std::string& name, NoteReader& reader) {
+        const spreadsheet::ZipEntry* entry = zip->find(name);
+        if (entry == nullptr) return false;
+        spreadsheet::Result<std::string> xml = zip->readWhole(*entry, 1 << 26);
+        EXPECT_TRUE(xml && spreadsheet::detail::parseXml(reader, name, *xml)) << name;
+        return true;
+    };
+    NoteReader reader;
+    if (!parsePart("xl/worksheets/_rels/sheet" + std::to_string(position) + ".xml.rels", reader) ||
+        reader.commentsTarget.empty())
+        return {};
+    // Targets are relative to xl/worksheets/.
+    const std::string target = reader.commentsTarget.starts_with("../")
+                                   ? "xl/" + reader.commentsTarget.substr(3)
+                                   : "xl/worksheets/" + reader.commentsTarget;
+    EXPECT_TRUE(parsePart(target, reader)) << target;
+    return reader.notes;
+}
+
 // A folder for the files a test writes, removed with it.
 struct Scratch {
     fs::path folder = fs::temp_directory_path() /
@@ -216,6 +277,7 @@ struct EngineType {
                 }
             }
         if (sheet.frozenPane) look.frozen = {sheet.frozenPane->rows, sheet.frozenPane->columns};
+        look.notes = savedNotes(path, position);
         return look;
     }
 
@@ -259,6 +321,7 @@ struct FakeType {
             for (const testing::FakeRun& run : runs)
                 look.runs[key].push_back({run.text, fontLook(run.font)});
         if (sheet.frozenAt) look.frozen = {sheet.frozenAt->row - 1, sheet.frozenAt->column - 1};
+        look.notes = sheet.notes;
         return look;
     }
 
@@ -840,6 +903,67 @@ TYPED_TEST(AutomationContract, SelectionDecidesTheActiveSheetAndTheFrozenPanes) 
     this->book->setFreezePanes(true);
     EXPECT_EQ(this->look(*this->book, 1).frozen, std::pair(0, 0));
     EXPECT_FALSE(this->failed()) << this->errors().message();
+}
+
+TYPED_TEST(AutomationContract, NotesBelongToOneCellAndAreSavedWithIt) {
+    using Notes = std::map<std::pair<int, int>, std::string>;
+    Worksheet& sheet = *this->sheet;
+    this->fill(sheet, "A1:B2", {{"列表", ""}, {"", "文件.xlsx"}});
+    sheet.range("A1:B2")->setFontBold(true);
+    const std::string tricky = "其它：a & b <c> \"d\"\r\n第二行 _x000D_ \t";
+    sheet.range("B2")->setNote(tricky);
+    sheet.cell(3, 5)->setNote(" 空单元格上的说明 ");
+    sheet.range("C4")->setNote("第一次");
+    sheet.range("C4")->setNote("替换");  // a second note replaces the first
+    sheet.range("D5")->setNote("去掉");
+    sheet.range("D5")->setNote("");  // an empty text removes it
+    sheet.range("XFD1048576")->setNote("右下角");
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    for (const char* several : {"B2:C2", "A1:A2", "C4:D5"}) {
+        SCOPED_TRACE(several);
+        sheet.range(several)->setNote("不行");
+        EXPECT_TRUE(this->failed());
+    }
+    const Notes expected = {{{2, 2}, tricky},
+                            {{3, 5}, " 空单元格上的说明 "},
+                            {{4, 3}, "替换"},
+                            {{1'048'576, 16'384}, "右下角"}};
+    const SheetLook look = this->look(*this->book, 1);
+    EXPECT_EQ(look.notes, expected);
+    // Notes leave values and formats as they were.
+    EXPECT_EQ(this->texts(*sheet.range("A1:B2")),
+              (std::vector<std::string>{"列表", "", "", "文件.xlsx"}));
+    EXPECT_EQ(look.boldCells, (std::set<std::pair<int, int>>{{1, 1}, {1, 2}, {2, 1}, {2, 2}}));
+
+    // Copies do not carry notes; rolling rows back takes theirs.
+    std::shared_ptr<Worksheet> other = this->addSheet();
+    sheet.range("A1:E5")->copyTo(*other->cell(1, 1));
+    sheet.range("A1:E5")->copy();
+    other->cell(11, 1)->pasteSpecial(PasteKind::All);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_TRUE(this->look(*this->book, 2).notes.empty());
+    sheet.clearFromRow(4);
+    EXPECT_FALSE(this->failed());
+    EXPECT_EQ(this->look(*this->book, 1).notes,
+              (Notes{{{2, 2}, tricky}, {{3, 5}, " 空单元格上的说明 "}}));
+}
+
+TYPED_TEST(AutomationContract, NotesOnRowsAlreadyFinalAreKept) {
+    // A block placed at row 10 makes the rows above it final (the engine moves them out of
+    // memory); their notes stay, and notes can still be given to them.
+    std::shared_ptr<Workbook> sourceBook = this->application->addWorkbook();
+    this->fill(*sourceBook->worksheet(1), "A1:B2", {{"s", "t"}, {"u", "v"}});
+    Worksheet& sheet = *this->sheet;
+    this->fill(sheet, "A1:A3", {{"a"}, {"b"}, {"c"}});
+    sheet.range("A2")->setNote("早于");
+    sourceBook->worksheet(1)->range("A1:B2")->copyTo(*sheet.cell(10, 1));
+    sheet.range("A3")->setNote("晚于");
+    sheet.finishRows();
+    sheet.range("C1")->setNote("完成之后");
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(this->look(*this->book, 1).notes,
+              (std::map<std::pair<int, int>, std::string>{
+                  {{1, 3}, "完成之后"}, {{2, 1}, "早于"}, {{3, 1}, "晚于"}}));
 }
 
 TYPED_TEST(AutomationContract, FailuresOfOpeningAndOfEmptyQuestionsAreReported) {

@@ -57,4 +57,17 @@ for cell in ("B2", "C2", "D2", "E2"):
     assert font.color is not None and font.color.rgb.upper().endswith("FF0000"), (cell, font.color)
     assert failures[cell].alignment.horizontal == "center", cell
 assert failures["A3"].font.name == "微软雅黑" and not failures["A3"].font.b
+
+# Each failed file's cell, and no other, carries a note by the program: its column's reason,
+# then what was wrong.
+notes = {cell.coordinate: cell.comment for row in failures.iter_rows() for cell in row if cell.comment}
+listed = {cell.coordinate for row in failures.iter_rows(min_row=3, min_col=2, max_col=5) for cell in row
+          if cell.value is not None}
+assert set(notes) == listed, (sorted(notes), sorted(listed))
+for coordinate, note in notes.items():
+    reason = failures.cell(row=1, column=failures[coordinate].column).value
+    assert note.author == "sheetmerge", (coordinate, note.author)
+    assert note.text.startswith(reason + "：") and len(note.text) > len(reason) + 1, (coordinate, note.text)
+assert notes["D3"].text == "指定行以下无数据或起止单元格不合逻辑：第 4 行及以下没有数据", notes["D3"].text
+assert "文件受密码保护" in notes["E3"].text, notes["E3"].text
 print("result checked")

@@ -237,7 +237,7 @@ TEST(CopyAndMark, FailedFirstBlockLeavesNothingAndTheNextTakesItsPlace) {
     EXPECT_EQ(merge.outcome.failed, 2);
     EXPECT_EQ(merge.host.messages.back().text,
               "共选取【4】个文件，成功合并【2】个，【2】个合并失败。\n合并失败的文件及其原因列在合"
-              "并结果的“失败列表”工作表中。");
+              "并结果的“失败列表”工作表中，将鼠标移到文件名上可查看原因。");
     ASSERT_EQ(merge.application.result->sheets.size(), 2u);
     FakeSheet& failures = merge.sheet(1);
     EXPECT_EQ(failures.name, "失败列表(2)");

@@ -168,13 +168,15 @@ TEST(Summary, FinalMessageAddsALinePerKindOfNews) {
         {"no reports", {}, summary},
         {"a failure",
          {merged("/d/a.xlsx", 0), failed},
-         summary + "\n合并失败的文件及其原因列在合并结果的“失败列表”工作表中。"},
+         summary + "\n合并失败的文件及其原因列在合并结果的“失败列表”工作表中，将鼠标移到文件名上可"
+                   "查看原因。"},
         {"formulas in two files",
          {merged("/d/a.xlsx", 4), merged("/d/b.xlsx", 0), merged("/d/c.xlsx", 1)},
          summary + "\n【2】个文件中共有【5】个公式单元格没有计算结果，已按空单元格合并。"},
         {"both, failure first",
          {merged("/d/a.xlsx", 7), failed},
-         summary + "\n合并失败的文件及其原因列在合并结果的“失败列表”工作表中。"
+         summary + "\n合并失败的文件及其原因列在合并结果的“失败列表”工作表中，将鼠标移到文件名上可"
+                   "查看原因。"
                    "\n【1】个文件中共有【7】个公式单元格没有计算结果，已按空单元格合并。"},
     };
     for (const Case& row : cases) {
@@ -183,6 +185,35 @@ TEST(Summary, FinalMessageAddsALinePerKindOfNews) {
     }
     EXPECT_EQ(earlierResultsText(0), "");
     EXPECT_EQ(earlierResultsText(1), "另有【1】个此前生成的合并结果未参与合并。");
+}
+
+TEST(Summary, FailureNoteGivesTheReasonAndTheCause) {
+    struct Case {
+        const char* name;
+        SourceFailure failure;
+        std::string note;
+    };
+    const std::vector<Case> cases = {
+        {"an explanation",
+         {FailureReason::SheetEmpty, std::nullopt, "目标工作表中没有任何数据"},
+         "目标工作表内容为空：目标工作表中没有任何数据"},
+        {"an explanation of the range",
+         {FailureReason::RangeIllogical, std::nullopt, "第 5 行及以下没有数据"},
+         "指定行以下无数据或起止单元格不合逻辑：第 5 行及以下没有数据"},
+        {"nothing known", {FailureReason::Other, std::nullopt, {}}, "其它"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(failureNote(row.failure), row.note);
+    }
+    // The application's error wins over an explanation: its text as the command line prints it.
+    const SourceFailure failed{FailureReason::SheetMissing,
+                               spreadsheet::Error(spreadsheet::ErrorCode::NoSuchSheet, "销售"),
+                               "unused"};
+    const std::string note = failureNote(failed);
+    EXPECT_EQ(note, "不存在目标工作表：" + failed.cause());
+    EXPECT_NE(note.find("销售"), std::string::npos);
+    EXPECT_EQ(note.find("unused"), std::string::npos);
 }
 
 }  // namespace

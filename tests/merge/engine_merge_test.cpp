@@ -168,7 +168,7 @@ TEST(EngineMerge, HeaderLabelsFormatsAndBrokenFiles) {
     EXPECT_EQ(outcome.failed, 8);
     EXPECT_EQ(host.messages.back().text,
               "共选取【11】个文件，成功合并【3】个，【8】个合并失败。\n合并失败的文件及其原因列在合"
-              "并结果的“失败列表”工作表中。");
+              "并结果的“失败列表”工作表中，将鼠标移到文件名上可查看原因。");
     EXPECT_TRUE(spreadsheet::testing::soundPackage(outcome.resultPath));
 
     spreadsheet::Result<spreadsheet::WorkbookData> result =

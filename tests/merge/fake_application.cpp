@@ -218,6 +218,17 @@ void FakeRange::merge() {
     m_sheet->merges.push_back(m_area);
 }
 
+void FakeRange::setNote(const std::string& text) {
+    if (m_area.rowCount() != 1 || m_area.columnCount() != 1) {
+        m_application.errors().set(Error(ErrorCode::OperationFailed, "note on several cells"));
+        return;
+    }
+    if (text.empty())
+        m_sheet->notes.erase({row(), column()});
+    else
+        m_sheet->notes[{row(), column()}] = text;
+}
+
 void FakeRange::setColumnWidth(double characters) {
     for (int column = m_area.first.column; column <= m_area.last.column; ++column) {
         m_sheet->widths[column] = characters;
@@ -301,6 +312,7 @@ void FakeWorksheet::clearFromRow(int row) {
     std::erase_if(m_sheet->cellFormats,
                   [row](const auto& entry) { return entry.first.first >= row; });
     std::erase_if(m_sheet->runs, [row](const auto& entry) { return entry.first.first >= row; });
+    std::erase_if(m_sheet->notes, [row](const auto& entry) { return entry.first.first >= row; });
     std::erase_if(m_sheet->merges,
                   [row](const RangeRef& merged) { return merged.last.row >= row; });
     if (row <= 1) {

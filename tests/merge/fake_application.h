@@ -56,6 +56,7 @@ struct FakeSheet {
     CellRef activeCell{1, 1};
     std::vector<std::string> formats;  // "B2:E2 colour 3", ... as the run set them
     std::map<std::pair<int, int>, FakeCellFormat> cellFormats;  // (row, column), formatted only
+    std::map<std::pair<int, int>, std::string> notes;           // (row, column) -> note text
 
     CellValue at(int row, int column) const {
         auto found = cells.find({row, column});
@@ -127,6 +128,7 @@ public:
     }
     void setColumnWidth(double characters) override;
     void autoFitColumns() override { note("autofit"); }
+    void setNote(const std::string& text) override;
     void select() override { m_sheet->activeCell = m_area.first; }
 
     const std::shared_ptr<FakeSheet>& sheet() const { return m_sheet; }

@@ -136,7 +136,7 @@ TEST(RunFaults, SourcesChangedBeforeTheirTurnAreListedAsFailed) {
     ASSERT_FALSE(host.messages.empty());
     EXPECT_EQ(host.messages.back().text,
               "共选取【6】个文件，成功合并【2】个，【4】个合并失败。\n合并失败的文件及其原因列在合"
-              "并结果的“失败列表”工作表中。");
+              "并结果的“失败列表”工作表中，将鼠标移到文件名上可查看原因。");
     EXPECT_EQ(failedNames(outcome.resultPath),
               (std::vector<std::string>{"c.csv", "d.xlsx", "e.xlsx", "f.csv"}));
     // Only the sources and the result are in the folder: nothing half-written stays behind.

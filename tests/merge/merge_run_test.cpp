@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "fake_application.h"
 
 namespace merge {
@@ -132,7 +134,7 @@ TEST(MergeRun, BooksEachReasonOnceInItsOrder) {
     EXPECT_EQ(run.outcome.resultPath, "/d/Data合并 150615 093012.xlsx");
     EXPECT_EQ(run.host.messages.back().text,
               "共选取【6】个文件，成功合并【2】个，【4】个合并失败。\n合并失败的文件及其原因列在合"
-              "并结果的“失败列表”工作表中。");
+              "并结果的“失败列表”工作表中，将鼠标移到文件名上可查看原因。");
 }
 
 TEST(MergeRun, ResolvesTheTargetRangeModes) {
@@ -469,6 +471,28 @@ TEST(MergeRun, KeepsTheCauseOfEveryFailure) {
     };
     ASSERT_EQ(run.outcome.sources.size(), expected.size() + 1);
     EXPECT_TRUE(run.outcome.sources[0].merged());
+
+    // On the failure list each failed file's cell, and no other cell, carries a note: the
+    // reason, then the cause.
+    const FakeSheet& list = *run.application.result->sheets[0];
+    const std::map<std::pair<int, int>, std::string> explained = {
+        {{3, 3}, "目标工作表内容为空：目标工作表中没有任何数据"},
+        {{3, 4}, "指定行以下无数据或起止单元格不合逻辑：第 5 行及以下没有数据"},
+    };
+    EXPECT_EQ(list.notes.size(), expected.size());
+    for (const auto& [cell, text] : list.notes) {
+        SCOPED_TRACE(list.textAt(cell.first, cell.second));
+        ASSERT_FALSE(list.at(cell.first, cell.second).isEmpty()) << "a note beside the list";
+        if (explained.count(cell)) {
+            EXPECT_EQ(text, explained.at(cell));
+            continue;
+        }
+        // Errors of the application: the reason of the cell's column and the error's text.
+        const std::string head = cell.second == 2 ? "不存在目标工作表：" : "其它：";
+        EXPECT_EQ(text.substr(0, head.size()), head);
+    }
+    EXPECT_NE(list.notes.at({4, 5}).find("copy"), std::string::npos);  // broken.xlsx
+    EXPECT_NE(list.notes.at({3, 5}).find("/d/missing.xlsx"), std::string::npos);
     for (std::size_t k = 0; k < expected.size(); ++k) {
         const Expected& want = expected[k];
         SCOPED_TRACE(want.name);
@@ -536,7 +560,8 @@ TEST(MergeRun, CountsFormulasMergedWithoutCachedValues) {
     EXPECT_EQ(run.outcome.summary, "共选取【4】个文件，成功合并【3】个，【1】个合并失败。");
     EXPECT_EQ(run.host.messages.back().text,
               "共选取【4】个文件，成功合并【3】个，【1】个合并失败。\n"
-              "合并失败的文件及其原因列在合并结果的“失败列表”工作表中。\n"
+              "合并失败的文件及其原因列在合并结果的“失败列表”工作表中，将鼠标移到文件名上可查看原"
+              "因。\n"
               "【2】个文件中共有【5】个公式单元格没有计算结果，已按空单元格合并。");
 }
 

@@ -78,6 +78,13 @@ private slots:
     void byPositionStoresTheChosenItem();
     void cancelLeavesOptionsUnconfirmed_data();
     void cancelLeavesOptionsUnconfirmed();
+    void disabledControlsLookDisabled_data();
+    void disabledControlsLookDisabled();
+    void startRowTakesWhatInputMethodsType_data();
+    void startRowTakesWhatInputMethodsType();
+    void enterConfirmsAndEscapeCancels_data();
+    void enterConfirmsAndEscapeCancels();
+    void escapeInOpenListOnlyClosesIt();
 
 private:
     void clickCentre(QWidget* widget) {
@@ -579,6 +586,174 @@ void Form2Test::cancelLeavesOptionsUnconfirmed() {
     QVERIFY(!d.mergeOptions().Confirmed);
     QVERIFY(d.mergeOptions().RangeSpec.empty());
     QVERIFY(m_messages->messages.empty());
+}
+
+void Form2Test::disabledControlsLookDisabled_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<bool>("enabled");
+    // At the start these are disabled; Check3 and Option1 are the usable controls beside them.
+    QTest::newRow("右下角 in its frame") << "Check1" << false;
+    QTest::newRow("智能识别 box in its frame") << "Txt_RB" << false;
+    QTest::newRow("header copy") << "Check2" << false;
+    QTest::newRow("文件路径") << "Option7" << false;
+    QTest::newRow("指定单元格的内容") << "Option8" << false;
+    QTest::newRow("cell list box") << "Txt_Head" << false;
+    QTest::newRow("usable check box") << "Check3" << true;
+    QTest::newRow("usable option in a frame") << "Option1" << true;
+}
+
+void Form2Test::disabledControlsLookDisabled() {
+    QFETCH(QString, control);
+    QFETCH(bool, enabled);
+    auto* widget = m_dialog->findChild<QWidget*>(control);
+    QVERIFY(widget);
+    QCOMPARE(widget->isEnabled(), enabled);
+    // The text is drawn in the colour of its state: near-black pixels only where it is usable.
+    const QImage picture = widget->grab().toImage();
+    int dark = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QColor pixel = picture.pixelColor(x, y);
+            if (pixel.red() < 80 && pixel.green() < 80 && pixel.blue() < 80) ++dark;
+        }
+    if (enabled)
+        QVERIFY2(dark > 10, qPrintable(QStringLiteral("%1 dark pixels").arg(dark)));
+    else
+        QVERIFY2(dark == 0, qPrintable(QStringLiteral("%1 dark pixels").arg(dark)));
+    // The hint texts stay while disabled.
+    if (control == QStringLiteral("Txt_RB"))
+        QCOMPARE(m_dialog->Txt_RB->text(), QStringLiteral("智能识别"));
+}
+
+void Form2Test::startRowTakesWhatInputMethodsType_data() {
+    QTest::addColumn<QStringList>("typed");  // pieces arriving one after the other
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<bool>("headerTicked");
+    QTest::addColumn<QString>("rangeSpec");  // what OK hands on, when not refused
+    QTest::newRow("space, then 7") << QStringList{" ", "7"} << false << true << "27";
+    QTest::newRow("ideographic space, then 7") << QStringList{"　", "7"} << false << true << "27";
+    QTest::newRow("full-width seven") << QStringList{"７"} << false << true << "27";
+    QTest::newRow("full-width one") << QStringList{"１"} << false << false << "21";
+    QTest::newRow("full-width twelve, key by key")
+        << QStringList{"１", "２"} << false << true << "212";
+    QTest::newRow("7, then a space") << QStringList{"7", " "} << false << true << "27";
+    QTest::newRow("the last row") << QStringList{"1048576"} << false << true << "21048576";
+    QTest::newRow("past the last row") << QStringList{"1048577"} << true << false << "";
+    QTest::newRow("past the last row, key by key")
+        << QStringList{"1", "0", "4", "8", "5", "7", "7"} << true << false << "";
+    QTest::newRow("full-width past the last row")
+        << QStringList{"１０４８５７７"} << true << false << "";
+    QTest::newRow("full-width letter") << QStringList{"ａ"} << true << false << "";
+}
+
+void Form2Test::startRowTakesWhatInputMethodsType() {
+    QFETCH(QStringList, typed);
+    QFETCH(bool, refused);
+    QFETCH(bool, headerTicked);
+    QFETCH(QString, rangeSpec);
+    options::Form2& d = *m_dialog;
+    for (const QString& piece : typed) d.Txt_Row->insert(piece);
+    if (refused) {
+        QCOMPARE(m_messages->messages.size(), std::size_t(1));
+        QCOMPARE(m_messages->messages[0].text, QStringLiteral("“起始行”必须是大于0的整数。"));
+        QVERIFY(d.Txt_Row->text().isEmpty());
+    } else {
+        QVERIFY(m_messages->messages.empty());
+        QCOMPARE(d.Txt_Row->text(), typed.join(QString()));
+    }
+    QCOMPARE(d.Check2->isChecked(), headerTicked);
+    if (refused) return;
+    // OK takes the number the box shows.
+    QTest::keyClick(d.Txt_Row, Qt::Key_Return);
+    QVERIFY(d.mergeOptions().Confirmed);
+    QCOMPARE(QString::fromStdString(d.mergeOptions().RangeSpec), rangeSpec);
+}
+
+void Form2Test::enterConfirmsAndEscapeCancels_data() {
+    QTest::addColumn<QString>("startRow");
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("outcome");  // "accepted", "refused" or "rejected"
+    QTest::newRow("Enter in the start row") << "3"
+                                            << "Txt_Row" << int(Qt::Key_Return) << 0 << "accepted";
+    QTest::newRow("keypad Enter in the start row")
+        << "3"
+        << "Txt_Row" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << "accepted";
+    QTest::newRow("Enter on a check box") << "3"
+                                          << "Check3" << int(Qt::Key_Return) << 0 << "accepted";
+    QTest::newRow("Enter on a closed list") << "3"
+                                            << "Combo2" << int(Qt::Key_Return) << 0 << "accepted";
+    QTest::newRow("Enter with no start row") << ""
+                                             << "Txt_Row" << int(Qt::Key_Return) << 0 << "refused";
+    QTest::newRow("Escape in the start row") << "3"
+                                             << "Txt_Row" << int(Qt::Key_Escape) << 0 << "rejected";
+    QTest::newRow("Escape on a closed list") << "3"
+                                             << "Combo1" << int(Qt::Key_Escape) << 0 << "rejected";
+    QTest::newRow("Ctrl+Enter does nothing")
+        << "3"
+        << "Txt_Row" << int(Qt::Key_Return) << int(Qt::ControlModifier) << "open";
+}
+
+void Form2Test::enterConfirmsAndEscapeCancels() {
+    QFETCH(QString, startRow);
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, outcome);
+    options::Form2& d = *m_dialog;
+    QTest::keyClicks(d.Txt_Row, startRow);
+    auto* target = d.findChild<QWidget*>(focus);
+    QVERIFY(target);
+    target->setFocus(Qt::TabFocusReason);
+    QSignalSpy accepted(&d, &QDialog::accepted);
+    QSignalSpy rejected(&d, &QDialog::rejected);
+    QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(accepted.count(), outcome == QStringLiteral("accepted") ? 1 : 0);
+    QCOMPARE(rejected.count(), outcome == QStringLiteral("rejected") ? 1 : 0);
+    QCOMPARE(d.isVisible(),
+             outcome == QStringLiteral("refused") || outcome == QStringLiteral("open"));
+    QCOMPARE(d.mergeOptions().Confirmed, outcome == QStringLiteral("accepted"));
+    if (outcome == QStringLiteral("accepted"))
+        QCOMPARE(d.mergeOptions().RangeSpec, std::string("23"));
+    if (outcome == QStringLiteral("refused")) {
+        QCOMPARE(m_messages->messages.size(), std::size_t(1));
+        QCOMPARE(m_messages->messages[0].text,
+                 QStringLiteral("起始行数不能为空，请输入大于0的整数。"));
+        QCOMPARE(QApplication::focusWidget(), d.Txt_Row);
+    } else {
+        QVERIFY(m_messages->messages.empty());
+    }
+}
+
+void Form2Test::escapeInOpenListOnlyClosesIt() {
+    options::Form2& d = *m_dialog;
+    QSignalSpy rejected(&d, &QDialog::rejected);
+    QSignalSpy accepted(&d, &QDialog::accepted);
+    d.Combo2->setFocus(Qt::TabFocusReason);
+    QVERIFY(d.Option3->isChecked());
+    d.Combo2->showPopup();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    QVERIFY(d.isVisible());
+    QCOMPARE(rejected.count(), 0);
+    QCOMPARE(d.Combo2->currentText(), QStringLiteral("销售"));
+    // Enter in the open list picks the entry under the cursor and closes the list only.
+    d.Combo2->showPopup();
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    // Keys go where a user's keys go: to the list inside the popup, which has the focus.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    QCOMPARE(d.Combo2->currentText(), QStringLiteral("库存"));
+    QVERIFY(d.isVisible());
+    QCOMPARE(accepted.count(), 0);
+    // With the list closed, Escape cancels the dialog.
+    QTest::keyClick(d.Combo2, Qt::Key_Escape);
+    QCOMPARE(rejected.count(), 1);
+    QVERIFY(!d.isVisible());
+    QVERIFY(!d.mergeOptions().Confirmed);
 }
 
 QTEST_MAIN(Form2Test)

@@ -75,13 +75,18 @@ TEST(OkAction, DefaultsWriteOnlyConfirmed) {
 }
 
 TEST(OkAction, EmptyStartRowIsRefusedEvenThoughItIsTheOpeningChoice) {
-    FakeSample sample;
-    const DialogValues values;  // Option5 selected, Txt_Row empty: the dialog as it opens
-    const options::OkOutcome outcome = options::runOkAction(values, sample.resolver());
-    EXPECT_FALSE(outcome.accepted);
-    EXPECT_FALSE(outcome.options.Confirmed);
-    EXPECT_EQ(outcome.message, "起始行数不能为空，请输入大于0的整数。");
-    EXPECT_EQ(outcome.focus, FocusTarget::TxtRow);
+    // Option5 selected, Txt_Row empty: the dialog as it opens; blanks alone count as empty.
+    for (const std::string typed : {"", " ", "\t ", "\xE3\x80\x80"}) {
+        SCOPED_TRACE("\"" + typed + "\"");
+        FakeSample sample;
+        DialogValues values;
+        values.txtRow = typed;
+        const options::OkOutcome outcome = options::runOkAction(values, sample.resolver());
+        EXPECT_FALSE(outcome.accepted);
+        EXPECT_FALSE(outcome.options.Confirmed);
+        EXPECT_EQ(outcome.message, "起始行数不能为空，请输入大于0的整数。");
+        EXPECT_EQ(outcome.focus, FocusTarget::TxtRow);
+    }
 }
 
 TEST(OkAction, StartRowIsStoredAsTheNumberTheBoxRead) {
@@ -89,8 +94,15 @@ TEST(OkAction, StartRowIsStoredAsTheNumberTheBoxRead) {
         std::string typed;
         std::string rangeSpec;
     };
-    const std::vector<Row> rows = {{"25", "225"}, {"1.5", "22"}, {"2.5", "22"},
-                                   {"007", "27"}, {"1", "21"},   {" 12", "212"}};
+    const std::vector<Row> rows = {{"25", "225"},
+                                   {"1.5", "22"},
+                                   {"2.5", "22"},
+                                   {"007", "27"},
+                                   {"1", "21"},
+                                   {" 12", "212"},
+                                   {"１２", "212"},
+                                   {"1048576", "21048576"},
+                                   {"1048576.4", "21048576"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.typed);
         FakeSample sample;
@@ -173,7 +185,8 @@ TEST(OkAction, UntickedCornerIsNeitherCheckedNorStored) {
 }
 
 TEST(OkAction, UnreadableStartRowGetsTheBoxMessage) {
-    for (const std::string typed : {"0", "-3", "abc", "0.4", "2147483648"}) {
+    for (const std::string typed :
+         {"0", "-3", "abc", "0.4", "2147483648", "1048577", "1048576.6", "１０４８５７７"}) {
         SCOPED_TRACE(typed);
         FakeSample sample;
         DialogValues values = cellList("XX", OkPart::Caption);
@@ -360,7 +373,14 @@ TEST(StartRow, ReadsDecimalNumbersRoundingHalvesToEven) {
         {"1,000", std::nullopt},
         {"1.2.3", std::nullopt},
         {"--1", std::nullopt},
-        {"１２", std::nullopt},
+        // Full-width forms, as a Chinese input method types them.
+        {"１２", 12},
+        {"\xE3\x80\x80７\xE3\x80\x80", 7},
+        {"－３．５", -4},
+        {"＋１", 1},
+        {"１２ａ", std::nullopt},
+        {"\xEF\xBC", std::nullopt},
+        {"\xE3\x80\x80", std::nullopt},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE("\"" + row.text + "\"");
