@@ -8,7 +8,10 @@
 #   2. stopping: a folder of 4000 sources chosen with Tab, Tab, Enter and the folder's path,
 #      Enter on the options dialog, Escape on the progress window and Enter on the question.
 #      The program must end after the message, leaving no result beside the sources;
-#   3. under openbox only: Alt+F4 on the main window ends the program.
+#   3. passwords: two encrypted sources among three; the password typed into the dialog and
+#      Enter opens the first, Escape skips the second, which alone is listed as failed, and the
+#      password is written nowhere;
+#   4. under openbox only: Alt+F4 on the main window ends the program.
 # Saves a picture of the screen at every step into the output folder.
 #   tools/keyboard_walk.sh [path/to/sheetmerge] [output folder]
 # Needs xvfb, xauth, xdotool, openbox and imagemagick (tools/install-deps.sh).
@@ -165,8 +168,60 @@ left=$(find "$many" -name '*.xlsx' | wc -l)
 [ "$(find "$many" -type f | wc -l)" = 4000 ] || fail "the sources' folder changed"
 echo "ok: stopped from the keyboard; nothing left beside the 4000 sources"
 
+echo "-- 3. passwords asked during the merge"
+locked=$scratch/locked
+mkdir -p "$locked"
+# The encrypted 1.xlsx is passed over as the sample; 2.xlsx is not encrypted.
+cp tests/data/crypto/standard_grid.xlsx "$locked/1.xlsx"
+cp tests/data/xls/grid.xlsx "$locked/2.xlsx"
+cp tests/data/crypto/cryptoapi_grid.xls "$locked/3.xls"
+# Waits up to five seconds until window $1 is gone; fails when it stays.
+wait_gone() {
+    for _ in $(seq 1 50); do
+        xdotool getwindowname "$1" > /dev/null 2>&1 || return 0
+        xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$1" || return 0
+        sleep 0.1
+    done
+    fail "$2"
+}
+"$program" > "$scratch/stdout" 2> "$scratch/stderr" &
+program_pid=$!
+wait_for "文件选取" > /dev/null || fail "the main window did not come up"
+keys Tab Return
+wait_for "请选择要处理的Excel或CSV文件" > /dev/null || fail "Enter on the files button opened no file dialog"
+typed "$locked/"
+keys Return
+typed '"1.xlsx" "2.xlsx" "3.xls"'
+keys Return
+wait_for "参数设置" > /dev/null || fail "the options dialog did not come up"
+typed "2"
+keys Return
+# The password box has the keyboard at once: typed, then Enter for 确定.
+first=$(wait_for "输入密码") || fail "no password dialog for 1.xlsx"
+shot password-dialog
+typed "standard-pw"
+keys Return
+wait_gone "$first" "Enter left the password dialog open"
+# Escape skips the next file.
+second=$(wait_for "输入密码") || fail "no password dialog for 3.xls"
+[ "$second" != "$first" ] || fail "the first password dialog came back"
+keys Escape
+wait_gone "$second" "Escape left the password dialog open"
+wait_for "提示" > /dev/null || fail "no final message after the passwords"
+shot password-final-message
+keys Return
+wait_for_end "after the passwords"
+results=("$locked"/合并*.xlsx)
+[ -f "${results[0]}" ] || fail "no result in $locked"
+merged=$("$program" inspect "${results[0]}" | awk -F'\t' '$2 ~ /^成功合并/ { print $2 }')
+[ "$merged" = "成功合并(2)" ] || fail "the result's data sheet is '$merged', expected 成功合并(2)"
+failed=$("$program" cat "${results[0]}" --sheet-index 1 | tail -n +3 | cut -d, -f5 | tr '\n' ' ')
+[ "$failed" = "3.xls " ] || fail "failed files '$failed', expected 3.xls alone"
+grep -rqF "standard-pw" "$HOME" "$locked" && fail "the password was written to a file"
+echo "ok: 1.xlsx opened with the typed password, 3.xls skipped with Escape"
+
 if [ "$KEYBOARD_WALK_MANAGER" = openbox ]; then
-    echo "-- 3. Alt+F4 on the main window"
+    echo "-- 4. Alt+F4 on the main window"
     "$program" > "$scratch/stdout" 2> "$scratch/stderr" &
     program_pid=$!
     wait_for "文件选取" > /dev/null || fail "the main window did not come up"

@@ -1,6 +1,7 @@
 // Saves pictures of the desktop program's windows as a user sees them: the main window, the
 // options dialog filled from a sample workbook, the progress window part-way through a run with
-// its file and "取消", and the final message of a saved run.
+// its file and "取消", the password question for an encrypted source, and the final message of
+// a saved run.
 //   screenshots SAMPLE.xlsx OUTPUT_FOLDER     (run by tools/screenshots.sh under Xvfb)
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "app/final_message.h"
 #include "app/form1.h"
 #include "app/form3.h"
+#include "app/password_dialog.h"
 #include "merge/result_finishing.h"
 #include "options/form2.h"
 #include "spreadsheet/workbook_reader.h"
@@ -95,6 +97,13 @@ int main(int argc, char** argv) {
     progress.showFile(QString::fromStdString(shownSample.string()));
     progress.showProgress(3, 8);
     allSaved &= save(progress, output + QStringLiteral("/progress_window.png"));
+
+    // A second try at the password of an encrypted source, over the progress window.
+    app::PasswordDialog password(QString::fromStdString((shownFolder / "工资 六月.xlsx").string()),
+                                 2, false, &progress);
+    QTest::keyClicks(password.Txt_Password, QStringLiteral("secret"));
+    allSaved &= save(password, output + QStringLiteral("/password_dialog.png"));
+    password.hide();
     progress.unload();
 
     const QString resultPath =

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Starts the desktop program's windows on a virtual X display (Xvfb) and saves pictures of the
 # main window, the options dialog filled from a sample workbook, the progress window with its
-# file and "取消", and the final message into docs/screenshots/.
+# file and "取消", the password question and the final message into docs/screenshots/.
 #   tools/screenshots.sh            (from the repository root, after tools/install-deps.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "app/form3.h"
+#include "app/password_dialog.h"
 #include "options/form2.h"
 #include "widgets/message_service.h"
 
@@ -77,6 +78,16 @@ void DesktopHost::handOver(const std::filesystem::path&) {
     // The final message has offered to open the result; what is left is to let go.
     QApplication::processEvents();
     m_lock.release();
+}
+
+merge::PasswordAnswer DesktopHost::askPassword(const std::string& path, int attempt) {
+    PasswordDialog dialog(QString::fromStdString(path), attempt, m_passwordForLaterFiles,
+                          m_progress.get());
+    const merge::PasswordAnswer answer = dialog.ask();
+    if (answer.password) m_passwordForLaterFiles = answer.useForLaterFiles;
+    // The keyboard goes back to the progress window, so that Escape reaches "取消" again.
+    if (m_progress) m_progress->activateWindow();
+    return answer;
 }
 
 }  // namespace app

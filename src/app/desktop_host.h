@@ -1,6 +1,7 @@
 // The merge run's host on the desktop: the options dialog, the progress window with the file
-// being merged and its "取消", the message boxes and the final message with the result, with
-// pending window events processed at exactly those points.
+// being merged and its "取消", the password question for encrypted sources, the message boxes
+// and the final message with the result, with pending window events processed at exactly those
+// points.
 //   DesktopHost host(openResult, lock);  merge::Zelk(input, *application, host);
 #pragma once
 
@@ -35,6 +36,9 @@ public:
     void showSummary(const std::string& text, const std::string& title,
                      const std::filesystem::path& result) override;
     void handOver(const std::filesystem::path& result) override;
+    // The password dialog in front of the progress window. Its check box starts as the user
+    // last left it in this run; the password itself is never kept here.
+    merge::PasswordAnswer askPassword(const std::string& path, int attempt) override;
 
 private:
     // Creates and shows the progress window unless it is up; true when it was created now.
@@ -43,6 +47,7 @@ private:
     FinalMessage::Opener m_open;
     merge::RunLock& m_lock;
     std::unique_ptr<Form3> m_progress;
+    bool m_passwordForLaterFiles = false;
 };
 
 }  // namespace app

@@ -87,6 +87,18 @@ inline constexpr const char* FileGone = "文件已不存在。";
 inline constexpr const char* LauncherFailedHead = "打开程序报告失败（退出状态 ";
 inline constexpr const char* LauncherFailedTail = "）。";
 
+// The question for the password of an encrypted source during a merge: the file's full path,
+// the masked box, and the line saying that the previous password was wrong.
+inline constexpr const char* PasswordTitle = "输入密码";
+inline constexpr const char* PasswordPrompt = "以下文件设有打开密码，请输入密码：";
+inline constexpr const char* PasswordFileLine = "文件：";
+inline constexpr const char* PasswordLine = "密码：";
+// "密码不正确，请重新输入（还可输入 " + tries left + " 次）。"
+inline constexpr const char* PasswordWrongHead = "密码不正确，请重新输入（还可输入 ";
+inline constexpr const char* PasswordWrongTail = " 次）。";
+inline constexpr const char* PasswordForLaterFiles = "对后面的文件也使用该密码";
+inline constexpr const char* SkipButton = "跳过";
+
 // The about box behind the icon corner: five lines with an empty line between each two.
 inline constexpr const char* AboutTitle = "Korvan";
 // The first line names the version: the box shows AboutProgram + version + AboutRest.

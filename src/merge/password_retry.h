@@ -11,9 +11,6 @@
 
 namespace merge {
 
-// How often a wrong password may be typed for one source.
-constexpr int MaxPasswordAttempts = 3;
-
 // Opens `path` as the application does. When it fails because it is encrypted and none of the
 // run's passwords opens it, asks the host for a password and opens it again with the answer,
 // up to MaxPasswordAttempts times. An answer marked for later files joins the run's passwords

@@ -28,6 +28,10 @@ enum class MessageAnswer { Ok, Yes, No };
 // the top-left cell of the reference, or nullopt when the text is no valid reference there.
 using ReferenceResolver = std::function<std::optional<spreadsheet::CellRef>(const std::string&)>;
 
+// How often the user is asked for the password of one source; the last wrong answer makes it
+// fail as WrongPassword.
+constexpr int MaxPasswordAttempts = 3;
+
 // The user's answer when a source turns out to be protected by a password.
 struct PasswordAnswer {
     std::optional<std::string> password;  // nullopt: skip the file (it is booked as failed)
@@ -67,8 +71,8 @@ public:
     virtual void handOver(const std::filesystem::path& result) = 0;
 
     // Source `path` is encrypted and no password the run knows opens it: asks the user for one.
-    // `attempt` counts from 1; from 2 on, the previous answer was wrong (at most 3 attempts). By
-    // default no password is given and the source is booked as failed.
+    // `attempt` counts from 1; from 2 on, the previous answer was wrong (at most
+    // MaxPasswordAttempts). By default no password is given and the source is booked as failed.
     virtual PasswordAnswer askPassword(const std::string& path, int attempt) {
         (void)path;
         (void)attempt;
