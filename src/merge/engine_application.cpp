@@ -34,8 +34,9 @@ using spreadsheet::ErrorCode;
 using spreadsheet::RangeRef;
 using spreadsheet::Row;
 
-// Formats are set cell by cell; a range this large is refused rather than filled.
-constexpr long long MaxFormattedCells = 1'000'000;
+// Formats are set cell by cell; a range larger than a whole column is refused rather than
+// filled.
+constexpr long long MaxFormattedCells = spreadsheet::XlsxMaxRows;
 
 struct EngineSheet {
     std::string name;
@@ -43,8 +44,9 @@ struct EngineSheet {
     spreadsheet::Visibility visibility = spreadsheet::Visibility::Visible;
     std::vector<Row> rows;  // in memory, ascending; result sheets: only rows not yet spooled
     std::vector<RangeRef> merges;
-    std::map<int, double> widths;                  // result sheets: column -> width
+    std::map<int, ColumnLook> columnLooks;         // result sheets: column -> look
     std::vector<spreadsheet::ColumnInfo> columns;  // source sheets
+    double defaultColumnWidth = 0.0;               // source sheets; 0 = not given
     std::optional<RangeRef> autoFilter;
     std::optional<spreadsheet::FrozenPane> frozenPane;
     int uncalculatedFormulas = 0;  // source sheets: as the reader counted them
@@ -88,10 +90,17 @@ struct EngineSheet {
         firstColumn = firstColumn == 0 ? first : std::min(firstColumn, first);
         lastColumn = std::max(lastColumn, last);
     }
-    double sourceWidth(int column) const {
-        for (const auto& info : columns)
-            if (info.first <= column && column <= info.last && info.width > 0) return info.width;
-        return 0.0;
+    // How a source column shows: the width of its run, else the sheet's default width (0 when
+    // neither is given), and hidden as its run says.
+    ColumnLook sourceLook(int column) const {
+        auto run = std::upper_bound(
+            columns.begin(), columns.end(), column,
+            [](int wanted, const spreadsheet::ColumnInfo& info) { return wanted < info.first; });
+        if (run != columns.begin() && std::prev(run)->last >= column) {
+            const spreadsheet::ColumnInfo& info = *std::prev(run);
+            return {info.width > 0 ? info.width : defaultColumnWidth, info.hidden};
+        }
+        return {defaultColumnWidth, false};
     }
 };
 
@@ -103,15 +112,24 @@ struct EngineBook {
     int active = 0;
     spreadsheet::GridLimits grid = spreadsheet::XlsxGrid;
     std::vector<spreadsheet::CellStyle> sourceStyles;      // sources
+    std::vector<spreadsheet::Font> sourceRunFonts;         // sources
     spreadsheet::WorkbookData dates;                       // sources: styles for date checks
     std::shared_ptr<spreadsheet::StyleRegistry> registry;  // results
     // Results: the format of the last saveAs; a CSV result spools its rows as CSV fields, which
     // need to know the styles that show dates.
     SaveFormat format = SaveFormat::Xlsx;
     spreadsheet::DateStyleTest csvDates;
-    // Source style index -> result id, per result registry.
+    // Source style index -> result id, and source run font -> result run font, per result
+    // registry.
     std::unordered_map<std::uint32_t, std::uint32_t> styleMap;
+    std::unordered_map<std::uint32_t, std::uint32_t> runFontMap;
     const spreadsheet::StyleRegistry* mappedFor = nullptr;
+
+    // The style of a cell, as this book's own styles give it.
+    const spreadsheet::CellStyle& styleOf(std::uint32_t style) const {
+        if (registry) return registry->style(style);
+        return style < sourceStyles.size() ? sourceStyles[style] : sourceStyles.front();
+    }
 };
 
 class EngineApplication;
@@ -222,6 +240,22 @@ public:
             for (std::size_t c = 0; c < values[r].size(); ++c)
                 store(row() + static_cast<int>(r), column() + static_cast<int>(c), values[r][c]);
     }
+    std::string numberFormat() override {
+        if (!usable()) return "General";
+        bool lost = false;
+        const Row* row = m_sheet->readRow(m_area.first.row, lost);
+        if (lost) m_application.fail(ErrorCode::OperationFailed, "row already written out");
+        if (row)
+            for (const Cell& cell : row->cells)
+                if (cell.column == m_area.first.column) {
+                    const std::string& code = m_book->styleOf(cell.style).numberFormat;
+                    return code.empty() ? "General" : code;
+                }
+        return "General";
+    }
+    void setNumberFormat(const std::string& code) override {
+        restyle([&](spreadsheet::CellStyle& style) { style.numberFormat = code; });
+    }
     std::shared_ptr<Range> offset(int rows, int columns) override {
         return make({{m_area.first.row + rows, m_area.first.column + columns},
                      {m_area.last.row + rows, m_area.last.column + columns}});
@@ -293,8 +327,9 @@ public:
             m_application.fail(ErrorCode::OperationFailed, "column width");
             return;
         }
+        // A column given a width shows again.
         for (int c = m_area.first.column; c <= m_area.last.column; ++c)
-            m_sheet->widths[c] = characters;
+            m_sheet->columnLooks[c] = ColumnLook{characters, false};
     }
     void autoFitColumns() override;
     void setNote(const std::string& text) override {
@@ -355,6 +390,7 @@ private:
         found->number = value.number;
         found->text = value.text;
         found->hasFormula = false;
+        row.runs.erase(c);  // a value written is plain
         m_sheet->noteColumns(c, c);
     }
     template <typename Change>
@@ -364,6 +400,8 @@ private:
             m_application.fail(ErrorCode::OperationFailed, "range too large to format");
             return;
         }
+        // Cells of a range mostly share their style: each distinct one is changed once.
+        std::unordered_map<std::uint32_t, std::uint32_t> changed;
         for (int r = m_area.first.row; r <= m_area.last.row; ++r) {
             Row& row = m_sheet->rowAt(r);
             for (int c = m_area.first.column; c <= m_area.last.column; ++c) {
@@ -375,9 +413,13 @@ private:
                     cell.column = c;
                     found = row.cells.insert(found, cell);
                 }
-                spreadsheet::CellStyle style = m_book->registry->style(found->style);
-                change(style);
-                found->style = m_book->registry->intern(style);
+                auto [entry, added] = changed.try_emplace(found->style, 0);
+                if (added) {
+                    spreadsheet::CellStyle style = m_book->registry->style(found->style);
+                    change(style);
+                    entry->second = m_book->registry->intern(style);
+                }
+                found->style = entry->second;
             }
         }
     }
@@ -427,6 +469,36 @@ double textWidth(const std::string& text) {
     return width;
 }
 
+// What a number format shows besides the digits, as an estimate of its width: the first
+// section's code without quotes, escapes and [..] blocks ("yyyy\"年\"m\"月\"d\"日\"" gives
+// yyyy年m月d日, as wide as the dates it shows).
+std::string formatCodeText(const std::string& code) {
+    std::string text;
+    bool quoted = false;
+    for (std::size_t index = 0; index < code.size(); ++index) {
+        const char character = code[index];
+        if (character == '"') {
+            quoted = !quoted;
+        } else if (quoted) {
+            text += character;
+        } else if (character == ';') {
+            break;
+        } else if (character == '[') {
+            const std::size_t close = code.find(']', index);
+            if (close == std::string::npos) break;
+            index = close;
+        } else if ((character == '\\' || character == '_' || character == '*') &&
+                   index + 1 < code.size()) {
+            // An escaped character shows; the padding of _x and the fill of *x take one place.
+            text += character == '\\' ? code[index + 1] : ' ';
+            ++index;
+        } else {
+            text += character;
+        }
+    }
+    return text;
+}
+
 void EngineRange::autoFitColumns() {
     if (!usable() || !m_book->registry) return;
     for (int c = m_area.first.column; c <= m_area.last.column; ++c) {
@@ -434,14 +506,21 @@ void EngineRange::autoFitColumns() {
         for (const Row& row : m_sheet->rows)
             for (const Cell& cell : row.cells) {
                 if (cell.column != c || cell.type == CellType::Empty) continue;
+                const spreadsheet::CellStyle& style = m_book->registry->style(cell.style);
                 const std::string text =
                     cell.type == CellType::Number    ? spreadsheet::numberText(cell.number)
                     : cell.type == CellType::Boolean ? (cell.number != 0 ? "TRUE" : "FALSE")
                                                      : cell.text;
-                const double size = m_book->registry->style(cell.style).font.size;
-                widest = std::max(widest, textWidth(text) * size / 11.0);
+                double width = textWidth(text);
+                // A formatted number shows as wide as its format makes it, a date as its date.
+                if (cell.type == CellType::Number && style.numberFormat != "General") {
+                    width = std::max(width, textWidth(formatCodeText(style.numberFormat)));
+                    if (spreadsheet::isDateFormat(style.numberFormat))
+                        width = std::max(width, textWidth(spreadsheet::dateTimeText(cell.number)));
+                }
+                widest = std::max(widest, width * style.font.size / 11.0);
             }
-        if (widest > 0) m_sheet->widths[c] = std::min(255.0, std::ceil(widest + 1.5));
+        if (widest > 0) m_sheet->columnLooks[c].width = std::min(255.0, std::ceil(widest + 1.5));
     }
 }
 
@@ -450,17 +529,33 @@ std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_
         return style;  // the same registry: header rows copied between result sheets
     if (fromBook.mappedFor != toBook.registry.get()) {
         fromBook.styleMap.clear();
+        fromBook.runFontMap.clear();
         fromBook.mappedFor = toBook.registry.get();
     }
     auto found = fromBook.styleMap.find(style);
     if (found != fromBook.styleMap.end()) return found->second;
     // Another new workbook's styles are its registry's; a source's are the ones it was read with.
-    const spreadsheet::CellStyle& source = fromBook.registry ? fromBook.registry->style(style)
-                                           : style < fromBook.sourceStyles.size()
-                                               ? fromBook.sourceStyles[style]
-                                               : fromBook.sourceStyles.front();
-    const std::uint32_t id = toBook.registry->intern(source);
+    const std::uint32_t id = toBook.registry->intern(fromBook.styleOf(style));
     fromBook.styleMap.emplace(style, id);
+    return id;
+}
+
+// The target's id of a run font of `fromBook`: the same font interned in the target's registry.
+std::uint32_t resultRunFont(EngineBook& fromBook, EngineBook& toBook, std::uint32_t font) {
+    if (font == spreadsheet::CellFont || fromBook.registry == toBook.registry) return font;
+    if (fromBook.mappedFor != toBook.registry.get()) {
+        fromBook.styleMap.clear();
+        fromBook.runFontMap.clear();
+        fromBook.mappedFor = toBook.registry.get();
+    }
+    auto found = fromBook.runFontMap.find(font);
+    if (found != fromBook.runFontMap.end()) return found->second;
+    std::uint32_t id = spreadsheet::CellFont;
+    if (fromBook.registry && font < fromBook.registry->runFontCount())
+        id = toBook.registry->internRunFont(fromBook.registry->runFont(font));
+    else if (!fromBook.registry && font < fromBook.sourceRunFonts.size())
+        id = toBook.registry->internRunFont(fromBook.sourceRunFonts[font]);
+    fromBook.runFontMap.emplace(font, id);
     return id;
 }
 
@@ -510,15 +605,16 @@ public:
             forEachRow([&](const Row& row) {
                 Row out;
                 out.number = row.number + m_rowShift;
-                out.cells = copiedCells(row);
+                out.cells = copiedCells(row, out.runs);
                 if (!out.cells.empty()) copied.push_back(std::move(out));
             });
-            for (Row& row : copied) place(row.number, std::move(row.cells));
+            for (Row& row : copied) place(row.number, std::move(row.cells), std::move(row.runs));
             return;
         }
         forEachRow([&](const Row& row) {
-            std::vector<Cell> cells = copiedCells(row);
-            if (!cells.empty()) place(row.number + m_rowShift, std::move(cells));
+            spreadsheet::RowRuns runs;
+            std::vector<Cell> cells = copiedCells(row, runs);
+            if (!cells.empty()) place(row.number + m_rowShift, std::move(cells), std::move(runs));
         });
     }
 
@@ -564,8 +660,9 @@ private:
         }
     }
 
-    // The row's cells inside the area that hold a value or a format, moved and restyled.
-    std::vector<Cell> copiedCells(const Row& row) {
+    // The row's cells inside the area that hold a value or a format, moved and restyled; the
+    // runs of its rich cells go to `runs` with their fonts taken into the target's registry.
+    std::vector<Cell> copiedCells(const Row& row, spreadsheet::RowRuns& runs) {
         std::vector<Cell> cells;
         auto first =
             std::lower_bound(row.cells.begin(), row.cells.end(), m_area.first.column,
@@ -583,17 +680,29 @@ private:
             copy.column = cell.column + m_columnShift;
             copy.hasFormula = false;
             copy.style = m_lastResultStyle;
+            if (row.runs.empty() || cell.type != CellType::Text) continue;
+            if (const spreadsheet::TextRuns* found = row.runs.find(cell.column)) {
+                spreadsheet::TextRuns moved = *found;
+                for (spreadsheet::TextRun& run : moved)
+                    run.font = resultRunFont(*m_from.book, m_toBook, run.font);
+                runs.set(copy.column, std::move(moved));
+            }
         }
         return cells;
     }
 
-    // Puts copied cells into target row `number`, replacing cells of the same columns.
-    void place(int number, std::vector<Cell> cells) {
+    // Puts copied cells with their runs into target row `number`, replacing cells of the same
+    // columns with theirs.
+    void place(int number, std::vector<Cell> cells, spreadsheet::RowRuns runs) {
         Row& target = m_to.rowAt(number);
         if (target.cells.empty()) {
             target.cells = std::move(cells);
+            target.runs = std::move(runs);
             return;
         }
+        if (!target.runs.empty())
+            for (const Cell& cell : cells) target.runs.erase(cell.column);
+        for (const auto& entry : runs.entries()) target.runs.set(entry.column, entry.runs);
         for (Cell& cell : cells) {
             auto found = std::lower_bound(
                 target.cells.begin(), target.cells.end(), cell.column,
@@ -625,27 +734,31 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
     return true;
 }
 
+// The target columns take the look of the copied ones: the width each shows (its own, or its
+// sheet's default) and whether it is hidden. A copied column of the default width and shown
+// gives the target column back its default.
 void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at) {
     for (int c = from.area.first.column; c <= from.area.last.column; ++c) {
         const int target = at.column + c - from.area.first.column;
-        double width = 0;
+        ColumnLook look;
         if (from.book->result) {
-            auto found = from.sheet->widths.find(c);
-            width = found == from.sheet->widths.end() ? 0 : found->second;
+            auto found = from.sheet->columnLooks.find(c);
+            if (found != from.sheet->columnLooks.end()) look = found->second;
         } else {
-            width = from.sheet->sourceWidth(c);
+            look = from.sheet->sourceLook(c);
         }
-        if (width > 0)
-            to.widths[target] = std::min(width, 255.0);
+        if (look.width > 0 || look.hidden)
+            to.columnLooks[target] = ColumnLook{std::min(look.width, 255.0), look.hidden};
         else
-            to.widths.erase(target);
+            to.columnLooks.erase(target);
     }
 }
 
 // Rows above `row` are final once a block is placed at `row`: they go to the spool.
 void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& sheet, int row) {
-    spreadsheet::Result<void> spooled = sheet.spooled.spoolAbove(
-        sheet.rows, row, book.path, book.format == SaveFormat::Csv ? &book.csvDates : nullptr);
+    spreadsheet::Result<void> spooled =
+        sheet.spooled.spoolAbove(sheet.rows, row, book.path, *book.registry,
+                                 book.format == SaveFormat::Csv ? &book.csvDates : nullptr);
     if (!spooled) application.errors().set(spooled.error());
 }
 
@@ -774,7 +887,7 @@ public:
                       [row](const RangeRef& merged) { return merged.last.row >= row; });
         m_sheet->notes.erase(m_sheet->notes.lower_bound({row, 0}), m_sheet->notes.end());
         if (row <= 1) {
-            m_sheet->widths.clear();
+            m_sheet->columnLooks.clear();
             m_sheet->firstColumn = 0;
             m_sheet->lastColumn = 0;
         }
@@ -909,6 +1022,7 @@ public:
         m_book->closed = true;
         m_book->sheets.clear();
         m_book->sourceStyles.clear();
+        m_book->sourceRunFonts.clear();
         m_book->dates = {};
         if (m_application.clipboard && m_application.clipboard->book == m_book)
             m_application.clipboard.reset();
@@ -967,7 +1081,7 @@ private:
             out.spooledRows = sheet->spooled.spool();
             out.rows = &sheet->rows;
             out.merges = sheet->merges;
-            out.columns = columnRuns(sheet->widths);
+            out.columns = columnRuns(sheet->columnLooks);
             out.frozenPane = sheet->frozenPane;
             out.activeCell = sheet->activeCell;
             for (const auto& [cell, text] : sheet->notes)
@@ -1006,6 +1120,7 @@ std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& pat
         engineSheet->rows = std::move(sheet.rows);
         engineSheet->merges = std::move(sheet.merges);
         engineSheet->columns = std::move(sheet.columns);
+        engineSheet->defaultColumnWidth = sheet.defaultColumnWidth;
         engineSheet->autoFilter = sheet.autoFilter;
         engineSheet->frozenPane = sheet.frozenPane;
         engineSheet->uncalculatedFormulas = sheet.uncalculatedFormulas;
@@ -1013,6 +1128,7 @@ std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& pat
     }
     book->sourceStyles = std::move(data->styles);
     if (book->sourceStyles.empty()) book->sourceStyles.emplace_back();
+    book->sourceRunFonts = std::move(data->runFonts);
     return std::make_shared<EngineWorkbook>(*this, book);
 }
 

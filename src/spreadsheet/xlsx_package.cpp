@@ -415,11 +415,12 @@ Result<void> writeEntry(ZipWriter& zip, std::string_view name, std::string_view 
 
 // Rows held in memory after the spooled ones, serialised a slice at a time.
 template <typename Consumer>
-Result<void> forEachRowsXml(const std::vector<Row>* rows, Extent& extent, Consumer&& consume) {
+Result<void> forEachRowsXml(const std::vector<Row>* rows, const StyleRegistry& styles,
+                            Extent& extent, Consumer&& consume) {
     if (rows == nullptr) return {};
     std::string xml;
     for (const Row& row : *rows) {
-        detail::appendRowXml(xml, row, extent);
+        detail::appendRowXml(xml, row, extent, &styles);
         if (xml.size() >= detail::RowXmlSliceSize) {
             if (Result<void> consumed = consume(xml); !consumed) return consumed;
             xml.clear();
@@ -432,7 +433,7 @@ Result<void> forEachRowsXml(const std::vector<Row>* rows, Extent& extent, Consum
 // One worksheet entry: header, the spool's deflated rows copied as they are, the rows in
 // memory, trailer. The entry's size bound is known before it starts, as ZIP64 needs.
 Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrite& sheet,
-                        bool selected) {
+                        bool selected, const StyleRegistry& styles) {
     detail::SpooledRows spooled;
     if (sheet.spooledRows != nullptr) {
         Result<detail::SpooledRows> flushed = detail::flushSpool(*sheet.spooledRows);
@@ -443,10 +444,11 @@ Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrit
     // Measure the in-memory rows first: the entry needs an upper bound of its size up front.
     std::uint64_t rowsSize = 0;
     Extent rowsExtent;
-    (void)forEachRowsXml(sheet.rows, rowsExtent, [&](const std::string& xml) -> Result<void> {
-        rowsSize += xml.size();
-        return {};
-    });
+    (void)forEachRowsXml(sheet.rows, styles, rowsExtent,
+                         [&](const std::string& xml) -> Result<void> {
+                             rowsSize += xml.size();
+                             return {};
+                         });
     extent.add(rowsExtent);
     const std::vector<ColumnInfo> columns = usableColumns(sheet.columns);
     const std::string header = sheetHeaderXml(sheet, extent, selected, columns);
@@ -467,7 +469,7 @@ Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrit
     }
     Extent unused;
     if (Result<void> written = forEachRowsXml(
-            sheet.rows, unused, [&](const std::string& xml) { return zip.write(xml); });
+            sheet.rows, styles, unused, [&](const std::string& xml) { return zip.write(xml); });
         !written)
         return written;
     if (Result<void> written = zip.write(trailer); !written) return written;
@@ -623,7 +625,7 @@ Result<void> writePackage(OutputSink& sink, std::span<const SheetToWrite> sheets
     for (std::size_t i = 0; i < sheets.size(); ++i) {
         const std::string name = "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
         if (Result<void> written =
-                writeSheet(zip, name, sheets[i], static_cast<int>(i) == activeSheet);
+                writeSheet(zip, name, sheets[i], static_cast<int>(i) == activeSheet, styles);
             !written)
             return written;
         if (sheets[i].notes.empty()) continue;
