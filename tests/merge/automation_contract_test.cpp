@@ -1237,6 +1237,28 @@ TYPED_TEST(AutomationContract, RichTextsTravelWithTheirRunsAndFonts) {
                   {{1, 1}, PlainBoldRed}, {{1, 3}, ChineseAbc}, {{4, 1}, ChineseAbc}}));
 }
 
+// Splitting a merged cell fills its cells with the rich text's runs too; a filled cell that
+// was rich before takes the plain value of a plain anchor.
+TYPED_TEST(AutomationContract, FilledMergedCellsTakeTheRunsOfTheirAnchor) {
+    std::shared_ptr<Worksheet> source = this->richSource();
+    ASSERT_TRUE(source);
+    Worksheet& target = *this->sheet;
+    source->range("A1")->copyTo(*target.cell(1, 1));  // rich
+    source->range("C1")->copyTo(*target.cell(1, 3));  // rich, under the plain anchor below
+    target.range("B1")->setValue(CellValue::ofText("plain"));
+    target.range("A1:A2")->merge();
+    target.range("B1:C1")->merge();
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(target.fillMergedCells({{1, 1}, {2, 3}}), 2);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(this->texts(*target.range("A2:C2")),
+              (std::vector<std::string>{"plain bold red", "", ""}));
+    EXPECT_EQ(target.range("C1")->value(), CellValue::ofText("plain"));
+    EXPECT_EQ(
+        this->look(*this->book, 1).runs,
+        (std::map<Cell, std::vector<RunLook>>{{{1, 1}, PlainBoldRed}, {{2, 1}, PlainBoldRed}}));
+}
+
 TYPED_TEST(AutomationContract, PastedColumnWidthsShowWhatTheSourceColumnsShow) {
     std::shared_ptr<Worksheet> source = this->richSource();
     ASSERT_TRUE(source);

@@ -424,6 +424,9 @@ int FakeWorksheet::fillMergedCells(const RangeRef& area) {
         auto format = m_sheet->cellFormats.find({merged.first.row, merged.first.column});
         const std::optional<FakeCellFormat> model =
             format == m_sheet->cellFormats.end() ? std::nullopt : std::optional(format->second);
+        auto runs = m_sheet->runs.find({merged.first.row, merged.first.column});
+        const std::vector<FakeRun> modelRuns =
+            runs == m_sheet->runs.end() ? std::vector<FakeRun>{} : runs->second;
         for (int row = std::max(merged.first.row, area.first.row);
              row <= std::min(merged.last.row, area.last.row); ++row)
             for (int column = std::max(merged.first.column, area.first.column);
@@ -434,6 +437,10 @@ int FakeWorksheet::fillMergedCells(const RangeRef& area) {
                     m_sheet->cellFormats[{row, column}] = *model;
                 else
                     m_sheet->cellFormats.erase({row, column});
+                if (modelRuns.empty())
+                    m_sheet->runs.erase({row, column});
+                else
+                    m_sheet->runs[{row, column}] = modelRuns;
             }
         ++split;
     }
