@@ -7,14 +7,16 @@ with a thousands format, booleans, formulas with cached numeric and text values,
 long decimals and gaps. The package is written with zipfile and raw XML strings, the way
 spreadsheet programs lay it out, so generating ten million cells takes about a minute.
 
-    /usr/bin/python3 bench/make_dataset.py OUT_DIR SOURCES ROWS [--csv]
+    /usr/bin/python3 bench/make_dataset.py OUT_DIR SOURCES ROWS [--csv] [--rich]
 
 With --csv the sources are UTF-8 .csv files holding the same cells as they show in the workbook
 (2023-01-05 for a date, "1,234.50" for an amount, 12.00% for a percentage, TRUE for a boolean,
 the cached value for a formula), so the CSV reader's decoding and value conversion are measured.
 
 The value of every cell is a function of (source, row, column) in expected_cell() below, which
-the verifier uses to check the merged result.
+the verifier uses to check the merged result. With --rich every text of a data row is a rich
+text of three runs (RICH_RUNS): its first third in the cell's font, the second bold and red, the
+third italic, each with the run properties Excel writes.
 """
 import datetime
 import os
@@ -170,14 +172,34 @@ STYLES = (
     '<cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles></styleSheet>')
 
 
-def shared_strings_xml(strings):
-    items = "".join("<si><t>%s</t></si>" % escape(text) for text in strings)
+# The properties of the second and third run of a rich text.
+RICH_RUNS = ('<rPr><b/><sz val="11"/><color rgb="FFFF0000"/><rFont val="Calibri"/><family val="2"/></rPr>',
+             '<rPr><i/><sz val="11"/><color theme="1"/><rFont val="Calibri"/><family val="2"/></rPr>')
+
+
+def rich_pieces(text):
+    """The three pieces of a rich text: its thirds by characters (texts here have four or more)."""
+    third = len(text) // 3
+    return text[:third], text[third:2 * third], text[2 * third:]
+
+
+def string_item(text, rich):
+    if not rich or text in HEADER:
+        return "<si><t>%s</t></si>" % escape(text)
+    first, second, third = (escape(piece) for piece in rich_pieces(text))
+    space = ' xml:space="preserve"'
+    return ('<si><r><t%s>%s</t></r><r>%s<t%s>%s</t></r><r>%s<t%s>%s</t></r></si>'
+            % (space, first, RICH_RUNS[0], space, second, RICH_RUNS[1], space, third))
+
+
+def shared_strings_xml(strings, rich=False):
+    items = "".join(string_item(text, rich) for text in strings)
     return ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
             '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="%d" uniqueCount="%d">%s</sst>'
             % (len(strings), len(strings), items))
 
 
-def write_source(path, source, rows):
+def write_source(path, source, rows, rich=False):
     strings = []
     sheet = sheet_xml(source, rows, strings)
     temporary = path + ".part"
@@ -187,7 +209,7 @@ def write_source(path, source, rows):
         package.writestr("xl/workbook.xml", WORKBOOK)
         package.writestr("xl/_rels/workbook.xml.rels", WORKBOOK_RELS)
         package.writestr("xl/styles.xml", STYLES)
-        package.writestr("xl/sharedStrings.xml", shared_strings_xml(strings))
+        package.writestr("xl/sharedStrings.xml", shared_strings_xml(strings, rich))
         package.writestr("xl/worksheets/sheet1.xml", sheet)
     os.replace(temporary, path)
 
@@ -226,10 +248,12 @@ def write_csv_source(path, source, rows):
 
 
 def main():
-    arguments = [argument for argument in sys.argv[1:] if argument != "--csv"]
-    as_csv = len(arguments) != len(sys.argv) - 1
-    if len(arguments) != 3:
-        sys.exit("usage: make_dataset.py OUT_DIR SOURCES ROWS [--csv]")
+    arguments = sys.argv[1:]
+    as_csv = "--csv" in arguments
+    rich = "--rich" in arguments
+    arguments = [argument for argument in arguments if argument not in ("--csv", "--rich")]
+    if len(arguments) != 3 or (as_csv and rich):
+        sys.exit("usage: make_dataset.py OUT_DIR SOURCES ROWS [--csv | --rich]")
     folder, sources, rows = arguments[0], int(arguments[1]), int(arguments[2])
     os.makedirs(folder, exist_ok=True)
     for source in range(sources):
@@ -238,7 +262,10 @@ def main():
             name = name[:-len(".xlsx")] + ".csv"
         path = os.path.join(folder, name)
         if not os.path.exists(path):
-            (write_csv_source if as_csv else write_source)(path, source, rows)
+            if as_csv:
+                write_csv_source(path, source, rows)
+            else:
+                write_source(path, source, rows, rich)
 
 
 if __name__ == "__main__":

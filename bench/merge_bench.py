@@ -16,10 +16,12 @@ ratio of the medians and both peaks:
     /usr/bin/python3 bench/merge_bench.py --build build-bench --sets large --peer '' --new-options
 
 Sets: small (50 x 2,000 x 10), large (200 x 5,000 x 10), csvlarge (the large set's cells as
-.csv sources), mem20 and mem2000 (20 and 2,000
-sources of --mem-rows rows, copies of generated sources as hard links; mem2000 with 5,000 rows
-is ten million rows and overflows into ten sheets). --peer small,large picks the sets the pandas
-script runs on (large takes minutes).
+.csv sources), rich (the large set's shape with every text of a data row a rich text of three
+runs: make_dataset.py --rich), mem20 and mem2000 (20 and 2,000 sources of --mem-rows rows, copies
+of generated sources as hard links; mem2000 with 5,000 rows is ten million rows and overflows into
+ten sheets). --peer small,large picks the sets the pandas script runs on (large takes minutes).
+--repeat N merges each set N times, alternating between the sets, and prints every run (with
+--new-options: N interleaved pairs of merges on each set, default 3).
 """
 import argparse
 import json
@@ -54,10 +56,10 @@ def timed(command, stdout_path=None):
     return wall, user + system, peak_kib / 1024.0, process.returncode, process.stdout
 
 
-def generate(folder, sources, rows, as_csv=False):
+def generate(folder, sources, rows, as_csv=False, rich=False):
     started = time.time()
     subprocess.run([PYTHON, os.path.join(HERE, "make_dataset.py"), folder, str(sources), str(rows)] +
-                   (["--csv"] if as_csv else []), check=True)
+                   (["--csv"] if as_csv else []) + (["--rich"] if rich else []), check=True)
     return time.time() - started
 
 
@@ -99,10 +101,12 @@ def report_summary(path):
         ", ".join("%s %d" % item for item in sorted(left_out.items())))
 
 
-def verify(path, sources, rows, distinct=None):
+def verify(path, sources, rows, distinct=None, rich=False):
     command = [PYTHON, os.path.join(HERE, "verify_result.py"), path, str(sources), str(rows)]
     if distinct:
         command += ["--distinct", str(distinct)]
+    if rich:
+        command.append("--rich")
     process = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     return process.returncode == 0, process.stdout.strip().splitlines()[-1] if process.stdout.strip() else "no output"
 
@@ -137,8 +141,12 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the merged results")
     parser.add_argument("--new-options", action="store_true",
                         help="also time the merge with every option for files not quite alike")
-    parser.add_argument("--repeat", type=int, default=3, help="runs of each merge with --new-options")
+    parser.add_argument("--repeat", type=int, default=None,
+                        help="merges of each set, taken in turns (default 1); with --new-options the "
+                             "interleaved runs of the plain and the optioned merge (default 3)")
     arguments = parser.parse_args()
+    if arguments.repeat is None:
+        arguments.repeat = 3 if arguments.new_options else 1
     sheetmerge = os.path.join(arguments.build, "src", "sheetmerge")
     floor_bench = os.path.join(arguments.build, "bench", "floor_bench")
     lxw_write = os.path.join(arguments.build, "bench", "lxw_write")
@@ -155,7 +163,7 @@ def main():
     log("load average at start: %.2f %.2f %.2f" % os.getloadavg())
     # csvlarge: the large set's cells as .csv sources (not verified: the result's types and formats
     # are the CSV reader's reading of the text, not the workbook's).
-    shapes = {"small": (50, 2000), "large": (200, 5000), "csvlarge": (200, 5000)}
+    shapes = {"small": (50, 2000), "large": (200, 5000), "csvlarge": (200, 5000), "rich": (200, 5000)}
     # Memory sets are links to generated sources: large's when they have its row count.
     mem_base_sources = 200
     if any(name.startswith("mem") for name in sets):
@@ -168,7 +176,7 @@ def main():
     for name, (sources, rows) in shapes.items():
         if name in sets or (name.startswith("base") or (name == "large" and any(s.startswith("mem") for s in sets)
                                                          and arguments.mem_rows == 5000)):
-            seconds = generate(os.path.join(work, name), sources, rows, name.startswith("csv"))
+            seconds = generate(os.path.join(work, name), sources, rows, name.startswith("csv"), name == "rich")
             log("data set %-8s %d x %d x %d ready (%.1f s)" % (name, sources, rows, COLUMNS, seconds))
     for name in sets:
         if name.startswith("mem"):
@@ -177,7 +185,9 @@ def main():
             linked_set(os.path.join(work, name), os.path.join(work, mem_base), count, min(count, mem_base_sources))
 
     summary = []
-    for name in sets:
+    # With --new-options the repeats are the interleaved pairs of merges below, on each set once.
+    turns = 1 if arguments.new_options else arguments.repeat
+    for name in [name for _ in range(turns) for name in sets]:
         sources, rows = shapes[name]
         cells = sources * rows * COLUMNS
         folder = os.path.join(work, name)
@@ -188,7 +198,8 @@ def main():
             ok, verdict = (code == 0 and path is not None), "not verified (CSV sources); exit code checked"
         else:
             ok, verdict = (False, "no result") if path is None else verify(
-                path, sources, rows, min(sources, mem_base_sources) if name.startswith("mem") else None)
+                path, sources, rows, min(sources, mem_base_sources) if name.startswith("mem") else None,
+                name == "rich")
         log("sheetmerge merge   wall %7.2f s  cpu %7.2f s  %10.0f cells/s (wall)  peak %6.1f MiB  exit %d" %
             (wall, cpu, cells / wall, peak, code))
         log("verify             %s %s" % ("OK" if ok else "FAILED", verdict))
@@ -256,6 +267,14 @@ def main():
         log("%-8s %11d %8.2f %7.2f %13.0f %9.1f  %s" % (row["set"], row["cells"], row["wall"], row["cpu"],
                                                         row["cells"] / row["cpu"], row["peak"],
                                                         "yes" if row["ok"] else "NO"))
+    plain = [row for row in summary if row["set"] == "large"]
+    rich = [row for row in summary if row["set"] == "rich"]
+    if plain and rich:
+        # The best of each set's runs: the machine is shared, and load only ever adds time.
+        best = lambda rows, key: min(row[key] for row in rows)
+        log("\nrich / large (best of %d and %d runs)  wall %.2fx  cpu %.2fx  peak %.2fx" %
+            (len(rich), len(plain), best(rich, "wall") / best(plain, "wall"),
+             best(rich, "cpu") / best(plain, "cpu"), best(rich, "peak") / best(plain, "peak")))
     compared = [row for row in summary if "lxw_wall" in row]
     if compared:
         log("\nset       libxlsxwriter wall s   cpu s  peak MiB   merge/libxlsxwriter wall  cpu")

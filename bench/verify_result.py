@@ -4,12 +4,14 @@ worksheet XML is searched for sampled rows and their cells are compared, value, 
 format, with what bench/make_dataset.py put into the sources. Also counts every row of every
 sheet and checks the sheets split where a block would pass the row limit.
 
-    /usr/bin/python3 bench/verify_result.py RESULT.xlsx SOURCES ROWS [--distinct N] [--structure]
+    /usr/bin/python3 bench/verify_result.py RESULT.xlsx SOURCES ROWS [--distinct N] [--structure] [--rich]
 
 --distinct N: the folder holds copies of the first N generated sources (source k is a copy of
 source k % N), as the memory sets do.
 --structure: first runs the strict structural check of tests/support/xlsx_check.py over the
 whole package (every row and cell; it takes a few seconds per million cells).
+--rich: the sources were made with make_dataset.py --rich; every sampled text of a data row (not
+a formula's) must hold the three runs, the second bold, the third italic.
 Prints "verified rows=... sheets=... sampled=..." and exits 0, or prints the first mismatch and
 exits 1.
 """
@@ -99,7 +101,17 @@ def read_value(attributes, body, strings):
     return "n", float(text)
 
 
-def check_row(xml, sheet_row, source, source_row, strings, formats, where):
+def check_runs(body, expected, where):
+    """The three runs of a rich data text as make_dataset.py --rich writes them."""
+    runs = re.findall(r"<r>(.*?)</r>", body, re.S)
+    pieces = [html.unescape("".join(re.findall(r"<t[^>]*>(.*?)</t>", run, re.S))) for run in runs]
+    if pieces != list(make_dataset.rich_pieces(expected)):
+        fail("%s: runs %r, expected the thirds of %r" % (where, pieces, expected))
+    if "<rPr>" in runs[0] or "<b/>" not in runs[1] or "<i/>" not in runs[2]:
+        fail("%s: run properties %r" % (where, runs))
+
+
+def check_row(xml, sheet_row, source, source_row, strings, formats, where, rich=False):
     cells = cells_of_row(xml, sheet_row)
     if cells is None:
         fail("%s: row missing" % where)
@@ -117,6 +129,8 @@ def check_row(xml, sheet_row, source, source_row, strings, formats, where):
         want_kind = {"n": "n", "fn": "n", "s": "s", "fs": "s", "b": "b"}[kind]
         if got_kind != want_kind or (got != expected if want_kind != "n" else abs(got - expected) > 1e-9 * max(1, abs(expected))):
             fail("%s%s: expected %r %r, found %r %r" % (where, letters, want_kind, expected, got_kind, got))
+        if rich and kind == "s":
+            check_runs(body, expected, "%s%s" % (where, letters))
         got_format = formats[int(attributes.get("s", "0"))]
         want_format = make_dataset.FORMAT_OF_STYLE[style]
         if got_format != want_format:
@@ -133,6 +147,9 @@ def main():
     structure = "--structure" in arguments
     if structure:
         arguments.remove("--structure")
+    rich = "--rich" in arguments
+    if rich:
+        arguments.remove("--rich")
     result, sources, rows = arguments[0], int(arguments[1]), int(arguments[2])
     data_rows = rows - 1
     if structure:
@@ -205,7 +222,7 @@ def main():
             source, source_row = wanted[sheet_row]
             origin = source % distinct if distinct else source
             check_row(found.get(sheet_row, ""), sheet_row, origin, source_row, strings, formats,
-                      "%s row %d (source %d row %d) " % (part, sheet_row, source, source_row))
+                      "%s row %d (source %d row %d) " % (part, sheet_row, source, source_row), rich)
             sampled += 1
     if total != sources * data_rows:
         fail("expected %d data rows, found %d" % (sources * data_rows, total))

@@ -36,6 +36,17 @@ constexpr Subcommand Subcommands[] = {
     {"merge", runMergeCommand},
 };
 
+// Whether a command's arguments ask for help: inspect and cat have none of their own beyond
+// the usage lines, which name all they take.
+bool asksForHelp(int argc, char** argv) {
+    for (int index = 2; index < argc; ++index) {
+        const std::string_view argument = argv[index];
+        if (argument == "--") return false;
+        if (argument == "--help" || argument == "-h") return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int runCommandLine(int argc, char** argv) {
@@ -47,6 +58,10 @@ int runCommandLine(int argc, char** argv) {
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(texts::Usage, stdout);
         std::fputs(texts::Help, stdout);
+        return 0;
+    }
+    if ((command == "inspect" || command == "cat") && asksForHelp(argc, argv)) {
+        std::fputs(texts::Usage, stdout);
         return 0;
     }
     for (const Subcommand& subcommand : Subcommands)

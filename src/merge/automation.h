@@ -76,10 +76,16 @@ public:
     virtual CellValue value() = 0;
     // All values, rowCount() rows of columnCount() values.
     virtual ValueBlock values() = 0;
-    // Writes `value` into every cell of the range (keeping the cells' formats).
+    // Writes `value` into every cell of the range (keeping the cells' formats; a rich text the
+    // cell held goes with its runs).
     virtual void setValue(const CellValue& value) = 0;
     // Writes a block from the top-left cell; the block may be smaller than the range.
     virtual void setValues(const ValueBlock& values) = 0;
+    // The number format code of the top-left cell, "General" for a cell without one; what a
+    // value needs besides itself to show as it does there (a date serial as its date).
+    virtual std::string numberFormat() = 0;
+    // Gives every cell of the range the number format `code`, keeping values and other formats.
+    virtual void setNumberFormat(const std::string& code) = 0;
 
     // The range moved by rows/columns, or resized from its top-left cell; nullptr and the error
     // state set when the result leaves the grid or a size is below 1.
@@ -89,9 +95,13 @@ public:
     // Puts the range (values, formats, merges inside it, column widths) on the application's own
     // clipboard; the system clipboard is never touched.
     virtual void copy() = 0;
-    // Copies values, formats and the merges inside the range to `destination`'s top-left cell.
+    // Copies values (a rich text with its runs and their fonts), formats and the merges inside
+    // the range to `destination`'s top-left cell.
     virtual void copyTo(Range& destination) = 0;
     // Pastes the clipboard at this range's top-left cell; sets the error state when it is empty.
+    // PasteKind::All places what copyTo() places; PasteKind::ColumnWidths gives the target
+    // columns the widths the copied columns show, their sheet's default width included, and
+    // hides those whose copied column is hidden.
     virtual void pasteSpecial(PasteKind kind) = 0;
 
     // The planned copy of a block (block_plan.h). selectRows() judges every row of this range

@@ -67,10 +67,21 @@ std::string dataSheetBaseName(const SheetChoice& sheet, const std::string& sourc
 
 namespace {
 
-// The label value of one address: the value of its top-left cell in the source.
-CellValue labelValue(ResolvedSource& source, const std::string& address) {
+// The label of one address: the value of its top-left cell in the source, with the number
+// format it shows in there, so that the label shows the same (a date as its date). The label
+// column keeps its own font, fill and borders: a title cell's look repeated down every row of a
+// block would drown the data beside it.
+struct Label {
+    CellValue value;
+    std::string numberFormat = "General";
+};
+
+Label labelOf(ResolvedSource& source, const std::string& address) {
     const std::shared_ptr<Range> range = source.sheet->range(address);
-    return range ? range->value() : CellValue{};
+    if (!range) return {};
+    Label label{range->value()};
+    if (!label.value.isEmpty()) label.numberFormat = range->numberFormat();
+    return label;
 }
 
 }  // namespace
@@ -98,11 +109,12 @@ void writeLabels(detail::RunState& run, ResolvedSource& source, int firstRow, in
         return;
     }
     for (std::size_t k = 0; k < label.cells.size(); ++k) {
-        const CellValue value = labelValue(source, label.cells[k]);
+        const Label value = labelOf(source, label.cells[k]);
         const std::shared_ptr<Range> start = sheet.cell(firstRow, static_cast<int>(k) + 1);
         const std::shared_ptr<Range> column = start ? start->resize(rows, 1) : nullptr;
         if (!column) continue;
-        column->setValue(value);
+        column->setValue(value.value);
+        if (value.numberFormat != "General") column->setNumberFormat(value.numberFormat);
         if (autoFit) column->autoFitColumns();
     }
 }

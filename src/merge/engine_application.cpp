@@ -34,8 +34,9 @@ using spreadsheet::ErrorCode;
 using spreadsheet::RangeRef;
 using spreadsheet::Row;
 
-// Formats are set cell by cell; a range this large is refused rather than filled.
-constexpr long long MaxFormattedCells = 1'000'000;
+// Formats are set cell by cell; a range larger than a whole column is refused rather than
+// filled.
+constexpr long long MaxFormattedCells = spreadsheet::XlsxMaxRows;
 
 struct EngineSheet {
     std::string name;
@@ -43,8 +44,9 @@ struct EngineSheet {
     spreadsheet::Visibility visibility = spreadsheet::Visibility::Visible;
     std::vector<Row> rows;  // in memory, ascending; result sheets: only rows not yet spooled
     std::vector<RangeRef> merges;
-    std::map<int, double> widths;                  // result sheets: column -> width
+    std::map<int, ColumnLook> columnLooks;         // result sheets: column -> look
     std::vector<spreadsheet::ColumnInfo> columns;  // source sheets
+    double defaultColumnWidth = 0.0;               // source sheets; 0 = not given
     std::optional<RangeRef> autoFilter;
     std::optional<spreadsheet::FrozenPane> frozenPane;
     int uncalculatedFormulas = 0;  // source sheets: as the reader counted them
@@ -88,10 +90,17 @@ struct EngineSheet {
         firstColumn = firstColumn == 0 ? first : std::min(firstColumn, first);
         lastColumn = std::max(lastColumn, last);
     }
-    double sourceWidth(int column) const {
-        for (const auto& info : columns)
-            if (info.first <= column && column <= info.last && info.width > 0) return info.width;
-        return 0.0;
+    // How a source column shows: the width of its run, else the sheet's default width (0 when
+    // neither is given), and hidden as its run says.
+    ColumnLook sourceLook(int column) const {
+        auto run = std::upper_bound(
+            columns.begin(), columns.end(), column,
+            [](int wanted, const spreadsheet::ColumnInfo& info) { return wanted < info.first; });
+        if (run != columns.begin() && std::prev(run)->last >= column) {
+            const spreadsheet::ColumnInfo& info = *std::prev(run);
+            return {info.width > 0 ? info.width : defaultColumnWidth, info.hidden};
+        }
+        return {defaultColumnWidth, false};
     }
 };
 
@@ -103,14 +112,17 @@ struct EngineBook {
     int active = 0;
     spreadsheet::GridLimits grid = spreadsheet::XlsxGrid;
     std::vector<spreadsheet::CellStyle> sourceStyles;      // sources
+    std::vector<spreadsheet::Font> sourceRunFonts;         // sources
     spreadsheet::WorkbookData dates;                       // sources: styles for date checks
     std::shared_ptr<spreadsheet::StyleRegistry> registry;  // results
     // Results: the format of the last saveAs; a CSV result spools its rows as CSV fields, which
     // need to know the styles that show dates.
     SaveFormat format = SaveFormat::Xlsx;
     spreadsheet::DateStyleTest csvDates;
-    // Source style index -> result id, per result registry.
+    // Source style index -> result id, and source run font -> result run font, per result
+    // registry.
     std::unordered_map<std::uint32_t, std::uint32_t> styleMap;
+    std::unordered_map<std::uint32_t, std::uint32_t> runFontMap;
     const spreadsheet::StyleRegistry* mappedFor = nullptr;
     // Sources: whether each style formats numbers as dates (1), not (0), or not yet known (-1).
     std::vector<std::int8_t> dateStyles;
@@ -121,6 +133,12 @@ struct EngineBook {
         std::int8_t& known = dateStyles[style];
         if (known < 0) known = spreadsheet::isDateFormat(sourceStyles[style].numberFormat) ? 1 : 0;
         return known == 1;
+    }
+
+    // The style of a cell, as this book's own styles give it.
+    const spreadsheet::CellStyle& styleOf(std::uint32_t style) const {
+        if (registry) return registry->style(style);
+        return style < sourceStyles.size() ? sourceStyles[style] : sourceStyles.front();
     }
 };
 
@@ -237,6 +255,22 @@ public:
             for (std::size_t c = 0; c < values[r].size(); ++c)
                 store(row() + static_cast<int>(r), column() + static_cast<int>(c), values[r][c]);
     }
+    std::string numberFormat() override {
+        if (!usable()) return "General";
+        bool lost = false;
+        const Row* row = m_sheet->readRow(m_area.first.row, lost);
+        if (lost) m_application.fail(ErrorCode::OperationFailed, "row already written out");
+        if (row)
+            for (const Cell& cell : row->cells)
+                if (cell.column == m_area.first.column) {
+                    const std::string& code = m_book->styleOf(cell.style).numberFormat;
+                    return code.empty() ? "General" : code;
+                }
+        return "General";
+    }
+    void setNumberFormat(const std::string& code) override {
+        restyle([&](spreadsheet::CellStyle& style) { style.numberFormat = code; });
+    }
     std::shared_ptr<Range> offset(int rows, int columns) override {
         return make({{m_area.first.row + rows, m_area.first.column + columns},
                      {m_area.last.row + rows, m_area.last.column + columns}});
@@ -318,8 +352,9 @@ public:
             m_application.fail(ErrorCode::OperationFailed, "column width");
             return;
         }
+        // A column given a width shows again.
         for (int c = m_area.first.column; c <= m_area.last.column; ++c)
-            m_sheet->widths[c] = characters;
+            m_sheet->columnLooks[c] = ColumnLook{characters, false};
     }
     void autoFitColumns() override;
     void setNote(const std::string& text) override {
@@ -380,6 +415,7 @@ private:
         found->number = value.number;
         found->text = value.text;
         found->hasFormula = false;
+        row.runs.erase(c);  // a value written is plain
         m_sheet->noteColumns(c, c);
     }
     template <typename Change>
@@ -389,6 +425,8 @@ private:
             m_application.fail(ErrorCode::OperationFailed, "range too large to format");
             return;
         }
+        // Cells of a range mostly share their style: each distinct one is changed once.
+        std::unordered_map<std::uint32_t, std::uint32_t> changed;
         for (int r = m_area.first.row; r <= m_area.last.row; ++r) {
             Row& row = m_sheet->rowAt(r);
             for (int c = m_area.first.column; c <= m_area.last.column; ++c) {
@@ -400,9 +438,13 @@ private:
                     cell.column = c;
                     found = row.cells.insert(found, cell);
                 }
-                spreadsheet::CellStyle style = m_book->registry->style(found->style);
-                change(style);
-                found->style = m_book->registry->intern(style);
+                auto [entry, added] = changed.try_emplace(found->style, 0);
+                if (added) {
+                    spreadsheet::CellStyle style = m_book->registry->style(found->style);
+                    change(style);
+                    entry->second = m_book->registry->intern(style);
+                }
+                found->style = entry->second;
             }
         }
     }
@@ -452,6 +494,36 @@ double textWidth(const std::string& text) {
     return width;
 }
 
+// What a number format shows besides the digits, as an estimate of its width: the first
+// section's code without quotes, escapes and [..] blocks ("yyyy\"年\"m\"月\"d\"日\"" gives
+// yyyy年m月d日, as wide as the dates it shows).
+std::string formatCodeText(const std::string& code) {
+    std::string text;
+    bool quoted = false;
+    for (std::size_t index = 0; index < code.size(); ++index) {
+        const char character = code[index];
+        if (character == '"') {
+            quoted = !quoted;
+        } else if (quoted) {
+            text += character;
+        } else if (character == ';') {
+            break;
+        } else if (character == '[') {
+            const std::size_t close = code.find(']', index);
+            if (close == std::string::npos) break;
+            index = close;
+        } else if ((character == '\\' || character == '_' || character == '*') &&
+                   index + 1 < code.size()) {
+            // An escaped character shows; the padding of _x and the fill of *x take one place.
+            text += character == '\\' ? code[index + 1] : ' ';
+            ++index;
+        } else {
+            text += character;
+        }
+    }
+    return text;
+}
+
 void EngineRange::autoFitColumns() {
     if (!usable() || !m_book->registry) return;
     for (int c = m_area.first.column; c <= m_area.last.column; ++c) {
@@ -459,14 +531,21 @@ void EngineRange::autoFitColumns() {
         for (const Row& row : m_sheet->rows)
             for (const Cell& cell : row.cells) {
                 if (cell.column != c || cell.type == CellType::Empty) continue;
+                const spreadsheet::CellStyle& style = m_book->registry->style(cell.style);
                 const std::string text =
                     cell.type == CellType::Number    ? spreadsheet::numberText(cell.number)
                     : cell.type == CellType::Boolean ? (cell.number != 0 ? "TRUE" : "FALSE")
                                                      : cell.text;
-                const double size = m_book->registry->style(cell.style).font.size;
-                widest = std::max(widest, textWidth(text) * size / 11.0);
+                double width = textWidth(text);
+                // A formatted number shows as wide as its format makes it, a date as its date.
+                if (cell.type == CellType::Number && style.numberFormat != "General") {
+                    width = std::max(width, textWidth(formatCodeText(style.numberFormat)));
+                    if (spreadsheet::isDateFormat(style.numberFormat))
+                        width = std::max(width, textWidth(spreadsheet::dateTimeText(cell.number)));
+                }
+                widest = std::max(widest, width * style.font.size / 11.0);
             }
-        if (widest > 0) m_sheet->widths[c] = std::min(255.0, std::ceil(widest + 1.5));
+        if (widest > 0) m_sheet->columnLooks[c].width = std::min(255.0, std::ceil(widest + 1.5));
     }
 }
 
@@ -475,17 +554,33 @@ std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_
         return style;  // the same registry: header rows copied between result sheets
     if (fromBook.mappedFor != toBook.registry.get()) {
         fromBook.styleMap.clear();
+        fromBook.runFontMap.clear();
         fromBook.mappedFor = toBook.registry.get();
     }
     auto found = fromBook.styleMap.find(style);
     if (found != fromBook.styleMap.end()) return found->second;
     // Another new workbook's styles are its registry's; a source's are the ones it was read with.
-    const spreadsheet::CellStyle& source = fromBook.registry ? fromBook.registry->style(style)
-                                           : style < fromBook.sourceStyles.size()
-                                               ? fromBook.sourceStyles[style]
-                                               : fromBook.sourceStyles.front();
-    const std::uint32_t id = toBook.registry->intern(source);
+    const std::uint32_t id = toBook.registry->intern(fromBook.styleOf(style));
     fromBook.styleMap.emplace(style, id);
+    return id;
+}
+
+// The target's id of a run font of `fromBook`: the same font interned in the target's registry.
+std::uint32_t resultRunFont(EngineBook& fromBook, EngineBook& toBook, std::uint32_t font) {
+    if (font == spreadsheet::CellFont || fromBook.registry == toBook.registry) return font;
+    if (fromBook.mappedFor != toBook.registry.get()) {
+        fromBook.styleMap.clear();
+        fromBook.runFontMap.clear();
+        fromBook.mappedFor = toBook.registry.get();
+    }
+    auto found = fromBook.runFontMap.find(font);
+    if (found != fromBook.runFontMap.end()) return found->second;
+    std::uint32_t id = spreadsheet::CellFont;
+    if (fromBook.registry && font < fromBook.registry->runFontCount())
+        id = toBook.registry->internRunFont(fromBook.registry->runFont(font));
+    else if (!fromBook.registry && font < fromBook.sourceRunFonts.size())
+        id = toBook.registry->internRunFont(fromBook.sourceRunFonts[font]);
+    fromBook.runFontMap.emplace(font, id);
     return id;
 }
 
@@ -516,6 +611,64 @@ bool canPlace(EngineApplication& application, const Clip& from, const EngineBook
     return true;
 }
 
+// Takes copied cells' styles and their rich texts' run fonts from one book into another's
+// registry. The cells of a block come in runs of one style, so the last style is remembered and
+// each run of them is looked up once.
+class Restyler {
+public:
+    Restyler(EngineBook& from, EngineBook& to) : m_from(from), m_to(to) {}
+
+    std::uint32_t style(std::uint32_t source) {
+        if (!m_known || source != m_lastStyle) {
+            m_known = true;
+            m_lastStyle = source;
+            m_lastResultStyle = resultStyle(m_from, m_to, source);
+        }
+        return m_lastResultStyle;
+    }
+
+    // Gives `runs` the runs of `row`'s rich cell in `column`, if it is one, under `target`.
+    void copyRuns(const Row& row, const Cell& cell, int target, spreadsheet::RowRuns& runs) {
+        if (row.runs.empty() || cell.type != CellType::Text) return;
+        if (const spreadsheet::TextRuns* found = row.runs.find(cell.column)) {
+            spreadsheet::TextRuns moved = *found;
+            for (spreadsheet::TextRun& run : moved)
+                run.font = resultRunFont(m_from, m_to, run.font);
+            runs.set(target, std::move(moved));
+        }
+    }
+
+private:
+    EngineBook& m_from;
+    EngineBook& m_to;
+    bool m_known = false;
+    std::uint32_t m_lastStyle = 0;
+    std::uint32_t m_lastResultStyle = 0;
+};
+
+// Puts copied cells with their runs into row `number` of `to`, replacing cells of the same
+// columns with theirs. `cells` are ascending by column.
+void placeCells(EngineSheet& to, int number, std::vector<Cell> cells, spreadsheet::RowRuns runs) {
+    Row& target = to.rowAt(number);
+    if (target.cells.empty()) {
+        target.cells = std::move(cells);
+        target.runs = std::move(runs);
+        return;
+    }
+    if (!target.runs.empty())
+        for (const Cell& cell : cells) target.runs.erase(cell.column);
+    for (const auto& entry : runs.entries()) target.runs.set(entry.column, entry.runs);
+    for (Cell& cell : cells) {
+        auto found = std::lower_bound(
+            target.cells.begin(), target.cells.end(), cell.column,
+            [](const Cell& existing, int column) { return existing.column < column; });
+        if (found != target.cells.end() && found->column == cell.column)
+            *found = std::move(cell);
+        else
+            target.cells.insert(found, std::move(cell));
+    }
+}
+
 // One block being copied: the cells of the clip's area moved to `at`, with their styles taken
 // into the target's registry, and the merges inside the area.
 class BlockCopy {
@@ -523,10 +676,10 @@ public:
     BlockCopy(const Clip& from, EngineBook& toBook, EngineSheet& to, CellRef at)
         : m_from(from),
           m_area(from.area),
-          m_toBook(toBook),
           m_to(to),
           m_rowShift(at.row - from.area.first.row),
-          m_columnShift(at.column - from.area.first.column) {}
+          m_columnShift(at.column - from.area.first.column),
+          m_restyler(*from.book, toBook) {}
 
     void copyRows() {
         if (m_from.sheet.get() == &m_to) {
@@ -535,15 +688,18 @@ public:
             forEachRow([&](const Row& row) {
                 Row out;
                 out.number = row.number + m_rowShift;
-                out.cells = copiedCells(row);
+                out.cells = copiedCells(row, out.runs);
                 if (!out.cells.empty()) copied.push_back(std::move(out));
             });
-            for (Row& row : copied) place(row.number, std::move(row.cells));
+            for (Row& row : copied)
+                placeCells(m_to, row.number, std::move(row.cells), std::move(row.runs));
             return;
         }
         forEachRow([&](const Row& row) {
-            std::vector<Cell> cells = copiedCells(row);
-            if (!cells.empty()) place(row.number + m_rowShift, std::move(cells));
+            spreadsheet::RowRuns runs;
+            std::vector<Cell> cells = copiedCells(row, runs);
+            if (!cells.empty())
+                placeCells(m_to, row.number + m_rowShift, std::move(cells), std::move(runs));
         });
     }
 
@@ -589,8 +745,9 @@ private:
         }
     }
 
-    // The row's cells inside the area that hold a value or a format, moved and restyled.
-    std::vector<Cell> copiedCells(const Row& row) {
+    // The row's cells inside the area that hold a value or a format, moved and restyled; the
+    // runs of its rich cells go to `runs` with their fonts taken into the target's registry.
+    std::vector<Cell> copiedCells(const Row& row, spreadsheet::RowRuns& runs) {
         std::vector<Cell> cells;
         auto first =
             std::lower_bound(row.cells.begin(), row.cells.end(), m_area.first.column,
@@ -599,45 +756,21 @@ private:
             const Cell& cell = *it;
             if (cell.type == CellType::Empty && cell.style == 0) continue;
             if (cells.empty()) cells.reserve(static_cast<std::size_t>(row.cells.end() - it));
-            // Each distinct source style is looked up once per block, not once per cell.
-            if (cell.style != m_lastStyle) {
-                m_lastStyle = cell.style;
-                m_lastResultStyle = resultStyle(*m_from.book, m_toBook, cell.style);
-            }
             Cell& copy = cells.emplace_back(cell);
             copy.column = cell.column + m_columnShift;
             copy.hasFormula = false;
-            copy.style = m_lastResultStyle;
+            copy.style = m_restyler.style(cell.style);
+            m_restyler.copyRuns(row, cell, copy.column, runs);
         }
         return cells;
     }
 
-    // Puts copied cells into target row `number`, replacing cells of the same columns.
-    void place(int number, std::vector<Cell> cells) {
-        Row& target = m_to.rowAt(number);
-        if (target.cells.empty()) {
-            target.cells = std::move(cells);
-            return;
-        }
-        for (Cell& cell : cells) {
-            auto found = std::lower_bound(
-                target.cells.begin(), target.cells.end(), cell.column,
-                [](const Cell& existing, int column) { return existing.column < column; });
-            if (found != target.cells.end() && found->column == cell.column)
-                *found = std::move(cell);
-            else
-                target.cells.insert(found, std::move(cell));
-        }
-    }
-
     const Clip& m_from;
     const RangeRef m_area;
-    EngineBook& m_toBook;
     EngineSheet& m_to;
     const int m_rowShift;
     const int m_columnShift;
-    std::optional<std::uint32_t> m_lastStyle;
-    std::uint32_t m_lastResultStyle = 0;
+    Restyler m_restyler;
 };
 
 bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toBook,
@@ -714,7 +847,12 @@ class PlannedCopy {
 public:
     PlannedCopy(const Clip& from, EngineBook& toBook, EngineSheet& to, CellRef at,
                 const RowSelection& selection, const BlockPlan& plan)
-        : m_from(from), m_toBook(toBook), m_to(to), m_at(at), m_selection(selection), m_plan(plan) {
+        : m_from(from),
+          m_to(to),
+          m_at(at),
+          m_selection(selection),
+          m_plan(plan),
+          m_restyler(*from.book, toBook) {
         for (int offset = 0; offset < from.area.columnCount(); ++offset) {
             const int column = plan.targetColumn(offset);
             if (column < 0) continue;
@@ -744,6 +882,7 @@ public:
             if (next == rows.end()) break;
             if (next->number != number) continue;
             std::vector<Cell> cells;
+            spreadsheet::RowRuns runs;
             auto cell = std::lower_bound(
                 next->cells.begin(), next->cells.end(), area.first.column,
                 [](const Cell& existing, int column) { return existing.column < column; });
@@ -755,20 +894,17 @@ public:
                 if (cells.empty())
                     cells.reserve(static_cast<std::size_t>(next->cells.end() - cell) +
                                   static_cast<std::size_t>(m_at.column - 1));
-                if (cell->style != m_lastStyle) {
-                    m_lastStyle = cell->style;
-                    m_lastResultStyle = resultStyle(*m_from.book, m_toBook, cell->style);
-                }
                 Cell& copy = cells.emplace_back(*cell);
                 copy.column = m_at.column + column;
                 copy.hasFormula = false;
-                copy.style = m_lastResultStyle;
+                copy.style = m_restyler.style(cell->style);
+                m_restyler.copyRuns(*next, *cell, copy.column, runs);
             }
             if (cells.empty()) continue;
             if (m_reordered)
                 std::sort(cells.begin(), cells.end(),
                           [](const Cell& a, const Cell& b) { return a.column < b.column; });
-            place(m_at.row + static_cast<int>(index), std::move(cells));
+            placeCells(m_to, m_at.row + static_cast<int>(index), std::move(cells), std::move(runs));
         }
         if (hasColumns()) m_to.noteColumns(m_at.column + m_lowest, m_at.column + m_highest);
     }
@@ -818,25 +954,7 @@ public:
     }
 
 private:
-    void place(int number, std::vector<Cell> cells) {
-        Row& target = m_to.rowAt(number);
-        if (target.cells.empty()) {
-            target.cells = std::move(cells);
-            return;
-        }
-        for (Cell& cell : cells) {
-            auto found = std::lower_bound(
-                target.cells.begin(), target.cells.end(), cell.column,
-                [](const Cell& existing, int column) { return existing.column < column; });
-            if (found != target.cells.end() && found->column == cell.column)
-                *found = std::move(cell);
-            else
-                target.cells.insert(found, std::move(cell));
-        }
-    }
-
     const Clip& m_from;
-    EngineBook& m_toBook;
     EngineSheet& m_to;
     const CellRef m_at;
     const RowSelection& m_selection;
@@ -844,8 +962,7 @@ private:
     int m_lowest = -1;
     int m_highest = -1;
     bool m_reordered = false;
-    std::optional<std::uint32_t> m_lastStyle;
-    std::uint32_t m_lastResultStyle = 0;
+    Restyler m_restyler;
 };
 
 int copyChosenRows(EngineApplication& application, const Clip& from, EngineBook& toBook,
@@ -876,27 +993,31 @@ int copyChosenRows(EngineApplication& application, const Clip& from, EngineBook&
     return copy.copyMerges();
 }
 
+// The target columns take the look of the copied ones: the width each shows (its own, or its
+// sheet's default) and whether it is hidden. A copied column of the default width and shown
+// gives the target column back its default.
 void placeColumnWidths(const Clip& from, EngineSheet& to, CellRef at) {
     for (int c = from.area.first.column; c <= from.area.last.column; ++c) {
         const int target = at.column + c - from.area.first.column;
-        double width = 0;
+        ColumnLook look;
         if (from.book->result) {
-            auto found = from.sheet->widths.find(c);
-            width = found == from.sheet->widths.end() ? 0 : found->second;
+            auto found = from.sheet->columnLooks.find(c);
+            if (found != from.sheet->columnLooks.end()) look = found->second;
         } else {
-            width = from.sheet->sourceWidth(c);
+            look = from.sheet->sourceLook(c);
         }
-        if (width > 0)
-            to.widths[target] = std::min(width, 255.0);
+        if (look.width > 0 || look.hidden)
+            to.columnLooks[target] = ColumnLook{std::min(look.width, 255.0), look.hidden};
         else
-            to.widths.erase(target);
+            to.columnLooks.erase(target);
     }
 }
 
 // Rows above `row` are final once a block is placed at `row`: they go to the spool.
 void flushAbove(EngineApplication& application, EngineBook& book, EngineSheet& sheet, int row) {
-    spreadsheet::Result<void> spooled = sheet.spooled.spoolAbove(
-        sheet.rows, row, book.path, book.format == SaveFormat::Csv ? &book.csvDates : nullptr);
+    spreadsheet::Result<void> spooled =
+        sheet.spooled.spoolAbove(sheet.rows, row, book.path, *book.registry,
+                                 book.format == SaveFormat::Csv ? &book.csvDates : nullptr);
     if (!spooled) application.errors().set(spooled.error());
 }
 
@@ -1004,6 +1125,11 @@ public:
                 for (const Cell& cell : row->cells)
                     if (cell.column == merged.first.column) topLeft = &cell;
             const Cell model = topLeft ? *topLeft : Cell{};
+            // A rich text fills with its runs; whatever runs a filled cell had go.
+            const spreadsheet::TextRuns* modelRuns = nullptr;
+            if (const Row* row = topLeft ? m_sheet->findRow(merged.first.row) : nullptr)
+                modelRuns = row->runs.find(merged.first.column);
+            const spreadsheet::TextRuns runs = modelRuns ? *modelRuns : spreadsheet::TextRuns{};
             for (int r = std::max(merged.first.row, area.first.row);
                  r <= std::min(merged.last.row, area.last.row); ++r) {
                 Row& row = m_sheet->rowAt(r);
@@ -1016,6 +1142,10 @@ public:
                     Cell copy = model;
                     copy.column = c;
                     copy.hasFormula = false;
+                    if (runs.empty())
+                        row.runs.erase(c);
+                    else
+                        row.runs.set(c, runs);
                     if (found != row.cells.end() && found->column == c)
                         *found = std::move(copy);
                     else
@@ -1065,7 +1195,7 @@ public:
                       [row](const RangeRef& merged) { return merged.last.row >= row; });
         m_sheet->notes.erase(m_sheet->notes.lower_bound({row, 0}), m_sheet->notes.end());
         if (row <= 1) {
-            m_sheet->widths.clear();
+            m_sheet->columnLooks.clear();
             m_sheet->firstColumn = 0;
             m_sheet->lastColumn = 0;
         }
@@ -1203,6 +1333,7 @@ public:
         m_book->closed = true;
         m_book->sheets.clear();
         m_book->sourceStyles.clear();
+        m_book->sourceRunFonts.clear();
         m_book->dates = {};
         if (m_application.clipboard && m_application.clipboard->book == m_book)
             m_application.clipboard.reset();
@@ -1271,7 +1402,7 @@ private:
             out.rows = &sheet->rows;
             out.headRows = openRowEntries(*sheet);
             out.merges = sheet->merges;
-            out.columns = columnRuns(sheet->widths);
+            out.columns = columnRuns(sheet->columnLooks);
             out.frozenPane = sheet->frozenPane;
             out.activeCell = sheet->activeCell;
             for (const auto& [cell, text] : sheet->notes)
@@ -1310,6 +1441,7 @@ std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& pat
         engineSheet->rows = std::move(sheet.rows);
         engineSheet->merges = std::move(sheet.merges);
         engineSheet->columns = std::move(sheet.columns);
+        engineSheet->defaultColumnWidth = sheet.defaultColumnWidth;
         engineSheet->autoFilter = sheet.autoFilter;
         engineSheet->frozenPane = sheet.frozenPane;
         engineSheet->uncalculatedFormulas = sheet.uncalculatedFormulas;
@@ -1317,6 +1449,7 @@ std::shared_ptr<Workbook> EngineApplication::openWorkbook(const std::string& pat
     }
     book->sourceStyles = std::move(data->styles);
     if (book->sourceStyles.empty()) book->sourceStyles.emplace_back();
+    book->sourceRunFonts = std::move(data->runFonts);
     return std::make_shared<EngineWorkbook>(*this, book);
 }
 

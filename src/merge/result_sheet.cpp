@@ -34,6 +34,7 @@ bool ResultSheetSpool::readable(int first, int last) const {
 
 spreadsheet::Result<void> ResultSheetSpool::spoolAbove(std::vector<Row>& rows, int row,
                                                        const std::string& bookPath,
+                                                       const spreadsheet::StyleRegistry& styles,
                                                        const spreadsheet::DateStyleTest* csvDates) {
     const auto below = [](const Row& existing, int value) { return existing.number < value; };
     // Rows kept open stay at the front of `rows`.
@@ -56,7 +57,7 @@ spreadsheet::Result<void> ResultSheetSpool::spoolAbove(std::vector<Row>& rows, i
             m_csvSpool.emplace(std::move(*spool));
         } else {
             spreadsheet::Result<spreadsheet::RowSpool> spool =
-                spreadsheet::RowSpool::create(folder);
+                spreadsheet::RowSpool::create(folder, &styles);
             if (!spool) return spool.error();
             m_spool.emplace(std::move(*spool));
         }
@@ -77,18 +78,20 @@ spreadsheet::Result<void> ResultSheetSpool::spoolAbove(std::vector<Row>& rows, i
     return {};
 }
 
-std::vector<spreadsheet::ColumnInfo> columnRuns(const std::map<int, double>& widths) {
+std::vector<spreadsheet::ColumnInfo> columnRuns(const std::map<int, ColumnLook>& columns) {
     std::vector<spreadsheet::ColumnInfo> runs;
-    for (const auto& [column, width] : widths) {
-        if (!runs.empty() && runs.back().last == column - 1 && runs.back().width == width) {
+    for (const auto& [column, look] : columns) {
+        if (!runs.empty() && runs.back().last == column - 1 && runs.back().width == look.width &&
+            runs.back().hidden == look.hidden) {
             runs.back().last = column;
             continue;
         }
         spreadsheet::ColumnInfo info;
         info.first = column;
         info.last = column;
-        info.width = width;
-        info.customWidth = true;
+        info.width = look.width;
+        info.customWidth = look.width > 0;
+        info.hidden = look.hidden;
         runs.push_back(info);
     }
     return runs;

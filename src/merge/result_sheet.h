@@ -3,7 +3,7 @@
 // (its header rows, copied onto every new sheet). The writer then takes the spool as it is.
 //   ResultSheetSpool spool;
 //   spool.holdTopRows(1);
-//   spool.spoolAbove(rows, 7, bookPath);      // rows 1-6 final; row 1 stays readable
+//   spool.spoolAbove(rows, 7, bookPath, styles);  // rows 1-6 final; row 1 stays readable
 #pragma once
 
 #include <map>
@@ -14,6 +14,7 @@
 #include "spreadsheet/csv_writer.h"
 #include "spreadsheet/error.h"
 #include "spreadsheet/row_spool.h"
+#include "spreadsheet/style_registry.h"
 #include "spreadsheet/workbook_data.h"
 
 namespace merge {
@@ -48,13 +49,15 @@ public:
     // Moves the rows of `rows` above `row` (ascending, none final yet), except the rows kept
     // open, to the spool, creating it
     // in the folder of `bookPath` or else the temporary folder; rows up to row - 1 are final
-    // afterwards. Nothing happens when no row lies above `row`. The first failure to spool (a
-    // full disk) is kept: the rows spooled before it leave `rows`, and this and every later
-    // call returns that cause. With `csvDates` the rows are kept as CSV fields, for a result
-    // saved as CSV (it tells which styles show dates); the first rows spooled fix the kind, and
-    // a later call asking for the other one fails.
+    // afterwards. Nothing happens when no row lies above `row`. `styles` is the registry of the
+    // rows' ids; it must outlive this object. The first failure to spool (a full disk) is kept:
+    // the rows spooled before it leave `rows`, and this and every later call returns that cause.
+    // With `csvDates` the rows are kept as CSV fields, for a result saved as CSV (it tells which
+    // styles show dates; rich texts keep their text alone); the first rows spooled fix the
+    // kind, and a later call asking for the other one fails.
     spreadsheet::Result<void> spoolAbove(std::vector<spreadsheet::Row>& rows, int row,
                                          const std::string& bookPath,
+                                         const spreadsheet::StyleRegistry& styles,
                                          const spreadsheet::DateStyleTest* csvDates = nullptr);
 
     // The first failure to spool, kept for the save to report.
@@ -74,8 +77,15 @@ private:
     std::vector<spreadsheet::Row> m_held;  // copies of spooled rows 1..m_heldRows
 };
 
-// Column widths (column -> characters) as the writer's runs: neighbouring columns of one width
-// form one run.
-std::vector<spreadsheet::ColumnInfo> columnRuns(const std::map<int, double>& widths);
+// How one column of a result sheet shows: its width in characters (0: the default width) and
+// whether it is hidden.
+struct ColumnLook {
+    double width = 0.0;
+    bool hidden = false;
+    friend bool operator==(const ColumnLook&, const ColumnLook&) = default;
+};
+
+// Columns (column -> look) as the writer's runs: neighbouring columns of one look form one run.
+std::vector<spreadsheet::ColumnInfo> columnRuns(const std::map<int, ColumnLook>& columns);
 
 }  // namespace merge

@@ -231,7 +231,20 @@ Result<void> ContinuedReader::skip(std::size_t count) {
     return readBytes(count, nullptr);
 }
 
-Result<void> ContinuedReader::readUnicodeString(std::string& out, bool richExtended) {
+std::size_t utf8OffsetOfUnit(std::string_view text, std::size_t unit) {
+    std::size_t units = 0;
+    std::size_t offset = 0;
+    while (offset < text.size() && units < unit) {
+        units += utf16UnitsOf(static_cast<unsigned char>(text[offset]));
+        ++offset;
+        while (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80)
+            ++offset;
+    }
+    return offset;
+}
+
+Result<void> ContinuedReader::readUnicodeString(std::string& out, bool richExtended,
+                                                std::vector<FormatRun>* runs) {
     std::uint8_t header[3];
     if (Result<void> read = readBytes(3, header); !read) return read;
     std::size_t remaining = static_cast<std::size_t>(header[0] | (header[1] << 8));
@@ -282,7 +295,12 @@ Result<void> ContinuedReader::readUnicodeString(std::string& out, bool richExten
     }
     appendUtf16(m_units, out);
     if (remaining > 0) return {};  // cut: its runs and phonetic data are gone too
-    return skip(runBytes + extendedBytes);
+    if (runs == nullptr || runBytes == 0) return skip(runBytes + extendedBytes);
+    std::vector<std::uint8_t> bytes(runBytes);
+    if (Result<void> read = readBytes(runBytes, bytes.data()); !read) return read;
+    for (std::size_t offset = 0; offset < runBytes; offset += 4)
+        runs->push_back({readU16(bytes, offset), readU16(bytes, offset + 2)});
+    return skip(extendedBytes);
 }
 
 Result<void> readRecordString(std::span<const std::uint8_t> data, std::size_t& offset,
@@ -617,6 +635,38 @@ Result<ColumnDefaultRecord> parseColumnDefault(const BiffRecord& record) {
         columns.attributes.push_back({record.data[at], record.data[at + 1], record.data[at + 2]});
     }
     return columns;
+}
+
+Result<RStringRecord> parseRString(const BiffRecord& record, BiffVersion version,
+                                   const CodePageDecoder& decoder) {
+    const auto& data = record.data;
+    if (data.size() < 8) return shortRecord(record, "RSTRING", 8);
+    RStringRecord parsed;
+    parsed.cell = CellHeader{readU16(data, 0), readU16(data, 2), readU16(data, 4)};
+    if (version == BiffVersion::Biff8) {
+        // XLUnicodeString, then a run count and runs of a 2-byte character and a 2-byte font.
+        std::size_t offset = 6;
+        if (Result<void> read = readRecordString(data, offset, 2, version, decoder, parsed.text);
+            !read)
+            return read.error();
+        if (data.size() - offset < 2) return parsed;
+        const std::size_t count = readU16(data, offset);
+        offset += 2;
+        for (std::size_t k = 0; k < count && data.size() - offset >= 4; ++k, offset += 4)
+            parsed.runs.push_back({readU16(data, offset), readU16(data, offset + 2)});
+        return parsed;
+    }
+    // A byte string in the code page; a run's character counts the decoded characters, as
+    // LibreOffice reads them, whatever bytes a character takes. A length past the end of the
+    // record ends the string with the record, as for LABEL, and leaves it without runs.
+    std::size_t offset = 6;
+    if (Result<void> read = readRecordString(data, offset, 2, version, decoder, parsed.text); !read)
+        return read.error();
+    if (offset >= data.size()) return parsed;
+    const std::size_t count = data[offset++];
+    for (std::size_t k = 0; k < count && data.size() - offset >= 2; ++k, offset += 2)
+        parsed.runs.push_back({data[offset], data[offset + 1]});
+    return parsed;
 }
 
 Result<ColInfoRecord> parseColInfo(const BiffRecord& record) {

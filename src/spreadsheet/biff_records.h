@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "spreadsheet/cell_ref.h"
@@ -150,6 +151,17 @@ private:
     void* m_converter = nullptr;  // iconv_t
 };
 
+// A formatting run of a string: from UTF-16 unit `character` of its decoded text on, the text
+// shows in the font of FONT index `font` (counted as cell formats count fonts: index 4 skipped).
+struct FormatRun {
+    std::uint16_t character = 0;
+    std::uint16_t font = 0;
+};
+
+// The UTF-8 byte offset of UTF-16 unit `unit` of `text`: the text's size past its end, and the
+// end of the pair for a unit inside a surrogate pair.
+std::size_t utf8OffsetOfUnit(std::string_view text, std::size_t unit);
+
 // Reads BIFF8 unicode strings from a record and the CONTINUE records that follow it. When a
 // character array crosses into a CONTINUE, that record starts with a fresh flags byte (the
 // encoding may switch); rich-run and phonetic blocks continue raw.
@@ -161,8 +173,10 @@ public:
     // Raw bytes across segment edges; fails at the end of the data.
     Result<void> readBytes(std::size_t count, std::uint8_t* out);
     Result<void> skip(std::size_t count);
-    // XLUnicodeRichExtendedString (SST entries) or XLUnicodeString (cch 2, flags 1).
-    Result<void> readUnicodeString(std::string& out, bool richExtended);
+    // XLUnicodeRichExtendedString (SST entries) or XLUnicodeString (cch 2, flags 1). The
+    // formatting runs of a rich string go to `runs` when given, else they are skipped.
+    Result<void> readUnicodeString(std::string& out, bool richExtended,
+                                   std::vector<FormatRun>* runs = nullptr);
 
 private:
     std::vector<std::span<const std::uint8_t>> m_segments;
@@ -283,6 +297,17 @@ struct ColumnDefaultRecord {
     std::vector<std::array<std::uint8_t, 3>> attributes;
 };
 Result<ColumnDefaultRecord> parseColumnDefault(const BiffRecord& record);
+
+// RSTRING (BIFF5 and BIFF8): a cell's own string with its formatting runs. BIFF5 counts its
+// runs in one byte and gives each a byte of character and a byte of font; its characters are
+// those of the decoded text, however many bytes of the code page they take.
+struct RStringRecord {
+    CellHeader cell;
+    std::string text;
+    std::vector<FormatRun> runs;
+};
+Result<RStringRecord> parseRString(const BiffRecord& record, BiffVersion version,
+                                   const CodePageDecoder& decoder);
 
 struct ColInfoRecord {
     int zeroBasedFirst = 0;

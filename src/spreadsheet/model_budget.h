@@ -24,6 +24,10 @@ public:
     [[nodiscard]] bool addCell(const Cell& cell) {
         return addBytes(sizeof(Cell) + heapBytes(cell.text));
     }
+    // Counts the runs of a rich cell, kept in its row beside the cells.
+    [[nodiscard]] bool addRuns(const TextRuns& runs) {
+        return addBytes(RunEntryBytes + runs.size() * sizeof(TextRun));
+    }
     // Counts a text kept outside the cells (a formula, a shared string table).
     [[nodiscard]] bool addText(const std::string& text) {
         return addBytes(sizeof(std::string) + heapBytes(text));
@@ -40,6 +44,9 @@ public:
                                                 std::to_string(m_limit >> 20) +
                                                 " MiB of memory (memory per source limit)");
     }
+
+    // What a rich cell's entry in its row costs besides its runs.
+    static constexpr std::uint64_t RunEntryBytes = sizeof(RowRuns::Entry) + 16;
 
 private:
     // Bytes a string holds beyond its own object; short texts live inside it.

@@ -16,6 +16,7 @@
 #include "spreadsheet/atomic_file.h"
 #include "spreadsheet/detail/row_xml.h"
 #include "spreadsheet/detail/xlsx_text.h"
+#include "spreadsheet/style_registry.h"
 #include "spreadsheet/zip_writer.h"
 
 namespace spreadsheet {
@@ -79,8 +80,42 @@ void appendRowOpening(std::string& out, const Row& row, std::string_view rowDigi
     if (row.hidden) out += " hidden=\"1\""sv;
 }
 
+// A text as an inline string item: one <t>, or the runs with their properties.
+void appendInlineString(std::string& out, std::string_view text, const TextRuns* runs,
+                        const StyleRegistry* styles) {
+    // A text past the cell limit is cut as plain text: cutting it run by run could leave more.
+    if (runs == nullptr || utf16Length(text) > MaxCellTextUnits) {
+        out += " t=\"inlineStr\"><is><t"sv;
+        const std::size_t mark = out.size();
+        out += '>';
+        if (appendCellText(out, text)) out.insert(mark, " xml:space=\"preserve\""sv);
+        out += "</t></is></c>"sv;
+        return;
+    }
+    out += " t=\"inlineStr\"><is>"sv;
+    for (std::size_t index = 0; index < runs->size(); ++index) {
+        const TextRun& run = (*runs)[index];
+        const std::size_t begin = std::min<std::size_t>(run.start, text.size());
+        const std::size_t end = index + 1 < runs->size()
+                                    ? std::min<std::size_t>((*runs)[index + 1].start, text.size())
+                                    : text.size();
+        if (end <= begin) continue;
+        out += "<r>"sv;
+        if (run.font != CellFont && styles != nullptr && run.font < styles->runFontCount())
+            out += styles->runPropertiesXml(run.font);
+        out += "<t"sv;
+        const std::size_t mark = out.size();
+        out += '>';
+        if (appendCellText(out, text.substr(begin, end - begin)))
+            out.insert(mark, " xml:space=\"preserve\""sv);
+        out += "</t></r>"sv;
+    }
+    out += "</is></c>"sv;
+}
+
 // What follows a cell's reference and style: its type and value, and the end of the cell.
-void appendCellValue(std::string& out, const Cell& cell, CellType type) {
+void appendCellValue(std::string& out, const Cell& cell, CellType type, const TextRuns* runs,
+                     const StyleRegistry* styles) {
     switch (type) {
         case CellType::Empty:
             out += "/>"sv;
@@ -107,14 +142,9 @@ void appendCellValue(std::string& out, const Cell& cell, CellType type) {
             }
             // An error value Excel does not know would need a repair: keep its text instead.
             [[fallthrough]];
-        case CellType::Text: {
-            out += " t=\"inlineStr\"><is><t"sv;
-            const std::size_t mark = out.size();
-            out += '>';
-            if (appendCellText(out, cell.text)) out.insert(mark, " xml:space=\"preserve\""sv);
-            out += "</t></is></c>"sv;
+        case CellType::Text:
+            appendInlineString(out, cell.text, type == cell.type ? runs : nullptr, styles);
             break;
-        }
     }
 }
 
@@ -122,7 +152,7 @@ void appendCellValue(std::string& out, const Cell& cell, CellType type) {
 
 // The inner loop builds each cell's opening tag in a small buffer and appends it at once: this
 // runs for every cell of a merge.
-void appendRowXml(std::string& out, const Row& row, Extent& extent) {
+void appendRowXml(std::string& out, const Row& row, Extent& extent, const StyleRegistry* styles) {
     char rowDigits[12];
     const auto digitsEnd = std::to_chars(rowDigits, rowDigits + sizeof rowDigits, row.number).ptr;
     const std::size_t digitCount = static_cast<std::size_t>(digitsEnd - rowDigits);
@@ -133,10 +163,19 @@ void appendRowXml(std::string& out, const Row& row, Extent& extent) {
         return;
     }
     out += '>';
+    // The row's rich cells, met in column order as the cells are.
+    const std::span<const RowRuns::Entry> rich = row.runs.entries();
+    std::size_t nextRich = 0;
     for (const Cell& cell : row.cells) {
         CellType type = cell.type;
         if (type == CellType::Text && cell.text.empty()) type = CellType::Empty;
         if (type == CellType::Empty && cell.style == 0) continue;
+        const TextRuns* runs = nullptr;
+        if (!rich.empty() && type == CellType::Text) {
+            while (nextRich < rich.size() && rich[nextRich].column < cell.column) ++nextRich;
+            if (nextRich < rich.size() && rich[nextRich].column == cell.column)
+                runs = &rich[nextRich].runs;
+        }
         extent.addCell(row.number, cell.column);
         extent.addStyle(cell.style);
         // <c r="XFD1048576" s="4294967295": 39 characters at most.
@@ -165,7 +204,7 @@ void appendRowXml(std::string& out, const Row& row, Extent& extent) {
             *end++ = '"';
         }
         out.append(tag, static_cast<std::size_t>(end - tag));
-        appendCellValue(out, cell, type);
+        appendCellValue(out, cell, type, runs, styles);
     }
     out += "</row>"sv;
     extent.lastRowNumber = row.number;
@@ -194,6 +233,7 @@ struct RowSpool::Impl {
 
     int fileDescriptor = -1;
     std::string directory;
+    const StyleRegistry* styles = nullptr;
     isal_zstream stream{};
     std::vector<std::uint8_t> levelBuffer;  // the compressor's working memory for its level
     std::string xml;                        // rows not yet deflated
@@ -279,9 +319,11 @@ RowSpool::~RowSpool() = default;
 RowSpool::RowSpool(RowSpool&&) noexcept = default;
 RowSpool& RowSpool::operator=(RowSpool&&) noexcept = default;
 
-Result<RowSpool> RowSpool::create(const std::filesystem::path& directory) {
+Result<RowSpool> RowSpool::create(const std::filesystem::path& directory,
+                                  const StyleRegistry* styles) {
     auto impl = std::make_unique<Impl>();
     impl->directory = directory.string();
+    impl->styles = styles;
     Result<int> descriptor = openScratchFile(directory, ".sheetmerge-rows");
     if (!descriptor) return descriptor.error();
     impl->fileDescriptor = *descriptor;
@@ -303,7 +345,7 @@ Result<void> RowSpool::append(const Row& row) {
                      d.directory + ": an earlier write of the row spool failed");
     if (Result<void> checked = detail::checkRow(row, d.extent.lastRowNumber); !checked)
         return checked;
-    detail::appendRowXml(d.xml, row, d.extent);
+    detail::appendRowXml(d.xml, row, d.extent, d.styles);
     ++d.rowCount;
     if (d.xml.size() >= detail::RowXmlSliceSize) return d.deflateXml(Impl::Flush::None);
     return {};

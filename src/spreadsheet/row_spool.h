@@ -12,11 +12,16 @@
 
 namespace spreadsheet {
 
+class StyleRegistry;
+
 // The finished rows of one result sheet, kept in a temporary file (deleted with the object).
 class RowSpool {
 public:
-    // Creates the temporary file in `directory`.
-    static Result<RowSpool> create(const std::filesystem::path& directory);
+    // Creates the temporary file in `directory`. `styles` is the registry the rows' style and
+    // run font ids belong to; it must outlive the spool. Without one, runs of rich cells show
+    // in their cell's font.
+    static Result<RowSpool> create(const std::filesystem::path& directory,
+                                   const StyleRegistry* styles = nullptr);
     ~RowSpool();
     RowSpool(RowSpool&&) noexcept;
     RowSpool& operator=(RowSpool&&) noexcept;

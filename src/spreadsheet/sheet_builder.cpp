@@ -1,6 +1,7 @@
 #include "spreadsheet/sheet_builder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 #include "spreadsheet/style.h"
@@ -60,6 +61,13 @@ std::vector<RangeRef> withoutOverlaps(std::vector<RangeRef> merges) {
 
 }  // namespace
 
+double columnWidthFromBase(int characters) {
+    constexpr double DigitPixels = 7.0;
+    constexpr double PaddingPixels = 5.0;
+    const double digits = (characters * DigitPixels + PaddingPixels) / DigitPixels;
+    return std::floor(digits * 256.0) / 256.0;
+}
+
 bool shiftsWithDateSystem(const std::string& numberFormat) {
     return isDateFormat(numberFormat) && !isElapsedTimeFormat(numberFormat);
 }
@@ -78,6 +86,17 @@ double BookBuilder::toBookDateSystem(double serial, std::uint32_t style) const {
     if (!m_book.date1904 || style >= m_book.styles.size()) return serial;
     return shiftsWithDateSystem(m_book.styles[style].numberFormat) ? serial - Date1904Offset
                                                                    : serial;
+}
+
+std::uint32_t BookBuilder::internRunFont(const Font& font) {
+    const std::size_t hash = hashFont(font);
+    auto [first, last] = m_runFontsByHash.equal_range(hash);
+    for (auto it = first; it != last; ++it)
+        if (m_book.runFonts[it->second] == font) return it->second;
+    const auto index = static_cast<std::uint32_t>(m_book.runFonts.size());
+    m_book.runFonts.push_back(font);
+    m_runFontsByHash.emplace(hash, index);
+    return index;
 }
 
 void BookBuilder::finish() {
@@ -107,13 +126,36 @@ Error SheetBuilder::cellLimitError() const {
                                             " cells (cells per sheet limit)");
 }
 
-void SheetBuilder::placeCell(int row, Cell&& cell) {
+void SheetBuilder::placeCell(int row, Cell&& cell, TextRuns&& runs) {
     if (m_sheet.rows.empty() || row > m_sheet.rows.back().number) {
         openRow(row);
-        m_sheet.rows.back().cells.push_back(std::move(cell));
+        Row& opened = m_sheet.rows.back();
+        if (!runs.empty()) opened.runs.set(cell.column, std::move(runs));
+        opened.cells.push_back(std::move(cell));
     } else {
-        m_outOfOrder.push_back(PendingCell{row, std::move(cell)});
+        m_outOfOrder.push_back(PendingCell{row, std::move(cell), std::move(runs)});
     }
+}
+
+Result<void> SheetBuilder::addCell(int row, Cell&& cell, TextRuns&& runs) {
+    if (cell.type == CellType::Text)
+        normaliseRuns(runs, cell.text);
+    else
+        runs.clear();
+    if (runs.empty()) return addCell(row, std::move(cell));
+    assert(row >= 1 && cell.column >= 1);
+    if (++m_cellCount > MaxCellsPerSheet) return cellLimitError();
+    if (!m_budget.addCell(cell) || !m_budget.addRuns(runs)) return m_budget.error();
+    if (!m_sheet.rows.empty()) {
+        Row& last = m_sheet.rows.back();
+        if (last.number == row && (last.cells.empty() || cell.column > last.cells.back().column)) {
+            last.runs.set(cell.column, std::move(runs));
+            last.cells.push_back(std::move(cell));
+            return {};
+        }
+    }
+    placeCell(row, std::move(cell), std::move(runs));
+    return {};
 }
 
 void SheetBuilder::appendFormatOnlyRow(const PendingFormat& pending) {
@@ -243,6 +285,11 @@ void SheetBuilder::mergeOutOfOrderCells() {
             for (; existing < row.cells.size() && row.cells[existing].column <= cell.column;
                  ++existing)
                 put(std::move(row.cells[existing]));
+            // The later cell brings its own runs, or none, in place of the earlier one's.
+            if (TextRuns& runs = m_outOfOrder[next].runs; runs.empty())
+                row.runs.erase(cell.column);
+            else
+                row.runs.set(cell.column, std::move(runs));
             put(std::move(cell));
         }
         for (; existing < row.cells.size(); ++existing) put(std::move(row.cells[existing]));

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "spreadsheet/error.h"
@@ -29,6 +30,12 @@ constexpr double Date1904Offset = 1462.0;
 // Whether a number in this format moves by Date1904Offset between the 1904 and the 1900 date
 // systems: dates and times do, durations such as [h]:mm:ss do not.
 bool shiftsWithDateSystem(const std::string& numberFormat);
+
+// The stored width (characters, as OOXML stores widths) of columns `characters` digits wide, as
+// a sheet's base width gives it: the digits plus 5 pixels of padding (2 on each side, 1 for the
+// grid line), in digits of the default font, whose widest digit is 7 pixels (Calibri 11 and 宋体
+// 11), truncated to 1/256 of a digit like any stored width. 8 digits give 8.7109375.
+double columnWidthFromBase(int characters);
 
 // What a reader knows about a row besides its cells.
 struct RowFormat {
@@ -61,6 +68,9 @@ public:
     // moves it back.
     double toBookDateSystem(double serial, std::uint32_t style) const;
 
+    // The index of `font` among the book's run fonts (book.runFonts), added when new.
+    std::uint32_t internRunFont(const Font& font);
+
     // After the last sheet is finished and book.styles holds the final styles: a 1904 book's
     // dates get Date1904Offset added, so that a copy shows the same dates in the 1900 system
     // the result uses. Durations keep their value.
@@ -69,6 +79,7 @@ public:
 private:
     WorkbookData& m_book;
     ModelBudget m_budget;
+    std::unordered_multimap<std::size_t, std::uint32_t> m_runFontsByHash;
 };
 
 // The content of one sheet as a reader finds it, in whatever order the file has it. Rows and
@@ -101,6 +112,10 @@ public:
         placeCell(row, std::move(cell));
         return {};
     }
+
+    // Stores a Text cell with the runs of its text, as the file gives them (normaliseRuns puts
+    // them in order; runs that leave the text plain are dropped). Fails as addCell(row, cell).
+    Result<void> addCell(int row, Cell&& cell, TextRuns&& runs);
 
     // The formula text (without "=") of the cell at (row, column), counted against the budget.
     Result<void> addFormula(int row, int column, std::string text);
@@ -136,13 +151,14 @@ private:
     struct PendingCell {
         int row = 0;
         Cell cell;
+        TextRuns runs;
     };
     struct PendingFormat {
         int row = 0;
         RowFormat format;
     };
 
-    void placeCell(int row, Cell&& cell);
+    void placeCell(int row, Cell&& cell, TextRuns&& runs = {});
     void openRow(int row);
     void appendFormatOnlyRow(const PendingFormat& pending);
     void mergeOutOfOrderCells();

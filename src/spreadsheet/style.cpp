@@ -28,10 +28,8 @@ void combineEdge(std::size_t& seed, const BorderEdge& edge) {
 
 }  // namespace
 
-std::size_t hashStyle(const CellStyle& style) {
-    std::size_t seed = hashOf(style.numberFormat);
-    const Font& font = style.font;
-    combine(seed, hashOf(font.name));
+std::size_t hashFont(const Font& font) {
+    std::size_t seed = hashOf(font.name);
     combine(seed, std::hash<double>{}(font.size));
     combine(seed, (font.bold ? 1u : 0u) | (font.italic ? 2u : 0u) | (font.strike ? 4u : 0u));
     combine(seed, hashOf(font.underline));
@@ -39,6 +37,12 @@ std::size_t hashStyle(const CellStyle& style) {
     combine(seed, hashOf(font.color));
     combine(seed, static_cast<std::size_t>(font.family));
     combine(seed, static_cast<std::size_t>(font.charset + 1));
+    return seed;
+}
+
+std::size_t hashStyle(const CellStyle& style) {
+    std::size_t seed = hashOf(style.numberFormat);
+    combine(seed, hashFont(style.font));
     combine(seed, hashOf(style.fill.pattern));
     combine(seed, hashOf(style.fill.foreground));
     combine(seed, hashOf(style.fill.background));

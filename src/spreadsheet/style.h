@@ -77,6 +77,7 @@ struct CellStyle {
 };
 
 std::size_t hashStyle(const CellStyle& style);
+std::size_t hashFont(const Font& font);
 
 // True when the code formats numbers as dates or times (d, m, y, h, s, AM/PM outside
 // quotes, escapes and [..] blocks other than [h] [m] [s]).

@@ -32,11 +32,15 @@ CellStyle defaultResultStyle() {
 
 namespace {
 constexpr std::uint32_t MaxStyles = 64'000;
+std::string runPropertiesXmlOf(const Font& font);
 }  // namespace
 
 struct StyleRegistry::Impl {
     std::vector<CellStyle> styles;
     std::unordered_multimap<std::size_t, std::uint32_t> byHash;
+    std::vector<Font> runFonts;
+    std::vector<std::string> runProperties;  // <rPr> of each run font
+    std::unordered_multimap<std::size_t, std::uint32_t> runFontsByHash;
 };
 
 StyleRegistry::StyleRegistry() : m_impl(std::make_unique<Impl>()) {
@@ -71,6 +75,34 @@ std::size_t StyleRegistry::size() const {
     return m_impl->styles.size();
 }
 
+std::uint32_t StyleRegistry::internRunFont(const Font& font) {
+    const std::size_t hash = hashFont(font);
+    auto [first, last] = m_impl->runFontsByHash.equal_range(hash);
+    for (auto it = first; it != last; ++it) {
+        if (m_impl->runFonts[it->second] == font) return it->second;
+    }
+    if (m_impl->runFonts.size() >= MaxRunFonts) return CellFont;
+    const auto id = static_cast<std::uint32_t>(m_impl->runFonts.size());
+    m_impl->runFonts.push_back(font);
+    m_impl->runProperties.push_back(runPropertiesXmlOf(font));
+    m_impl->runFontsByHash.emplace(hash, id);
+    return id;
+}
+
+const Font& StyleRegistry::runFont(std::uint32_t id) const {
+    assert(id < m_impl->runFonts.size());
+    return m_impl->runFonts[id];
+}
+
+std::size_t StyleRegistry::runFontCount() const {
+    return m_impl->runFonts.size();
+}
+
+const std::string& StyleRegistry::runPropertiesXml(std::uint32_t id) const {
+    assert(id < m_impl->runProperties.size());
+    return m_impl->runProperties[id];
+}
+
 // ---------------------------------------------------------------------------------------------
 // styles.xml
 
@@ -89,8 +121,9 @@ void appendColor(std::string& out, std::string_view element, const Color& color)
     out += "\"/>";
 }
 
-std::string fontXml(const Font& font) {
-    std::string xml = "<font>";
+// A font's properties in the order Excel writes them, in a styles part's <font> (the name as
+// <name>) or in a run's <rPr> (the name as <rFont>).
+void appendFontProperties(std::string& xml, const Font& font, std::string_view nameElement) {
     if (font.bold) xml += "<b/>";
     if (font.italic) xml += "<i/>";
     if (font.strike) xml += "<strike/>";
@@ -111,7 +144,9 @@ std::string fontXml(const Font& font) {
         xml, std::isfinite(font.size) && font.size >= 1.0 && font.size <= 409.0 ? font.size : 11.0);
     xml += "\"/>";
     appendColor(xml, "color", font.color);
-    xml += "<name val=\"";
+    xml += '<';
+    xml += nameElement;
+    xml += " val=\"";
     appendAttributeText(xml,
                         font.name.empty() ? std::string_view("宋体") : std::string_view(font.name));
     xml += "\"/>";
@@ -125,6 +160,11 @@ std::string fontXml(const Font& font) {
         appendInt(xml, font.charset);
         xml += "\"/>";
     }
+}
+
+std::string fontXml(const Font& font) {
+    std::string xml = "<font>";
+    appendFontProperties(xml, font, "name");
     xml += "</font>";
     return xml;
 }
@@ -372,6 +412,13 @@ private:
     std::string m_numberFormats;                 // <numFmt> elements
     std::string m_cellXfs;                       // <xf> elements
 };
+
+std::string runPropertiesXmlOf(const Font& font) {
+    std::string xml = "<rPr>";
+    appendFontProperties(xml, font, "rFont");
+    xml += "</rPr>";
+    return xml;
+}
 
 }  // namespace
 

@@ -1,7 +1,9 @@
 // The cell formats of the result workbook: interned by value, so equal formats share one id, and
-// written out as the package's styles.xml.
+// written out as the package's styles.xml; and the fonts of its rich text runs, interned the
+// same way and written into the runs themselves.
 //   StyleRegistry styles;
 //   cell.style = styles.intern(bold);   // id 0 is defaultResultStyle()
+//   run.font = styles.internRunFont(red);
 #pragma once
 
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "spreadsheet/style.h"
+#include "spreadsheet/workbook_data.h"
 
 namespace spreadsheet {
 
@@ -29,6 +32,16 @@ public:
     std::uint32_t intern(const CellStyle& style);
     const CellStyle& style(std::uint32_t id) const;
     std::size_t size() const;
+
+    // The id of an equal run font, added when new. Run fonts live apart from the cell formats:
+    // a run carries its font in its cell's text, so they count against no format limit. Past
+    // MaxRunFonts distinct fonts it returns CellFont (the run shows in its cell's font).
+    std::uint32_t internRunFont(const Font& font);
+    const Font& runFont(std::uint32_t id) const;
+    std::size_t runFontCount() const;
+    // The run font as the <rPr> element a run of a string item starts with.
+    const std::string& runPropertiesXml(std::uint32_t id) const;
+    static constexpr std::size_t MaxRunFonts = 65'536;
 
 private:
     struct Impl;

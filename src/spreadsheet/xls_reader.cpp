@@ -71,6 +71,9 @@ struct Globals {
     int activeTab = 0;
     std::vector<BoundSheetRecord> boundSheets;
     std::vector<std::string> sharedStrings;
+    // The formatting runs of the rich shared strings, by string index, ascending; their fonts
+    // are FONT indexes as the file gives them.
+    std::vector<std::pair<std::uint32_t, TextRuns>> sharedStringRuns;
     std::vector<FontRecord> fonts;
     std::unordered_map<int, std::string> formats;
     int implicitFormatCount = 0;  // BIFF2-4 number their formats in order
@@ -131,14 +134,30 @@ Result<void> readSharedStrings(const BiffRecord& record, BiffCursor& cursor, Glo
     globals.sharedStrings.reserve(std::min(unique, total / 3));
     ContinuedReader reader(std::move(segments));
     if (Result<void> skipped = reader.skip(8); !skipped) return skipped;
+    std::vector<FormatRun> formatRuns;
     while (globals.sharedStrings.size() < unique && !reader.atEnd()) {
         std::string text;
-        if (Result<void> read = reader.readUnicodeString(text, true); !read) {
+        formatRuns.clear();
+        if (Result<void> read = reader.readUnicodeString(text, true, &formatRuns); !read) {
             return recordError(record, "shared string " +
                                            std::to_string(globals.sharedStrings.size()) + ": " +
                                            read.error().detail);
         }
         if (!budget.addText(text)) return budget.error();
+        if (!formatRuns.empty()) {
+            // Characters before the first run show in the cell's font.
+            TextRuns runs;
+            runs.reserve(formatRuns.size());
+            for (const FormatRun& run : formatRuns)
+                runs.push_back(
+                    {static_cast<std::uint32_t>(utf8OffsetOfUnit(text, run.character)), run.font});
+            normaliseRuns(runs, text);
+            if (!runs.empty()) {
+                if (!budget.addRuns(runs)) return budget.error();
+                globals.sharedStringRuns.emplace_back(
+                    static_cast<std::uint32_t>(globals.sharedStrings.size()), std::move(runs));
+            }
+        }
         globals.sharedStrings.push_back(std::move(text));
     }
     return {};
@@ -358,12 +377,9 @@ Color paletteColor(std::uint16_t index, const Globals& globals) {
     return std::nullopt;
 }
 
-CellStyle resolveStyle(const XfRecord& xf, const Globals& globals) {
-    CellStyle style;
-    std::size_t fontIndex = xf.fontIndex;
-    if (fontIndex < globals.fonts.size()) {
-        const FontRecord& record = globals.fonts[fontIndex];
-        Font& font = style.font;
+Font resolveFont(const FontRecord& record, const Globals& globals) {
+    Font font;
+    {
         font.name = record.name;
         font.size = record.heightPoints;
         font.bold = record.weight >= 700;
@@ -391,6 +407,13 @@ CellStyle resolveStyle(const XfRecord& xf, const Globals& globals) {
         font.family = record.family;
         if (record.charset != 0) font.charset = record.charset;
     }
+    return font;
+}
+
+CellStyle resolveStyle(const XfRecord& xf, const Globals& globals) {
+    CellStyle style;
+    if (xf.fontIndex < globals.fonts.size())
+        style.font = resolveFont(globals.fonts[xf.fontIndex], globals);
     if (auto format = globals.formats.find(xf.formatIndex); format != globals.formats.end()) {
         style.numberFormat = format->second;
     } else if (globals.version == BiffVersion::Biff8 || globals.version == BiffVersion::Biff5) {
@@ -489,6 +512,7 @@ private:
     Result<void> readMulBlank(const BiffRecord& record);
     Result<void> readLabelSst(const BiffRecord& record);
     Result<void> readLabel(const BiffRecord& record);
+    Result<void> readRString(const BiffRecord& record);
     Result<void> readBoolErr(const BiffRecord& record);
     Result<void> readFormula(const BiffRecord& record);
     // A formula cell with the 8-byte cached result of its record.
@@ -507,6 +531,9 @@ private:
                          bool formula = false);
     Result<void> handOverHeldCell();
     void finishBiff2Columns();
+    // A cell of rich text: handed over at once with its runs (no STRING record follows it).
+    Result<void> addRichTextCell(const BiffRecord& record, const CellHeader& cell, std::string text,
+                                 TextRuns runs);
 
     Globals& m_globals;
     SheetBuilder& m_sheet;
@@ -625,8 +652,9 @@ Result<void> SheetReader::handle(const BiffRecord& record, BiffCursor& cursor) {
         case biff::LabelSst:
             return readLabelSst(record);
         case biff::Label:
-        case biff::RString:
             return readLabel(record);
+        case biff::RString:
+            return readRString(record);
         case biff::BoolErr:
             return readBoolErr(record);
         case biff::Formula:
@@ -892,11 +920,45 @@ Result<void> SheetReader::readLabelSst(const BiffRecord& record) {
                                        std::to_string(m_globals.sharedStrings.size()) +
                                        " shared strings");
     }
+    const auto& rich = m_globals.sharedStringRuns;
+    auto runs = std::lower_bound(rich.begin(), rich.end(), index,
+                                 [](const std::pair<std::uint32_t, TextRuns>& entry,
+                                    std::size_t wanted) { return entry.first < wanted; });
+    if (runs != rich.end() && runs->first == index)
+        return addRichTextCell(record, *cell, m_globals.sharedStrings[index], runs->second);
     return addCell(record, cell->zeroBasedRow, cell->zeroBasedColumn, cell->xf, CellType::Text, 0,
                    m_globals.sharedStrings[index]);
 }
 
-// LABEL and RSTRING: a cell with its own string.
+// RSTRING: a cell with its own string and the string's formatting runs.
+Result<void> SheetReader::readRString(const BiffRecord& record) {
+    Result<RStringRecord> parsed = parseRString(record, m_globals.version, m_globals.decoder);
+    if (!parsed) return recordError(record, parsed.error().detail);
+    TextRuns runs;
+    for (const FormatRun& run : parsed->runs)
+        runs.push_back(
+            {static_cast<std::uint32_t>(utf8OffsetOfUnit(parsed->text, run.character)), run.font});
+    return addRichTextCell(record, parsed->cell, std::move(parsed->text), std::move(runs));
+}
+
+Result<void> SheetReader::addRichTextCell(const BiffRecord& record, const CellHeader& cell,
+                                          std::string text, TextRuns runs) {
+    if (cell.zeroBasedColumn >= XlsMaxColumns || cell.zeroBasedRow >= XlsMaxRows)
+        return addCell(record, cell.zeroBasedRow, cell.zeroBasedColumn, cell.xf, CellType::Text, 0,
+                       std::move(text));  // refused there, as every value outside the grid
+    if (Result<void> handed = handOverHeldCell(); !handed) return handed;
+    // A run naming a font the book does not have shows in the cell's font.
+    for (TextRun& run : runs)
+        if (run.font != CellFont && run.font >= m_globals.fonts.size()) run.font = CellFont;
+    Cell out;
+    out.column = cell.zeroBasedColumn + 1;
+    out.type = CellType::Text;
+    out.style = cell.xf;
+    out.text = std::move(text);
+    return m_sheet.addCell(cell.zeroBasedRow + 1, std::move(out), std::move(runs));
+}
+
+// LABEL: a cell with its own string.
 Result<void> SheetReader::readLabel(const BiffRecord& record) {
     Result<CellHeader> cell = parseCellHeader(record);
     if (!cell) return cell.error();
@@ -1051,6 +1113,10 @@ Result<void> SheetReader::finish() {
 void finishStyles(const Globals& globals, WorkbookData& book) {
     book.styles.clear();
     for (const XfRecord& xf : globals.xfs) book.styles.push_back(resolveStyle(xf, globals));
+    // Runs name their fonts by FONT index: the run fonts are the FONT records, in order.
+    book.runFonts.clear();
+    for (const FontRecord& font : globals.fonts)
+        book.runFonts.push_back(resolveFont(font, globals));
     if (book.styles.empty()) book.styles.push_back(CellStyle{});
     auto clamp = [&](std::uint32_t style) { return style < book.styles.size() ? style : 0u; };
     for (Sheet& sheet : book.sheets) {

@@ -415,14 +415,15 @@ Result<void> writeEntry(ZipWriter& zip, std::string_view name, std::string_view 
 
 // Rows held in memory after the spooled ones, serialised a slice at a time.
 template <typename Consumer>
-Result<void> forEachRowsXml(const std::vector<Row>* rows, Extent& extent, Consumer&& consume,
-                            std::size_t from = 0, std::size_t to = SIZE_MAX) {
+Result<void> forEachRowsXml(const std::vector<Row>* rows, const StyleRegistry& styles,
+                            Extent& extent, Consumer&& consume, std::size_t from = 0,
+                            std::size_t to = SIZE_MAX) {
     if (rows == nullptr) return {};
     std::string xml;
     to = std::min(to, rows->size());
     for (std::size_t index = std::min(from, to); index < to; ++index) {
         const Row& row = (*rows)[index];
-        detail::appendRowXml(xml, row, extent);
+        detail::appendRowXml(xml, row, extent, &styles);
         if (xml.size() >= detail::RowXmlSliceSize) {
             if (Result<void> consumed = consume(xml); !consumed) return consumed;
             xml.clear();
@@ -435,7 +436,7 @@ Result<void> forEachRowsXml(const std::vector<Row>* rows, Extent& extent, Consum
 // One worksheet entry: header, the spool's deflated rows copied as they are, the rows in
 // memory, trailer. The entry's size bound is known before it starts, as ZIP64 needs.
 Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrite& sheet,
-                        bool selected) {
+                        bool selected, const StyleRegistry& styles) {
     detail::SpooledRows spooled;
     if (sheet.spooledRows != nullptr) {
         Result<detail::SpooledRows> flushed = detail::flushSpool(*sheet.spooledRows);
@@ -446,10 +447,11 @@ Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrit
     // Measure the in-memory rows first: the entry needs an upper bound of its size up front.
     std::uint64_t rowsSize = 0;
     Extent rowsExtent;
-    (void)forEachRowsXml(sheet.rows, rowsExtent, [&](const std::string& xml) -> Result<void> {
-        rowsSize += xml.size();
-        return {};
-    });
+    (void)forEachRowsXml(sheet.rows, styles, rowsExtent,
+                         [&](const std::string& xml) -> Result<void> {
+                             rowsSize += xml.size();
+                             return {};
+                         });
     const std::size_t headRows =
         sheet.rows != nullptr ? std::min(sheet.headRows, sheet.rows->size()) : 0;
     extent.add(rowsExtent);
@@ -467,8 +469,8 @@ Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrit
     Extent unused;
     if (headRows > 0) {
         if (Result<void> written = forEachRowsXml(
-                sheet.rows, unused, [&](const std::string& xml) { return zip.write(xml); }, 0,
-                headRows);
+                sheet.rows, styles, unused, [&](const std::string& xml) { return zip.write(xml); },
+                0, headRows);
             !written)
             return written;
     }
@@ -479,7 +481,8 @@ Result<void> writeSheet(ZipWriter& zip, std::string_view name, const SheetToWrit
             return copied;
     }
     if (Result<void> written = forEachRowsXml(
-            sheet.rows, unused, [&](const std::string& xml) { return zip.write(xml); }, headRows);
+            sheet.rows, styles, unused, [&](const std::string& xml) { return zip.write(xml); },
+            headRows);
         !written)
         return written;
     if (Result<void> written = zip.write(trailer); !written) return written;
@@ -650,7 +653,7 @@ Result<void> writePackage(OutputSink& sink, std::span<const SheetToWrite> sheets
     for (std::size_t i = 0; i < sheets.size(); ++i) {
         const std::string name = "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
         if (Result<void> written =
-                writeSheet(zip, name, sheets[i], static_cast<int>(i) == activeSheet);
+                writeSheet(zip, name, sheets[i], static_cast<int>(i) == activeSheet, styles);
             !written)
             return written;
         if (sheets[i].notes.empty()) continue;

@@ -4,7 +4,9 @@
 #include <charconv>
 #include <cstring>
 #include <map>
+#include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "spreadsheet/detail/value_parsing.h"
@@ -187,70 +189,213 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Shared strings: one arena with offsets instead of a string object per entry.
+// String items: the text of a shared string or an inline string, with its runs
+
+// The distinct run fonts (<rPr>) of a book's strings, each as its properties give it.
+class RunFontSpecs {
+public:
+    static constexpr std::uint32_t None = 0xFFFF'FFFF;  // a run without properties
+
+    std::uint32_t add(const RunFontSpec& spec) {
+        if (spec.given == 0) return None;
+        const std::size_t hash = hashFont(spec.font) ^ spec.given;
+        auto [first, last] = m_byHash.equal_range(hash);
+        for (auto it = first; it != last; ++it)
+            if (m_specs[it->second] == spec) return it->second;
+        const auto index = static_cast<std::uint32_t>(m_specs.size());
+        m_specs.push_back(spec);
+        m_byHash.emplace(hash, index);
+        return index;
+    }
+    const RunFontSpec& at(std::uint32_t index) const { return m_specs[index]; }
+
+private:
+    std::vector<RunFontSpec> m_specs;
+    std::unordered_multimap<std::size_t, std::uint32_t> m_byHash;
+};
+
+// A run as read: where its text starts in its item (bytes of the decoded text) and its font
+// among the book's RunFontSpecs, or RunFontSpecs::None.
+struct ItemRun {
+    std::uint32_t start = 0;
+    std::uint32_t spec = RunFontSpecs::None;
+};
+
+// Collects one string item (<si>, <is>) into a text: its <t> texts, escapes decoded one <t> at
+// a time so that run starts count the decoded text, and its runs (<r>) with their <rPr>.
+// Phonetic runs (<rPh>, furigana) are not part of the text.
+class StringItem {
+public:
+    StringItem(const RunFontContext& context, RunFontSpecs& specs)
+        : m_context(context), m_specs(specs) {}
+
+    // Starts an item whose text is appended to `text`.
+    void begin(std::string& text) {
+        m_text = &text;
+        m_itemStart = text.size();
+        m_runs.clear();
+        m_phonetic = 0;
+        m_inProperties = false;
+    }
+    // An element inside the item; returns whether its character data belongs to the text.
+    bool start(std::string_view name, const XmlAttributes& attributes) {
+        if (sameName(name, "rPh")) {
+            ++m_phonetic;
+        } else if (m_phonetic > 0) {
+            return false;
+        } else if (m_inProperties) {
+            m_spec.apply(name, attributes, m_context);
+        } else if (sameName(name, "r")) {
+            m_runs.push_back(
+                {static_cast<std::uint32_t>(m_text->size() - m_itemStart), RunFontSpecs::None});
+        } else if (sameName(name, "rPr") && !m_runs.empty()) {
+            m_inProperties = true;
+            m_spec = RunFontSpec{};
+        } else if (sameName(name, "t")) {
+            m_textStart = m_text->size();
+            return true;
+        }
+        return false;
+    }
+    void end(std::string_view name) {
+        if (sameName(name, "rPh")) {
+            if (m_phonetic > 0) --m_phonetic;
+        } else if (m_phonetic > 0) {
+            return;
+        } else if (m_inProperties && sameName(name, "rPr")) {
+            m_inProperties = false;
+            m_runs.back().spec = m_specs.add(m_spec);
+        } else if (sameName(name, "t") && !m_inProperties) {
+            const std::string_view raw = std::string_view(*m_text).substr(m_textStart);
+            if (raw.find("_x") != std::string_view::npos) {
+                std::string decoded = decodeXlsxEscapes(raw);
+                m_text->resize(m_textStart);
+                *m_text += decoded;
+            }
+        }
+    }
+    // The item's runs, when it has more than one.
+    std::span<const ItemRun> runs() const {
+        return m_runs.size() >= 2 ? std::span<const ItemRun>(m_runs) : std::span<const ItemRun>();
+    }
+
+private:
+    const RunFontContext& m_context;
+    RunFontSpecs& m_specs;
+    std::string* m_text = nullptr;
+    std::size_t m_itemStart = 0;
+    std::size_t m_textStart = 0;
+    int m_phonetic = 0;
+    bool m_inProperties = false;
+    RunFontSpec m_spec;
+    std::vector<ItemRun> m_runs;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Shared strings: one arena with offsets instead of a string object per entry, and the runs of
+// the rich entries apart from them.
 
 struct SharedStrings {
     std::string arena;
     std::vector<std::uint32_t> ends;  // end of entry i in the arena; starts at ends[i - 1]
+    std::vector<ItemRun> runs;        // of the rich entries, entry after entry
+    // (entry, its first run in `runs`) of each rich entry, ascending; its runs end where the
+    // next rich entry's begin.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> richEntries;
 
     std::size_t size() const { return ends.size(); }
     std::string_view at(std::size_t index) const {
         const std::uint32_t begin = index == 0 ? 0 : ends[index - 1];
         return std::string_view(arena).substr(begin, ends[index] - begin);
     }
+    // The runs of entry `index`; none for a plain entry.
+    std::span<const ItemRun> runsOf(std::size_t index) const {
+        if (richEntries.empty()) return {};
+        auto found = std::lower_bound(richEntries.begin(), richEntries.end(), index,
+                                      [](const std::pair<std::uint32_t, std::uint32_t>& entry,
+                                         std::size_t wanted) { return entry.first < wanted; });
+        if (found == richEntries.end() || found->first != index) return {};
+        const std::size_t end = found + 1 == richEntries.end() ? runs.size() : (found + 1)->second;
+        return std::span<const ItemRun>(runs).subspan(found->second, end - found->second);
+    }
+    std::uint64_t bytes() const {
+        return arena.capacity() + ends.capacity() * sizeof(std::uint32_t) +
+               runs.capacity() * sizeof(ItemRun) + richEntries.capacity() * 8;
+    }
 };
 
 class SharedStringsHandler : public detail::XmlHandler {
 public:
-    explicit SharedStringsHandler(SharedStrings& strings) : m_strings(strings) {}
+    SharedStringsHandler(SharedStrings& strings, const RunFontContext& context, RunFontSpecs& specs)
+        : m_strings(strings), m_item(context, specs) {}
 
-    void startElement(std::string_view name, const XmlAttributes&) override {
+    void startElement(std::string_view name, const XmlAttributes& attributes) override {
         if (sameName(name, "si")) {
             m_inItem = true;
-            m_itemStart = m_strings.arena.size();
-        } else if (sameName(name, "rPh")) {
-            ++m_phonetic;  // furigana runs are not part of the text
-        } else if (sameName(name, "t") && m_inItem && m_phonetic == 0) {
-            setCollectingText(true);
+            m_item.begin(m_strings.arena);
+        } else if (m_inItem) {
+            setCollectingText(m_item.start(name, attributes));
         }
     }
     void endElement(std::string_view name) override {
-        if (sameName(name, "t")) {
-            setCollectingText(false);
-        } else if (sameName(name, "rPh")) {
-            --m_phonetic;
-        } else if (sameName(name, "si") && m_inItem) {
-            m_inItem = false;
-            std::string_view raw = std::string_view(m_strings.arena).substr(m_itemStart);
-            if (raw.find("_x") != std::string_view::npos) {
-                std::string decoded = decodeXlsxEscapes(raw);
-                m_strings.arena.resize(m_itemStart);
-                m_strings.arena += decoded;
-            }
-            if (m_strings.arena.size() > MaxSharedStringBytes) {
-                fail(Error(ErrorCode::XmlLimit,
-                           "shared strings exceed 4 GiB of text (shared string limit)"));
-                return;
-            }
-            m_strings.ends.push_back(static_cast<std::uint32_t>(m_strings.arena.size()));
+        if (!m_inItem) return;
+        setCollectingText(false);
+        if (!sameName(name, "si")) {
+            m_item.end(name);
+            return;
         }
+        m_inItem = false;
+        if (m_strings.arena.size() > MaxSharedStringBytes) {
+            fail(Error(ErrorCode::XmlLimit,
+                       "shared strings exceed 4 GiB of text (shared string limit)"));
+            return;
+        }
+        if (std::span<const ItemRun> runs = m_item.runs(); !runs.empty()) {
+            m_strings.richEntries.emplace_back(static_cast<std::uint32_t>(m_strings.ends.size()),
+                                               static_cast<std::uint32_t>(m_strings.runs.size()));
+            m_strings.runs.insert(m_strings.runs.end(), runs.begin(), runs.end());
+        }
+        m_strings.ends.push_back(static_cast<std::uint32_t>(m_strings.arena.size()));
     }
     void characters(std::string_view text) override { m_strings.arena.append(text); }
 
 private:
     SharedStrings& m_strings;
     bool m_inItem = false;
-    int m_phonetic = 0;
-    std::size_t m_itemStart = 0;
+    StringItem m_item;
 };
 
 // ---------------------------------------------------------------------------------------------
 // Worksheets
 
-// Styles shared by all sheets of the book, grown by derived date styles for t="d" cells.
+// Styles shared by all sheets of the book, grown by derived date styles for t="d" cells, and the
+// fonts of the runs its strings hold.
 struct StyleTable {
     std::vector<CellStyle>& styles;
     std::map<std::pair<std::uint32_t, int>, std::uint32_t> derivedDateStyles;
+    const RunFontContext& context;
+    RunFontSpecs& specs;
+    BookBuilder& book;
+    // Run font spec -> the book's run font.
+    std::unordered_map<std::uint32_t, std::uint32_t> runFonts;
+
+    // A string item's runs as the model keeps them, their fonts among the book's run fonts.
+    TextRuns runsIn(std::span<const ItemRun> runs) {
+        TextRuns out;
+        out.reserve(runs.size());
+        for (const ItemRun& run : runs) {
+            std::uint32_t font = CellFont;
+            if (run.spec != RunFontSpecs::None) {
+                auto [entry, added] = runFonts.try_emplace(run.spec, 0);
+                if (added)
+                    entry->second =
+                        book.internRunFont(specs.at(run.spec).over(context.defaultFont));
+                font = entry->second;
+            }
+            out.push_back({run.start, font});
+        }
+        return out;
+    }
 
     // The cell's style if it already formats dates, else a copy that does.
     std::uint32_t dateStyleFor(std::uint32_t style, int kind) {
@@ -278,7 +423,8 @@ public:
           m_partName(std::move(partName)),
           m_strings(strings),
           m_styles(styles),
-          m_book(book) {}
+          m_book(book),
+          m_item(styles.context, styles.specs) {}
 
     void startElement(std::string_view name, const XmlAttributes& attributes) override {
         ++m_depth;
@@ -358,11 +504,12 @@ private:
     bool m_hasValue = false;
     bool m_hasFormula = false;
     bool m_hasInline = false;
-    int m_phonetic = 0;
     std::string m_value;
     std::string m_formula;
     std::string m_inline;
     std::string* m_textTarget = nullptr;
+    StringItem m_item;                // the inline string
+    std::span<const ItemRun> m_runs;  // of the cell's rich string, shared or inline
 
     std::string where(long long row, long long column) const {
         return m_partName + " cell " +
@@ -475,13 +622,13 @@ private:
                                                    : 'n';
         m_cellStyle = styleIndex(attributes.get("s"));
         m_hasValue = m_hasFormula = m_hasInline = false;
-        m_phonetic = 0;
+        m_runs = {};
         m_value.clear();
         m_formula.clear();
         m_inline.clear();
     }
 
-    void startCellChild(std::string_view name, const XmlAttributes&) {
+    void startCellChild(std::string_view name, const XmlAttributes& attributes) {
         if (m_depth == 5) {
             if (sameName(name, "v")) {
                 m_hasValue = true;
@@ -490,24 +637,21 @@ private:
             } else if (sameName(name, "f")) {
                 m_hasFormula = true;
                 m_textTarget = &m_formula;
-            } else if (sameName(name, "is")) {
+            } else if (sameName(name, "is") && !m_hasInline) {
                 m_hasInline = true;
+                m_inline.clear();
+                m_item.begin(m_inline);
             }
         } else if (m_hasInline) {
-            if (sameName(name, "rPh"))
-                ++m_phonetic;
-            else if (sameName(name, "t") && m_phonetic == 0)
-                m_textTarget = &m_inline;
+            m_textTarget = m_item.start(name, attributes) ? &m_inline : nullptr;
         }
         setCollectingText(m_textTarget != nullptr);
     }
 
     void endCellChild(std::string_view name) {
-        if (sameName(name, "rPh") && m_phonetic > 0) --m_phonetic;
-        if (sameName(name, "v") || sameName(name, "f") || sameName(name, "t")) {
-            m_textTarget = nullptr;
-            setCollectingText(false);
-        }
+        if (m_depth > 5 && m_hasInline) m_item.end(name);
+        m_textTarget = nullptr;
+        setCollectingText(false);
     }
 
     void endCell() {
@@ -519,7 +663,8 @@ private:
         cell.style = m_cellStyle;
         cell.hasFormula = m_hasFormula;
         if (m_cellType == 'i' && m_hasInline) {
-            setText(cell, decodeXlsxEscapes(m_inline));
+            setText(cell, m_inline);
+            m_runs = m_item.runs();
         } else if (m_hasValue) {
             if (!readValue(cell)) return;
         }
@@ -535,7 +680,14 @@ private:
             return;
         if (cell.type == CellType::Empty && cell.style == 0 && !cell.hasFormula) return;
         if (!handOverRowFormat()) return;
-        if (failed(m_sheet.addCell(static_cast<int>(m_rowNumber), std::move(cell)))) return;
+        if (!m_runs.empty() && cell.type == CellType::Text) {
+            TextRuns runs = m_styles.runsIn(m_runs);
+            if (failed(m_sheet.addCell(static_cast<int>(m_rowNumber), std::move(cell),
+                                       std::move(runs))))
+                return;
+        } else if (failed(m_sheet.addCell(static_cast<int>(m_rowNumber), std::move(cell)))) {
+            return;
+        }
         ++m_rowCells;
     }
 
@@ -552,6 +704,7 @@ private:
                     return false;
                 }
                 setText(cell, std::string(m_strings.at(static_cast<std::size_t>(*index))));
+                m_runs = m_strings.runsOf(static_cast<std::size_t>(*index));
                 break;
             }
             case 'f':
@@ -616,9 +769,15 @@ private:
     }
 
     void readSheetFormat(const XmlAttributes& attributes) {
+        // A default width the file states wins; else the base width, in digits without the
+        // padding, gives it.
         if (auto width = numberAttribute(attributes, "defaultColWidth");
             width && *width > 0 && *width <= 255)
             m_sheet.setDefaultColumnWidth(*width);
+        else if (auto base =
+                     parseWholeNumber(trimXmlSpace(attributes.get("baseColWidth").value_or("")));
+                 base && *base > 0 && *base <= 255)
+            m_sheet.setDefaultColumnWidth(columnWidthFromBase(static_cast<int>(*base)));
         if (auto height = numberAttribute(attributes, "defaultRowHeight");
             height && *height > 0 && *height <= 409.5)
             m_sheet.setDefaultRowHeight(*height);
@@ -753,7 +912,7 @@ public:
 
     // The theme's colours, then the styles resolved with them.
     Result<void> readStyles() {
-        ThemeColors theme;
+        ThemeColors& theme = m_runFontContext.theme;
         if (const Relationship* themeRelationship = findByType(m_relationships, "/theme");
             themeRelationship && m_zip.find(themeRelationship->target)) {
             Result<std::string> text = m_package.readSmallPart(themeRelationship->target);
@@ -766,13 +925,14 @@ public:
         if (!stylesRelationship || !m_zip.find(stylesRelationship->target)) return {};
         Result<std::string> text = m_package.readSmallPart(stylesRelationship->target);
         if (!text) return text.error();
-        Result<std::vector<CellStyle>> styles = readXlsxStyles(*text, theme);
+        Result<XlsxStyleSheet> styles = readXlsxStyleSheet(*text, theme);
         if (!styles) {
             Error error = styles.error();
             error.detail = stylesRelationship->target + ": " + error.detail;
             return error;
         }
-        m_book.styles = std::move(*styles);
+        m_book.styles = std::move(styles->styles);
+        m_runFontContext = std::move(styles->runFonts);
         return {};
     }
 
@@ -782,14 +942,12 @@ public:
         if (!stringsRelationship) return {};
         const ZipEntry* entry = m_zip.find(stringsRelationship->target);
         if (!entry) return {};
-        SharedStringsHandler handler(m_strings);
+        SharedStringsHandler handler(m_strings, m_runFontContext, m_runFontSpecs);
         if (Result<void> parsed =
                 m_package.parseStreamed(handler, *entry, m_zip.limits().maxPartBytes);
             !parsed)
             return parsed.error();
-        if (!builder.budget().addBytes(m_strings.arena.capacity() +
-                                       m_strings.ends.capacity() * sizeof(std::uint32_t)))
-            return builder.budget().error();
+        if (!builder.budget().addBytes(m_strings.bytes())) return builder.budget().error();
         return {};
     }
 
@@ -804,7 +962,7 @@ public:
             if (!relationship.external) relationshipById.emplace(relationship.id, &relationship);
         }
         m_book.sheets.reserve(m_workbook.sheets.size());
-        StyleTable styleTable{m_book.styles, {}};
+        StyleTable styleTable{m_book.styles, {}, m_runFontContext, m_runFontSpecs, builder, {}};
         for (const SheetDeclaration& declaration : m_workbook.sheets) {
             Sheet& sheet = m_book.sheets.emplace_back();
             sheet.name = declaration.name;
@@ -860,6 +1018,8 @@ private:
     std::string m_workbookPart;
     WorkbookHandler m_workbook;
     std::vector<Relationship> m_relationships;
+    RunFontContext m_runFontContext;  // from the styles, for the fonts of runs
+    RunFontSpecs m_runFontSpecs;
     SharedStrings m_strings;
 };
 

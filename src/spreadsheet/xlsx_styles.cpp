@@ -90,6 +90,61 @@ struct RawFont {
     Font font;
     RawColor color;
 };
+
+// One property element of a <font> in styles.xml or of a run's <rPr>; its colour goes to `color`
+// to be resolved with the stylesheet's palette. Returns the property it set, 0 for none.
+std::uint16_t readFontProperty(Font& font, RawColor& color, std::string_view name,
+                               const XmlAttributes& attributes) {
+    using Property = RunFontSpec::Property;
+    const auto value = attributes.get("val");
+    if (name == "b") {
+        font.bold = parseFlag(value, true);
+        return Property::Bold;
+    }
+    if (name == "i") {
+        font.italic = parseFlag(value, true);
+        return Property::Italic;
+    }
+    if (name == "strike") {
+        font.strike = parseFlag(value, true);
+        return Property::Strike;
+    }
+    if (name == "u") {
+        const std::string_view style = value.value_or("single");
+        font.underline = style == "none" ? std::string() : std::string(style);
+        return Property::Underline;
+    }
+    if (name == "vertAlign") {
+        const std::string_view align = value.value_or("baseline");
+        font.verticalAlign = align == "baseline" ? std::string() : std::string(align);
+        return Property::VerticalAlign;
+    }
+    if (name == "sz") {
+        if (auto size = numberAttribute<double>(value); size && *size > 0) {
+            font.size = *size;
+            return Property::Size;
+        }
+        return 0;
+    }
+    if (name == "name" || name == "rFont") {
+        if (!value) return 0;
+        font.name = std::string(*value);
+        return Property::Name;
+    }
+    if (name == "family") {
+        font.family = numberAttribute<int>(value).value_or(0);
+        return Property::Family;
+    }
+    if (name == "charset") {
+        font.charset = numberAttribute<int>(value).value_or(-1);
+        return Property::Charset;
+    }
+    if (name == "color") {
+        color = readColor(attributes);
+        return Property::TextColor;
+    }
+    return 0;
+}
 struct RawFill {
     Fill fill;
     RawColor foreground, background;
@@ -137,7 +192,7 @@ public:
             if (m_depth == 3 && name == "font")
                 fonts.emplace_back();
             else if (m_depth == 4 && !fonts.empty())
-                readFontProperty(fonts.back(), name, attributes);
+                readFontProperty(fonts.back().font, fonts.back().color, name, attributes);
         } else if (m_section == "fills") {
             readFillElement(name, attributes);
         } else if (m_section == "borders") {
@@ -175,35 +230,6 @@ private:
     std::string m_section;
     RawColor* m_edge = nullptr;  // the border edge whose <color> comes next
     bool m_inGradient = false;
-
-    static void readFontProperty(RawFont& raw, std::string_view name,
-                                 const XmlAttributes& attributes) {
-        Font& font = raw.font;
-        const auto value = attributes.get("val");
-        if (name == "b")
-            font.bold = parseFlag(value, true);
-        else if (name == "i")
-            font.italic = parseFlag(value, true);
-        else if (name == "strike")
-            font.strike = parseFlag(value, true);
-        else if (name == "u") {
-            const std::string_view style = value.value_or("single");
-            font.underline = style == "none" ? std::string() : std::string(style);
-        } else if (name == "vertAlign") {
-            const std::string_view align = value.value_or("baseline");
-            font.verticalAlign = align == "baseline" ? std::string() : std::string(align);
-        } else if (name == "sz") {
-            if (auto size = numberAttribute<double>(value); size && *size > 0) font.size = *size;
-        } else if (name == "name" || name == "rFont") {
-            if (value) font.name = std::string(*value);
-        } else if (name == "family") {
-            font.family = numberAttribute<int>(value).value_or(0);
-        } else if (name == "charset") {
-            font.charset = numberAttribute<int>(value).value_or(-1);
-        } else if (name == "color") {
-            raw.color = readColor(attributes);
-        }
-    }
 
     void readFillElement(std::string_view name, const XmlAttributes& attributes) {
         if (m_depth == 3 && name == "fill") {
@@ -411,8 +437,43 @@ Color indexedColor(int index) {
     return DefaultPalette[static_cast<std::size_t>(index)] | 0xFF000000u;
 }
 
+void RunFontSpec::apply(std::string_view name, const XmlAttributes& attributes,
+                        const RunFontContext& context) {
+    RawColor color;
+    const std::uint16_t property = readFontProperty(font, color, name, attributes);
+    if (property == Property::TextColor)
+        font.color = resolve(color, context.theme, context.indexedColors);
+    given |= property;
+}
+
+Font RunFontSpec::over(const Font& defaultFont) const {
+    Font result;
+    result.name = defaultFont.name;
+    result.size = defaultFont.size;
+    result.color = defaultFont.color;
+    result.family = defaultFont.family;
+    result.charset = defaultFont.charset;
+    if (given & Name) result.name = font.name;
+    if (given & Size) result.size = font.size;
+    if (given & Bold) result.bold = font.bold;
+    if (given & Italic) result.italic = font.italic;
+    if (given & Strike) result.strike = font.strike;
+    if (given & Underline) result.underline = font.underline;
+    if (given & VerticalAlign) result.verticalAlign = font.verticalAlign;
+    if (given & TextColor) result.color = font.color;
+    if (given & Family) result.family = font.family;
+    if (given & Charset) result.charset = font.charset;
+    return result;
+}
+
 Result<std::vector<CellStyle>> readXlsxStyles(std::string_view stylesXml,
                                               const ThemeColors& theme) {
+    Result<XlsxStyleSheet> sheet = readXlsxStyleSheet(stylesXml, theme);
+    if (!sheet) return sheet.error();
+    return std::move(sheet->styles);
+}
+
+Result<XlsxStyleSheet> readXlsxStyleSheet(std::string_view stylesXml, const ThemeColors& theme) {
     StylesHandler handler;
     Result<void> parsed = detail::parseXml(handler, "styles", stylesXml);
     if (!parsed) return parsed.error();
@@ -465,7 +526,9 @@ Result<std::vector<CellStyle>> readXlsxStyles(std::string_view stylesXml,
         styles.emplace_back();
         if (!fonts.empty()) styles.front().font = fonts.front();
     }
-    return styles;
+    return XlsxStyleSheet{std::move(styles),
+                          RunFontContext{theme, std::move(handler.indexedColors),
+                                         fonts.empty() ? Font{} : fonts.front()}};
 }
 
 }  // namespace spreadsheet

@@ -1,11 +1,13 @@
 // Turns a package's styles.xml (with the theme's colour scheme) into resolved CellStyle
-// values, one per cellXfs entry, so that Cell::style indexes them directly.
+// values, one per cellXfs entry, so that Cell::style indexes them directly; and reads the fonts
+// of rich text runs (<rPr>) with the same colours.
 //   Result<ThemeColors> theme = readThemeColors(themeXml);
 //   Result<std::vector<CellStyle>> styles = readXlsxStyles(stylesXml, *theme);
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +15,10 @@
 #include "spreadsheet/style.h"
 
 namespace spreadsheet {
+
+namespace detail {
+class XmlAttributes;
+}  // namespace detail
 
 // The twelve scheme colours in clrScheme order: dk1 lt1 dk2 lt2 accent1-6 hlink folHlink,
 // as 0xFFRRGGBB. The defaults are those of the standard Office theme.
@@ -38,5 +44,50 @@ Color indexedColor(int index);
 // One CellStyle per cellXfs entry, in order; never empty (a stylesheet without cellXfs gives
 // one default style). Fails with XmlMalformed, XmlForbidden or XmlLimit.
 Result<std::vector<CellStyle>> readXlsxStyles(std::string_view stylesXml, const ThemeColors& theme);
+
+// What the fonts of a book's runs are resolved with: the colours of its cell fonts (the theme's,
+// and the stylesheet's own palette, <colors><indexedColors>, when it has one) and its default
+// font (the first of its fonts, the Normal style's).
+struct RunFontContext {
+    ThemeColors theme;
+    std::vector<std::uint32_t> indexedColors;
+    Font defaultFont;
+};
+
+// The cell styles with what the runs read later need.
+struct XlsxStyleSheet {
+    std::vector<CellStyle> styles;
+    RunFontContext runFonts;
+};
+Result<XlsxStyleSheet> readXlsxStyleSheet(std::string_view stylesXml, const ThemeColors& theme);
+
+// A rich text run's font as its <rPr> gives it: the properties it names, with colours resolved.
+// An <rPr> describes the run's whole font, as Excel writes and reads it: a flag it does not name
+// (<b/>, <i/>, <strike/>, <u/>, <vertAlign/>) is off, whatever the cell's font, and a name,
+// size or colour it does not give is the book's default font's.
+struct RunFontSpec {
+    enum Property : std::uint16_t {
+        Name = 1,
+        Size = 2,
+        Bold = 4,
+        Italic = 8,
+        Strike = 16,
+        Underline = 32,
+        VerticalAlign = 64,
+        TextColor = 128,
+        Family = 256,
+        Charset = 512,
+    };
+    Font font;
+    std::uint16_t given = 0;  // Property bits
+    friend bool operator==(const RunFontSpec&, const RunFontSpec&) = default;
+
+    // Applies one property element of an <rPr> (b, i, strike, u, vertAlign, sz, color, rFont,
+    // family, charset; others are left alone) by its local name and `val` or colour attributes.
+    void apply(std::string_view name, const detail::XmlAttributes& attributes,
+               const RunFontContext& context);
+    // The run's font in a book whose default font is `defaultFont`.
+    Font over(const Font& defaultFont) const;
+};
 
 }  // namespace spreadsheet

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The command line's own options: `sheetmerge --version` prints the version that
-project(VERSION) in CMakeLists.txt declares, and `sheetmerge --help` names every command.
+project(VERSION) in CMakeLists.txt declares, `sheetmerge --help` names every command, and
+inspect and cat answer --help.
 
 Usage: command_line_test.py PATH/TO/sheetmerge PATH/TO/CMakeLists.txt
 """
@@ -27,6 +28,12 @@ def main():
     for word in ["sheetmerge inspect", "sheetmerge cat", "sheetmerge merge", "sheetmerge --version"]:
         if word not in shown:
             failures.append(f"--help lacks {word!r}")
+    # inspect and cat answer --help with the usage lines that name their options, as merge does.
+    for command in (["inspect", "--help"], ["cat", "-h"], ["cat", "x.xlsx", "--help"]):
+        done = subprocess.run([sheetmerge] + command, capture_output=True, timeout=30)
+        shown = done.stdout.decode("utf-8")
+        if done.returncode != 0 or f"sheetmerge {command[0]} " not in shown or "--password" not in shown:
+            failures.append(f"{' '.join(command)}: exit {done.returncode}, stdout {shown!r}")
     for failure in failures:
         print("FAIL:", failure, file=sys.stderr)
     if failures:

@@ -51,6 +51,11 @@ expect "--sheet-index --sheet-name --sheet-pattern " sheetmerge merge --sheet-
 expect "" sheetmerge merge --sheet-pattern ""
 expect "--skip-blank-rows --skip-hidden --skip-last " sheetmerge merge --skip
 expect "--sheet-index --sheet-name " sheetmerge cat x.xlsx --sheet-
+expect "--password --password-file " sheetmerge merge --pass
+expect "--password --password-file " sheetmerge inspect x.xls --pass
+expect "" sheetmerge cat x.xls --password ""
+expect "$folder/D.XLS $folder/a.xlsx $folder/b.csv $folder/c.txt $folder/e.xlsm $folder/j.json $folder/sub " \
+    sheetmerge merge --password-file "$folder/"
 expect "" sheetmerge merge --start-row ""
 expect "" sheetmerge merge --stop-at ""
 expect "$folder/j.json $folder/sub " sheetmerge merge --report "$folder/"

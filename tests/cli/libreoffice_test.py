@@ -5,9 +5,11 @@ the value LibreOffice reads from each result cell is compared, cell by cell, wit
 reads from the source cell the merge copied (for CSV sources: with the value the test wrote).
 The comparison goes both ways over whole sheets: every source cell of a block is in the result
 and the result holds nothing else, so headers, labels, extents, sheet splits and the failure
-list are checked with the values. Every result also passes tests/support/xlsx_check.py. The notes
-on the failure list, read back from LibreOffice's annotations, must each give the reason and
-the cause that `sheetmerge merge` printed for that file on stderr.
+list are checked with the values. Rich texts are compared run by run (each run's text and what
+LibreOffice shows of its font), and the columns of the first source (widths, its sheet's default
+width, hidden columns) with the result's. Every result also passes tests/support/xlsx_check.py.
+The notes on the failure list, read back from LibreOffice's annotations, must each give the
+reason and the cause that `sheetmerge merge` printed for that file on stderr.
 
     libreoffice_test.py PATH/TO/sheetmerge TEST_DATA_FOLDER EXAMPLES_FOLDER
 
@@ -44,9 +46,20 @@ TEXT = "urn:oasis:names:tc:opendocument:xmlns:text:1.0"
 CALC_EXTENSION = "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0"
 
 # What a reader finds in a cell: kind (number, date, time, boolean, text, error), the value in
-# that kind, the text shown (None where the test has no shown text to compare with), and whether
-# the source cell holds a formula (the merge copies its value).
-Cell = collections.namedtuple("Cell", "kind value shown formula", defaults=(False,))
+# that kind, the text shown (None where the test has no shown text to compare with), whether
+# the source cell holds a formula (the merge copies its value), and the runs of a rich text:
+# (text, font) pairs, None for a plain text.
+Cell = collections.namedtuple("Cell", "kind value shown formula runs", defaults=(False, None))
+
+STYLE = "urn:oasis:names:tc:opendocument:xmlns:style:1.0"
+FORMAT = "urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0"
+SVG = "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"
+# What a run's font shows, as LibreOffice writes a text style's properties, with the value an
+# absent property means.
+RUN_PROPERTIES = [((FORMAT, "font-weight"), "normal"), ((FORMAT, "font-style"), "normal"),
+                  ((STYLE, "text-underline-style"), "none"), ((STYLE, "text-line-through-style"), "none"),
+                  ((STYLE, "text-position"), "0% 100%"), ((FORMAT, "color"), "auto"),
+                  ((FORMAT, "font-size"), ""), ((STYLE, "font-name"), "")]
 
 
 def q(uri, name):
@@ -56,23 +69,76 @@ def q(uri, name):
 # ---- reading what LibreOffice read
 
 
+def child_text(child):
+    """The text of one child of an ODF paragraph: a run of spaces, a tab, a line break, or the
+    text of a span or link."""
+    if child.tag == q(TEXT, "s"):
+        return " " * int(child.get(q(TEXT, "c"), "1"))
+    if child.tag == q(TEXT, "tab"):
+        return "\t"
+    if child.tag == q(TEXT, "line-break"):
+        return "\n"
+    return paragraph_text(child)
+
+
 def paragraph_text(element):
     """The text of an ODF paragraph: spans, links, runs of spaces, tabs and line breaks."""
     pieces = [element.text or ""]
     for child in element:
-        if child.tag == q(TEXT, "s"):
-            pieces.append(" " * int(child.get(q(TEXT, "c"), "1")))
-        elif child.tag == q(TEXT, "tab"):
-            pieces.append("\t")
-        elif child.tag == q(TEXT, "line-break"):
-            pieces.append("\n")
-        else:
-            pieces.append(paragraph_text(child))
+        pieces.append(child_text(child))
         pieces.append(child.tail or "")
     return "".join(pieces)
 
 
-def cell_of(element):
+def text_styles(root):
+    """{automatic text style name: what its font shows} of an .ods content part; font names are
+    the families their font faces name (LibreOffice numbers faces of one family: Arial1)."""
+    faces = {face.get(q(STYLE, "name")): face.get(q(SVG, "font-family"), "").strip("'\"")
+             for face in root.iter(q(STYLE, "font-face"))}
+    styles = {}
+    for style in root.iter(q(STYLE, "style")):
+        if style.get(q(STYLE, "family")) != "text":
+            continue
+        properties = style.find(q(STYLE, "text-properties"))
+        attributes = dict(properties.attrib) if properties is not None else {}
+        name = attributes.get(q(STYLE, "font-name"))
+        if name is not None:
+            attributes[q(STYLE, "font-name")] = faces.get(name, name)
+        styles[style.get(q(STYLE, "name"))] = tuple(attributes.get(q(*key), absent)
+                                                    for key, absent in RUN_PROPERTIES)
+    return styles
+
+
+def runs_of(element, styles):
+    """The runs of a cell's text: (text, font) with font None outside any span, neighbours of one
+    font joined; None when the cell holds no span (a plain text)."""
+    pieces = []
+    spans = False
+    for number, paragraph in enumerate(element.findall(q(TEXT, "p"))):
+        if number:
+            pieces.append(("\n", pieces[-1][1] if pieces else None))
+        pieces.append((paragraph.text or "", None))
+        for child in paragraph:
+            if child.tag == q(TEXT, "span"):
+                spans = True
+                pieces.append((paragraph_text(child), styles.get(child.get(q(TEXT, "style-name")))))
+            else:
+                pieces.append((child_text(child), None))
+            pieces.append((child.tail or "", None))
+    if not spans:
+        return None
+    runs = []
+    for text, font in pieces:
+        if not text:
+            continue
+        if runs and runs[-1][1] == font:
+            runs[-1] = (runs[-1][0] + text, font)
+        else:
+            runs.append((text, font))
+    return tuple(runs) if len(runs) > 1 or (runs and runs[0][1] is not None) else None
+
+
+def cell_of(element, styles):
     """The Cell of a table:table-cell, or None when it holds no value."""
     kind = element.get(q(OFFICE, "value-type"))
     shown = "\n".join(paragraph_text(p) for p in element.findall(q(TEXT, "p")))
@@ -80,7 +146,7 @@ def cell_of(element):
     if element.get(q(CALC_EXTENSION, "value-type")) == "error":
         return Cell("error", shown, shown, formula)
     if kind is None:
-        return Cell("text", shown, shown, formula) if shown else None
+        return Cell("text", shown, shown, formula, runs_of(element, styles)) if shown else None
     if kind in ("float", "percentage", "currency"):
         return Cell("number", float(element.get(q(OFFICE, "value"))), shown, formula)
     if kind == "date":
@@ -89,13 +155,15 @@ def cell_of(element):
         return Cell("time", element.get(q(OFFICE, "time-value")), shown, formula)
     if kind == "boolean":
         return Cell("boolean", element.get(q(OFFICE, "boolean-value")) == "true", shown, formula)
-    return Cell("text", element.get(q(OFFICE, "string-value"), shown), shown, formula)
+    return Cell("text", element.get(q(OFFICE, "string-value"), shown), shown, formula,
+                runs_of(element, styles))
 
 
 def read_ods(path):
     """The sheets of an .ods as [(name, {(row, column): Cell})], rows and columns from 1."""
     with zipfile.ZipFile(path) as package:
         root = ElementTree.fromstring(package.read("content.xml"))
+    styles = text_styles(root)
     sheets = []
     for table in root.iter(q(TABLE, "table")):
         cells = {}
@@ -108,7 +176,7 @@ def read_ods(path):
                 if cell_element.tag not in (q(TABLE, "table-cell"), q(TABLE, "covered-table-cell")):
                     continue
                 columns = int(cell_element.get(q(TABLE, "number-columns-repeated"), "1"))
-                cell = cell_of(cell_element)
+                cell = cell_of(cell_element, styles)
                 if cell is not None:
                     found.extend((column + k + 1, cell) for k in range(columns))
                 column += columns
@@ -117,6 +185,30 @@ def read_ods(path):
                     cells[(row + k + 1, number)] = cell
             row += rows
         sheets.append((table.get(q(TABLE, "name")), cells))
+    return sheets
+
+
+def read_ods_columns(path, count):
+    """The first `count` columns of each sheet of an .ods: [(width, hidden)] per sheet, widths
+    as LibreOffice writes them (e.g. "0.8398in")."""
+    with zipfile.ZipFile(path) as package:
+        root = ElementTree.fromstring(package.read("content.xml"))
+    widths = {}
+    for style in root.iter(q(STYLE, "style")):
+        properties = style.find(q(STYLE, "table-column-properties"))
+        if style.get(q(STYLE, "family")) == "table-column" and properties is not None:
+            widths[style.get(q(STYLE, "name"))] = properties.get(q(STYLE, "column-width"))
+    sheets = []
+    for table in root.iter(q(TABLE, "table")):
+        columns = []
+        for column in table.iter(q(TABLE, "table-column")):
+            repeated = int(column.get(q(TABLE, "number-columns-repeated"), "1"))
+            look = (widths.get(column.get(q(TABLE, "style-name"))),
+                    column.get(q(TABLE, "visibility"), "visible") == "collapse")
+            columns.extend([look] * min(repeated, count))
+            if len(columns) >= count:
+                break
+        sheets.append(columns[:count])
     return sheets
 
 
@@ -204,12 +296,11 @@ def plain_value(cell):
 
 
 def label_cell(cell):
-    """A label holds the source cell's value; its format, and so LibreOffice's kind for a date,
-    is not compared.
-    FIXME: compare kind and shown text too once labels keep the source cell's number format."""
-    if cell is None or cell.kind == "csv-date":
+    """A label holds the source cell's value in the source cell's number format, so it shows
+    what the source cell shows; a label is plain text, whatever runs the source cell has."""
+    if cell is None:
         return cell
-    return Cell("value", plain_value(cell), None)
+    return cell._replace(runs=None)
 
 
 def expected_sheets(sources, start_row=None, header=False, mark=None, sheet_base="成功合并"):
@@ -319,6 +410,8 @@ def same(found, wanted):
     """Whether the result cell LibreOffice read shows the source cell (or the wanted value)."""
     if found is None or wanted is None:
         return found is wanted
+    if found.runs != wanted.runs:
+        return False
     if wanted.kind == "value":
         return plain_value(found) == wanted.value
     if wanted.kind == "csv-date":
@@ -348,6 +441,29 @@ def compare_sheet(name, found, wanted, problems):
                         f"the source gives {wanted.get((row, column))}")
     if len(differences) > SHOWN_DIFFERENCES:
         problems.append(f"{name}: {len(differences) - SHOWN_DIFFERENCES} more differing cells")
+
+
+def compare_columns(source, source_sheet, result, count, problems):
+    """The result's first sheet shows the first `count` columns of the source's sheet: hidden
+    where they are hidden, and as wide where they show (a hidden column's width shows nowhere)."""
+    wanted = read_ods_columns(source, count)[source_sheet]
+    found = read_ods_columns(result, count)[0]
+    for column, (want, have) in enumerate(zip(wanted, found), 1):
+        if want[1] != have[1] or (not want[1] and not same_width(want[0], have[0])):
+            problems.append(f"column {a1(1, column)[:-1]}: LibreOffice reads width {have[0]}, hidden {have[1]}; "
+                            f"the source gives {want[0]}, hidden {want[1]}")
+
+
+def same_width(first, second):
+    """Widths as LibreOffice writes them, equal within 3 %: a base width's padding is 5 pixels
+    at the digit width of the font a reader has, the merge counts it at Excel's 7 pixels (on
+    this machine LibreOffice shows 宋体 11 with 9.3-pixel digits: 10 digits give 1.024 in in the
+    source, 10.71 characters 1.042 in in the result). The result's own default width, 8.43
+    characters, is 20 % narrower than 10 digits."""
+    if first is None or second is None:
+        return first == second
+    inches = lambda width: float(width[:-2]) / (2.54 if width.endswith("cm") else 1)
+    return abs(inches(first) - inches(second)) <= 0.03 * inches(first)
 
 
 def compare_result(found_sheets, wanted_sheets, problems):
@@ -387,6 +503,76 @@ def write_xlsx(path, title, rows, formats=None, sheets=()):
     return path
 
 
+def write_package(path, sheet, styles, strings):
+    """An .xlsx of one sheet written by hand from its parts' XML: openpyxl 3.0 writes no rich
+    text and no base column width."""
+    relationships = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
+    package = "http://schemas.openxmlformats.org/package/2006/relationships"
+    main = xlsx_check.MAIN
+    types = "application/vnd.openxmlformats-officedocument.spreadsheetml."
+    parts = {
+        "[Content_Types].xml":
+            '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+            '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+            '<Default Extension="xml" ContentType="application/xml"/>'
+            f'<Override PartName="/xl/workbook.xml" ContentType="{types}sheet.main+xml"/>'
+            f'<Override PartName="/xl/worksheets/sheet1.xml" ContentType="{types}worksheet+xml"/>'
+            f'<Override PartName="/xl/styles.xml" ContentType="{types}styles+xml"/>'
+            f'<Override PartName="/xl/sharedStrings.xml" ContentType="{types}sharedStrings+xml"/></Types>',
+        "_rels/.rels": f'<Relationships xmlns="{package}"><Relationship Id="rId1" '
+                       f'Type="{relationships}/officeDocument" Target="xl/workbook.xml"/></Relationships>',
+        "xl/workbook.xml": f'<workbook xmlns="{main}" xmlns:r="{relationships}"><sheets>'
+                           '<sheet name="数据" sheetId="1" r:id="rId1"/></sheets></workbook>',
+        "xl/_rels/workbook.xml.rels":
+            f'<Relationships xmlns="{package}">'
+            f'<Relationship Id="rId1" Type="{relationships}/worksheet" Target="worksheets/sheet1.xml"/>'
+            f'<Relationship Id="rId2" Type="{relationships}/styles" Target="styles.xml"/>'
+            f'<Relationship Id="rId3" Type="{relationships}/sharedStrings" Target="sharedStrings.xml"/>'
+            '</Relationships>',
+        "xl/styles.xml": f'<styleSheet xmlns="{main}">{styles}</styleSheet>',
+        "xl/sharedStrings.xml": f'<sst xmlns="{main}">' + "".join(f"<si>{item}</si>" for item in strings) + "</sst>",
+        "xl/worksheets/sheet1.xml": f'<worksheet xmlns="{main}">{sheet}</worksheet>',
+    }
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, xml in parts.items():
+            archive.writestr(name, '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n' + xml)
+    return path
+
+
+def write_rich_source(path):
+    """Rich texts with the run properties Excel writes, in shared and inline strings and in a
+    cell whose own font is Arial 14 italic; the default font is the result's, 宋体 11, so that
+    LibreOffice measures the widths of both in the same digits. Columns: the default width from
+    a base width of 10 digits, B hidden at 12, C 15 wide, D hidden at 9."""
+    songti = '<sz val="11"/><rFont val="宋体"/><family val="3"/><charset val="134"/>'
+    styles = ('<fonts count="2"><font><sz val="11"/><name val="宋体"/><family val="3"/><charset val="134"/></font>'
+              '<font><i/><sz val="14"/><name val="Arial"/><family val="2"/></font></fonts>'
+              '<fills count="2"><fill><patternFill patternType="none"/></fill>'
+              '<fill><patternFill patternType="gray125"/></fill></fills><borders count="1"><border/></borders>'
+              '<cellStyleXfs count="1"><xf/></cellStyleXfs><cellXfs count="2"><xf/><xf fontId="1" applyFont="1"/>'
+              '</cellXfs>')
+    strings = [
+        '<r><t xml:space="preserve">plain </t></r><r><rPr><b/><sz val="12"/><color rgb="FFFF0000"/>'
+        '<rFont val="Arial"/><family val="2"/></rPr><t>bold red</t></r><r><t xml:space="preserve"> tail</t></r>',
+        f'<r><rPr><i/><u/>{songti}</rPr><t>斜体</t></r><r><rPr><strike/><color rgb="FF0070C0"/>{songti}</rPr>'
+        f'<t>删除</t></r><r><rPr><vertAlign val="superscript"/>{songti}</rPr><t>上标</t></r>',
+        "<t>名称</t>",
+    ]
+    inline = lambda reference, body: f'<c r="{reference}" t="inlineStr"><is>{body}</is></c>'
+    sheet = ('<sheetFormatPr baseColWidth="10" defaultRowHeight="13.5"/>'
+             '<cols><col min="2" max="2" width="12" hidden="1" customWidth="1"/>'
+             '<col min="3" max="3" width="15" customWidth="1"/>'
+             '<col min="4" max="4" width="9" hidden="1" customWidth="1"/></cols><sheetData>'
+             '<row r="1"><c r="A1" t="s"><v>2</v></c>' + inline("B1", "<t>金额</t>") + inline("C1", "<t>说明</t>") +
+             inline("D1", "<t>隐藏</t>") + inline("E1", "<t>备注</t>") + '</row>'
+             '<row r="2"><c r="A2" t="s"><v>0</v></c><c r="B2"><v>12.5</v></c><c r="C2" t="s"><v>1</v></c>' +
+             inline("D2", "<t>d</t>") +
+             inline("E2", f'<r><rPr><b/>{songti}</rPr><t>in</t></r><r><t>line</t></r>') + '</row>'
+             '<row r="3"><c r="A3" s="1" t="s"><v>0</v></c><c r="B3"><v>3</v></c>' +
+             inline("C3", "<t>plain</t>") + inline("E3", "<t>e</t>") + '</row></sheetData>')
+    return write_package(path, sheet, styles, strings)
+
+
 def sparse_tall_rows(tag, bottom):
     """Values at a few rows down to `bottom` (the rows between stay empty, so the sheet is
     tall but small): text, a formatted number and a date per row, a header in row 1."""
@@ -402,7 +588,7 @@ class Case:
     """One merge: its arguments, its sources in merge order and what the result must hold."""
 
     def __init__(self, name, arguments, sources, model, failures=None, sheet_base="成功合并",
-                 expect=None):
+                 expect=None, columns=0):
         self.name = name
         # expect(blocks, result): the wanted sheets, for merges whose blocks are not copied
         # whole (blocks: [(file name, cells)] in merge order).
@@ -412,6 +598,7 @@ class Case:
         self.model = model  # keyword arguments of expected_sheets
         self.failures = failures
         self.sheet_base = sheet_base
+        self.columns = columns  # the first source's columns the result's must show, from A
         self.result = None
         self.all_sources = sources  # every source given, failed ones too
         self.stderr = ""
@@ -496,8 +683,15 @@ def make_cases(scratch, test_data, examples):
         "--align-columns", "--header", "--start-row", "2", "--skip-blank-rows", "--drop-header-repeats",
         "--stop-at", "合计", "--dedupe", "--mark-name", "--log-sheet", alike], order, {},
         expect=expected_not_alike))
-    # FIXME: rich text runs, and hidden and default-width columns, join here once the merge
-    # keeps them; their values are compared like every other cell's.
+    # Rich texts of .xlsx, BIFF5 and BIFF8 sources; the first source's columns of its sheet's
+    # default width and hidden columns.
+    rich = os.path.join(scratch, "rich")
+    os.mkdir(rich)
+    write_rich_source(os.path.join(rich, "n_rich.xlsx"))
+    shutil.copy(os.path.join(test_data, "xls", "biff5_rstring.xls"), os.path.join(rich, "o_rstring.xls"))
+    shutil.copy(os.path.join(test_data, "xls", "rich_text_sst.xls"), os.path.join(rich, "p_sst.xls"))
+    order = [os.path.join(rich, name) for name in ("n_rich.xlsx", "o_rstring.xls", "p_sst.xls")]
+    cases.append(Case("rich text, hidden and default-width columns", order, order, {}, columns=5))
     return cases
 
 
@@ -611,6 +805,9 @@ def main():
                 wanted.insert(0, expected_failure_list(case.failures))
             case_problems = []
             compare_result(read_ods(converted[case.result]), wanted, case_problems)
+            if case.columns:
+                compare_columns(converted[case.sources[0]], active_sheet_index(case.sources[0]),
+                                converted[case.result], case.columns, case_problems)
             if case.failures:
                 printed = printed_notes(case.stderr, case.all_sources)
                 if len(printed) != sum(len(names) for names in case.failures.values()):

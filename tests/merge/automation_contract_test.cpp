@@ -1,8 +1,10 @@
 // What the automation interface promises, checked on both of its implementations: the engine
 // and the merge tests' fake. The merge run is tested against the fake, so every promise it
 // relies on must hold there exactly as in the engine; a case failing for one type only is a
-// drift. What the interface cannot read back (merges, column widths, bold cells) each type's
-// probe finds: the engine's by saving and reading the file, the fake's in its sheets.
+// drift. What the interface cannot read back (merges, column widths and hidden columns, bold
+// cells, number formats, the runs of rich texts) each type's probe finds: the engine's by saving
+// and reading the file, the fake's in its sheets. A source with rich texts, number formats and
+// a default column width each type makes its own way: the engine's as an .xlsx file.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,7 +15,9 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 
+#include "../support/package_check.h"
 #include "fake_application.h"
 #include "merge/engine_application.h"
 #include "spreadsheet/detail/value_parsing.h"
@@ -21,6 +25,7 @@
 #include "spreadsheet/sheet_name.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/zip_reader.h"
+#include "spreadsheet/zip_writer.h"
 
 namespace merge {
 namespace {
@@ -30,14 +35,136 @@ using spreadsheet::CellRef;
 using spreadsheet::ErrorCode;
 using spreadsheet::RangeRef;
 
+using Cell = std::pair<int, int>;  // (row, column)
+
+// One run of a rich text as both types can tell it: its piece of the text and what its font
+// shows ("" for the cell's own font). Family and charset, which a file fills in from the cell's
+// font, do not count.
+struct RunLook {
+    std::string text;
+    std::string font;
+    friend bool operator==(const RunLook&, const RunLook&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const RunLook& run) {
+    return out << '"' << run.text << "\" " << run.font;
+}
+
+std::string fontLook(const std::optional<spreadsheet::Font>& font) {
+    if (!font) return "";
+    std::ostringstream out;
+    out << font->name << ' ' << font->size << (font->bold ? " bold" : "")
+        << (font->italic ? " italic" : "") << (font->strike ? " strike" : "") << ' '
+        << font->underline << ' ' << font->verticalAlign << ' ' << std::hex
+        << font->color.value_or(0);
+    return out.str();
+}
+
 // What the interface cannot read back of one worksheet.
 struct SheetLook {
     std::vector<RangeRef> merges;  // in the order they were made
     std::map<int, double> widths;  // column -> characters, set columns only
-    std::set<std::pair<int, int>> boldCells;
-    std::pair<int, int> frozen{0, 0};  // rows above and columns left of frozen panes
-    std::map<std::pair<int, int>, std::string> notes;  // (row, column) -> note text
+    std::set<int> hiddenColumns;
+    std::set<Cell> boldCells;
+    std::map<Cell, std::string> numberFormats;  // cells of a format other than General
+    std::map<Cell, std::vector<RunLook>> runs;  // rich cells
+    std::pair<int, int> frozen{0, 0};           // rows above and columns left of frozen panes
+    std::map<Cell, std::string> notes;          // (row, column) -> note text
 };
+
+// The rich source both types open: sheet 源 with
+//   A1 "plain bold red" in three runs: "plain " in the cell's font, "bold" in Arial 12 bold,
+//      " red" in Arial 12 italic, underlined, superscript and red;
+//   B1 "b"; C1 "中文abc": "中文" in 宋体 14 struck through, "abc" in the cell's font;
+//   A2 45660 as yyyy-mm-dd, B2 0.125 as 0.0%, C2 "x";
+// a default column width of 20, column B 12 wide and hidden, column C 7.5 wide.
+spreadsheet::Font arialBold() {
+    spreadsheet::Font font;
+    font.name = "Arial";
+    font.size = 12;
+    font.bold = true;
+    font.color = 0xFF000000;
+    return font;
+}
+spreadsheet::Font arialRed() {
+    spreadsheet::Font font;
+    font.name = "Arial";
+    font.size = 12;
+    font.italic = true;
+    font.underline = "single";
+    font.verticalAlign = "superscript";
+    font.color = 0xFFFF0000;
+    return font;
+}
+spreadsheet::Font songtiStruck() {
+    spreadsheet::Font font;
+    font.name = "宋体";
+    font.size = 14;
+    font.strike = true;
+    font.color = 0xFF000000;
+    return font;
+}
+const std::vector<RunLook> PlainBoldRed{
+    {"plain ", ""}, {"bold", fontLook(arialBold())}, {" red", fontLook(arialRed())}};
+const std::vector<RunLook> ChineseAbc{{"中文", fontLook(songtiStruck())}, {"abc", ""}};
+
+// The source as an .xlsx package, written by hand.
+std::vector<std::uint8_t> richSourcePackage() {
+    const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const std::string officeRelationships =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    const std::string packageRelationships =
+        "http://schemas.openxmlformats.org/package/2006/relationships";
+    const std::vector<std::pair<std::string, std::string>> parts = {
+        {"[Content_Types].xml",
+         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+         "<Default Extension=\"rels\" "
+         "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+         "<Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>"},
+        {"_rels/.rels", "<Relationships xmlns=\"" + packageRelationships +
+                            "\"><Relationship Id=\"rId1\" Type=\"" + officeRelationships +
+                            "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+        {"xl/workbook.xml", "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + officeRelationships +
+                                "\"><sheets><sheet name=\"源\" sheetId=\"1\" "
+                                "r:id=\"rId1\"/></sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+         "<Relationships xmlns=\"" + packageRelationships + "\"><Relationship Id=\"rId1\" Type=\"" +
+             officeRelationships +
+             "/worksheet\" Target=\"worksheets/sheet1.xml\"/><Relationship Id=\"rId2\" Type=\"" +
+             officeRelationships + "/styles\" Target=\"styles.xml\"/></Relationships>"},
+        {"xl/styles.xml", "<styleSheet xmlns=\"" + main +
+                              "\"><numFmts count=\"2\"><numFmt numFmtId=\"164\" "
+                              "formatCode=\"yyyy-mm-dd\"/><numFmt numFmtId=\"165\" "
+                              "formatCode=\"0.0%\"/></numFmts><fonts count=\"1\"><font>"
+                              "<sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
+                              "<cellXfs count=\"3\"><xf/><xf numFmtId=\"164\"/>"
+                              "<xf numFmtId=\"165\"/></cellXfs></styleSheet>"},
+        {"xl/worksheets/sheet1.xml",
+         "<worksheet xmlns=\"" + main +
+             "\"><sheetFormatPr defaultColWidth=\"20\" defaultRowHeight=\"15\"/><cols>"
+             "<col min=\"2\" max=\"2\" width=\"12\" hidden=\"1\" customWidth=\"1\"/>"
+             "<col min=\"3\" max=\"3\" width=\"7.5\" customWidth=\"1\"/></cols><sheetData>"
+             "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><r><t xml:space=\"preserve\">plain "
+             "</t></r><r><rPr><b/><sz val=\"12\"/><color rgb=\"FF000000\"/><rFont val=\"Arial\"/>"
+             "</rPr><t>bold</t></r><r><rPr><i/><u/><vertAlign val=\"superscript\"/><sz val=\"12\"/>"
+             "<color rgb=\"FFFF0000\"/><rFont val=\"Arial\"/></rPr><t xml:space=\"preserve\"> "
+             "red</t>"
+             "</r></is></c><c r=\"B1\" t=\"inlineStr\"><is><t>b</t></is></c><c r=\"C1\" "
+             "t=\"inlineStr\"><is><r><rPr><strike/><sz val=\"14\"/><color rgb=\"FF000000\"/>"
+             "<rFont val=\"宋体\"/></rPr><t>中文</t></r><r><t>abc</t></r></is></c></row>"
+             "<row r=\"2\"><c r=\"A2\" s=\"1\"><v>45660</v></c><c r=\"B2\" s=\"2\"><v>0.125</v>"
+             "</c><c r=\"C2\" t=\"inlineStr\"><is><t>x</t></is></c></row></sheetData></worksheet>"},
+    };
+    spreadsheet::MemorySink sink;
+    spreadsheet::ZipWriter zip(sink);
+    for (const auto& [name, xml] : parts) {
+        EXPECT_TRUE(zip.beginEntry(name, 6));
+        EXPECT_TRUE(zip.write(xml));
+        EXPECT_TRUE(zip.endEntry());
+    }
+    EXPECT_TRUE(zip.finish());
+    return sink.takeBytes();
+}
 
 // The notes of the `position`-th sheet of a saved package: the sheet's relationships name its
 // comments part, whose comments give cell and text.
@@ -117,6 +244,7 @@ struct EngineType {
         const std::string path = scratch.next();
         book.saveAs(path, SaveFormat::Xlsx);
         EXPECT_FALSE(application.errors().isSet()) << application.errors().message();
+        EXPECT_TRUE(spreadsheet::testing::soundPackage(fs::path(path)));
         spreadsheet::Result<spreadsheet::WorkbookData> data =
             spreadsheet::openWorkbookFile(fs::path(path));
         EXPECT_TRUE(data);
@@ -125,12 +253,29 @@ struct EngineType {
         const spreadsheet::Sheet& sheet = data->sheets.at(static_cast<std::size_t>(position - 1));
         look.merges = sheet.merges;
         for (const spreadsheet::ColumnInfo& info : sheet.columns)
-            for (int column = info.first; column <= info.last; ++column)
+            for (int column = info.first; column <= info.last; ++column) {
                 if (info.width > 0) look.widths[column] = info.width;
+                if (info.hidden) look.hiddenColumns.insert(column);
+            }
         for (const spreadsheet::Row& row : sheet.rows)
-            for (const spreadsheet::Cell& cell : row.cells)
-                if (data->styles.at(cell.style).font.bold)
-                    look.boldCells.insert({row.number, cell.column});
+            for (const spreadsheet::Cell& cell : row.cells) {
+                const spreadsheet::CellStyle& style = data->styles.at(cell.style);
+                if (style.font.bold) look.boldCells.insert({row.number, cell.column});
+                if (style.numberFormat != "General")
+                    look.numberFormats[{row.number, cell.column}] = style.numberFormat;
+                const spreadsheet::TextRuns* runs = row.runs.find(cell.column);
+                if (runs == nullptr) continue;
+                std::vector<RunLook>& pieces = look.runs[{row.number, cell.column}];
+                for (std::size_t k = 0; k < runs->size(); ++k) {
+                    const spreadsheet::TextRun& run = (*runs)[k];
+                    const std::size_t end =
+                        k + 1 < runs->size() ? (*runs)[k + 1].start : cell.text.size();
+                    pieces.push_back({cell.text.substr(run.start, end - run.start),
+                                      run.font == spreadsheet::CellFont
+                                          ? std::string()
+                                          : fontLook(data->runFonts.at(run.font))});
+                }
+            }
         if (sheet.frozenPane) look.frozen = {sheet.frozenPane->rows, sheet.frozenPane->columns};
         look.notes = savedNotes(path, position);
         return look;
@@ -143,11 +288,21 @@ struct EngineType {
                                         "/xlsx/sheet_kinds_and_states.xlsx");
     }
 
+    static std::shared_ptr<Workbook> openRichSource(Application& application, Scratch& scratch) {
+        const std::string path = scratch.next();
+        const std::vector<std::uint8_t> bytes = richSourcePackage();
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return application.openWorkbook(path);
+    }
+
     // The workbook saved and opened again as a source.
     static std::shared_ptr<Workbook> reopen(Application& application, Workbook& book,
                                             Scratch& scratch) {
         const std::string path = scratch.next();
         book.saveAs(path, SaveFormat::Xlsx);
+        EXPECT_TRUE(spreadsheet::testing::soundPackage(fs::path(path)));
         book.close();
         return application.openWorkbook(path);
     }
@@ -164,8 +319,14 @@ struct FakeType {
         SheetLook look;
         look.merges = sheet.merges;
         look.widths = sheet.widths;
-        for (const auto& [key, format] : sheet.cellFormats)
+        look.hiddenColumns = sheet.hiddenColumns;
+        for (const auto& [key, format] : sheet.cellFormats) {
             if (format.bold) look.boldCells.insert(key);
+            if (!format.numberFormat.empty()) look.numberFormats[key] = format.numberFormat;
+        }
+        for (const auto& [key, runs] : sheet.runs)
+            for (const testing::FakeRun& run : runs)
+                look.runs[key].push_back({run.text, fontLook(run.font)});
         if (sheet.frozenAt) look.frozen = {sheet.frozenAt->row - 1, sheet.frozenAt->column - 1};
         look.notes = sheet.notes;
         return look;
@@ -194,6 +355,32 @@ struct FakeType {
         file.activeSheet = 1;
         fake.files["/contract/kinds.xlsx"] = file;
         return application.openWorkbook("/contract/kinds.xlsx");
+    }
+
+    static std::shared_ptr<Workbook> openRichSource(Application& application, Scratch&) {
+        auto& fake = static_cast<testing::FakeApplication&>(application);
+        testing::FakeSheet sheet;
+        sheet.name = "源";
+        sheet.cells[{1, 1}] = CellValue::ofText("plain bold red");
+        sheet.runs[{1, 1}] = {
+            {"plain ", std::nullopt}, {"bold", arialBold()}, {" red", arialRed()}};
+        sheet.cells[{1, 2}] = CellValue::ofText("b");
+        sheet.cells[{1, 3}] = CellValue::ofText("中文abc");
+        sheet.runs[{1, 3}] = {{"中文", songtiStruck()}, {"abc", std::nullopt}};
+        sheet.cells[{2, 1}] = CellValue::ofNumber(45660);
+        sheet.cellFormats[{2, 1}].numberFormat = "yyyy-mm-dd";
+        sheet.cells[{2, 2}] = CellValue::ofNumber(0.125);
+        sheet.cellFormats[{2, 2}].numberFormat = "0.0%";
+        sheet.cells[{2, 3}] = CellValue::ofText("x");
+        sheet.defaultWidth = 20;
+        sheet.widths[2] = 12;
+        sheet.hiddenColumns.insert(2);
+        sheet.widths[3] = 7.5;
+        testing::FakeFile file;
+        file.sheets.push_back(sheet);
+        const std::string path = "/contract/rich" + std::to_string(fake.files.size()) + ".xlsx";
+        fake.files[path] = file;
+        return application.openWorkbook(path);
     }
 
     static std::shared_ptr<Workbook> reopen(Application& application, Workbook& book, Scratch&) {
@@ -233,6 +420,11 @@ public:
     }
     std::shared_ptr<Workbook> reopen(Workbook& workbook) {
         return Type::reopen(*application, workbook, scratch);
+    }
+    std::shared_ptr<Worksheet> richSource() {
+        std::shared_ptr<Workbook> opened = Type::openRichSource(*application, scratch);
+        EXPECT_TRUE(opened) << errors().message();
+        return opened ? opened->worksheet(1) : nullptr;
     }
     std::shared_ptr<Worksheet> addSheet() {
         return book->addWorksheet(*book->worksheet(book->worksheetCount()), Placement::After);
@@ -967,6 +1159,131 @@ TYPED_TEST(AutomationContract, TopRowsKeptOpenStayWritableWhileRowsArePlacedBelo
     EXPECT_EQ(this->texts(*read->range("A1:B1")), (std::vector<std::string>{"h1", "h2"}));
     EXPECT_EQ(this->texts(*read->range("A2:A9")),
               (std::vector<std::string>{"t1", "a", "e", "i", "t1", "a", "e", "i"}));
+}
+
+TYPED_TEST(AutomationContract, NumberFormatsAreReadAndGivenToRanges) {
+    std::shared_ptr<Worksheet> source = this->richSource();
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->range("A2")->numberFormat(), "yyyy-mm-dd");
+    EXPECT_EQ(source->range("B2:C2")->numberFormat(), "0.0%");  // the top-left cell's
+    EXPECT_EQ(source->range("C2")->numberFormat(), "General");
+    EXPECT_EQ(source->range("F9")->numberFormat(), "General");  // no cell at all
+    EXPECT_FALSE(this->failed());
+
+    const std::string chinese = "yyyy\"年\"m\"月\"d\"日\"";
+    Worksheet& target = *this->sheet;
+    target.range("A1:A3")->setValue(CellValue::ofNumber(45660));
+    target.range("B1")->setValue(CellValue::ofText("text"));
+    target.range("A1:B2")->setNumberFormat(chinese);
+    target.range("A2")->setNumberFormat("General");
+    target.range("A3")->setFontBold(true);
+    target.range("A3")->setNumberFormat("0.00");
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(target.range("A1")->numberFormat(), chinese);
+    // Values and other formats stay; an empty cell takes the format too.
+    EXPECT_EQ(target.range("A1")->value(), CellValue::ofNumber(45660));
+    const SheetLook look = this->look(*this->book, 1);
+    EXPECT_EQ(look.numberFormats,
+              (std::map<Cell, std::string>{
+                  {{1, 1}, chinese}, {{1, 2}, chinese}, {{2, 2}, chinese}, {{3, 1}, "0.00"}}));
+    EXPECT_EQ(look.boldCells, (std::set<Cell>{{3, 1}}));
+
+    // Copies carry the formats of their cells.
+    source->range("A2:C2")->copyTo(*target.cell(5, 1));
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(target.range("A5")->numberFormat(), "yyyy-mm-dd");
+    EXPECT_EQ(target.range("B5")->numberFormat(), "0.0%");
+}
+
+TYPED_TEST(AutomationContract, RichTextsTravelWithTheirRunsAndFonts) {
+    std::shared_ptr<Worksheet> source = this->richSource();
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->range("A1")->value(), CellValue::ofText("plain bold red"));
+
+    // copyTo, and copy with pasteSpecial, from the source to the result; the runs move with
+    // their cells.
+    Worksheet& target = *this->sheet;
+    target.range("C3")->setValue(CellValue::ofText("over"));
+    source->range("A1:C2")->copyTo(*target.cell(2, 2));
+    std::shared_ptr<Worksheet> pasted = this->addSheet();
+    source->range("C1")->copy();
+    pasted->cell(4, 1)->pasteSpecial(PasteKind::All);
+    this->application->clearClipboard();
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(target.range("D2")->value(), CellValue::ofText("中文abc"));
+
+    // A value written over a rich cell is plain; a plain cell copied over one makes it plain.
+    target.range("B4")->setValue(CellValue::ofText("whatever"));
+    source->range("A1")->copyTo(*target.cell(2, 6));
+    source->range("B1")->copyTo(*target.cell(2, 6));
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+
+    EXPECT_EQ(this->look(*this->book, 1).runs,
+              (std::map<Cell, std::vector<RunLook>>{{{2, 2}, PlainBoldRed}, {{2, 4}, ChineseAbc}}));
+    EXPECT_EQ(this->look(*this->book, 2).runs,
+              (std::map<Cell, std::vector<RunLook>>{{{4, 1}, ChineseAbc}}));
+
+    // From one new workbook to another, and within one (the header of a new result sheet).
+    std::shared_ptr<Workbook> other = this->application->addWorkbook();
+    other->worksheet(1)->range("A1")->setFontSize(20);  // other numbers for the other's formats
+    target.range("B2:D2")->copyTo(*other->worksheet(1)->cell(1, 1));
+    target.range("B2:D2")->copy();
+    pasted->cell(1, 1)->pasteSpecial(PasteKind::All);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(this->look(*other, 1).runs,
+              (std::map<Cell, std::vector<RunLook>>{{{1, 1}, PlainBoldRed}, {{1, 3}, ChineseAbc}}));
+    EXPECT_EQ(this->look(*this->book, 2).runs,
+              (std::map<Cell, std::vector<RunLook>>{
+                  {{1, 1}, PlainBoldRed}, {{1, 3}, ChineseAbc}, {{4, 1}, ChineseAbc}}));
+}
+
+// Splitting a merged cell fills its cells with the rich text's runs too; a filled cell that
+// was rich before takes the plain value of a plain anchor.
+TYPED_TEST(AutomationContract, FilledMergedCellsTakeTheRunsOfTheirAnchor) {
+    std::shared_ptr<Worksheet> source = this->richSource();
+    ASSERT_TRUE(source);
+    Worksheet& target = *this->sheet;
+    source->range("A1")->copyTo(*target.cell(1, 1));  // rich
+    source->range("C1")->copyTo(*target.cell(1, 3));  // rich, under the plain anchor below
+    target.range("B1")->setValue(CellValue::ofText("plain"));
+    target.range("A1:A2")->merge();
+    target.range("B1:C1")->merge();
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(target.fillMergedCells({{1, 1}, {2, 3}}), 2);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    EXPECT_EQ(this->texts(*target.range("A2:C2")),
+              (std::vector<std::string>{"plain bold red", "", ""}));
+    EXPECT_EQ(target.range("C1")->value(), CellValue::ofText("plain"));
+    EXPECT_EQ(
+        this->look(*this->book, 1).runs,
+        (std::map<Cell, std::vector<RunLook>>{{{1, 1}, PlainBoldRed}, {{2, 1}, PlainBoldRed}}));
+}
+
+TYPED_TEST(AutomationContract, PastedColumnWidthsShowWhatTheSourceColumnsShow) {
+    std::shared_ptr<Worksheet> source = this->richSource();
+    ASSERT_TRUE(source);
+    Worksheet& target = *this->sheet;
+    target.range("A1:G1")->setColumnWidth(3);
+    source->range("A1:E2")->copy();
+    target.cell(1, 2)->pasteSpecial(PasteKind::ColumnWidths);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    // A and D-E of the default width 20, B hidden at 12, C 7.5; A and G keep their own.
+    const SheetLook look = this->look(*this->book, 1);
+    EXPECT_EQ(look.widths, (std::map<int, double>{
+                               {1, 3}, {2, 20}, {3, 12}, {4, 7.5}, {5, 20}, {6, 20}, {7, 3}}));
+    EXPECT_EQ(look.hiddenColumns, (std::set<int>{3}));
+
+    // The widths of a result sheet go on to the next with the hidden column; a column given a
+    // width shows again.
+    std::shared_ptr<Worksheet> next = this->addSheet();
+    target.range("A1:G1")->copy();
+    next->range("A1")->pasteSpecial(PasteKind::ColumnWidths);
+    target.range("C1")->setColumnWidth(9);
+    ASSERT_FALSE(this->failed()) << this->errors().message();
+    const SheetLook nextLook = this->look(*this->book, 2);
+    EXPECT_EQ(nextLook.hiddenColumns, (std::set<int>{3}));
+    EXPECT_EQ(nextLook.widths.at(3), 12);
+    EXPECT_TRUE(this->look(*this->book, 1).hiddenColumns.empty());
 }
 
 }  // namespace

@@ -109,6 +109,73 @@ TEST(CopyAndMark, CellLabelsUseTheTopLeftValue) {
     EXPECT_EQ(data.widths.count(1), 0u);
 }
 
+TEST(CopyAndMark, CellLabelsShowTheValueInTheSourceCellsNumberFormat) {
+    Merge merge;
+    merge.host.answer.MarkSource = true;
+    merge.host.answer.MarkCells = "B2,G2,C2,D2,E2";
+    merge.host.answer.RangeSpec = "24";
+    merge.addWithHeader("a.xlsx", "a", 2);
+    merge.addWithHeader("b.xlsx", "b", 3);
+    // The label cells of both sources: a date, a number, a percentage, a text kept as text and
+    // an empty cell with a format of its own.
+    for (const char* name : {"/d/a.xlsx", "/d/b.xlsx"}) {
+        FakeSheet& source = merge.application.files[name].sheets[0];
+        source.cells[{2, 2}] = CellValue::ofNumber(45660);
+        source.cellFormats[{2, 2}].numberFormat = "yyyy-mm-dd";
+        source.cellFormats[{2, 7}].numberFormat = "General";
+        source.cells[{2, 3}] = CellValue::ofNumber(0.125);
+        source.cellFormats[{2, 3}].numberFormat = "0.0%";
+        source.cells[{2, 4}] = CellValue::ofText("007");
+        source.cellFormats[{2, 4}].numberFormat = "@";
+        source.cellFormats[{2, 5}].numberFormat = "0.00";
+    }
+    merge.go();
+
+    FakeSheet& data = merge.sheet(1);
+    struct Column {
+        int column;
+        CellValue value;
+        std::string numberFormat;  // "" for General
+    };
+    const Column columns[] = {
+        {1, CellValue::ofNumber(45660), "yyyy-mm-dd"},
+        {2, CellValue::ofNumber(6), ""},  // G2: the length of "a.xlsx" and "b.xlsx"
+        {3, CellValue::ofNumber(0.125), "0.0%"},
+        {4, CellValue::ofText("007"), "@"},
+        {5, CellValue{}, ""},  // an empty label brings no format
+    };
+    for (const Column& column : columns) {
+        SCOPED_TRACE(column.column);
+        for (int row = 1; row <= 5; ++row) {  // both blocks
+            SCOPED_TRACE(row);
+            EXPECT_EQ(data.at(row, column.column), column.value);
+            auto format = data.cellFormats.find({row, column.column});
+            EXPECT_EQ(format == data.cellFormats.end() ? "" : format->second.numberFormat,
+                      column.numberFormat);
+        }
+    }
+    // Only the number format comes along: no font, fill or border of the source cell.
+    EXPECT_EQ(
+        std::count(data.formats.begin(), data.formats.end(), "A1:A2 number format yyyy-mm-dd"), 1);
+    EXPECT_EQ(std::count_if(data.formats.begin(), data.formats.end(),
+                            [](const std::string& format) {
+                                return format.find("number format") == std::string::npos &&
+                                       format.find("autofit") == std::string::npos;
+                            }),
+              0);
+}
+
+TEST(CopyAndMark, PathLabelsStayPlainText) {
+    Merge merge;
+    merge.host.answer.MarkSource = true;
+    merge.addWithHeader("a.xlsx", "a", 2);
+    merge.application.files["/d/a.xlsx"].sheets[0].cellFormats[{1, 1}].numberFormat = "0.00";
+    merge.go();
+    FakeSheet& data = merge.sheet(1);
+    EXPECT_EQ(data.textAt(1, 1), "a.xlsx");
+    for (int row = 1; row <= 5; ++row) EXPECT_EQ(data.cellFormats.count({row, 1}), 0u);
+}
+
 TEST(CopyAndMark, FullSheetContinuesOnANewSheetWithHeaderAndWidths) {
     Merge merge;
     merge.application.resultMaxRows = 20;

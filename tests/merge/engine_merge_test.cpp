@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "../cell_builders.h"
 #include "../support/package_check.h"
@@ -339,6 +340,264 @@ TEST(EngineMerge, XlsAndXlsxSourcesGiveTheSameBlock) {
                 ++values;
             }
     EXPECT_GT(values, 10);
+}
+
+// Runs one merge of `sources` (in the folder of the first) with the options of `host`, saving
+// the result as `format`; every source must merge.
+RunOutcome runMerge(const std::vector<std::string>& sources, testing::RecordingHost& host,
+                    const fs::path& folder, SaveFormat format = SaveFormat::Xlsx) {
+    std::unique_ptr<Application> application = makeEngineApplication();
+    host.answer.Confirmed = true;
+    RunInput input;
+    input.SourceList = sources;
+    input.FolderPath = folder.string() + "/";
+    input.resultFormat = format;
+    input.now = [] { return LocalTime{2025, 1, 3, 9, 30, 12}; };
+    const RunOutcome outcome = Zelk(input, *application, host);
+    EXPECT_EQ(outcome.status, RunStatus::Saved) << outcome.message;
+    EXPECT_EQ(outcome.failed, 0);
+    return outcome;
+}
+
+// Runs one merge as runMerge does and returns the result read back, after the structural check.
+spreadsheet::WorkbookData mergeAndRead(const std::vector<std::string>& sources,
+                                       testing::RecordingHost& host, const fs::path& folder) {
+    const RunOutcome outcome = runMerge(sources, host, folder);
+    EXPECT_TRUE(spreadsheet::testing::soundPackage(outcome.resultPath));
+    spreadsheet::Result<spreadsheet::WorkbookData> result =
+        spreadsheet::openWorkbookFile(outcome.resultPath);
+    EXPECT_TRUE(result) << (result ? "" : spreadsheet::errorText(result.error()));
+    return result ? std::move(*result) : spreadsheet::WorkbookData{};
+}
+
+std::string copyIn(const fs::path& from, const fs::path& folder, const std::string& name) {
+    EXPECT_TRUE(fs::exists(from)) << from;
+    fs::copy_file(from, folder / name);
+    return (folder / name).string();
+}
+
+// A date labels its block as the date it is in its source, also from a 1904 book: the label
+// cell gets the value in the 1900 system with the source cell's number format, and the label
+// column fitted to the first block is wide enough for its date.
+TEST(EngineMerge, CellLabelsShowDatesAsTheirSourcesDo) {
+    const fs::path folder = freshFolder("date-labels");
+    const Cleanup cleanup{folder};
+    const std::vector<std::string> sources{
+        copyIn(fs::path(SHEETMERGE_TEST_DATA) / "xlsx/rich_text_runs.xlsx", folder, "a.xlsx"),
+        copyIn(fs::path(SHEETMERGE_CORPUS) / "sheetjs__1904.xls", folder, "b.xls")};
+    testing::RecordingHost host;
+    host.answer.MarkSource = true;
+    host.answer.MarkCells = "A7,B2";
+    const spreadsheet::WorkbookData result = mergeAndRead(sources, host, folder);
+    ASSERT_EQ(result.sheets.size(), 1u);
+    const spreadsheet::Sheet& data = result.sheets[0];
+
+    // a.xlsx: A7 is 2025-01-03 as yyyy-mm-dd, B2 a rich text whose label is plain; 7 rows.
+    // b.xls (1904 dates): A7 empty, B2 1904-01-12, 1473 in the 1900 system; 5 rows.
+    struct Label {
+        int row;
+        int column;
+        std::optional<double> number;
+        std::string text;
+    };
+    const Label labels[] = {{1, 1, 45660, ""},
+                            {7, 1, 45660, ""},
+                            {1, 2, std::nullopt, "abcdef"},
+                            {7, 2, std::nullopt, "abcdef"},
+                            {8, 2, 1473, ""},
+                            {12, 2, 1473, ""}};
+    for (const Label& label : labels) {
+        SCOPED_TRACE(spreadsheet::formatCell({label.row, label.column}));
+        const Cell* cell = data.cell(label.row, label.column);
+        ASSERT_NE(cell, nullptr);
+        const std::string& format = result.styles.at(cell->style).numberFormat;
+        if (label.number) {
+            EXPECT_EQ(cell->type, CellType::Number);
+            EXPECT_EQ(cell->number, *label.number);
+            EXPECT_TRUE(spreadsheet::isDateFormat(format)) << format;
+        } else {
+            EXPECT_EQ(cell->text, label.text);
+            EXPECT_EQ(format, "General");
+            EXPECT_EQ(data.row(label.row)->runs.find(label.column), nullptr);
+        }
+    }
+    EXPECT_EQ(result.styles.at(data.cell(1, 1)->style).numberFormat, "yyyy-mm-dd");
+    EXPECT_EQ(data.cell(8, 1), nullptr);
+    // The first block's labels are fitted: "2025-01-03" needs ten characters.
+    ASSERT_FALSE(data.columns.empty());
+    EXPECT_EQ(data.columns.front().first, 1);
+    EXPECT_GE(data.columns.front().width, 10);
+}
+
+// The columns of a result sheet: column -> width, hidden.
+std::map<int, std::pair<double, bool>> columnLooks(const spreadsheet::Sheet& sheet) {
+    std::map<int, std::pair<double, bool>> columns;
+    for (const spreadsheet::ColumnInfo& info : sheet.columns)
+        for (int column = info.first; column <= info.last; ++column)
+            columns[column] = {info.width, info.hidden};
+    return columns;
+}
+
+// The first source decides the widths: columns of its sheet's default width get that width
+// (from a base width here), hidden columns stay hidden. Rich texts of .xlsx and BIFF5 .xls
+// sources keep their runs, on one stacked sheet as on a sheet per source, where each sheet
+// takes the columns of its own source; a CSV result keeps their text.
+TEST(EngineMerge, RichTextsAndTheFirstSourcesColumnsReachTheResult) {
+    enum class Layout { Stacked, PerSource, Csv };
+    for (const Layout layout : {Layout::Stacked, Layout::PerSource, Layout::Csv}) {
+        SCOPED_TRACE(static_cast<int>(layout));
+        const fs::path folder = freshFolder("fidelity");
+        const Cleanup cleanup{folder};
+        const fs::path data = SHEETMERGE_TEST_DATA;
+        const std::vector<std::string> sources{
+            copyIn(data / "xlsx/default_width_hidden_columns.xlsx", folder, "a.xlsx"),
+            copyIn(data / "xlsx/rich_text_runs.xlsx", folder, "b.xlsx"),
+            copyIn(data / "xls/biff5_rstring.xls", folder, "c.xls")};
+        testing::RecordingHost host;
+        host.answer.PerSource = layout == Layout::PerSource;
+
+        // Stacked: b.xlsx from row 2, c.xls from row 9. Per source: each from row 1 of its sheet.
+        struct Rich {
+            int row;
+            std::string text;
+            std::vector<std::string> pieces;
+            std::string boldFont;  // the font of the bold piece
+        };
+        const Rich riches[] = {
+            {2, "plain bold red tail", {"plain ", "bold red", " tail"}, "Calibri"},
+            {7, "inline", {"in", "line"}, "Calibri"},
+            {9, "plain bold tail", {"plain ", "bold", " tail"}, "Arial"}};
+
+        if (layout == Layout::Csv) {
+            const RunOutcome outcome = runMerge(sources, host, folder, SaveFormat::Csv);
+            ASSERT_TRUE(fs::is_directory(outcome.resultPath)) << outcome.resultPath;
+            std::vector<std::string> lines;
+            int dataFiles = 0;
+            for (const auto& entry : fs::directory_iterator(outcome.resultPath)) {
+                if (entry.path().filename() == "失败列表.csv") continue;
+                ++dataFiles;
+                std::ifstream in(entry.path(), std::ios::binary);
+                for (std::string line; std::getline(in, line);) lines.push_back(line);
+            }
+            ASSERT_EQ(dataFiles, 1);
+            for (const Rich& rich : riches) {
+                SCOPED_TRACE(rich.row);
+                ASSERT_GE(lines.size(), static_cast<std::size_t>(rich.row));
+                const std::string& line = lines[static_cast<std::size_t>(rich.row - 1)];
+                EXPECT_EQ(line.substr(0, line.find(',')), rich.text);
+            }
+            continue;
+        }
+
+        const spreadsheet::WorkbookData result = mergeAndRead(sources, host, folder);
+        const std::map<int, std::pair<double, bool>> expected{{1, {10.7109375, false}},
+                                                              {2, {12, true}},
+                                                              {3, {10.7109375, false}},
+                                                              {4, {10.7109375, true}},
+                                                              {5, {10.7109375, false}}};
+        // The sheet that holds the block of `source` (0-based) and the row of a stacked row.
+        auto sheetOf = [&](std::size_t source) -> const spreadsheet::Sheet* {
+            if (layout == Layout::Stacked)
+                return result.sheets.empty() ? nullptr : &result.sheets[0];
+            const std::string name(1, static_cast<char>('a' + source));
+            for (const spreadsheet::Sheet& sheet : result.sheets)
+                if (sheet.name == name) return &sheet;
+            return nullptr;
+        };
+        auto rowOf = [&](int stackedRow) {
+            if (layout == Layout::Stacked) return stackedRow;
+            return stackedRow >= 9 ? stackedRow - 8 : stackedRow - 1;
+        };
+        ASSERT_EQ(result.sheets.size(), layout == Layout::Stacked ? 1u : 3u);
+        ASSERT_NE(sheetOf(0), nullptr);
+        EXPECT_EQ(columnLooks(*sheetOf(0)), expected);
+
+        for (const Rich& rich : riches) {
+            SCOPED_TRACE(rich.row);
+            const spreadsheet::Sheet* sheet = sheetOf(rich.row >= 9 ? 2 : 1);
+            ASSERT_NE(sheet, nullptr);
+            const int row = rowOf(rich.row);
+            const Cell* cell = sheet->cell(row, 1);
+            ASSERT_NE(cell, nullptr);
+            EXPECT_EQ(cell->text, rich.text);
+            const spreadsheet::TextRuns* runs = sheet->row(row)->runs.find(1);
+            ASSERT_NE(runs, nullptr);
+            std::vector<std::string> pieces;
+            std::string boldFont;
+            for (std::size_t k = 0; k < runs->size(); ++k) {
+                const std::size_t end =
+                    k + 1 < runs->size() ? (*runs)[k + 1].start : cell->text.size();
+                pieces.push_back(cell->text.substr((*runs)[k].start, end - (*runs)[k].start));
+                if ((*runs)[k].font != spreadsheet::CellFont &&
+                    result.runFonts.at((*runs)[k].font).bold)
+                    boldFont = result.runFonts.at((*runs)[k].font).name;
+            }
+            EXPECT_EQ(pieces, rich.pieces);
+            EXPECT_EQ(boldFont, rich.boldFont);
+        }
+        // "only bold": one run is plain.
+        ASSERT_NE(sheetOf(1), nullptr);
+        EXPECT_EQ(sheetOf(1)->row(rowOf(4))->runs.find(1), nullptr);
+        if (layout == Layout::PerSource) {
+            // b.xlsx shows no hidden column, so its sheet has none.
+            for (const auto& [column, look] : columnLooks(*sheetOf(1)))
+                EXPECT_FALSE(look.second) << column;
+        }
+    }
+}
+
+// Blocks placed by header name keep their rich texts' runs, with the fonts of the runs taken
+// into the result: the pieces and the underline of "def" come out as in the source.
+TEST(EngineMerge, RichTextsKeepTheirRunsWhenColumnsAreMatchedByName) {
+    const fs::path folder = freshFolder("fidelity-aligned");
+    const Cleanup cleanup{folder};
+    const fs::path data = SHEETMERGE_TEST_DATA;
+    const std::vector<std::string> sources{
+        copyIn(data / "xlsx/rich_text_runs.xlsx", folder, "a.xlsx"),
+        copyIn(data / "xlsx/rich_text_runs.xlsx", folder, "b.xlsx")};
+    testing::RecordingHost host;
+    host.answer.AlignColumns = true;
+    host.answer.FillMerged = true;
+    const spreadsheet::WorkbookData result = mergeAndRead(sources, host, folder);
+    ASSERT_EQ(result.sheets.size(), 1u);
+    const spreadsheet::Sheet& sheet = result.sheets[0];
+
+    // Row 1 is the header; each source's rows 2..7 follow it, a's at 2, b's at 8.
+    for (const int first : {2, 8}) {
+        SCOPED_TRACE(first);
+        struct Expected {
+            int offset;  // from the block's first row
+            std::vector<std::string> pieces;
+            std::vector<std::string> underlines;
+            std::vector<bool> bold;
+        };
+        const Expected rows[] = {{0, {"abc", "def"}, {"", "single"}, {false, false}},
+                                 {4, {"in", "line"}, {"", ""}, {true, false}}};
+        for (const Expected& expected : rows) {
+            SCOPED_TRACE(expected.offset);
+            const int row = first + expected.offset;
+            const Cell* cell = sheet.cell(row, 1);
+            ASSERT_NE(cell, nullptr);
+            const spreadsheet::TextRuns* runs = sheet.row(row)->runs.find(1);
+            ASSERT_NE(runs, nullptr);
+            std::vector<std::string> pieces;
+            std::vector<std::string> underlines;
+            std::vector<bool> bold;
+            for (std::size_t k = 0; k < runs->size(); ++k) {
+                const std::size_t end =
+                    k + 1 < runs->size() ? (*runs)[k + 1].start : cell->text.size();
+                pieces.push_back(cell->text.substr((*runs)[k].start, end - (*runs)[k].start));
+                const std::uint32_t font = (*runs)[k].font;
+                const bool own = font != spreadsheet::CellFont;
+                ASSERT_TRUE(!own || font < result.runFonts.size()) << font;
+                underlines.push_back(own ? result.runFonts[font].underline : "");
+                bold.push_back(own && result.runFonts[font].bold);
+            }
+            EXPECT_EQ(pieces, expected.pieces);
+            EXPECT_EQ(underlines, expected.underlines);
+            EXPECT_EQ(bold, expected.bold);
+        }
+    }
 }
 
 }  // namespace

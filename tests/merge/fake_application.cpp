@@ -55,15 +55,27 @@ ValueBlock FakeRange::values() {
 
 void FakeRange::setValue(const CellValue& value) {
     for (int row = m_area.first.row; row <= m_area.last.row; ++row)
-        for (int column = m_area.first.column; column <= m_area.last.column; ++column)
+        for (int column = m_area.first.column; column <= m_area.last.column; ++column) {
             m_sheet->cells[{row, column}] = value;
+            m_sheet->runs.erase({row, column});
+        }
 }
 
 void FakeRange::setValues(const ValueBlock& values) {
     for (std::size_t r = 0; r < values.size(); ++r)
-        for (std::size_t c = 0; c < values[r].size(); ++c)
-            m_sheet->cells[{row() + static_cast<int>(r), column() + static_cast<int>(c)}] =
-                values[r][c];
+        for (std::size_t c = 0; c < values[r].size(); ++c) {
+            const std::pair<int, int> key{row() + static_cast<int>(r),
+                                          column() + static_cast<int>(c)};
+            m_sheet->cells[key] = values[r][c];
+            m_sheet->runs.erase(key);
+        }
+}
+
+std::string FakeRange::numberFormat() {
+    auto format = m_sheet->cellFormats.find({row(), column()});
+    if (format == m_sheet->cellFormats.end() || format->second.numberFormat.empty())
+        return "General";
+    return format->second.numberFormat;
 }
 
 std::shared_ptr<Range> FakeRange::offset(int rows, int columns) {
@@ -114,6 +126,7 @@ static void pasteCells(FakeApplication& application, const FakeRange& from,
         std::pair<int, int> key;
         CellValue value;
         std::optional<FakeCellFormat> format;
+        std::optional<std::vector<FakeRun>> runs;
     };
     std::vector<Copied> copied;
     for (int row = area.first.row; row <= area.last.row; ++row)
@@ -122,9 +135,12 @@ static void pasteCells(FakeApplication& application, const FakeRange& from,
             auto format = source.cellFormats.find({row, column});
             const bool formatted = format != source.cellFormats.end();
             if (value.isEmpty() && !formatted) continue;
-            copied.push_back({{row + rowShift, column + columnShift},
-                              value,
-                              formatted ? std::optional(format->second) : std::nullopt});
+            auto runs = source.runs.find({row, column});
+            copied.push_back(
+                {{row + rowShift, column + columnShift},
+                 value,
+                 formatted ? std::optional(format->second) : std::nullopt,
+                 runs != source.runs.end() ? std::optional(runs->second) : std::nullopt});
         }
     const std::vector<RangeRef> sourceMerges = source.merges;
     for (const Copied& cell : copied) {
@@ -133,6 +149,10 @@ static void pasteCells(FakeApplication& application, const FakeRange& from,
             to->cellFormats[cell.key] = *cell.format;
         else
             to->cellFormats.erase(cell.key);
+        if (cell.runs)
+            to->runs[cell.key] = *cell.runs;
+        else
+            to->runs.erase(cell.key);
     }
     std::erase_if(to->merges, [&](const RangeRef& merged) { return overlaps(merged, placed); });
     for (const RangeRef& merged : sourceMerges) {
@@ -148,17 +168,24 @@ static void pasteCells(FakeApplication& application, const FakeRange& from,
     }
 }
 
-// The source's column widths at the target's columns; a column without a width of its own
-// takes away the target's.
+// The widths the source's columns show (their own, else the sheet's default) at the target's
+// columns, hidden where the source's are; a column of no width takes away the target's.
 static void pasteColumnWidths(const FakeRange& from, FakeSheet& to, CellRef at) {
     const RangeRef area = from.area();
+    const FakeSheet& source = *from.sheet();
     for (int column = area.first.column; column <= area.last.column; ++column) {
         const int target = at.column + column - area.first.column;
-        auto width = from.sheet()->widths.find(column);
-        if (width != from.sheet()->widths.end() && width->second > 0)
-            to.widths[target] = std::min(width->second, 255.0);
+        auto width = source.widths.find(column);
+        const double shown =
+            width != source.widths.end() && width->second > 0 ? width->second : source.defaultWidth;
+        if (shown > 0)
+            to.widths[target] = std::min(shown, 255.0);
         else
             to.widths.erase(target);
+        if (source.hiddenColumns.count(column))
+            to.hiddenColumns.insert(target);
+        else
+            to.hiddenColumns.erase(target);
     }
 }
 
@@ -308,8 +335,10 @@ void FakeRange::setNote(const std::string& text) {
 }
 
 void FakeRange::setColumnWidth(double characters) {
-    for (int column = m_area.first.column; column <= m_area.last.column; ++column)
+    for (int column = m_area.first.column; column <= m_area.last.column; ++column) {
         m_sheet->widths[column] = characters;
+        m_sheet->hiddenColumns.erase(column);  // a column given a width shows again
+    }
 }
 
 // Worksheet.
@@ -395,6 +424,9 @@ int FakeWorksheet::fillMergedCells(const RangeRef& area) {
         auto format = m_sheet->cellFormats.find({merged.first.row, merged.first.column});
         const std::optional<FakeCellFormat> model =
             format == m_sheet->cellFormats.end() ? std::nullopt : std::optional(format->second);
+        auto runs = m_sheet->runs.find({merged.first.row, merged.first.column});
+        const std::vector<FakeRun> modelRuns =
+            runs == m_sheet->runs.end() ? std::vector<FakeRun>{} : runs->second;
         for (int row = std::max(merged.first.row, area.first.row);
              row <= std::min(merged.last.row, area.last.row); ++row)
             for (int column = std::max(merged.first.column, area.first.column);
@@ -405,6 +437,10 @@ int FakeWorksheet::fillMergedCells(const RangeRef& area) {
                     m_sheet->cellFormats[{row, column}] = *model;
                 else
                     m_sheet->cellFormats.erase({row, column});
+                if (modelRuns.empty())
+                    m_sheet->runs.erase({row, column});
+                else
+                    m_sheet->runs[{row, column}] = modelRuns;
             }
         ++split;
     }
@@ -416,10 +452,14 @@ void FakeWorksheet::clearFromRow(int row) {
     std::erase_if(m_sheet->cells, [row](const auto& entry) { return entry.first.first >= row; });
     std::erase_if(m_sheet->cellFormats,
                   [row](const auto& entry) { return entry.first.first >= row; });
+    std::erase_if(m_sheet->runs, [row](const auto& entry) { return entry.first.first >= row; });
     std::erase_if(m_sheet->notes, [row](const auto& entry) { return entry.first.first >= row; });
     std::erase_if(m_sheet->merges,
                   [row](const RangeRef& merged) { return merged.last.row >= row; });
-    if (row <= 1) m_sheet->widths.clear();
+    if (row <= 1) {
+        m_sheet->widths.clear();
+        m_sheet->hiddenColumns.clear();
+    }
 }
 
 void FakeWorksheet::remove() {

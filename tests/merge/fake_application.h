@@ -1,6 +1,7 @@
 // An in-memory spreadsheet application for the merge tests: workbooks are grids of values with
-// merges, column widths and recorded formats; failures are switched on per file or per call,
-// and every call on a workbook is logged so tests can check what the run did.
+// rich text runs, merges, column widths and hidden columns, and recorded formats; failures are
+// switched on per file or per call, and every call on a workbook is logged so tests can check
+// what the run did.
 #pragma once
 
 #include <map>
@@ -26,7 +27,15 @@ struct FakeCellFormat {
     bool bold = false;
     int colour = 0;
     bool centred = false;
+    std::string numberFormat;  // "" for General
     friend bool operator==(const FakeCellFormat&, const FakeCellFormat&) = default;
+};
+
+// One run of a rich text: its piece of the text and its font (none: the cell's font).
+struct FakeRun {
+    std::string text;
+    std::optional<spreadsheet::Font> font;
+    friend bool operator==(const FakeRun&, const FakeRun&) = default;
 };
 
 struct FakeSheet {
@@ -39,6 +48,10 @@ struct FakeSheet {
     int uncalculatedFormulas = 0;  // of the formulas, those read without a cached value
     std::vector<RangeRef> merges;
     std::map<int, double> widths;
+    std::set<int> hiddenColumns;
+    double defaultWidth = 0;  // of columns without a width of their own; 0 = not given
+    // The runs of rich texts, (row, column); the runs' texts make up the cell's text.
+    std::map<std::pair<int, int>, std::vector<FakeRun>> runs;
     bool autoFilter = false;
     std::optional<CellRef> frozenAt;  // the active cell when panes were frozen
     CellRef activeCell{1, 1};
@@ -85,6 +98,12 @@ public:
     ValueBlock values() override;
     void setValue(const CellValue& value) override;
     void setValues(const ValueBlock& values) override;
+    std::string numberFormat() override;
+    void setNumberFormat(const std::string& code) override {
+        note("number format " + code, [&](FakeCellFormat& format) {
+            format.numberFormat = code == "General" ? std::string() : code;
+        });
+    }
     std::shared_ptr<Range> offset(int rows, int columns) override;
     std::shared_ptr<Range> resize(int rows, int columns) override;
     void copy() override;

@@ -780,8 +780,11 @@ TEST(MergeRun, SheetBySheetFailsOnlySourcesWithoutAnyBlock) {
             }
             EXPECT_EQ(data.lastRow(), 4);
         }
-        for (const auto& book : run.application.books)
-            if (book != run.application.result) EXPECT_TRUE(book->closed) << book->fullName();
+        for (const auto& book : run.application.books) {
+            if (book != run.application.result) {
+                EXPECT_TRUE(book->closed) << book->fullName();
+            }
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "spreadsheet/detail/value_parsing.h"
 #include "spreadsheet/detail/xml_reader.h"
+#include "spreadsheet/sheet_builder.h"
 #include "spreadsheet/workbook_reader.h"
 #include "spreadsheet/zip_reader.h"
 #include "spreadsheet/zip_writer.h"
@@ -297,6 +298,34 @@ TEST(XlsxReader, ReadsLayoutAndSkipsOverlappingOrSingleCellMerges) {
     EXPECT_EQ(formatRange(*sheet.autoFilter), "A1:C4");
 
     EXPECT_FALSE(book.sheets[1].frozenPane.has_value());  // a split pane freezes nothing
+}
+
+TEST(XlsxReader, DefaultColumnWidthComesFromTheBaseWidthUnlessStated) {
+    // A base width is digits without padding: the default column adds 5 pixels of 7, truncated
+    // to 1/256 of a digit as stored widths are (8 digits: 8.7109375, the example of the format's
+    // description of <col width>).
+    struct Case {
+        int digits;
+        double width;
+    };
+    for (const Case& row : {Case{8, 8.7109375}, Case{10, 10.7109375}, Case{1, 1.7109375},
+                            Case{0, 0.7109375}, Case{255, 255.7109375}}) {
+        SCOPED_TRACE(row.digits);
+        EXPECT_DOUBLE_EQ(columnWidthFromBase(row.digits), row.width);
+    }
+
+    WorkbookData book = mustRead("default_width_hidden_columns.xlsx");
+    ASSERT_EQ(book.sheets.size(), 2u);
+    const Sheet& based = book.sheets[0];
+    EXPECT_DOUBLE_EQ(based.defaultColumnWidth, 10.7109375);
+    ASSERT_EQ(based.columns.size(), 2u);
+    EXPECT_EQ(based.columns[0].first, 2);
+    EXPECT_DOUBLE_EQ(based.columns[0].width, 12);
+    EXPECT_TRUE(based.columns[0].hidden);
+    EXPECT_EQ(based.columns[1].first, 4);
+    EXPECT_DOUBLE_EQ(based.columns[1].width, 0);  // hidden at the default width
+    EXPECT_TRUE(based.columns[1].hidden);
+    EXPECT_DOUBLE_EQ(book.sheets[1].defaultColumnWidth, 20);  // stated: the base does not count
 }
 
 TEST(XlsxReader, ReadsSheetKindsStatesAndTheActiveTab) {

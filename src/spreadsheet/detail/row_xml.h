@@ -2,7 +2,7 @@
 // writer needs of a spool: its extent, a final flush and its deflated bytes.
 //   Extent extent;
 //   if (Result<void> checked = checkRow(row, extent.lastRowNumber); checked)
-//       appendRowXml(xml, row, extent);
+//       appendRowXml(xml, row, extent, &styles);
 #pragma once
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 
 namespace spreadsheet {
 
+class StyleRegistry;
 class ZipWriter;
 
 namespace detail {
@@ -57,8 +58,10 @@ struct Extent {
 // the grid, below them, cells ascending and in the grid.
 Result<void> checkRow(const Row& row, int previousRow);
 
-// Appends one checked row as <row> XML and widens `extent` by it.
-void appendRowXml(std::string& out, const Row& row, Extent& extent);
+// Appends one checked row as <row> XML and widens `extent` by it. Rich cells are written as
+// runs, each with the <rPr> of its font in `styles` (the registry the row's ids belong to);
+// without a registry, or for a font it does not hold, a run shows in its cell's font.
+void appendRowXml(std::string& out, const Row& row, Extent& extent, const StyleRegistry* styles);
 
 // The spool's rows so far and sizes, for the sheet entry that will hold them.
 struct SpooledRows {

@@ -5,7 +5,8 @@ grid.xlsx / grid.xls: one small formatted grid, written by openpyxl as a source 
 LibreOffice headless as "Calc MS Excel 2007 XML" and "MS Excel 97" (make_fixtures.sh runs the
 conversions). The other files are crafted here
 record by record, because no program we can run writes them on purpose:
-sst_split_across_continue.xls, biff5_gbk.xls, ministream_small_book.xls and the broken files.
+sst_split_across_continue.xls, biff5_gbk.xls, biff5_rstring.xls, ministream_small_book.xls and
+the broken files. rich_text_sst.xls is ../xlsx/rich_text_runs.xlsx saved by LibreOffice.
 Run through make_fixtures.sh; needs python3-openpyxl and libreoffice-calc-nogui.
 """
 import struct
@@ -240,6 +241,44 @@ def make_biff5_gbk(path):
     path.write_bytes(compound_file({"Book": globals_with(offset) + sheet}))
 
 
+def make_biff5_rstring(path):
+    """BIFF5 book, code page 936, with RSTRING cells: formatting runs of a byte per character and
+    a byte per font. Fonts 0-3 and 5 (index 4 is never written) are 宋体 10; 6 is Arial bold red
+    (colour index 10), 7 Arial italic."""
+    bof = lambda kind: record(0x0809, struct.pack("<HHHH", 0x0500, kind, 0x096C, 0x07C9))
+    gbk = lambda text: text.encode("cp936")
+
+    def font(height, flags, colour, weight, name):
+        raw = gbk(name)
+        return record(0x0031, struct.pack("<HHHHHBBBB", height, flags, colour, weight, 0, 0, 0, 134, 0) +
+                      bytes([len(raw)]) + raw)
+
+    fonts = font(200, 0, 0x7FFF, 400, "宋体") * 5 + font(200, 0, 10, 700, "Arial") + font(200, 0x02, 0x7FFF, 400, "Arial")
+    xf_plain = record(0x00E0, struct.pack("<HHHBBII", 0, 0, 0x0001, 0x20, 0, 0x000020C0, 0))
+    window1 = record(0x003D, struct.pack("<HHHHHHHHH", 0, 0, 0x4000, 0x2000, 0x38, 0, 0, 1, 600))
+    name = gbk("格式")
+
+    def globals_with(offset):
+        sheet = record(0x0085, struct.pack("<IBB", offset, 0, 0) + bytes([len(name)]) + name)
+        return (bof(5) + record(0x0042, struct.pack("<H", 936)) + window1 + fonts + xf_plain * 16 + sheet +
+                record(0x000A))
+
+    def rstring(row, col, raw, runs):
+        return record(0x00D6, struct.pack("<HHHH", row, col, 15, len(raw)) + raw + bytes([len(runs)]) +
+                      b"".join(bytes([at, index]) for at, index in runs))
+
+    offset = len(globals_with(0))
+    sheet = bof(0x10)
+    # "plain " in the cell's font, "bold" in font 6, " tail" in font 0.
+    sheet += rstring(0, 0, b"plain bold tail", [(6, 6), (10, 0)])
+    # GBK: 普通 in the cell's font, 斜体 in font 7; runs count characters, not bytes.
+    sheet += rstring(1, 0, gbk("普通斜体"), [(2, 7)])
+    # 中 in the cell's font, 文 in font 6; a run at the end of the text formats nothing.
+    sheet += rstring(2, 0, gbk("中文"), [(1, 6), (2, 7)])
+    sheet += record(0x023E, struct.pack("<HHH", 0x06B6, 0, 0)) + record(0x000A)
+    path.write_bytes(compound_file({"Book": globals_with(offset) + sheet}))
+
+
 def make_html_table(path):
     """A business-system "export to Excel": an HTML table in GB2312 saved with an .xls name."""
     html = """<html xmlns:x="urn:schemas-microsoft-com:office:excel">
@@ -266,6 +305,7 @@ def main():
     elif step == "crafted":
         make_sst_split(HERE / "sst_split_across_continue.xls")
         make_biff5_gbk(HERE / "biff5_gbk.xls")
+        make_biff5_rstring(HERE / "biff5_rstring.xls")
         make_html_table(HERE / "html_table_gb2312.xls")
 
 

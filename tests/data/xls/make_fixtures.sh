@@ -11,6 +11,9 @@ profile="-env:UserInstallation=file://$work/profile"
 mkdir "$work/xls" "$work/xlsx"
 soffice $profile --headless --convert-to 'xls:MS Excel 97' --outdir "$work/xls" "$work/grid.xlsx" >/dev/null
 soffice $profile --headless --convert-to 'xlsx:Calc MS Excel 2007 XML' --outdir "$work/xlsx" "$work/grid.xlsx" >/dev/null
+# Rich text as a real program writes it in a BIFF8 shared-string table.
+soffice $profile --headless --convert-to 'xls:MS Excel 97' --outdir "$work/xls" "$here/../xlsx/rich_text_runs.xlsx" >/dev/null
+cp "$work/xls/rich_text_runs.xls" "$here/rich_text_sst.xls"
 cp "$work/xls/grid.xls" "$here/grid.xls"
 cp "$work/xlsx/grid.xlsx" "$here/grid.xlsx"
 /usr/bin/python3 "$here/make_fixtures.py" crafted

@@ -375,6 +375,61 @@ def make_xlsx_fixtures():
     xlsx("minimal_package.xlsx", simple_book([worksheet(
         '<row r="3"><c r="C3" s="7"><v>3.25</v></c></row>', before='<dimension ref="A1:Z999"/>')]))
 
+    # Rich text: runs with Excel's full properties, properties that name only some of the font
+    # (shown in A2, whose cell font is Arial 14 italic, and in B2), one run only, escapes and
+    # phonetic runs among runs, indexed and theme colours, an inline rich string; a date
+    # formatted yyyy-mm-dd for labels.
+    rich_styles = (f'<styleSheet xmlns="{MAIN}"><numFmts count="1"><numFmt numFmtId="164" '
+                   'formatCode="yyyy-mm-dd"/></numFmts><fonts count="2"><font><sz val="11"/>'
+                   '<color theme="1"/><name val="Calibri"/><family val="2"/><scheme val="minor"/></font>'
+                   '<font><i/><sz val="14"/><name val="Arial"/></font></fonts>'
+                   '<fills count="2"><fill><patternFill patternType="none"/></fill>'
+                   '<fill><patternFill patternType="gray125"/></fill></fills>'
+                   '<borders count="1"><border/></borders><cellXfs count="3"><xf/><xf fontId="1" applyFont="1"/>'
+                   '<xf numFmtId="164" applyNumberFormat="1"/></cellXfs></styleSheet>')
+    rich_strings = sst([
+        '<r><t xml:space="preserve">plain </t></r><r><rPr><b/><sz val="11"/><color rgb="FFFF0000"/>'
+        '<rFont val="Calibri"/><family val="2"/><scheme val="minor"/></rPr><t>bold red</t></r>'
+        '<r><t xml:space="preserve"> tail</t></r>',
+        '<r><t>abc</t></r><r><rPr><u/></rPr><t>def</t></r>',
+        '<r><rPr><b/></rPr><t>only bold</t></r>',
+        '<r><t>a_x000D_b</t></r><r><rPr><strike/><vertAlign val="superscript"/></rPr><t>2</t></r>'
+        '<rPh sb="0" eb="1"><t>ア</t></rPh><phoneticPr fontId="0"/>',
+        '<r><rPr><rFont val="宋体"/><sz val="12"/><color indexed="10"/></rPr><t>中文</t></r>'
+        '<r><rPr><color theme="1"/><sz val="11"/><rFont val="Calibri"/></rPr><t>text</t></r>',
+    ])
+    xlsx("rich_text_runs.xlsx", simple_book([worksheet(
+        '<row r="1"><c r="A1" t="s"><v>0</v></c></row>'
+        '<row r="2"><c r="A2" s="1" t="s"><v>1</v></c><c r="B2" t="s"><v>1</v></c></row>'
+        '<row r="3"><c r="A3" t="s"><v>2</v></c></row>'
+        '<row r="4"><c r="A4" t="s"><v>3</v></c></row>'
+        '<row r="5"><c r="A5" t="s"><v>4</v></c></row>'
+        '<row r="6"><c r="A6" t="inlineStr"><is><r><rPr><b/></rPr><t>in</t></r><r><t>line</t></r></is></c></row>'
+        '<row r="7"><c r="A7" s="2"><v>45660</v></c><c r="B7" t="inlineStr"><is><t>label</t></is></c></row>')],
+        styles=rich_styles, strings=rich_strings))
+
+    # The same runs with a prefix on every SpreadsheetML element, as the OpenXML SDK writes.
+    prefixed_sst = (f'<?xml version="1.0" encoding="UTF-8"?><x:sst xmlns:x="{MAIN}">'
+                    '<x:si><x:r><x:t>one </x:t></x:r><x:r><x:rPr><x:b/><x:color rgb="FF0000FF"/></x:rPr>'
+                    '<x:t>two</x:t></x:r></x:si></x:sst>')
+    prefixed_sheet = (f'<?xml version="1.0" encoding="UTF-8"?><x:worksheet xmlns:x="{MAIN}"><x:sheetData>'
+                      '<x:row r="1"><x:c r="A1" t="s"><x:v>0</x:v></x:c><x:c r="B1" t="inlineStr"><x:is>'
+                      '<x:r><x:rPr><x:i/></x:rPr><x:t>three</x:t></x:r><x:r><x:t> four</x:t></x:r></x:is></x:c>'
+                      '</x:row></x:sheetData></x:worksheet>')
+    xlsx("rich_text_prefixed.xlsx", simple_book([prefixed_sheet], strings=prefixed_sst))
+
+    # Columns of the sheet's default width: a base width of 10 digits and no default width,
+    # column B hidden at width 12 and column D hidden at the default; a second sheet states its
+    # default width, which wins over its base width.
+    xlsx("default_width_hidden_columns.xlsx", simple_book([
+        worksheet('<row r="1">' + "".join(f'<c r="{col}1"><v>{i}</v></c>' for i, col in enumerate("ABCDE", 1)) +
+                  '</row>',
+                  before=('<sheetFormatPr baseColWidth="10" defaultRowHeight="15"/>'
+                          '<cols><col min="2" max="2" width="12" hidden="1" customWidth="1"/>'
+                          '<col min="4" max="4" hidden="1"/></cols>')),
+        worksheet('<row r="1"><c r="A1"><v>1</v></c><c r="B1"><v>2</v></c></row>',
+                  before='<sheetFormatPr baseColWidth="8" defaultColWidth="20" defaultRowHeight="15"/>')]))
+
 
 def make_limit_fixtures():
     import random
