@@ -1,6 +1,7 @@
-// The options dialog: which worksheet of every source, which range of it, the header copy and
-// the source labels. Its event rules keep the controls consistent while it is open; OK runs the
-// checks of options_check.h and keeps the accepted options.
+// The options dialog: which worksheets of every source, which range of them, the header copy
+// and the source labels, and in the section 更多选项 the row rules, the result's layout, a
+// folder's file-name filter and 保存为任务…. Its event rules keep the controls consistent while
+// it is open; OK runs the checks of options_check.h and keeps the accepted options.
 //   Form2 dialog; dialog.fill(sample); dialog.setResolver(resolve);
 //   if (dialog.exec() == QDialog::Accepted) use(dialog.mergeOptions());
 #pragma once
