@@ -206,12 +206,19 @@ std::optional<std::string> parseArguments(int argc, char** argv, MergeArguments&
             continue;
         }
 
+        // A file named by the next argument is never taken from an option after it
+        // ("--report -q" lacks its file rather than writing one called -q); --report=-q may
+        // still name one.
+        const bool namesFile = name == "--report" || name == "--save-job" || name == "--job" ||
+                               name == "--output-dir" || name == "--password-file";
         auto takeValue = [&](std::optional<std::string>& target) -> bool {
             if (inlineValue) {
                 target = *inlineValue;
                 return true;
             }
             if (i + 1 >= argc) return false;
+            const std::string_view next = argv[i + 1];
+            if (namesFile && next.size() > 1 && next[0] == '-') return false;
             target = argv[++i];
             return true;
         };

@@ -348,6 +348,10 @@ def main():
     expect_refused(["--sheet-index", "0", good], "--sheet-index", "sheet index 0")
     expect_refused(["--sheet-index", "x", good], "--sheet-index", "sheet index x")
     expect_refused([good, "--sheet-name"], "--sheet-name", "missing value")
+    # An option after an option that names a file is not taken for the file's name.
+    for option in ("--report", "--save-job", "--job", "--output-dir", "--password-file"):
+        expect_refused([option, "-q", good], "选项缺少取值：" + option, option + " followed by -q")
+        check(not os.path.exists("-q"), option + " -q wrote a file called -q")
     expect_refused(["--start-row", "2", "--cells", "B2", good], "--start-row 与 --cells", "two ranges")
     expect_refused(["--sheet-index", "1", "--sheet-name", "x", good], "--sheet-index 与 --sheet-name",
                    "two sheets")
