@@ -8,7 +8,8 @@
 #   2. stopping: a folder of 4000 sources chosen with Tab, Tab, Enter and the folder's path,
 #      Enter on the options dialog, Escape on the progress window and Enter on the question.
 #      The program must end after the message, leaving no result beside the sources;
-#   3. passwords: two encrypted sources among three; the password typed into the dialog and
+#   3. passwords: two encrypted sources among three; the options dialog confirmed with Enter
+#      alone, since it remembers the start row typed before; the password typed into the dialog and
 #      Enter opens the first, Escape skips the second, which alone is listed as failed, and the
 #      password is written nowhere;
 #   4. under openbox only: Alt+F4 on the main window ends the program.
@@ -194,7 +195,8 @@ keys Return
 typed '"1.xlsx" "2.xlsx" "3.xls"'
 keys Return
 wait_for "参数设置" > /dev/null || fail "the options dialog did not come up"
-typed "2"
+# The start row typed in the walks before is remembered: Enter alone confirms the dialog.
+shot remembered-options
 keys Return
 # The password box has the keyboard at once: typed, then Enter for 确定.
 first=$(wait_for "输入密码") || fail "no password dialog for 1.xlsx"

@@ -3,8 +3,10 @@
 // its file and "取消", the password question for an encrypted source, and the final message of
 // a saved run.
 //   screenshots SAMPLE.xlsx OUTPUT_FOLDER     (run by tools/screenshots.sh under Xvfb)
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -21,6 +23,7 @@
 #include "app/password_dialog.h"
 #include "merge/result_finishing.h"
 #include "options/form2.h"
+#include "sources/folder_walk.h"
 #include "spreadsheet/workbook_reader.h"
 #include "widgets/fonts.h"
 
@@ -91,7 +94,25 @@ int main(int argc, char** argv) {
     dialog.Option8->setChecked(true);
     QTest::keyClicks(dialog.Txt_Head, QStringLiteral("B1"));
     allSaved &= save(dialog, output + QStringLiteral("/options_dialog_filled.png"));
-    // The section "更多选项" open: columns by header name, a stop text and the merge log.
+    // The section "更多选项" open for a folder: every sheet but hidden ones, columns by header
+    // name, a stop text, the merge log and a file-name filter.
+    std::vector<std::string> folderFiles;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(samplePath.parent_path(), error))
+        if (sources::isSourceName(entry.path().filename().string()))
+            folderFiles.push_back(entry.path().filename().string());
+    options::SourceChoice choice;
+    choice.paths = {shownFolder.string()};
+    choice.folder = true;
+    choice.countTaken = [&folderFiles](const std::vector<std::string>& include,
+                                       const std::vector<std::string>& exclude) {
+        const sources::NameFilter filter{include, exclude};
+        return static_cast<int>(
+            std::count_if(folderFiles.begin(), folderFiles.end(),
+                          [&](const std::string& name) { return filter.takes(name); }));
+    };
+    dialog.setSources(std::move(choice));
+    dialog.setJobFileChooser([](QWidget*) { return std::nullopt; });
     dialog.Option9->setChecked(true);
     dialog.Btn_More->setChecked(true);
     dialog.Check_Align->setChecked(true);
@@ -99,6 +120,9 @@ int main(int argc, char** argv) {
     dialog.Check_StopAt->setChecked(true);
     dialog.Txt_StopAt->insert(QStringLiteral("合计"));
     dialog.Check_LogSheet->setChecked(true);
+    dialog.Option_AllSheets->setChecked(true);
+    dialog.Check_SkipHidden->setChecked(true);
+    dialog.Txt_Exclude->insert(QStringLiteral("*备份*"));
     allSaved &= save(dialog, output + QStringLiteral("/options_dialog_more.png"));
     dialog.hide();
 

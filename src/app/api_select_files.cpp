@@ -63,4 +63,21 @@ std::optional<BrowsedFolder> BrowseForFolder(const QString& prompt) {
     return BrowsedFolder{path, QFileInfo(path).fileName()};
 }
 
+std::optional<std::string> SaveJobFile(QWidget* parent) {
+    Settings::keepToolkitSettingsWithOurs();
+    QFileDialog dialog(parent, QString::fromUtf8(texts::SaveJobTitle), Settings::lastFolder());
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QString::fromUtf8(texts::JobFilesFilter));
+    dialog.setDefaultSuffix(QStringLiteral("json"));
+    dialog.selectFile(QString::fromUtf8(texts::JobFileName));
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) return std::nullopt;
+    Settings::setLastFolder(QFileInfo(files.constFirst()).absolutePath());
+    return files.constFirst().toStdString();
+}
+
 }  // namespace app::ApiSelectFiles

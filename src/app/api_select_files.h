@@ -5,8 +5,12 @@
 
 #include <optional>
 
+#include <string>
+
 #include <QString>
 #include <QStringList>
+
+class QWidget;
 
 namespace app {
 
@@ -33,6 +37,11 @@ std::optional<SelectedFiles> SelectFiles();
 // The folder dialog with `prompt` as its caption, opening in the folder the pickers last
 // worked in and keeping the chosen one for the next time. nullopt when the user cancels.
 std::optional<BrowsedFolder> BrowseForFolder(const QString& prompt);
+
+// The save dialog of the options dialog's "保存为任务…", in front of `parent`: a ".json" file
+// (the extension added when the name has none), opening in the folder the pickers last worked
+// in and keeping the chosen file's folder for the next time. nullopt when the user cancels.
+std::optional<std::string> SaveJobFile(QWidget* parent);
 
 // The name filters of the file dialog, in their order, as Qt's file dialog takes them: every
 // kind of source together, then the Excel workbooks, then the CSV files.

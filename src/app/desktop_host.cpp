@@ -2,8 +2,11 @@
 
 #include <QApplication>
 
+#include "app/api_select_files.h"
 #include "app/form3.h"
 #include "app/password_dialog.h"
+#include "app/settings.h"
+#include "merge/job_file.h"
 #include "options/form2.h"
 #include "widgets/message_service.h"
 
@@ -14,14 +17,72 @@ DesktopHost::DesktopHost(FinalMessage::Opener open, merge::RunLock& lock)
 
 DesktopHost::~DesktopHost() = default;
 
+namespace {
+
+// The name of a file without its folder, as the folder walk's filter judges it.
+std::string_view fileNameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
+}
+
+}  // namespace
+
+void DesktopHost::setChosenSources(ChosenSources chosen, std::vector<std::string> folderFiles) {
+    m_chosen = std::move(chosen);
+    m_folderFiles = std::move(folderFiles);
+}
+
 merge::MergeOptions DesktopHost::askOptions(const merge::SampleInfo& sample,
                                             const merge::ReferenceResolver& resolve) {
     options::Form2 dialog;
     dialog.fill(sample);
     dialog.setResolver(resolve);
+    options::SourceChoice choice;
+    choice.paths = m_chosen.paths;
+    choice.folder = m_chosen.folder;
+    choice.recursive = m_chosen.recursive;
+    if (m_chosen.folder) {
+        choice.countTaken = [this](const std::vector<std::string>& include,
+                                   const std::vector<std::string>& exclude) {
+            const sources::NameFilter filter{include, exclude};
+            int taken = 0;
+            for (const std::string& file : m_folderFiles)
+                if (filter.takes(fileNameOf(file))) ++taken;
+            return taken;
+        };
+    }
+    dialog.setSources(std::move(choice));
+    dialog.setJobFileChooser(ApiSelectFiles::SaveJobFile);
+    const std::optional<merge::MergeJob> remembered = Settings::rememberedOptions();
+    if (remembered) dialog.restore(remembered->settings, remembered->include, remembered->exclude);
     dialog.exec();
     // A cancelled dialog hands back options whose Confirmed is false.
-    return dialog.mergeOptions();
+    const merge::MergeOptions& options = dialog.mergeOptions();
+    if (options.Confirmed) {
+        m_filter = sources::NameFilter{dialog.includePatterns(), dialog.excludePatterns()};
+        merge::MergeJob kept;
+        kept.settings = merge::decodeOptions(options);
+        if (m_chosen.folder) {
+            kept.include = dialog.includePatterns();
+            kept.exclude = dialog.excludePatterns();
+        } else if (remembered) {
+            // Files were merged: the folder filter stays as it was for the next folder.
+            kept.include = remembered->include;
+            kept.exclude = remembered->exclude;
+        }
+        Settings::rememberOptions(kept);
+    }
+    return options;
+}
+
+std::optional<std::vector<std::string>> DesktopHost::narrowSources(
+    const std::vector<std::string>& sources) {
+    if (!m_chosen.folder || m_filter.empty()) return std::nullopt;
+    std::vector<std::string> kept;
+    for (const std::string& source : sources)
+        if (m_filter.takes(fileNameOf(source))) kept.push_back(source);
+    return kept;
 }
 
 bool DesktopHost::ensureProgress() {

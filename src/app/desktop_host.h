@@ -7,14 +7,25 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "app/final_message.h"
 #include "merge/run_host.h"
 #include "merge/run_lock.h"
+#include "sources/name_filter.h"
 
 namespace app {
 
 class Form3;
+
+// The sources as the user chose them on the main window.
+struct ChosenSources {
+    std::vector<std::string> paths;  // two or more files, or one folder
+    bool folder = false;
+    bool recursive = false;  // the folder walk went into sub-folders
+};
 
 class DesktopHost : public merge::RunHost {
 public:
@@ -23,8 +34,17 @@ public:
     DesktopHost(FinalMessage::Opener open, merge::RunLock& lock);
     ~DesktopHost() override;
 
+    // The sources the run is given came from `chosen`: the options dialog's file count, its
+    // file-name filter and its saved job follow them. Without this, the sources are files.
+    void setChosenSources(ChosenSources chosen, std::vector<std::string> folderFiles);
+
+    // The options dialog, filled with the options it last accepted (app::Settings); the
+    // options it accepts now are kept for the next time.
     merge::MergeOptions askOptions(const merge::SampleInfo& sample,
                                    const merge::ReferenceResolver& resolve) override;
+    // A folder's files narrowed by the file-name filter the dialog accepted.
+    std::optional<std::vector<std::string>> narrowSources(
+        const std::vector<std::string>& sources) override;
     // The first source shows the progress window (at "0 / n"); every source names its file.
     void beginSource(int number, int total, const std::string& path) override;
     void showProgress(int done, int total) override;
@@ -48,6 +68,9 @@ private:
     merge::RunLock& m_lock;
     std::unique_ptr<Form3> m_progress;
     bool m_passwordForLaterFiles = false;
+    ChosenSources m_chosen;
+    std::vector<std::string> m_folderFiles;
+    sources::NameFilter m_filter;
 };
 
 }  // namespace app

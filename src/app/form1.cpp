@@ -312,10 +312,11 @@ void Form1::ImgFolder1_Click() {
 }
 
 void Form1::mergeFiles(const std::string& folderPath, std::vector<std::string> sources,
-                       int earlierResultsLeftOut) {
+                       int earlierResultsLeftOut, std::optional<ChosenSources> folder) {
     m_choosing = true;
     FolderPath = folderPath;
     SourceList = std::move(sources);
+    m_chosen = folder ? std::move(*folder) : ChosenSources{SourceList, false, false};
     unload();
     Zelk(earlierResultsLeftOut);
     emit programEnded();
@@ -331,13 +332,19 @@ Form1::FolderOutcome Form1::mergeFolder(const BrowsedFolder& chosen) {
     }
     FolderPath = folder.folderPath;
     sources::FileSystemLister lister;
-    const sources::WalkResult walk = sources::walkFolder(FolderPath, lister, [] {
-        return widgets::MessageService::show(text(texts::IncludeSubfoldersQuestion),
-                                             merge::MessageStyle::YesNoQuestion,
-                                             text(texts::ChoiceTitle)) == merge::MessageAnswer::Yes;
+    bool recursive = false;
+    const sources::WalkResult walk = sources::walkFolder(FolderPath, lister, [&recursive] {
+        recursive = widgets::MessageService::show(
+                        text(texts::IncludeSubfoldersQuestion), merge::MessageStyle::YesNoQuestion,
+                        text(texts::ChoiceTitle)) == merge::MessageAnswer::Yes;
+        return recursive;
     });
     if (walk.outcome == sources::WalkOutcome::Ok) {
-        mergeFiles(FolderPath, walk.sourceList, walk.resultsLeftOut);
+        // The folder as a job names it: without its trailing "/" (the root keeps it).
+        std::string folder = FolderPath;
+        if (folder.size() > 1) folder.pop_back();
+        mergeFiles(FolderPath, walk.sourceList, walk.resultsLeftOut,
+                   ChosenSources{{folder}, true, recursive});
         return FolderOutcome::Merged;
     }
     SourceList.clear();
@@ -418,6 +425,7 @@ void Form1::dropped(const QStringList& paths) {
 void Form1::Zelk(int earlierResultsLeftOut) {
     merge::RunLock lock = merge::RunLock::acquire();
     DesktopHost host(m_openResult, lock);
+    host.setChosenSources(m_chosen, SourceList);
     std::unique_ptr<merge::Application> application = merge::makeEngineApplication();
     merge::RunInput input;
     input.SourceList = SourceList;

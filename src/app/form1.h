@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include "app/api_select_files.h"
+#include "app/desktop_host.h"
 #include "app/final_message.h"
 #include "merge/merge_run.h"
 
@@ -99,9 +100,10 @@ private:
     // Closes the window for a merge or the end of the program (our own closes, not a request).
     void unload();
     // With the sources chosen: unloads the window, runs the merge, ends the program.
-    // `earlierResultsLeftOut` is what the folder walk left out as results of earlier merges.
+    // `earlierResultsLeftOut` is what the folder walk left out as results of earlier merges;
+    // `folder` is the folder the sources were collected from, when they were.
     void mergeFiles(const std::string& folderPath, std::vector<std::string> sources,
-                    int earlierResultsLeftOut = 0);
+                    int earlierResultsLeftOut = 0, std::optional<ChosenSources> folder = {});
     // The folder checks and the walk; on success the merge runs. A refusal shows its message.
     FolderOutcome mergeFolder(const BrowsedFolder& chosen);
     void dropped(const QStringList& paths);
@@ -127,6 +129,7 @@ private:
     ResultOpener m_openResult;
     QPixmap m_background;
     std::optional<merge::RunOutcome> m_lastRun;
+    ChosenSources m_chosen;  // the sources as chosen, for the run's host
     bool m_unloading = false;
     bool m_choosing = false;  // a picker or a merge is under way
 };

@@ -60,6 +60,10 @@ inline constexpr const char* SelectFilesTitle = "请选择要处理的Excel或CS
 inline constexpr const char* AllSourcesFilter = "Excel或CSV文件(*.xls;*.xlsx;*.xlsm;*.csv)";
 inline constexpr const char* ExcelFilesFilter = "Excel文件(*.xls;*.xlsx;*.xlsm)";
 inline constexpr const char* CsvFilesFilter = "文本文件(*.csv)";
+// The save dialog of the options dialog's "保存为任务…".
+inline constexpr const char* SaveJobTitle = "保存为任务";
+inline constexpr const char* JobFilesFilter = "任务文件(*.json)";
+inline constexpr const char* JobFileName = "合并任务.json";
 inline constexpr const char* AtLeastTwoFiles = "请选择至少两个文件。";
 
 // Dropping onto the main window something that is neither two or more files nor one folder.

@@ -425,15 +425,43 @@ void finishRun(detail::RunState& run, int earlierResultsLeftOut, RunOutcome& out
     run.errors().clear();
 }
 
+// Narrows the sources to those the host keeps after the options were confirmed (`given` is the
+// list as the run was given it) and puts the sample first again: the one already opened when it
+// is kept, else the first of the kept ones that opens, so that the run goes as it would for the
+// narrowed list given at the start. False when none is kept or none can serve as the sample;
+// `outcome` then says why.
+bool narrowSources(const std::vector<std::string>& given, std::vector<std::string>& sources,
+                   Application& application, RunHost& host, RunOutcome& outcome) {
+    std::optional<std::vector<std::string>> kept = host.narrowSources(given);
+    if (!kept) return true;
+    const std::string sample = sources.front();
+    sources = std::move(*kept);
+    if (sources.empty()) {
+        outcome.status = RunStatus::Cancelled;
+        return false;
+    }
+    const auto at = std::find(sources.begin(), sources.end(), sample);
+    if (at != sources.end()) {
+        std::iter_swap(sources.begin(), at);
+        return true;
+    }
+    std::shared_ptr<Workbook> other = openSample(sources, application, host, outcome);
+    if (!other) return false;
+    other->close();
+    application.errors().clear();
+    return true;
+}
+
 }  // namespace
 
 RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
     RunOutcome outcome;
     std::vector<std::string>& sources = input.SourceList;
-    const int sourceCount = static_cast<int>(sources.size());
-    outcome.chosen = sourceCount;
+    // The list as given, before the sample is moved to its front, for a host that narrows it.
+    const std::vector<std::string> given = sources;
+    outcome.chosen = static_cast<int>(sources.size());
     application.errors().clear();
-    if (sourceCount == 0) {
+    if (sources.empty()) {
         outcome.status = RunStatus::Cancelled;
         return outcome;
     }
@@ -453,6 +481,12 @@ RunOutcome Zelk(RunInput& input, Application& application, RunHost& host) {
         tearDown(input);
         return outcome;
     }
+    if (!narrowSources(given, sources, application, host, outcome)) {
+        tearDown(input);
+        return outcome;
+    }
+    const int sourceCount = static_cast<int>(sources.size());
+    outcome.chosen = sourceCount;
     const MergeSettings settings = decodeOptions(outcome.options);
 
     std::shared_ptr<Workbook> resultBook =

@@ -79,6 +79,16 @@ public:
         return {};
     }
 
+    // Right after the options dialog was confirmed: the sources to merge instead of `sources`
+    // (the list as the run was given it, in its order), or nullopt to merge them all. The
+    // desktop narrows a folder's files by the dialog's file-name filter here. The run keeps
+    // the order of the list returned and puts the sample first as it does for a given list.
+    virtual std::optional<std::vector<std::string>> narrowSources(
+        const std::vector<std::string>& sources) {
+        (void)sources;
+        return std::nullopt;
+    }
+
     // Before source `number` of `total` (counted from 1) is read: its full path, for a display
     // of the file being merged. The first call comes before the first source is read.
     virtual void beginSource(int /*number*/, int /*total*/, const std::string& /*path*/) {}

@@ -11,9 +11,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
 
+#include "merge/job_file.h"
+#include "options/dialog_values.h"
 #include "options/form2_texts.h"
 #include "options/texts.h"
 #include "widgets/active_label.h"
@@ -33,6 +36,11 @@ QString text(const char* utf8) {
 }
 std::string toUtf8(const QString& value) {
     return value.toUtf8().toStdString();
+}
+QString joinPatterns(const std::vector<std::string>& patterns) {
+    QStringList pieces;
+    for (const std::string& pattern : patterns) pieces << QString::fromStdString(pattern);
+    return pieces.join(QLatin1Char(';'));
 }
 
 // Black texts on the dialog's grey for a control inside a frame, whose palette would otherwise
@@ -244,12 +252,37 @@ void Form2::createMoreOptions() {
     Check_Dedupe = makeCheck(Frame3, "Check_Dedupe", form2_texts::CheckDedupe, none);
     Check_FillMerged = makeCheck(Frame3, "Check_FillMerged", form2_texts::CheckFillMerged, none);
     Check_LogSheet = makeCheck(Frame3, "Check_LogSheet", form2_texts::CheckLogSheet, none);
+    Option_AllSheets = makeOption(Frame3, "Option_AllSheets", form2_texts::OptionAllSheets, none);
+    Check_SkipHidden = makeCheck(Frame3, "Check_SkipHidden", form2_texts::CheckSkipHidden, none);
+    Option_Pattern = makeOption(Frame3, "Option_Pattern", form2_texts::OptionPattern, none);
+    Txt_Pattern = makeLineEdit(Frame3, "Txt_Pattern", none);
+    Txt_Pattern->setPlaceholderText(text(form2_texts::PatternHint));
+    Label_MarkSheet = makeLabel(Frame3, "Label_MarkSheet", form2_texts::LabelMarkSheet, none);
+    Check_MarkSheet = makeCheck(Frame3, "Check_MarkSheet", form2_texts::CheckMarkSheet, none);
+    Check_PerSource = makeCheck(Frame3, "Check_PerSource", form2_texts::CheckPerSource, none);
+    Label_Include = makeLabel(Frame3, "Label_Include", form2_texts::LabelInclude, none);
+    Txt_Include = makeLineEdit(Frame3, "Txt_Include", none);
+    Txt_Include->setPlaceholderText(text(form2_texts::IncludeHint));
+    Label_Exclude = makeLabel(Frame3, "Label_Exclude", form2_texts::LabelExclude, none);
+    Txt_Exclude = makeLineEdit(Frame3, "Txt_Exclude", none);
+    Txt_Exclude->setPlaceholderText(text(form2_texts::ExcludeHint));
+    Btn_SaveJob = new QPushButton(text(form2_texts::BtnSaveJob), Frame3);
+    Btn_SaveJob->setObjectName(QStringLiteral("Btn_SaveJob"));
+    Btn_SaveJob->setAutoDefault(false);
+    // Which sheets and how they are labelled first, as in the frames above; then the rows and
+    // the result; then the files.
+    addMoreOptionsRow({Option_AllSheets, Check_SkipHidden});
+    addMoreOptionsRow({Option_Pattern, Txt_Pattern});
+    addMoreOptionsRow({Label_MarkSheet, Check_MarkSheet});
     addMoreOptionsRow({Check_Align});
     addMoreOptionsRow({Check_BlankRows, Check_HeaderRepeats});
     addMoreOptionsRow({Check_StopAt, Txt_StopAt});
     addMoreOptionsRow({Check_SkipLast, Txt_SkipLast});
     addMoreOptionsRow({Check_Dedupe, Check_FillMerged});
-    addMoreOptionsRow({Check_LogSheet});
+    addMoreOptionsRow({Check_LogSheet, Check_PerSource});
+    addMoreOptionsRow({Label_Include, Txt_Include});
+    addMoreOptionsRow({Label_Exclude, Txt_Exclude});
+    addMoreOptionsRow({Btn_SaveJob});
     Frame3->setVisible(false);
 }
 
@@ -258,7 +291,12 @@ void Form2::addMoreOptionsRow(std::initializer_list<QWidget*> controls) {
     const int row = grid->rowCount() == 1 && grid->count() == 0 ? 0 : grid->rowCount();
     int column = 0;
     for (QWidget* control : controls) {
-        // Rows as tall as the option rows above; text boxes as wide as Txt_Head.
+        // Rows as tall as the option rows above; text boxes as wide as Txt_Head. A button has
+        // a row of its own, at its right end, so that it widens no column.
+        if (qobject_cast<QPushButton*>(control)) {
+            grid->addWidget(control, row, 0, 1, 3, Qt::AlignRight | Qt::AlignVCenter);
+            continue;
+        }
         if (qobject_cast<QLineEdit*>(control))
             control->setFixedSize(widgets::twipsToPixels(1830), widgets::twipsToPixels(270));
         else
@@ -289,7 +327,8 @@ void Form2::groupOptionButtons() {
     // Each group of option buttons is exclusive on its own. Without explicit groups Qt would
     // treat Option7 and Option8 as one group with the buttons inside both frames, since these
     // are children of the dialog too, and selecting Option8 would clear Option1.
-    for (const auto& members : {std::initializer_list<QRadioButton*>{Option1, Option2, Option3},
+    for (const auto& members : {std::initializer_list<QRadioButton*>{
+                                    Option1, Option2, Option3, Option_AllSheets, Option_Pattern},
                                 std::initializer_list<QRadioButton*>{Option4, Option5, Option6},
                                 std::initializer_list<QRadioButton*>{Option7, Option8, Option9}}) {
         auto* group = new QButtonGroup(this);
@@ -316,6 +355,10 @@ void Form2::setStartState() {
     Txt_StopAt->setEnabled(false);
     Txt_SkipLast->setText(text(form2_texts::SkipLastHint));
     Txt_SkipLast->setEnabled(false);
+    Check_SkipHidden->setEnabled(false);
+    Txt_Include->setEnabled(false);
+    Txt_Exclude->setEnabled(false);
+    Btn_SaveJob->setEnabled(false);
 }
 
 void Form2::setTabOrder() {
@@ -325,8 +368,10 @@ void Form2::setTabOrder() {
         Txt_Row, Option5, Txt_LT, Option6, Option4, Option1, Option2, Combo1, Option3, Combo2,
         Check1, Txt_RB, Txt_Path, Check2, Check3, Txt_Xls1, Option7, Option8, Txt_Head,
         // The controls added since, in the order they are shown.
-        Option9, Btn_More, Check_Align, Check_BlankRows, Check_HeaderRepeats, Check_StopAt,
-        Txt_StopAt, Check_SkipLast, Txt_SkipLast, Check_Dedupe, Check_FillMerged, Check_LogSheet};
+        Option9, Btn_More, Option_AllSheets, Check_SkipHidden, Option_Pattern, Txt_Pattern,
+        Check_MarkSheet, Check_Align, Check_BlankRows, Check_HeaderRepeats, Check_StopAt,
+        Txt_StopAt, Check_SkipLast, Txt_SkipLast, Check_Dedupe, Check_FillMerged, Check_LogSheet,
+        Check_PerSource, Txt_Include, Txt_Exclude, Btn_SaveJob};
     for (qsizetype index = 0; index + 1 < order.size(); ++index)
         QWidget::setTabOrder(order[index], order[index + 1]);
 }
@@ -376,6 +421,14 @@ void Form2::connectRules() {
     onSelected(Option9, &Form2::Option9_Click);
     connect(Check_StopAt, &QCheckBox::toggled, this, &Form2::Check_StopAt_Click);
     connect(Check_SkipLast, &QCheckBox::toggled, this, &Form2::Check_SkipLast_Click);
+    onSelected(Option_AllSheets, &Form2::Option_AllSheets_Click);
+    onSelected(Option_Pattern, &Form2::Option_Pattern_Click);
+    // Leaving a several-sheet choice for another toggles it off: the hidden-sheet box follows.
+    for (QRadioButton* several : {Option_AllSheets, Option_Pattern})
+        connect(several, &QRadioButton::toggled, this, &Form2::sheetChoiceChanged);
+    connect(Txt_Include, &QLineEdit::textChanged, this, &Form2::filterChanged);
+    connect(Txt_Exclude, &QLineEdit::textChanged, this, &Form2::filterChanged);
+    connect(Btn_SaveJob, &QPushButton::clicked, this, &Form2::Btn_SaveJob_Click);
     connect(Btn_More, &QToolButton::toggled, this, &Form2::setMoreOptionsOpen);
 
     connect(Txt_Row, &QLineEdit::textChanged, this, &Form2::Txt_Row_Change);
@@ -383,7 +436,8 @@ void Form2::connectRules() {
     connect(Check1, &QCheckBox::toggled, this, &Form2::Check1_Click);
     connect(Check3, &QCheckBox::toggled, this, &Form2::Check3_Click);
 
-    for (QWidget* box : std::initializer_list<QWidget*>{Combo1, Combo2, Txt_Row, Txt_LT})
+    for (QWidget* box :
+         std::initializer_list<QWidget*>{Combo1, Combo2, Txt_Row, Txt_LT, Txt_Pattern})
         box->installEventFilter(this);
 
     connect(OK1, &widgets::ActiveLabel::clicked, this, &Form2::OK1_Click);
@@ -398,6 +452,7 @@ void Form2::connectRules() {
 
 void Form2::fill(const merge::SampleInfo& sample) {
     Txt_Path->setText(QString::fromStdString(sample.folderPath));
+    m_sourceCount = sample.sourceCount;
     Lbl_Cnt->setText(QString::number(sample.sourceCount));
     Txt_Xls1->setText(QString::fromStdString(sample.samplePath));
     Combo1->clear();
@@ -418,12 +473,148 @@ void Form2::setResolver(merge::ReferenceResolver resolve) {
     m_resolve = std::move(resolve);
 }
 
+void Form2::setSources(SourceChoice sources) {
+    m_sources = std::move(sources);
+    const bool folder = filterApplies();
+    for (QWidget* box : std::initializer_list<QWidget*>{Txt_Include, Txt_Exclude}) {
+        box->setEnabled(folder);
+        box->setToolTip(folder ? QString() : text(form2_texts::FilterOnlyForFolders));
+    }
+    Btn_SaveJob->setEnabled(m_chooseJobFile && !m_sources.paths.empty());
+    filterChanged();
+}
+
+void Form2::setJobFileChooser(JobFileChooser choose) {
+    m_chooseJobFile = std::move(choose);
+    Btn_SaveJob->setEnabled(m_chooseJobFile && !m_sources.paths.empty());
+}
+
+void Form2::restore(const merge::MergeSettings& settings, const std::vector<std::string>& include,
+                    const std::vector<std::string>& exclude) {
+    // The values go in as clicks and typing would put them, so that every rule runs.
+    const DialogValues values = dialogValuesOf(settings);
+    switch (values.sheet) {
+        case SheetOption::Active:
+            break;
+        case SheetOption::ByPosition: {
+            const int index = Combo1->findText(QString::fromStdString(values.combo1));
+            if (index < 0) break;
+            Combo1->setCurrentIndex(index);
+            Option2->setChecked(true);
+            break;
+        }
+        case SheetOption::ByName: {
+            // Sheet names are compared ignoring case, as the merge compares them.
+            const int index =
+                Combo2->findText(QString::fromStdString(values.combo2), Qt::MatchFixedString);
+            if (index < 0) break;
+            Combo2->setCurrentIndex(index);
+            Option3->setChecked(true);
+            break;
+        }
+        case SheetOption::All:
+            Option_AllSheets->setChecked(true);
+            break;
+        case SheetOption::ByPattern:
+            Txt_Pattern->setText(QString::fromStdString(values.sheetPattern));
+            Option_Pattern->setChecked(true);
+            break;
+    }
+    Check_SkipHidden->setChecked(values.skipHidden && Check_SkipHidden->isEnabled());
+
+    switch (values.range) {
+        case RangeOption::StartRow:
+            Txt_Row->setText(QString::fromStdString(values.txtRow));
+            if (Check2->isEnabled()) Check2->setChecked(values.check2);
+            break;
+        case RangeOption::LargestRectangle:
+            Option4->setChecked(true);
+            break;
+        case RangeOption::Cells:
+            Txt_LT->setText(QString::fromStdString(values.txtLT));
+            Option6->setChecked(true);
+            if (values.check1 && Check1->isEnabled()) {
+                Check1->setChecked(true);
+                Txt_RB->setText(QString::fromStdString(values.txtRB));
+            }
+            break;
+    }
+
+    if (values.check3) {
+        Check3->setChecked(true);
+        if (values.label == LabelOption::CellContents) {
+            Option8->setChecked(true);
+            Txt_Head->setText(QString::fromStdString(values.txtHead));
+        } else if (values.label == LabelOption::FileName) {
+            Option9->setChecked(true);
+        }
+    }
+
+    Check_MarkSheet->setChecked(values.markSheet);
+    Check_PerSource->setChecked(values.perSource);
+    Check_Align->setChecked(values.alignColumns);
+    Check_BlankRows->setChecked(values.skipBlankRows);
+    Check_HeaderRepeats->setChecked(values.dropHeaderRepeats);
+    if (values.stopAt) {
+        Check_StopAt->setChecked(true);
+        Txt_StopAt->setText(QString::fromStdString(values.txtStopAt));
+    }
+    if (values.skipLast) {
+        Check_SkipLast->setChecked(true);
+        Txt_SkipLast->setText(QString::fromStdString(values.txtSkipLast));
+    }
+    Check_Dedupe->setChecked(values.dedupe);
+    Check_FillMerged->setChecked(values.fillMerged);
+    Check_LogSheet->setChecked(values.logSheet);
+    Txt_Include->setText(joinPatterns(include));
+    Txt_Exclude->setText(joinPatterns(exclude));
+
+    const bool filtering = filterApplies() && !(include.empty() && exclude.empty());
+    const bool sectionInUse = Option_AllSheets->isChecked() || Option_Pattern->isChecked() ||
+                              values.markSheet || values.perSource || values.alignColumns ||
+                              values.skipBlankRows || values.dropHeaderRepeats || values.stopAt ||
+                              values.skipLast || values.dedupe || values.fillMerged ||
+                              values.logSheet || filtering;
+    if (sectionInUse) setMoreOptionsOpen(true);
+}
+
+bool Form2::filterApplies() const {
+    return m_sources.folder && static_cast<bool>(m_sources.countTaken);
+}
+
+std::vector<std::string> Form2::includeInEffect() const {
+    if (!filterApplies()) return {};
+    return splitNamePatterns(toUtf8(Txt_Include->text()));
+}
+
+std::vector<std::string> Form2::excludeInEffect() const {
+    if (!filterApplies()) return {};
+    return splitNamePatterns(toUtf8(Txt_Exclude->text()));
+}
+
+void Form2::filterChanged() {
+    const int count = filterApplies() ? m_sources.countTaken(includeInEffect(), excludeInEffect())
+                                      : m_sourceCount;
+    Lbl_Cnt->setText(QString::number(count));
+}
+
 void Form2::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    // The start row has the focus when the dialog opens.
+    // The box of the chosen range has the focus when the dialog opens: the start row, as the
+    // dialog starts, or what remembered options chose, without changing that choice.
     if (!m_focusPlaced) {
         m_focusPlaced = true;
-        Txt_Row->setFocus(Qt::OtherFocusReason);
+        // A remembered text is selected, so that typing replaces it as it would fill the
+        // empty box.
+        if (Option6->isChecked()) {
+            Txt_LT->setFocus(Qt::OtherFocusReason);
+            Txt_LT->selectAll();
+        } else if (Option4->isChecked()) {
+            Option4->setFocus(Qt::OtherFocusReason);
+        } else {
+            Txt_Row->setFocus(Qt::OtherFocusReason);
+            Txt_Row->selectAll();
+        }
     }
 }
 
@@ -437,6 +628,8 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
             Txt_Row_GotFocus();
         else if (watched == Txt_LT)
             Txt_LT_GotFocus();
+        else if (watched == Txt_Pattern)
+            Txt_Pattern_GotFocus();
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -617,6 +810,44 @@ void Form2::Check_SkipLast_Click() {
     }
 }
 
+void Form2::Option_AllSheets_Click() {}
+
+void Form2::Option_Pattern_Click() {
+    Txt_Pattern->setFocus(Qt::OtherFocusReason);
+}
+
+void Form2::Txt_Pattern_GotFocus() {
+    Option_Pattern->setChecked(true);
+}
+
+// Hidden sheets are a question only when a source gives several sheets.
+void Form2::sheetChoiceChanged() {
+    Check_SkipHidden->setEnabled(Option_AllSheets->isChecked() || Option_Pattern->isChecked());
+}
+
+void Form2::Btn_SaveJob_Click() {
+    // The job holds what OK would accept, and nothing that OK would refuse.
+    const OkOutcome outcome = runOkAction(snapshot(OkPart::Caption), m_resolve);
+    if (!outcome.accepted) {
+        showRefusal(outcome);
+        return;
+    }
+    if (!m_chooseJobFile) return;
+    const std::optional<std::string> file = m_chooseJobFile(this);
+    if (!file) return;
+    merge::MergeJob job;
+    job.paths = m_sources.paths;
+    job.recursive = m_sources.folder && m_sources.recursive;
+    job.include = includeInEffect();
+    job.exclude = excludeInEffect();
+    job.settings = merge::decodeOptions(outcome.options);
+    const std::optional<std::string> problem = merge::saveJobFile(*file, job);
+    const std::string message =
+        problem ? texts::JobNotSaved + *problem : texts::JobSaved + *file + texts::JobSavedTail;
+    widgets::MessageService::show(QString::fromStdString(message), merge::MessageStyle::Information,
+                                  text(texts::MessageTitle), this);
+}
+
 void Form2::OK_MouseMove() {
     paintFace(OK2, faceHoverColour());
 }
@@ -648,9 +879,21 @@ void Form2::NO2_Click() {
 
 DialogValues Form2::snapshot(OkPart clicked) const {
     DialogValues values;
-    values.sheet = Option2->isChecked()   ? SheetOption::ByPosition
-                   : Option3->isChecked() ? SheetOption::ByName
-                                          : SheetOption::Active;
+    values.sheet = Option2->isChecked()            ? SheetOption::ByPosition
+                   : Option3->isChecked()          ? SheetOption::ByName
+                   : Option_AllSheets->isChecked() ? SheetOption::All
+                   : Option_Pattern->isChecked()   ? SheetOption::ByPattern
+                                                   : SheetOption::Active;
+    values.sheetPattern = toUtf8(Txt_Pattern->text());
+    // A ticked box that does not apply (one sheet per source) is greyed and hands nothing on.
+    values.skipHidden = Check_SkipHidden->isChecked() && Check_SkipHidden->isEnabled();
+    values.markSheet = Check_MarkSheet->isChecked();
+    values.perSource = Check_PerSource->isChecked();
+    values.filterApplies = filterApplies();
+    values.txtInclude = toUtf8(Txt_Include->text());
+    values.txtExclude = toUtf8(Txt_Exclude->text());
+    if (values.filterApplies)
+        values.filteredCount = m_sources.countTaken(includeInEffect(), excludeInEffect());
     values.range = Option4->isChecked()   ? RangeOption::LargestRectangle
                    : Option6->isChecked() ? RangeOption::Cells
                                           : RangeOption::StartRow;
@@ -685,9 +928,15 @@ void Form2::runOk(OkPart clicked) {
     const OkOutcome outcome = runOkAction(snapshot(clicked), m_resolve);
     if (outcome.accepted) {
         m_mergeOptions = outcome.options;
+        m_include = includeInEffect();
+        m_exclude = excludeInEffect();
         accept();
         return;
     }
+    showRefusal(outcome);
+}
+
+void Form2::showRefusal(const OkOutcome& outcome) {
     widgets::MessageService::show(QString::fromStdString(outcome.message),
                                   merge::MessageStyle::Information, text(texts::MessageTitle),
                                   this);
@@ -712,6 +961,11 @@ void Form2::runOk(OkPart clicked) {
             atFault = Txt_SkipLast;
             break;
         case FocusTarget::SheetPattern:
+            atFault = Txt_Pattern;
+            break;
+        case FocusTarget::TxtInclude:
+            atFault = Txt_Include;
+            break;
         case FocusTarget::None:
             break;
     }

@@ -1,9 +1,15 @@
-// The options dialog: which worksheet of every source, which range of it, the header copy and
-// the source labels. Its event rules keep the controls consistent while it is open; OK runs the
-// checks of options_check.h and keeps the accepted options.
+// The options dialog: which worksheets of every source, which range of them, the header copy
+// and the source labels, and in the section 更多选项 the row rules, the result's layout, a
+// folder's file-name filter and 保存为任务…. Its event rules keep the controls consistent while
+// it is open; OK runs the checks of options_check.h and keeps the accepted options.
 //   Form2 dialog; dialog.fill(sample); dialog.setResolver(resolve);
 //   if (dialog.exec() == QDialog::Accepted) use(dialog.mergeOptions());
 #pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include <QDialog>
 
@@ -16,6 +22,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 class QToolButton;
 
@@ -24,6 +31,19 @@ class ActiveLabel;
 }
 
 namespace options {
+
+// What the user chose as the sources on the main window, as a saved job names them.
+struct SourceChoice {
+    // Two or more files in merge order, or one folder; absolute paths.
+    std::vector<std::string> paths;
+    bool folder = false;     // `paths` is one folder whose files were collected by a walk
+    bool recursive = false;  // the walk went into the folder's sub-folders
+    // For a folder: how many of its collected files a file-name filter with these patterns
+    // takes (both empty: every file).
+    std::function<int(const std::vector<std::string>& include,
+                      const std::vector<std::string>& exclude)>
+        countTaken;
+};
 
 class Form2 : public QDialog {
     Q_OBJECT
@@ -36,6 +56,28 @@ public:
 
     // Judges typed addresses on the sample's active sheet while the dialog is open.
     void setResolver(merge::ReferenceResolver resolve);
+
+    // The sources the dialog is about. With a folder, the boxes "文件名包含" and "排除" are in
+    // use and the file count shows how many files they take; otherwise they are disabled. Call
+    // after fill().
+    void setSources(SourceChoice sources);
+
+    // Asks where "保存为任务…" writes the job file, in front of `parent`: a full path, or nullopt
+    // when the user cancels. Without a chooser, or without sources, the button is disabled.
+    using JobFileChooser = std::function<std::optional<std::string>(QWidget* parent)>;
+    void setJobFileChooser(JobFileChooser choose);
+
+    // Sets the controls to remembered options and file-name filter, through the same rules as a
+    // user's clicks. What the sample cannot show (a sheet name it lacks, a position beyond its
+    // sheet count) keeps the state fill() gave; the section "更多选项" opens when an option in
+    // it is set, so that nothing in effect is out of sight. Call after fill() and setSources().
+    void restore(const merge::MergeSettings& settings, const std::vector<std::string>& include,
+                 const std::vector<std::string>& exclude);
+
+    // The file-name filter the OK action accepted with the options: the patterns of the two
+    // boxes, empty when no folder is merged.
+    const std::vector<std::string>& includePatterns() const { return m_include; }
+    const std::vector<std::string>& excludePatterns() const { return m_exclude; }
 
     // The options the OK action accepted (Confirmed set); default options while the dialog has
     // not been confirmed.
@@ -80,6 +122,12 @@ public:
     // opens and closes it. A new control goes in with addMoreOptionsRow().
     QToolButton* Btn_More;
     QGroupBox* Frame3;               // "更多选项"
+    QRadioButton* Option_AllSheets;  // "全部工作表": every worksheet, grouped with Option1-3
+    QCheckBox* Check_SkipHidden;     // "跳过隐藏的工作表": only with several sheets
+    QRadioButton* Option_Pattern;  // "名称匹配": every worksheet whose name matches Txt_Pattern
+    QLineEdit* Txt_Pattern;        // the pattern; its focus selects Option_Pattern
+    QLabel* Label_MarkSheet;  // "在结果数据左侧另外标记：", the caption of Check_MarkSheet
+    QCheckBox* Check_MarkSheet;      // "工作表名称": a label column with the sheet's name
     QCheckBox* Check_Align;          // "按表头名称对齐列"
     QCheckBox* Check_BlankRows;      // "跳过空白行"
     QCheckBox* Check_HeaderRepeats;  // "删除重复的表头行"
@@ -90,6 +138,12 @@ public:
     QCheckBox* Check_Dedupe;         // "删除重复的数据行"
     QCheckBox* Check_FillMerged;     // "拆分合并单元格并填充"
     QCheckBox* Check_LogSheet;       // "生成合并明细"
+    QCheckBox* Check_PerSource;      // "每个来源一个工作表"
+    QLabel* Label_Include;           // "文件名包含：", the caption of Txt_Include
+    QLineEdit* Txt_Include;          // file-name patterns a folder's files must match
+    QLabel* Label_Exclude;           // "排除：", the caption of Txt_Exclude
+    QLineEdit* Txt_Exclude;          // file-name patterns that leave a folder's files out
+    QPushButton* Btn_SaveJob;        // "保存为任务…": writes the options as a job file
     widgets::ActiveLabel* OK2;       // the face of the OK button
     widgets::ActiveLabel* OK1;       // "确定", the OK button's caption lying on OK2
     widgets::ActiveLabel* NO2;       // the face of the cancel button
@@ -131,6 +185,12 @@ private:
     void Option9_Click();
     void Check_StopAt_Click();
     void Check_SkipLast_Click();
+    void Option_AllSheets_Click();
+    void Option_Pattern_Click();
+    void Txt_Pattern_GotFocus();
+    void sheetChoiceChanged();
+    void filterChanged();
+    void Btn_SaveJob_Click();
     void Combo1_GotFocus();
     void Combo2_GotFocus();
     void Txt_Row_GotFocus();
@@ -150,10 +210,21 @@ private:
     void resetBottomRight();
     void resetHeaderBox();
     void runOk(OkPart clicked);
+    // Shows a refused OK's message and moves the focus to the box at fault.
+    void showRefusal(const OkOutcome& outcome);
     DialogValues snapshot(OkPart clicked) const;
+    // The patterns of the two filter boxes; empty when no folder's files are merged.
+    std::vector<std::string> includeInEffect() const;
+    std::vector<std::string> excludeInEffect() const;
+    bool filterApplies() const;
 
     merge::ReferenceResolver m_resolve;
     merge::MergeOptions m_mergeOptions;
+    SourceChoice m_sources;
+    JobFileChooser m_chooseJobFile;
+    std::vector<std::string> m_include;
+    std::vector<std::string> m_exclude;
+    int m_sourceCount = 0;
     bool m_focusPlaced = false;
 };
 

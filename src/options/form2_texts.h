@@ -42,6 +42,22 @@ inline constexpr const char* SkipLastHint = "如：2";
 inline constexpr const char* CheckDedupe = "删除重复的数据行";
 inline constexpr const char* CheckFillMerged = "拆分合并单元格并填充";
 inline constexpr const char* CheckLogSheet = "生成合并明细";
+// Several sheets per source, the sheet-name label, one result sheet per source, the folder's
+// file-name filter and the saved job, in the same section.
+inline constexpr const char* OptionAllSheets = "全部工作表";
+inline constexpr const char* CheckSkipHidden = "跳过隐藏的工作表";
+inline constexpr const char* OptionPattern = "名称匹配";
+inline constexpr const char* PatternHint = "如：*销售*";
+inline constexpr const char* LabelMarkSheet = "在结果数据左侧另外标记：";
+inline constexpr const char* CheckMarkSheet = "工作表名称";
+inline constexpr const char* CheckPerSource = "每个来源一个工作表";
+inline constexpr const char* LabelInclude = "文件名包含：";
+inline constexpr const char* LabelExclude = "排除：";
+inline constexpr const char* IncludeHint = "如：*销售*;*华东*";
+inline constexpr const char* ExcludeHint = "如：*备份*";
+// Shown as the tip of the two filter boxes while the sources are files, not a folder.
+inline constexpr const char* FilterOnlyForFolders = "仅在选择文件夹时按文件名筛选。";
+inline constexpr const char* BtnSaveJob = "保存为任务…";
 inline constexpr const char* OK1 = "确定";
 inline constexpr const char* NO1 = "放弃";
 

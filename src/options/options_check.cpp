@@ -84,6 +84,13 @@ void addMoreOptions(const DialogValues& values, merge::MergeSettings& settings) 
 
 // The checks of the section "更多选项", after those of the controls above it.
 std::optional<OkOutcome> checkMoreOptions(const DialogValues& values, std::optional<int> startRow) {
+    if (values.filterApplies && values.filteredCount < 2) {
+        OkOutcome outcome;
+        outcome.message = std::string(texts::FilterLeavesTooFewHead) +
+                          std::to_string(values.filteredCount) + texts::FilterLeavesTooFewTail;
+        outcome.focus = FocusTarget::TxtInclude;
+        return outcome;
+    }
     if (values.alignColumns && values.range == RangeOption::StartRow && startRow == 1)
         return refuse(texts::AlignNeedsHeaderRow, FocusTarget::TxtRow);
     if (values.stopAt && isBlankText(values.txtStopAt))
@@ -290,6 +297,41 @@ std::optional<int> readRowCount(std::string_view typed) {
     }
     if (!isUsableStartRow(value)) return std::nullopt;
     return value;
+}
+
+std::vector<std::string> splitNamePatterns(std::string_view text) {
+    // Full-width commas and semicolons (U+FF0C, U+FF1B) and the ideographic space (U+3000)
+    // count as their ASCII forms, as a Chinese input method types them.
+    static constexpr std::string_view FullWidthComma = "\xEF\xBC\x8C";
+    static constexpr std::string_view FullWidthSemicolon = "\xEF\xBC\x9B";
+    static constexpr std::string_view IdeographicSpace = "\xE3\x80\x80";
+    std::vector<std::string> patterns;
+    std::string piece;
+    const auto finish = [&] {
+        std::size_t begin = 0;
+        std::size_t end = piece.size();
+        while (begin < end && isBlank(piece[begin])) ++begin;
+        while (end > begin && isBlank(piece[end - 1])) --end;
+        if (end > begin) patterns.push_back(piece.substr(begin, end - begin));
+        piece.clear();
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const std::string_view rest = text.substr(i);
+        if (rest.starts_with(FullWidthComma) || rest.starts_with(FullWidthSemicolon)) {
+            finish();
+            i += 3;
+        } else if (rest.starts_with(IdeographicSpace)) {
+            piece += ' ';
+            i += 3;
+        } else if (text[i] == ',' || text[i] == ';') {
+            finish();
+            ++i;
+        } else {
+            piece += text[i++];
+        }
+    }
+    finish();
+    return patterns;
 }
 
 bool isUsableStartRow(int row) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "merge/merge_options.h"
 #include "merge/run_host.h"
@@ -45,7 +46,8 @@ enum class FocusTarget {
     TxtHead,
     SheetPattern,
     TxtStopAt,
-    TxtSkipLast
+    TxtSkipLast,
+    TxtInclude
 };
 
 // The dialog's values at the moment OK is clicked. Texts are exactly what the boxes show.
@@ -80,6 +82,14 @@ struct DialogValues {
     bool dedupe = false;      // "删除重复行"
     bool fillMerged = false;  // "拆分合并单元格并填充"
     bool logSheet = false;    // "生成合并明细"
+
+    // The file-name filter of a folder's files, "文件名包含" and "排除": patterns separated by
+    // commas or semicolons (see splitNamePatterns). Judged only when `filterApplies` (the sources
+    // are a folder's files); `filteredCount` is then how many of them the filter takes.
+    bool filterApplies = false;
+    std::string txtInclude;
+    std::string txtExclude;
+    int filteredCount = 0;
 };
 
 // What the OK action decided. Accepted: `options` is the record to hand on (Confirmed set;
@@ -100,6 +110,11 @@ struct OkOutcome {
 // the number read ("1.5" gives RangeSpec "22", "１２" gives "212"), all other texts exactly as
 // typed.
 OkOutcome runOkAction(const DialogValues& values, const merge::ReferenceResolver& resolve);
+
+// The patterns of a "文件名包含" or "排除" box: the pieces between commas and semicolons
+// (full-width "，" and "；" too), blanks around each removed, empty pieces left out.
+// "*销售*; *华东*," gives "*销售*" and "*华东*".
+std::vector<std::string> splitNamePatterns(std::string_view text);
 
 // The last row of a worksheet: a start row below it leaves nothing to merge.
 inline constexpr int LastGridRow = 1'048'576;

@@ -32,5 +32,14 @@ inline constexpr const char* AlignNeedsHeaderRow =
     "按表头名称对齐列时，表头是起始行上方的一行，起始行须大于1。";
 inline constexpr const char* StopAtEmpty = "请输入结束标记的文字，如：合计。";
 inline constexpr const char* SkipLastNotWhole = "“末尾略去的行数”必须是大于0的整数。";
+// The file-name filter leaves fewer than two of the folder's files; the count follows.
+inline constexpr const char* FilterLeavesTooFewHead = "按“文件名包含”和“排除”筛选后，文件夹中只剩 ";
+inline constexpr const char* FilterLeavesTooFewTail =
+    " 个文件，至少需要 2 个才能合并，请修改筛选条件。";
+
+// "保存为任务…": the job file was written, or why not (the reason follows).
+inline constexpr const char* JobSaved = "任务已保存到：";
+inline constexpr const char* JobSavedTail = "\n可用 sheetmerge merge --job 该文件 再次运行。";
+inline constexpr const char* JobNotSaved = "任务文件未能保存：";
 
 }  // namespace options::texts

@@ -5,11 +5,14 @@
 // the progress window.
 #define QTEST_QPA_MOUSE_HANDLING
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -17,6 +20,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include <memory>
@@ -24,6 +28,7 @@
 #include "app/final_message.h"
 #include "app/form1.h"
 #include "app/form3.h"
+#include "merge/job_file.h"
 #include "options/form2.h"
 #include "spreadsheet/workbook_reader.h"
 #include "widgets/active_label.h"
@@ -60,6 +65,24 @@ public:
     std::vector<Shown> messages;
     merge::MessageAnswer answer = merge::MessageAnswer::Ok;
 };
+
+// Every cell of every sheet of a workbook as "sheet!row,column=text" lines.
+QStringList cellsOf(const QString& path) {
+    QStringList cells;
+    spreadsheet::Result<spreadsheet::WorkbookData> book =
+        spreadsheet::openWorkbookFile(path.toStdString());
+    if (!book) return {QStringLiteral("unreadable: ") + path};
+    for (const spreadsheet::Sheet& sheet : book->sheets)
+        for (int row = 1; row <= 50; ++row)
+            for (int column = 1; column <= 10; ++column)
+                if (const spreadsheet::Cell* cell = sheet.cell(row, column))
+                    cells << QStringLiteral("%1!%2,%3=%4")
+                                 .arg(QString::fromStdString(sheet.name))
+                                 .arg(row)
+                                 .arg(column)
+                                 .arg(QString::fromStdString(cell->text));
+    return cells;
+}
 
 void writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -106,6 +129,8 @@ private slots:
     void dropsTakeThePickersPath_data();
     void dropsTakeThePickersPath();
     void cancelMidMergeLeavesNoResult();
+    void filteredFolderMergesAsItsSavedJobRunsAgain();
+    void acceptedOptionsComeBackAtTheNextOpening();
     void dragFollowsThePointerWhereTheSystemMoveIsRefused();
 
 private:
@@ -132,6 +157,7 @@ private:
     std::unique_ptr<app::Form1> m_form;
     std::unique_ptr<MessageRecorder> m_messages;
     QTemporaryDir m_runtime;
+    std::unique_ptr<QTemporaryDir> m_config;
     int m_moves = 0;
     QStringList m_opened;
 };
@@ -144,6 +170,10 @@ void Form1Test::initTestCase() {
 }
 
 void Form1Test::init() {
+    // Each test starts without remembered options, and none reach the user's own settings.
+    m_config = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_config->isValid());
+    qputenv("XDG_CONFIG_HOME", m_config->path().toUtf8());
     m_messages = std::make_unique<MessageRecorder>();
     m_moves = 0;
     m_opened.clear();
@@ -891,6 +921,135 @@ void Form1Test::dragFollowsThePointerWhereTheSystemMoveIsRefused() {
     QTest::mouseMove(m_form.get(), QPoint(100, 60));
     QCoreApplication::processEvents();
     QCOMPARE(m_form->pos(), released);
+}
+
+void Form1Test::filteredFolderMergesAsItsSavedJobRunsAgain() {
+    QTemporaryDir folder;
+    QTemporaryDir jobs;
+    QVERIFY(folder.isValid() && jobs.isValid());
+    writeFile(folder.filePath(QStringLiteral("一月.csv")), "名称,数量\n甲,1\n乙,2\n");
+    writeFile(folder.filePath(QStringLiteral("二月.csv")), "名称,数量\n丙,3\n");
+    writeFile(folder.filePath(QStringLiteral("二月备份.csv")), "名称,数量\n丙,3\n丁,4\n");
+    const QString jobFile = jobs.filePath(QStringLiteral("每月.json"));
+    QVERIFY(m_form->Form_Load());
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_form->setFolderChooser(
+        [&, calls = 0](const QString&) mutable -> std::optional<app::BrowsedFolder> {
+            if (++calls == 1)
+                return app::BrowsedFolder{folder.path(), QFileInfo(folder.path()).fileName()};
+            return std::nullopt;
+        });
+    QStringList counts;
+    answerOptionsDialog(
+        [&](options::Form2& dialog) {
+            counts << dialog.Lbl_Cnt->text();
+            dialog.Txt_Row->setText(QStringLiteral("2"));
+            dialog.Check3->setChecked(true);
+            dialog.Option9->setChecked(true);  // the file name shows which files were merged
+            dialog.Btn_More->setChecked(true);
+            dialog.Txt_Exclude->insert(QStringLiteral("*备份*"));
+            counts << dialog.Lbl_Cnt->text();
+            dialog.setJobFileChooser([&](QWidget*) { return jobFile.toStdString(); });
+            QTest::mouseClick(dialog.Btn_SaveJob, Qt::LeftButton);
+        },
+        true);
+    answerFinalMessage(
+        [](app::FinalMessage& box) { QTest::mouseClick(box.Cmd_OK, Qt::LeftButton); });
+    QSignalSpy ended(m_form.get(), &app::Form1::programEnded);
+    pressButton("ImgFolder2", "ImgFolder1");
+    QCOMPARE(ended.count(), 1);
+
+    // The count follows the filter, and the run merges what the count says.
+    QCOMPARE(counts, (QStringList{"3", "2"}));
+    QVERIFY(m_form->lastRun().has_value());
+    const merge::RunOutcome& run = *m_form->lastRun();
+    QCOMPARE(run.status, merge::RunStatus::Saved);
+    QCOMPARE(run.chosen, 2);
+    QCOMPARE(run.merged, 2);
+    const QStringList desktop = cellsOf(QString::fromStdString(run.resultPath));
+    QVERIFY(!desktop.join(u'\n').contains(QStringLiteral("丁")));
+    QVERIFY(desktop.join(u'\n').contains(QStringLiteral("二月")));
+
+    // The saved job names the folder, its filter and the settings the run used.
+    const merge::JobReading reading = merge::loadJobFile(jobFile.toStdString());
+    QVERIFY2(reading.job.has_value(), reading.error.c_str());
+    QCOMPARE(reading.job->paths, std::vector<std::string>{folder.path().toStdString()});
+    QCOMPARE(reading.job->exclude, std::vector<std::string>{"*备份*"});
+    QVERIFY(!reading.job->recursive);
+    QVERIFY(reading.job->settings == merge::decodeOptions(run.options));
+
+    // The command line runs the job to the same cells.
+    QProcess program;
+    program.start(
+        QStringLiteral(SHEETMERGE_PROGRAM),
+        {QStringLiteral("merge"), QStringLiteral("--job"), jobFile, QStringLiteral("-q")});
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitCode(), 0);
+    QStringList results;
+    for (const QString& name :
+         QDir(folder.path()).entryList({QStringLiteral("*合并*.xlsx")}, QDir::Files))
+        if (folder.filePath(name) != QString::fromStdString(run.resultPath))
+            results << folder.filePath(name);
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(cellsOf(results.front()), desktop);
+}
+
+void Form1Test::acceptedOptionsComeBackAtTheNextOpening() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    writeFile(folder.filePath(QStringLiteral("a.csv")), "名称,数量\n甲,1\n");
+    writeFile(folder.filePath(QStringLiteral("b.csv")), "名称,数量\n乙,2\n");
+    const auto chooseBoth = [&]() -> std::optional<app::SelectedFiles> {
+        return app::SelectedFiles{folder.path(),
+                                  {QStringLiteral("a.csv"), QStringLiteral("b.csv")}};
+    };
+    QVERIFY(m_form->Form_Load());
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_form->setFileChooser(chooseBoth);
+    answerOptionsDialog(
+        [](options::Form2& dialog) {
+            dialog.Txt_Row->setText(QStringLiteral("2"));
+            dialog.Check2->setChecked(false);
+            dialog.Check3->setChecked(true);
+            dialog.Option9->setChecked(true);
+            dialog.Btn_More->setChecked(true);
+            dialog.Option_AllSheets->setChecked(true);
+            dialog.Check_LogSheet->setChecked(true);
+        },
+        true);
+    answerFinalMessage(
+        [](app::FinalMessage& box) { QTest::mouseClick(box.Cmd_OK, Qt::LeftButton); });
+    pressButton("ImgFiles2", "ImgFiles1");
+    QVERIFY(m_form->lastRun().has_value());
+    QCOMPARE(m_form->lastRun()->status, merge::RunStatus::Saved);
+    const merge::MergeOptions first = m_form->lastRun()->options;
+    // Kept in the program's own settings file, not elsewhere.
+    QVERIFY(QFileInfo::exists(m_config->filePath(QStringLiteral("sheetmerge/sheetmerge.conf"))));
+
+    // The next opening shows them, with the section open since options in it are set; taken
+    // unchanged, they give the same options.
+    m_form = std::make_unique<app::Form1>();
+    m_form->setMergeRunningProbe([] { return false; });
+    m_form->setResultOpener([](const QString&) -> std::optional<QString> { return std::nullopt; });
+    m_form->setFileChooser(chooseBoth);
+    QVERIFY(m_form->Form_Load());
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QStringList shown;
+    answerOptionsDialog(
+        [&](options::Form2& dialog) {
+            shown << dialog.Txt_Row->text() << QString::number(dialog.Check2->isChecked())
+                  << QString::number(dialog.Option9->isChecked())
+                  << QString::number(dialog.Frame3->isVisible())
+                  << QString::number(dialog.Option_AllSheets->isChecked())
+                  << QString::number(dialog.Check_LogSheet->isChecked());
+        },
+        true);
+    answerFinalMessage(
+        [](app::FinalMessage& box) { QTest::mouseClick(box.Cmd_OK, Qt::LeftButton); });
+    pressButton("ImgFiles2", "ImgFiles1");
+    QCOMPARE(shown, (QStringList{"2", "0", "1", "1", "1", "1"}));
+    QVERIFY(m_form->lastRun().has_value());
+    QVERIFY(merge::decodeOptions(m_form->lastRun()->options) == merge::decodeOptions(first));
 }
 
 QTEST_MAIN(Form1Test)

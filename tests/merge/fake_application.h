@@ -283,11 +283,23 @@ public:
     // Answers to password questions, taken in order; none left means "skip".
     std::vector<PasswordAnswer> passwordAnswers;
     std::vector<std::pair<std::string, int>> passwordQuestions;  // (path, attempt)
+    // Narrows the sources after the dialog to those it keeps; unset keeps them all.
+    std::function<bool(const std::string&)> keepSource;
+    std::vector<std::string> narrowedFrom;  // the list the run offered to narrow
 
     MergeOptions askOptions(const SampleInfo& info, const ReferenceResolver& resolve) override {
         sample = info;
         if (duringDialog) duringDialog(resolve);
         return answer;
+    }
+    std::optional<std::vector<std::string>> narrowSources(
+        const std::vector<std::string>& sources) override {
+        narrowedFrom = sources;
+        if (!keepSource) return std::nullopt;
+        std::vector<std::string> kept;
+        for (const std::string& source : sources)
+            if (keepSource(source)) kept.push_back(source);
+        return kept;
     }
     void showProgress(int done, int total) override { progress.emplace_back(done, total); }
     void closeProgress() override { ++progressClosed; }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 
 #include "fake_application.h"
@@ -469,6 +471,92 @@ TEST(MergeRun, DamagedFirstPackageNoLongerStopsTheMerge) {
         EXPECT_EQ(announced,
                   std::vector<std::string>(row.mergeOrder.begin() + 1, row.mergeOrder.end()));
     }
+}
+
+// A host that narrows the sources after the dialog gets the run that the narrowed list given
+// at the start would get: the same sources in the same order with the same sample first. The
+// expectation comes from a second run over the narrowed list, never from the code under test.
+TEST(MergeRun, SourcesNarrowedAfterTheDialogMergeAsIfGivenSo) {
+    enum Kind { Good, Unopenable };
+    struct Source {
+        std::string name;
+        Kind kind;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Source> sources;
+        std::vector<std::string> kept;
+    };
+    const Case cases[] = {
+        {"sample kept",
+         {{"a.xls", Good}, {"b.xlsx", Good}, {"c.csv", Good}, {"d.xlsx", Good}},
+         {"a.xls", "b.xlsx", "d.xlsx"}},
+        {"sample left out: the next package serves",
+         {{"a.xls", Good}, {"b.xlsx", Good}, {"c.csv", Good}, {"d.xlsx", Good}},
+         {"a.xls", "c.csv", "d.xlsx"}},
+        {"sample left out, no package left: the first that opens",
+         {{"a.xlsx", Good}, {"bad.xls", Unopenable}, {"c.csv", Good}, {"d.csv", Good}},
+         {"bad.xls", "c.csv", "d.csv"}},
+        {"the damaged package before the sample stays a failure",
+         {{"bad.xlsx", Unopenable}, {"b.xlsx", Good}, {"c.csv", Good}},
+         {"bad.xlsx", "b.xlsx", "c.csv"}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const auto isKept = [&row](const std::string& path) {
+            return std::find(row.kept.begin(), row.kept.end(), path.substr(3)) != row.kept.end();
+        };
+        const auto prepare = [&row](FakeRun& run,
+                                    const std::function<bool(const std::string&)>& take) {
+            for (const Source& source : row.sources) {
+                if (!take("/d/" + source.name)) continue;
+                if (source.kind == Unopenable)
+                    run.input.SourceList.push_back("/d/" + source.name);
+                else
+                    run.add(source.name, fileWith(gridSheet("S", source.name + ":", 2, 1)));
+            }
+        };
+        FakeRun narrowed;
+        prepare(narrowed, [](const std::string&) { return true; });
+        narrowed.host.keepSource = isKept;
+        narrowed.go();
+        FakeRun given;
+        prepare(given, isKept);
+        given.go();
+
+        ASSERT_EQ(narrowed.outcome.status, RunStatus::Saved) << narrowed.outcome.message;
+        ASSERT_EQ(given.outcome.status, RunStatus::Saved) << given.outcome.message;
+        EXPECT_EQ(narrowed.host.narrowedFrom.size(), row.sources.size());
+        EXPECT_EQ(narrowed.outcome.chosen, static_cast<int>(row.kept.size()));
+        std::vector<std::string> narrowedOrder;
+        std::vector<std::string> givenOrder;
+        for (const SourceReport& report : narrowed.outcome.sources)
+            narrowedOrder.push_back(report.path + (report.merged() ? "" : " failed"));
+        for (const SourceReport& report : given.outcome.sources)
+            givenOrder.push_back(report.path + (report.merged() ? "" : " failed"));
+        EXPECT_EQ(narrowedOrder, givenOrder);
+        EXPECT_EQ(narrowed.outcome.summary, given.outcome.summary);
+        const FakeSheet& left = narrowed.data(narrowed.failedCount() > 0 ? 2 : 1);
+        const FakeSheet& right = given.data(given.failedCount() > 0 ? 2 : 1);
+        ASSERT_EQ(left.lastRow(), right.lastRow());
+        for (int r = 1; r <= left.lastRow(); ++r) EXPECT_EQ(left.textAt(r, 1), right.textAt(r, 1));
+        // Nothing left over: every workbook the run opened is closed again.
+        for (const auto& book : narrowed.application.books)
+            if (book != narrowed.application.result) {
+                EXPECT_TRUE(book->closed) << book->fullName();
+            }
+    }
+}
+
+TEST(MergeRun, SourcesNarrowedToNoneMergeNothing) {
+    FakeRun run;
+    run.add("a.xlsx", fileWith(gridSheet("S", "a", 2, 1)));
+    run.add("b.xlsx", fileWith(gridSheet("S", "b", 2, 1)));
+    run.host.keepSource = [](const std::string&) { return false; };
+    run.go();
+    EXPECT_EQ(run.outcome.status, RunStatus::Cancelled);
+    EXPECT_EQ(run.application.result, nullptr);
+    EXPECT_TRUE(run.input.SourceList.empty());
 }
 
 TEST(MergeRun, KeepsTheCauseOfEveryFailure) {

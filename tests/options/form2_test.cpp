@@ -8,14 +8,19 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
 #include <map>
 #include <memory>
+#include <optional>
 
+#include "merge/job_file.h"
 #include "options/form2.h"
+#include "sources/name_filter.h"
 #include "widgets/active_label.h"
 #include "widgets/message_service.h"
 
@@ -93,6 +98,15 @@ private slots:
     void moreOptionsAreCheckedOnOk_data();
     void moreOptionsAreCheckedOnOk();
     void moreOptionsAndFileNameAreHandedOn();
+    void sheetChoicesLabelAndLayoutAreHandedOn_data();
+    void sheetChoicesLabelAndLayoutAreHandedOn();
+    void patternBoxSelectsItsChoiceAndMustNotBeEmpty();
+    void fileCountFollowsTheNameFilter_data();
+    void fileCountFollowsTheNameFilter();
+    void nameFilterIsIdleForChosenFiles();
+    void restoredOptionsAreAcceptedAsTheyWere_data();
+    void restoredOptionsAreAcceptedAsTheyWere();
+    void savedJobHoldsWhatOkAccepts();
 
 private:
     void clickCentre(QWidget* widget) {
@@ -101,6 +115,32 @@ private:
     // A point of OK2's rim that OK1 does not cover.
     void clickFaceRim(widgets::ActiveLabel* face) {
         QTest::mouseClick(face, Qt::LeftButton, {}, QPoint(1, 1));
+    }
+
+    // A folder's sources: the folder and the files its walk collected.
+    options::SourceChoice folderChoice(std::vector<std::string> files) {
+        options::SourceChoice choice;
+        choice.paths = {"/data/月报"};
+        choice.folder = true;
+        choice.recursive = true;
+        choice.countTaken = [files = std::move(files)](const std::vector<std::string>& include,
+                                                       const std::vector<std::string>& exclude) {
+            const sources::NameFilter filter{include, exclude};
+            int taken = 0;
+            for (const std::string& file : files)
+                if (filter.takes(file.substr(file.rfind('/') + 1))) ++taken;
+            return taken;
+        };
+        return choice;
+    }
+    static merge::SampleInfo sample() {
+        merge::SampleInfo info;
+        info.folderPath = "/data/月报/";
+        info.sourceCount = 12;
+        info.samplePath = "/data/月报/一月.xlsx";
+        info.worksheetNames = {"汇总", "销售", "库存"};
+        info.activeWorksheet = 1;
+        return info;
     }
 
     std::unique_ptr<options::Form2> m_dialog;
@@ -902,6 +942,333 @@ void Form2Test::moreOptionsAndFileNameAreHandedOn() {
             chosen.Dedupe && chosen.FillMerged && chosen.LogSheet);
     QCOMPARE(chosen.StopAt, std::string("合计"));
     QCOMPARE(chosen.SkipLast, 2);
+}
+
+Q_DECLARE_METATYPE(merge::MergeSettings)
+
+void Form2Test::sheetChoicesLabelAndLayoutAreHandedOn_data() {
+    QTest::addColumn<QStringList>("clicks");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("sheetSpec");
+    QTest::addColumn<bool>("skipHidden");
+    QTest::addColumn<bool>("markSheet");
+    QTest::addColumn<bool>("perSource");
+    QTest::addColumn<bool>("markName");
+    QTest::newRow("every sheet") << QStringList{"Option_AllSheets"} << ""
+                                 << "4" << false << false << false << false;
+    QTest::newRow("every visible sheet")
+        << QStringList{"Option_AllSheets", "Check_SkipHidden"} << ""
+        << "4" << true << false << false << false;
+    QTest::newRow("sheets by pattern") << QStringList{"Option_Pattern"} << "*销售?"
+                                       << "5*销售?" << false << false << false << false;
+    QTest::newRow("visible sheets by pattern")
+        << QStringList{"Option_Pattern", "Check_SkipHidden"} << "*销售*"
+        << "5*销售*" << true << false << false << false;
+    QTest::newRow("hidden box greyed again by a one-sheet choice")
+        << QStringList{"Option_AllSheets", "Check_SkipHidden", "Option1"} << ""
+        << "" << false << false << false << false;
+    QTest::newRow("sheet-name label alone") << QStringList{"Check_MarkSheet"} << ""
+                                            << "" << false << true << false << false;
+    QTest::newRow("sheet-name label beside the file name")
+        << QStringList{"Check3", "Option9", "Check_MarkSheet"} << ""
+        << "" << false << true << false << true;
+    QTest::newRow("one result sheet per source") << QStringList{"Check_PerSource"} << ""
+                                                 << "" << false << false << true << false;
+}
+
+void Form2Test::sheetChoicesLabelAndLayoutAreHandedOn() {
+    QFETCH(QStringList, clicks);
+    QFETCH(QString, pattern);
+    QFETCH(QString, sheetSpec);
+    QFETCH(bool, skipHidden);
+    QFETCH(bool, markSheet);
+    QFETCH(bool, perSource);
+    QFETCH(bool, markName);
+    options::Form2& d = *m_dialog;
+    QTest::keyClicks(d.Txt_Row, QStringLiteral("2"));
+    clickCentre(d.Btn_More);
+    QVERIFY(!d.Check_SkipHidden->isEnabled());
+    for (const QString& name : clicks) {
+        auto* control = d.findChild<QWidget*>(name);
+        QVERIFY2(control && control->isEnabled(), qPrintable(name));
+        clickCentre(control);
+    }
+    // An input method hands over the Chinese text at once.
+    if (!pattern.isEmpty()) d.Txt_Pattern->insert(pattern);
+    QCOMPARE(d.Check_SkipHidden->isEnabled(),
+             d.Option_AllSheets->isChecked() || d.Option_Pattern->isChecked());
+    // The several-sheet choices share the group of the frame "目标工作表".
+    const int chosen = int(d.Option1->isChecked()) + int(d.Option2->isChecked()) +
+                       int(d.Option3->isChecked()) + int(d.Option_AllSheets->isChecked()) +
+                       int(d.Option_Pattern->isChecked());
+    QCOMPARE(chosen, 1);
+    clickCentre(d.OK1);
+    QVERIFY(m_messages->messages.empty());
+    const merge::MergeOptions& options = d.mergeOptions();
+    QVERIFY(options.Confirmed);
+    QCOMPARE(QString::fromStdString(options.SheetSpec), sheetSpec);
+    QCOMPARE(options.SkipHidden, skipHidden);
+    QCOMPARE(options.MarkSheet, markSheet);
+    QCOMPARE(options.PerSource, perSource);
+    QCOMPARE(options.MarkName, markName);
+    QCOMPARE(options.MarkSource, markName);
+    QCOMPARE(options.RangeSpec, std::string("22"));
+}
+
+void Form2Test::patternBoxSelectsItsChoiceAndMustNotBeEmpty() {
+    options::Form2& d = *m_dialog;
+    QTest::keyClicks(d.Txt_Row, QStringLiteral("2"));
+    clickCentre(d.Btn_More);
+    QVERIFY(d.Option1->isChecked());
+    clickCentre(d.Txt_Pattern);
+    QVERIFY(d.Option_Pattern->isChecked());
+    QVERIFY(!d.Option1->isChecked());
+    clickCentre(d.Option3);
+    QCOMPARE(QApplication::focusWidget(), d.Combo2);
+    clickCentre(d.Option_Pattern);
+    QCOMPARE(QApplication::focusWidget(), d.Txt_Pattern);
+    // Refused with the section closed: it opens and the empty box has the focus.
+    clickCentre(d.Btn_More);
+    QVERIFY(!d.Txt_Pattern->isVisible());
+    clickCentre(d.OK1);
+    QCOMPARE(m_messages->messages.size(), std::size_t(1));
+    QCOMPARE(
+        m_messages->messages.front().text,
+        QStringLiteral("请输入工作表名称的匹配模式，可用 * 代表任意多个字符、? 代表一个字符。"));
+    QCOMPARE(m_messages->messages.front().title, QStringLiteral("提示"));
+    QCOMPARE(QApplication::focusWidget(), d.Txt_Pattern);
+    QVERIFY(d.Txt_Pattern->isVisible());
+    QVERIFY(!d.mergeOptions().Confirmed);
+    QTest::keyClicks(d.Txt_Pattern, QStringLiteral("Q?"));
+    clickCentre(d.OK1);
+    QCOMPARE(d.mergeOptions().SheetSpec, std::string("5Q?"));
+}
+
+void Form2Test::fileCountFollowsTheNameFilter_data() {
+    QTest::addColumn<QString>("include");
+    QTest::addColumn<QString>("exclude");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QStringList>("includePatterns");
+    QTest::addColumn<QStringList>("excludePatterns");
+    QTest::newRow("no filter") << ""
+                               << "" << 5 << QStringList{} << QStringList{};
+    QTest::newRow("months only") << "*月*"
+                                 << "" << 4 << QStringList{"*月*"} << QStringList{};
+    QTest::newRow("copies left out") << ""
+                                     << "*备份*" << 4 << QStringList{} << QStringList{"*备份*"};
+    QTest::newRow("both, full-width separators, case ignored")
+        << "*月*；sales*"
+        << "*备份*, " << 4 << QStringList{"*月*", "sales*"} << QStringList{"*备份*"};
+    QTest::newRow("names as a list")
+        << "SALES.xlsx;一月.xlsx"
+        << "" << 2 << QStringList{"SALES.xlsx", "一月.xlsx"} << QStringList{};
+    QTest::newRow("one file left: refused") << "二月*"
+                                            << "" << 1 << QStringList{} << QStringList{};
+    QTest::newRow("every file left out: refused") << ""
+                                                  << "*" << 0 << QStringList{} << QStringList{};
+}
+
+void Form2Test::fileCountFollowsTheNameFilter() {
+    QFETCH(QString, include);
+    QFETCH(QString, exclude);
+    QFETCH(int, count);
+    QFETCH(QStringList, includePatterns);
+    QFETCH(QStringList, excludePatterns);
+    options::Form2& d = *m_dialog;
+    // The walk's files are in sub-folders too; only their names are judged.
+    d.setSources(
+        folderChoice({"/data/月报/一月.xlsx", "/data/月报/二月.xlsx", "/data/月报/一月备份.xlsx",
+                      "/data/月报/子/三月.csv", "/data/月报/Sales.XLSX"}));
+    QCOMPARE(d.Lbl_Cnt->text(), QStringLiteral("5"));
+    QTest::keyClicks(d.Txt_Row, QStringLiteral("2"));
+    clickCentre(d.Btn_More);
+    QVERIFY(d.Txt_Include->isEnabled() && d.Txt_Exclude->isEnabled());
+    d.Txt_Include->insert(include);
+    d.Txt_Exclude->insert(exclude);
+    QCOMPARE(d.Lbl_Cnt->text(), QString::number(count));
+    clickCentre(d.OK1);
+    if (count < 2) {
+        QCOMPARE(m_messages->messages.size(), std::size_t(1));
+        QCOMPARE(m_messages->messages.front().text,
+                 QStringLiteral("按“文件名包含”和“排除”筛选后，文件夹中只剩 %1 个文件，至少需要 "
+                                "2 个才能合并，请修改筛选条件。")
+                     .arg(count));
+        QCOMPARE(QApplication::focusWidget(), d.Txt_Include);
+        QVERIFY(!d.mergeOptions().Confirmed);
+        return;
+    }
+    QVERIFY(m_messages->messages.empty());
+    QVERIFY(d.mergeOptions().Confirmed);
+    QStringList takenIn;
+    QStringList takenOut;
+    for (const std::string& pattern : d.includePatterns())
+        takenIn << QString::fromStdString(pattern);
+    for (const std::string& pattern : d.excludePatterns())
+        takenOut << QString::fromStdString(pattern);
+    QCOMPARE(takenIn, includePatterns);
+    QCOMPARE(takenOut, excludePatterns);
+}
+
+void Form2Test::nameFilterIsIdleForChosenFiles() {
+    options::Form2& d = *m_dialog;
+    options::SourceChoice files;
+    files.paths = {"/data/一月.xlsx", "/data/二月.xlsx"};
+    d.setSources(files);
+    // Remembered patterns stay in sight but greyed, and neither count nor run follows them.
+    d.restore({}, {"*一月*"}, {"*"});
+    QVERIFY(!d.Txt_Include->isEnabled());
+    QVERIFY(!d.Txt_Exclude->isEnabled());
+    QCOMPARE(d.Txt_Exclude->text(), QStringLiteral("*"));
+    QVERIFY(!d.Frame3->isVisible());
+    QCOMPARE(d.Lbl_Cnt->text(), QStringLiteral("12"));
+    QTest::keyClicks(d.Txt_Row, QStringLiteral("2"));
+    clickCentre(d.OK1);
+    QVERIFY(m_messages->messages.empty());
+    QVERIFY(d.mergeOptions().Confirmed);
+    QVERIFY(d.includePatterns().empty());
+    QVERIFY(d.excludePatterns().empty());
+}
+
+void Form2Test::restoredOptionsAreAcceptedAsTheyWere_data() {
+    QTest::addColumn<merge::MergeSettings>("remembered");
+    QTest::addColumn<merge::MergeSettings>("accepted");
+    QTest::addColumn<bool>("sectionOpen");
+    QTest::addColumn<QString>("focus");
+    merge::MergeSettings fromRow;
+    fromRow.range.mode = merge::RangeMode::FromRow;
+    fromRow.range.startRow = 3;
+    fromRow.copyHeaderOnce = true;
+    QTest::newRow("start row and header") << fromRow << fromRow << false << "Txt_Row";
+
+    merge::MergeSettings unticked = fromRow;
+    unticked.copyHeaderOnce = false;
+    unticked.label.mode = merge::LabelMode::FilePath;
+    QTest::newRow("header unticked, path label") << unticked << unticked << false << "Txt_Row";
+
+    merge::MergeSettings byName = fromRow;
+    byName.sheet.mode = merge::SheetMode::ByName;
+    byName.sheet.name = "库存";
+    QTest::newRow("a name of the sample") << byName << byName << false << "Txt_Row";
+
+    merge::MergeSettings missingName = byName;
+    missingName.sheet.name = "往年";
+    QTest::newRow("a name the sample lacks: the active sheet")
+        << missingName << fromRow << false << "Txt_Row";
+
+    merge::MergeSettings byPosition = fromRow;
+    byPosition.sheet.mode = merge::SheetMode::ByPosition;
+    byPosition.sheet.position = 3;
+    QTest::newRow("the sample's last position") << byPosition << byPosition << false << "Txt_Row";
+
+    merge::MergeSettings beyond = byPosition;
+    beyond.sheet.position = 4;
+    QTest::newRow("a position beyond the sample: the active sheet")
+        << beyond << fromRow << false << "Txt_Row";
+
+    merge::MergeSettings pattern;
+    pattern.sheet.mode = merge::SheetMode::ByPattern;
+    pattern.sheet.pattern = "*销售*";
+    pattern.sheet.skipHidden = true;
+    pattern.label.sheetName = true;
+    pattern.perSource = true;
+    QTest::newRow("visible sheets by pattern, sheet label, a sheet per source")
+        << pattern << pattern << true << "Option4";
+
+    merge::MergeSettings cells;
+    cells.sheet.mode = merge::SheetMode::All;
+    cells.range.mode = merge::RangeMode::Cells;
+    cells.range.topLeft = "B2";
+    cells.range.bottomRight = "G5";
+    cells.label.mode = merge::LabelMode::CellList;
+    cells.label.cells = {"A1", "B1"};
+    QTest::newRow("every sheet, both corners, cell labels") << cells << cells << true << "Txt_LT";
+
+    merge::MergeSettings cleaning;
+    cleaning.label.mode = merge::LabelMode::FileName;
+    cleaning.alignColumns = true;
+    cleaning.cleaning.skipBlankRows = true;
+    cleaning.cleaning.dropHeaderRepeats = true;
+    cleaning.cleaning.stopAt = "合计";
+    cleaning.cleaning.skipLast = 2;
+    cleaning.cleaning.dedupe = true;
+    cleaning.cleaning.fillMerged = true;
+    cleaning.logSheet = true;
+    QTest::newRow("data rectangle, file-name label, every row rule, the log")
+        << cleaning << cleaning << true << "Option4";
+}
+
+void Form2Test::restoredOptionsAreAcceptedAsTheyWere() {
+    QFETCH(merge::MergeSettings, remembered);
+    QFETCH(merge::MergeSettings, accepted);
+    QFETCH(bool, sectionOpen);
+    QFETCH(QString, focus);
+    options::Form2 d;
+    d.fill(sample());
+    d.setResolver(resolveOnSample);
+    d.restore(remembered, {}, {});
+    d.show();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QCOMPARE(d.Frame3->isVisible(), sectionOpen);
+    // The first focus goes to the remembered range's box without changing the choice.
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    // A remembered text in that box is selected: typing replaces it.
+    if (auto* box = qobject_cast<QLineEdit*>(QApplication::focusWidget()))
+        QCOMPARE(box->selectedText(), box->text());
+    clickCentre(d.OK1);
+    QVERIFY2(m_messages->messages.empty(),
+             qPrintable(m_messages->messages.empty() ? QString() : m_messages->messages[0].text));
+    QVERIFY(d.mergeOptions().Confirmed);
+    QVERIFY(merge::decodeOptions(d.mergeOptions()) == accepted);
+}
+
+void Form2Test::savedJobHoldsWhatOkAccepts() {
+    options::Form2& d = *m_dialog;
+    QVERIFY(!d.Btn_SaveJob->isEnabled());
+    d.setSources(
+        folderChoice({"/data/月报/一月.xlsx", "/data/月报/二月.xlsx", "/data/月报/一月备份.xlsx"}));
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const std::string file = folder.filePath(QStringLiteral("任务.json")).toStdString();
+    int asked = 0;
+    d.setJobFileChooser([&](QWidget* parent) -> std::optional<std::string> {
+        ++asked;
+        if (parent != &d) return std::nullopt;
+        return file;
+    });
+    QVERIFY(d.Btn_SaveJob->isEnabled());
+    clickCentre(d.Btn_More);
+    // What OK refuses is never saved: the same message and focus, and no file asked for.
+    clickCentre(d.Btn_SaveJob);
+    QCOMPARE(asked, 0);
+    QCOMPARE(m_messages->messages.size(), std::size_t(1));
+    QCOMPARE(m_messages->messages.front().text,
+             QStringLiteral("起始行数不能为空，请输入大于0的整数。"));
+    QCOMPARE(QApplication::focusWidget(), d.Txt_Row);
+    QVERIFY(d.isVisible());
+
+    QTest::keyClicks(d.Txt_Row, QStringLiteral("2"));
+    clickCentre(d.Option_AllSheets);
+    clickCentre(d.Check_SkipHidden);
+    clickCentre(d.Check_LogSheet);
+    d.Txt_Exclude->insert(QStringLiteral("*备份*"));
+    clickCentre(d.Btn_SaveJob);
+    QCOMPARE(asked, 1);
+    QCOMPARE(m_messages->messages.size(), std::size_t(2));
+    QVERIFY(m_messages->messages.back().text.startsWith(QStringLiteral("任务已保存到：")));
+    QVERIFY(d.isVisible());
+    const merge::JobReading reading = merge::loadJobFile(file);
+    QVERIFY2(reading.job.has_value(), reading.error.c_str());
+    const merge::MergeJob& job = *reading.job;
+    QCOMPARE(job.paths, std::vector<std::string>{"/data/月报"});
+    QVERIFY(job.recursive);
+    QVERIFY(job.include.empty());
+    QCOMPARE(job.exclude, std::vector<std::string>{"*备份*"});
+    // OK then accepts exactly the settings the job holds.
+    clickCentre(d.OK1);
+    QVERIFY(d.mergeOptions().Confirmed);
+    QVERIFY(merge::decodeOptions(d.mergeOptions()) == job.settings);
+    QCOMPARE(job.settings.sheet.mode, merge::SheetMode::All);
+    QVERIFY(job.settings.sheet.skipHidden && job.settings.logSheet);
 }
 
 QTEST_MAIN(Form2Test)

@@ -575,3 +575,63 @@ TEST(OkAction, MoreOptionsAndTheFileNameLabelAreEncoded) {
 }
 
 }  // namespace
+
+TEST(NamePatterns, SplitAtCommasAndSemicolonsOfBothWidths) {
+    struct Case {
+        const char* typed;
+        std::vector<std::string> patterns;
+    };
+    const Case cases[] = {
+        {"", {}},
+        {" \xE3\x80\x80 ", {}},
+        {"*销售*", {"*销售*"}},
+        {"*销售*;*华东*", {"*销售*", "*华东*"}},
+        {"*销售*, *华东* ,", {"*销售*", "*华东*"}},
+        {"*销售*\xEF\xBC\x8C*华东*\xEF\xBC\x9B~*", {"*销售*", "*华东*", "~*"}},
+        {";;,a?.xlsx;;", {"a?.xlsx"}},
+        // Blanks inside a pattern are part of the name it matches.
+        {" 一月 备份 ;\xE3\x80\x80二月\xE3\x80\x80", {"一月 备份", "二月"}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.typed);
+        EXPECT_EQ(options::splitNamePatterns(row.typed), row.patterns);
+    }
+}
+
+TEST(OkAction, FileNameFilterMustLeaveTwoFilesOfAFolder) {
+    struct Case {
+        const char* name;
+        bool applies;
+        int count;
+        const char* startRow;
+        const char* message;  // nullptr: accepted
+        FocusTarget focus;
+    };
+    const Case cases[] = {
+        {"two files left", true, 2, "2", nullptr, FocusTarget::None},
+        {"one file left", true, 1, "2",
+         "按“文件名包含”和“排除”筛选后，文件夹中只剩 1 个文件，至少需要 2 个才能合并，请修改筛选"
+         "条件。",
+         FocusTarget::TxtInclude},
+        {"no file left", true, 0, "2",
+         "按“文件名包含”和“排除”筛选后，文件夹中只剩 0 个文件，至少需要 2 个才能合并，请修改筛选"
+         "条件。",
+         FocusTarget::TxtInclude},
+        {"files chosen, no folder: the filter is not judged", false, 0, "2", nullptr,
+         FocusTarget::None},
+        {"the start row is checked first", true, 0, "", "起始行数不能为空，请输入大于0的整数。",
+         FocusTarget::TxtRow},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        DialogValues values = startRow(row.startRow);
+        values.filterApplies = row.applies;
+        values.filteredCount = row.count;
+        values.txtExclude = "*备份*";
+        FakeSample sample;
+        const options::OkOutcome outcome = options::runOkAction(values, sample.resolver());
+        EXPECT_EQ(outcome.accepted, row.message == nullptr);
+        EXPECT_EQ(outcome.message, row.message ? row.message : "");
+        EXPECT_EQ(outcome.focus, row.focus);
+    }
+}
