@@ -123,7 +123,8 @@ struct EngineBook {
     // registry.
     std::unordered_map<std::uint32_t, std::uint32_t> styleMap;
     std::unordered_map<std::uint32_t, std::uint32_t> runFontMap;
-    const spreadsheet::StyleRegistry* mappedFor = nullptr;
+    // Held weakly: a registry made where a freed one was is still another registry.
+    std::weak_ptr<const spreadsheet::StyleRegistry> mappedFor;
     // Sources: whether each style formats numbers as dates (1), not (0), or not yet known (-1).
     std::vector<std::int8_t> dateStyles;
 
@@ -549,14 +550,21 @@ void EngineRange::autoFitColumns() {
     }
 }
 
+// Makes the style and run-font maps of `fromBook` those into `toBook`'s registry, starting
+// them afresh when they were made for another.
+void mapInto(EngineBook& fromBook, const EngineBook& toBook) {
+    const std::shared_ptr<spreadsheet::StyleRegistry>& registry = toBook.registry;
+    if (!fromBook.mappedFor.owner_before(registry) && !registry.owner_before(fromBook.mappedFor))
+        return;
+    fromBook.styleMap.clear();
+    fromBook.runFontMap.clear();
+    fromBook.mappedFor = registry;
+}
+
 std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_t style) {
     if (fromBook.registry == toBook.registry)
         return style;  // the same registry: header rows copied between result sheets
-    if (fromBook.mappedFor != toBook.registry.get()) {
-        fromBook.styleMap.clear();
-        fromBook.runFontMap.clear();
-        fromBook.mappedFor = toBook.registry.get();
-    }
+    mapInto(fromBook, toBook);
     auto found = fromBook.styleMap.find(style);
     if (found != fromBook.styleMap.end()) return found->second;
     // Another new workbook's styles are its registry's; a source's are the ones it was read with.
@@ -568,11 +576,7 @@ std::uint32_t resultStyle(EngineBook& fromBook, EngineBook& toBook, std::uint32_
 // The target's id of a run font of `fromBook`: the same font interned in the target's registry.
 std::uint32_t resultRunFont(EngineBook& fromBook, EngineBook& toBook, std::uint32_t font) {
     if (font == spreadsheet::CellFont || fromBook.registry == toBook.registry) return font;
-    if (fromBook.mappedFor != toBook.registry.get()) {
-        fromBook.styleMap.clear();
-        fromBook.runFontMap.clear();
-        fromBook.mappedFor = toBook.registry.get();
-    }
+    mapInto(fromBook, toBook);
     auto found = fromBook.runFontMap.find(font);
     if (found != fromBook.runFontMap.end()) return found->second;
     std::uint32_t id = spreadsheet::CellFont;
