@@ -787,23 +787,13 @@ bool copyCells(EngineApplication& application, const Clip& from, EngineBook& toB
     return true;
 }
 
-// The displayed text of a value cell: text and errors as they are, numbers in their shortest
-// form or as dates when their style formats dates, booleans as TRUE/FALSE.
+// The displayed text of a value cell, as the engine's valueText gives it (dates where the style
+// formats dates); texts and errors are viewed where they are, not copied.
 std::string_view displayedText(EngineBook& book, const Cell& cell, std::string& scratch) {
-    switch (cell.type) {
-        case CellType::Empty:
-            return {};
-        case CellType::Text:
-        case CellType::Error:
-            return cell.text;
-        case CellType::Boolean:
-            return cell.number != 0.0 ? "TRUE" : "FALSE";
-        case CellType::Number:
-            scratch = book.isDateStyle(cell.style) ? spreadsheet::dateTimeText(cell.number)
-                                                   : spreadsheet::numberText(cell.number);
-            return scratch;
-    }
-    return {};
+    if (cell.type == CellType::Text || cell.type == CellType::Error) return cell.text;
+    scratch =
+        spreadsheet::valueText(cell, cell.type == CellType::Number && book.isDateStyle(cell.style));
+    return scratch;
 }
 
 RowSelection selectBlockRows(EngineBook& book, const EngineSheet& sheet, const RangeRef& area,

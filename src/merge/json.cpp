@@ -498,6 +498,12 @@ Parsed parse(std::string_view text, const Limits& limits) {
     return Reader(text, limits).run();
 }
 
+std::string quoted(std::string_view text) {
+    std::string out;
+    writeString(out, text);
+    return out;
+}
+
 std::string write(const Value& value) {
     std::string out;
     writeValue(out, value, 0);

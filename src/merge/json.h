@@ -73,4 +73,7 @@ bool isUtf8(std::string_view text);
 // as they are, so a caller checks the result with isUtf8 before keeping it.
 std::string write(const Value& value);
 
+// A text as a JSON string, with its quotes, escaped as write() escapes texts.
+std::string quoted(std::string_view text);
+
 }  // namespace merge::json

@@ -1,8 +1,7 @@
 // The merge log's rows, as sheet cells and as JSON.
 #include "merge/merge_log.h"
 
-#include <cstdio>
-
+#include "merge/json.h"
 #include "merge/texts.h"
 
 namespace merge {
@@ -181,45 +180,11 @@ CellValue cellOf(LogColumn column, const LogEntry& entry) {
     }
 }
 
-// JSON text of a UTF-8 string, with the quotes.
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (const char character : text) {
-        const auto byte = static_cast<unsigned char>(character);
-        switch (character) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (byte < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                    out += escaped;
-                } else {
-                    out += character;
-                }
-        }
-    }
-    return out + "\"";
-}
-
 std::string quotedList(const std::vector<std::string>& names) {
     std::string out = "[";
     for (std::size_t k = 0; k < names.size(); ++k) {
         if (k > 0) out += ", ";
-        out += quoted(names[k]);
+        out += json::quoted(names[k]);
     }
     return out + "]";
 }
@@ -249,15 +214,15 @@ std::string entryJson(const LogEntry& entry, const MergeSettings& settings) {
     const BlockReport* block = entry.block;
     const RowCleaning& cleaning = settings.cleaning;
     std::string json = "    {\"number\": " + std::to_string(entry.number);
-    json += ", \"path\": " + quoted(source.path);
-    json += ", \"relativePath\": " + quoted(source.relativePath);
-    json += ", \"sheet\": " + quoted(block ? block->sheet : source.sheet);
+    json += ", \"path\": " + json::quoted(source.path);
+    json += ", \"relativePath\": " + json::quoted(source.relativePath);
+    json += ", \"sheet\": " + json::quoted(block ? block->sheet : source.sheet);
     // A block row stands for a block in the result; the source's failure has a row of its own.
     const SourceFailure* failure = !block && source.failure ? &*source.failure : nullptr;
     json += ", \"outcome\": " + std::string(block ? "\"merged\"" : "\"failed\"");
-    json +=
-        ", \"reason\": " + (failure ? quoted(reasonText(failure->reason)) : std::string("null"));
-    json += ", \"cause\": " + (failure ? quoted(failure->cause()) : std::string("null"));
+    json += ", \"reason\": " +
+            (failure ? json::quoted(reasonText(failure->reason)) : std::string("null"));
+    json += ", \"cause\": " + (failure ? json::quoted(failure->cause()) : std::string("null"));
     if (!block) return json + "}";
     json += ", \"rowsCopied\": " + std::to_string(block->rowsCopied);
     json += ", \"leftOut\": {";
@@ -281,7 +246,7 @@ std::string entryJson(const LogEntry& entry, const MergeSettings& settings) {
         json += ", \"mergedRangesUnmerged\": " + std::to_string(block->mergesUnmerged);
     if (cleaning.fillMerged)
         json += ", \"mergedRangesFilled\": " + std::to_string(block->mergesFilled);
-    json += ", \"resultSheet\": " + quoted(block->resultSheetName);
+    json += ", \"resultSheet\": " + json::quoted(block->resultSheetName);
     if (block->rowsCopied > 0)
         json += ", \"firstRow\": " + std::to_string(block->firstRow) +
                 ", \"lastRow\": " + std::to_string(block->lastRow);
@@ -321,10 +286,10 @@ ValueBlock logGrid(const std::vector<SourceReport>& reports, const MergeSettings
 std::string reportJson(const RunOutcome& outcome, const MergeSettings& settings) {
     const RowCleaning& cleaning = settings.cleaning;
     std::string json = "{\n  \"format\": \"sheetmerge-report\",\n  \"version\": 1,\n";
-    json += "  \"status\": " + quoted(statusName(outcome.status)) + ",\n";
-    json += "  \"result\": " + quoted(outcome.resultPath) + ",\n";
+    json += "  \"status\": " + json::quoted(statusName(outcome.status)) + ",\n";
+    json += "  \"result\": " + json::quoted(outcome.resultPath) + ",\n";
     json += "  \"logSheet\": " +
-            (settings.logSheet ? quoted(texts::LogSheetName) : std::string("null")) + ",\n";
+            (settings.logSheet ? json::quoted(texts::LogSheetName) : std::string("null")) + ",\n";
     json += "  \"chosen\": " + std::to_string(outcome.chosen) +
             ", \"merged\": " + std::to_string(outcome.merged) +
             ", \"failed\": " + std::to_string(outcome.failed) + ",\n";
@@ -333,7 +298,7 @@ std::string reportJson(const RunOutcome& outcome, const MergeSettings& settings)
             ", \"skipBlankRows\": " + (cleaning.skipBlankRows ? "true" : "false") +
             ", \"dropHeaderRepeats\": " + (cleaning.dropHeaderRepeats ? "true" : "false") +
             ", \"stopAt\": " +
-            (cleaning.stopAt.empty() ? std::string("null") : quoted(cleaning.stopAt)) +
+            (cleaning.stopAt.empty() ? std::string("null") : json::quoted(cleaning.stopAt)) +
             ", \"skipLast\": " + std::to_string(cleaning.skipLast) +
             ", \"dedupe\": " + (cleaning.dedupe ? "true" : "false") +
             ", \"fillMerged\": " + (cleaning.fillMerged ? "true" : "false") + "},\n";

@@ -201,4 +201,19 @@ Result<int> openScratchFile(const std::filesystem::path& directory, const char* 
     return descriptor;
 }
 
+Result<void> writeScratch(int fileDescriptor, const void* data, std::size_t size,
+                          const std::filesystem::path& directory) {
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fileDescriptor, next, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return Error(ErrorCode::WriteFailed, systemReason(directory, errno));
+        }
+        next += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return {};
+}
+
 }  // namespace spreadsheet

@@ -43,4 +43,9 @@ Result<void> writeFolderAtomically(
 // the file descriptor, or WriteFailed with the folder and the system's reason.
 Result<int> openScratchFile(const std::filesystem::path& directory, const char* prefix);
 
+// Writes all `size` bytes of `data` to the scratch file `fileDescriptor` of `directory`, going on
+// after interrupted writes. WriteFailed with the folder and the system's reason.
+Result<void> writeScratch(int fileDescriptor, const void* data, std::size_t size,
+                          const std::filesystem::path& directory);
+
 }  // namespace spreadsheet

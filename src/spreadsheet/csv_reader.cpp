@@ -17,22 +17,12 @@ std::string rowText(int row) {
     return texts::RowPrefix + std::to_string(row) + texts::RowSuffix;
 }
 
-bool equalsIgnoringCase(std::string_view text, std::string_view upperWord) {
-    if (text.size() != upperWord.size()) return false;
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        char character = text[index];
-        if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 32);
-        if (character != upperWord[index]) return false;
-    }
-    return true;
-}
-
 // Picks the separator: a first line "sep=X" names it; otherwise a comma, unless the first
 // line holds no comma outside quotes but semicolons, tabs or vertical bars (exports made with a
 // European list separator, tab-separated text, database dumps): then the most frequent of these,
 // semicolon before tab before bar on a tie. Returns the offset where the data starts.
 std::size_t chooseSeparator(std::string_view text, char& separator) {
-    if (text.size() >= 5 && equalsIgnoringCase(text.substr(0, 4), "SEP=")) {
+    if (text.size() >= 5 && detail::equalsIgnoringCase(text.substr(0, 4), "SEP=")) {
         const char candidate = text[4];
         const std::size_t after = 5;
         const bool lineEnds = after == text.size() || text[after] == '\n' || text[after] == '\r';

@@ -18,16 +18,6 @@ bool isDigit(char character) {
     return character >= '0' && character <= '9';
 }
 
-bool equalsIgnoringCase(std::string_view text, std::string_view upperWord) {
-    if (text.size() != upperWord.size()) return false;
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        char character = text[index];
-        if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 32);
-        if (character != upperWord[index]) return false;
-    }
-    return true;
-}
-
 // The digits of a decimal number as written: where the integer and fraction digits are.
 struct DecimalShape {
     std::size_t integerStart = 0;
@@ -244,6 +234,16 @@ std::optional<CsvValue> date(std::string_view text) {
 }
 
 }  // namespace
+
+bool equalsIgnoringCase(std::string_view text, std::string_view upperWord) {
+    if (text.size() != upperWord.size()) return false;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        char character = text[index];
+        if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 32);
+        if (character != upperWord[index]) return false;
+    }
+    return true;
+}
 
 std::optional<double> daySerial(int year, int month, int day) {
     if (year < 1900 || year > 9999 || month < 1 || month > 12 || day < 1) return std::nullopt;

@@ -18,10 +18,6 @@ namespace spreadsheet {
 
 namespace {
 
-std::string systemReason(const std::string& path, int error) {
-    return path + ": " + std::strerror(error);
-}
-
 // Spooled text is handed to the file in pieces of about this size.
 constexpr std::size_t SpoolSliceSize = 256 * 1024;
 
@@ -109,19 +105,13 @@ struct CsvRowSpool::Impl {
         if (failed)
             return Error(ErrorCode::WriteFailed,
                          directory + ": an earlier write of the row spool failed");
-        const char* data = pending.data();
-        std::size_t size = pending.size();
-        while (size > 0) {
-            const ssize_t written = ::write(fileDescriptor, data, size);
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                failed = true;
-                return Error(ErrorCode::WriteFailed, systemReason(directory, errno));
-            }
-            data += written;
-            size -= static_cast<std::size_t>(written);
-            fileBytes += static_cast<std::uint64_t>(written);
+        if (Result<void> written =
+                writeScratch(fileDescriptor, pending.data(), pending.size(), directory);
+            !written) {
+            failed = true;
+            return written;
         }
+        fileBytes += pending.size();
         pending.clear();
         return {};
     }

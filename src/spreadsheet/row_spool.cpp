@@ -222,10 +222,6 @@ constexpr std::size_t SpoolOutputSize = 128 * 1024;
 // a file 3 % larger.
 constexpr std::uint32_t SpoolDeflateLevel = 1;
 
-std::string systemReason(const std::filesystem::path& path, int error) {
-    return path.string() + ": " + std::strerror(error);
-}
-
 }  // namespace
 
 struct RowSpool::Impl {
@@ -251,18 +247,12 @@ struct RowSpool::Impl {
     }
 
     Result<void> writeOutput(std::size_t size) {
-        const std::uint8_t* data = output.data();
-        while (size > 0) {
-            const ssize_t written = ::write(fileDescriptor, data, size);
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                failed = true;
-                return Error(ErrorCode::WriteFailed, systemReason(directory, errno));
-            }
-            data += written;
-            size -= static_cast<std::size_t>(written);
-            deflatedBytes += static_cast<std::uint64_t>(written);
+        if (Result<void> written = writeScratch(fileDescriptor, output.data(), size, directory);
+            !written) {
+            failed = true;
+            return written;
         }
+        deflatedBytes += size;
         return {};
     }
 

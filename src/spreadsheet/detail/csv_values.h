@@ -29,4 +29,7 @@ CsvValue readCsvValue(std::string_view field);
 // 1900-01-01 to 9999-12-31.
 std::optional<double> daySerial(int year, int month, int day);
 
+// Whether `text` is `upperWord` (ASCII capitals) with ASCII letters in either case: TRUE, SEP=.
+bool equalsIgnoringCase(std::string_view text, std::string_view upperWord);
+
 }  // namespace spreadsheet::detail
